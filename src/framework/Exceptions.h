@@ -1,0 +1,90 @@
+// The framework's exceptions. They are thrown as heap pointers and caught by
+// pointer; the catcher releases each one with Delete():
+//
+//   try { ... } catch (CFileException* e) { ...; e->Delete(); }
+#ifndef BTREEIMG_FRAMEWORK_EXCEPTIONS_H_
+#define BTREEIMG_FRAMEWORK_EXCEPTIONS_H_
+
+#include "framework/CObject.h"
+#include "framework/CString.h"
+#include "framework/Export.h"
+#include "framework/Types.h"
+
+class AFX_EXT_CLASS CException : public CObject {
+ public:
+  CException() = default;
+  ~CException() override;
+  // Copies a readable description, cut to fit and always terminated, into
+  // `text` (`maxLength` bytes). Returns FALSE when there is no room at all.
+  virtual BOOL GetErrorMessage(char* text, UINT maxLength,
+                               UINT* helpContext = nullptr) const;
+  // Releases an exception that was thrown as `new`.
+  void Delete();
+
+ protected:
+  static BOOL copyMessage(const char* message, char* text, UINT maxLength);
+};
+
+class AFX_EXT_CLASS CMemoryException : public CException {
+ public:
+  BOOL GetErrorMessage(char* text, UINT maxLength,
+                       UINT* helpContext = nullptr) const override;
+};
+
+class AFX_EXT_CLASS CInvalidArgException : public CException {
+ public:
+  CInvalidArgException() = default;
+  explicit CInvalidArgException(const char* what);
+  BOOL GetErrorMessage(char* text, UINT maxLength,
+                       UINT* helpContext = nullptr) const override;
+
+ private:
+  CString what_;
+};
+
+class AFX_EXT_CLASS CFileException : public CException {
+ public:
+  enum {
+    none,
+    genericException,
+    fileNotFound,
+    badPath,
+    tooManyOpenFiles,
+    accessDenied,
+    invalidFile,
+    removeCurrentDir,
+    directoryFull,
+    badSeek,
+    hardIO,
+    sharingViolation,
+    lockViolation,
+    diskFull,
+    endOfFile
+  };
+
+  explicit CFileException(int cause = none, LONG osError = -1,
+                          const char* fileName = nullptr);
+  // `message`, when given, is the text GetErrorMessage reports in place of
+  // the description of the cause.
+  CFileException(int cause, LONG osError, const char* fileName,
+                 const char* message);
+
+  // Resets to `none` with no file, error or message.
+  void Clear();
+  // Maps an errno value to a cause.
+  static int OsErrorToException(LONG osError);
+  // Throws a new CFileException for errno `osError` on `fileName`.
+  [[noreturn]] static void ThrowOsError(LONG osError,
+                                        const char* fileName = nullptr);
+  BOOL GetErrorMessage(char* text, UINT maxLength,
+                       UINT* helpContext = nullptr) const override;
+
+  int m_cause;
+  LONG m_lOsError;
+  CString m_strFileName;
+
+ private:
+  CString message_;
+};
+
+#endif  // BTREEIMG_FRAMEWORK_EXCEPTIONS_H_

@@ -1,0 +1,90 @@
+// Test helpers: a temporary directory per test, and whole-file reads and
+// writes. Header-only, for the test executables.
+#ifndef BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
+#define BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testfiles {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "btreeimg-test-XXXXXX")
+            .string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+  // Full path of `name` inside the directory, as a string.
+  std::string file(const std::string& name) const {
+    return (path_ / name).string();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Changes into a directory for the life of the object, then back.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const std::filesystem::path& to)
+      : from_(std::filesystem::current_path()) {
+    std::filesystem::current_path(to);
+  }
+  ScopedChdir(const ScopedChdir&) = delete;
+  ScopedChdir& operator=(const ScopedChdir&) = delete;
+  ~ScopedChdir() {
+    std::error_code ignored;
+    std::filesystem::current_path(from_, ignored);
+  }
+
+ private:
+  std::filesystem::path from_;
+};
+
+inline Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+}  // namespace testfiles
+
+#endif  // BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
