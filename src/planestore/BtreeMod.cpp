@@ -18,3 +18,4 @@ int BtreeMod::writeAllDati(CStringArray&) { return 1; }
 void BtreeMod::SetSize(int) {}
 void BtreeMod::SetData(long) {}
 int BtreeMod::commit() { return 1; }
+int BtreeMod::LineBytes() { return lineSize > 0 ? lineSize : 0; }

@@ -58,6 +58,10 @@ class AFX_EXT_CLASS BtreeMod {
   // end (nothing is written then).
   virtual int commit();
 
+  // How many bytes lineAt writes into the caller's buffer and writeAt reads
+  // from it: the line length the storage transfers.
+  virtual int LineBytes();
+
   // Sets the absolute memory-file offset that this plane's bytes must not
   // reach (the next plane's header block); kNoRegionEnd for none.
   void SetRegionEnd(ULONGLONG regionEnd) { this->regionEnd = regionEnd; }
