@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The library as other projects use it: installed into a temporary prefix and
+# found with its CMake package, with pkg-config and plain g++, pulled in by a
+# parent project with add_subdirectory, and built as a static library that
+# passes the same tests. Runs after the normal build of scripts/test.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+jobs=${JOBS:-$(nproc)}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+sample=(samples/design.dis samples/rules.txt)
+
+echo "--- install into a temporary prefix"
+cmake --install build/test --prefix "$scratch/prefix" >/dev/null
+test -L "$scratch/prefix/lib/libbtreeimg.so.0"
+test -f "$scratch/prefix/include/btreeimg/image/BtreeImg.h"
+test ! -e "$scratch/prefix/include/btreeimg/framework/ByteOrder.h"
+
+echo "--- example through find_package"
+cmake -S examples -B "$scratch/example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
+cmake --build "$scratch/example" >/dev/null
+LD_LIBRARY_PATH="$scratch/prefix/lib" "$scratch/example/example" "${sample[@]}"
+
+echo "--- example through pkg-config and g++"
+flags=$(PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig" pkg-config --cflags --libs btreeimg)
+# shellcheck disable=SC2086
+g++ -std=c++17 -Wall -Wextra -Werror examples/example.cpp $flags \
+  -Wl,-rpath,"$scratch/prefix/lib" -o "$scratch/example-pc"
+"$scratch/example-pc" "${sample[@]}"
+
+echo "--- a parent project with add_subdirectory"
+mkdir -p "$scratch/parent"
+cat > "$scratch/parent/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
+project(parent LANGUAGES CXX)
+add_subdirectory("$root" btreeimg)
+add_executable(example "$root/examples/example.cpp")
+target_link_libraries(example PRIVATE btreeimg::btreeimg)
+CMAKE
+cmake -S "$scratch/parent" -B "$scratch/parent/build" -G Ninja >/dev/null
+cmake --build "$scratch/parent/build" -j "$jobs" >/dev/null
+test ! -e "$scratch/parent/build/btreeimg/tests"
+"$scratch/parent/build/example" "${sample[@]}"
+
+echo "--- static library, same tests"
+cmake -S . -B build/static -G Ninja -DBUILD_SHARED_LIBS=OFF \
+  -DBTREEIMG_WERROR=ON >/dev/null
+cmake --build build/static -j "$jobs"
+ctest --test-dir build/static --output-on-failure -j "$jobs"
