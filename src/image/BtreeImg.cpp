@@ -121,7 +121,6 @@ void BtreeImg::openFromDisk() {
             ? loadU32(header2[0] + block::kOffsetAt) + ULONGLONG{block::kSize}
             : blockPosition(p) + block::kSize;
     piani[p - 1] = makeStorage(pack, regionStart, asInt(dimx1), asInt(dimy1));
-    makeLineBuffer(p, ownDimX(p));
   }
   refreshRegionEnds();
 }
@@ -188,7 +187,6 @@ void BtreeImg::createPlanes(int pack, int dimx, int dimy, int nPiani) {
   }
   for (int p = 1; p <= nPiani; ++p) {
     piani[p - 1] = makeStorage(pack, blockPosition(p) + block::kSize, dimx, dimy);
-    makeLineBuffer(p, static_cast<unsigned int>(dimx));
   }
   refreshRegionEnds();
 
@@ -255,7 +253,6 @@ void BtreeImg::createFromHeader(const void* header, int nPiani, int pack) {
   }
   planeCount_ = 1;
   piani[0] = makeStorage(effective, block::kSize, asInt(dimx1), asInt(dimy1));
-  makeLineBuffer(1, dimx1);
 
   // Step 3: the block at position 0. The first block mirrors into header2[0]
   // here, which makes the copy's version the image's.
@@ -272,7 +269,6 @@ void BtreeImg::createFromHeader(const void* header, int nPiani, int pack) {
              static_cast<std::uint16_t>(effective));
     piani[p - 1] = makeStorage(effective, blockPosition(p) + block::kSize,
                                asInt(dimx1), asInt(dimy1));
-    makeLineBuffer(p, dimx1);
   }
   refreshRegionEnds();
   for (int p = 2; p <= nPiani; ++p) writeBlockAt(blockPosition(p), area(p - 1));
@@ -304,13 +300,17 @@ unsigned int BtreeImg::ownDimX(int plane) {
   return loadU16(fields + block::kFurtherDimXAt);
 }
 
-void BtreeImg::makeLineBuffer(int plane, unsigned int length) {
-  delete linee[plane - 1];
-  linee[plane - 1] = nullptr;
+unsigned int BtreeImg::lineBufferSize(int plane) {
   BtreeMod* storage = piani[plane - 1];
   const unsigned int transfer =
       storage ? static_cast<unsigned int>(storage->LineBytes()) : 0;
-  linee[plane - 1] = new Mem(std::max(length, transfer));
+  return std::max(ownDimX(plane), transfer);
+}
+
+Mem* BtreeImg::lineBuffer(int plane) {
+  // Made on first use, so that opening a file costs no line buffers.
+  if (linee[plane - 1] == nullptr) linee[plane - 1] = new Mem(lineBufferSize(plane));
+  return linee[plane - 1];
 }
 
 void BtreeImg::writeBlockAt(ULONGLONG position, const unsigned char* fields) {

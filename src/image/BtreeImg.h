@@ -168,9 +168,10 @@ class AFX_EXT_CLASS BtreeImg {
   void createFromHeader(const void* header, int nPiani, int pack);
   // A new storage object for `pack`; null for an unknown encoding.
   BtreeMod* makeStorage(int pack, ULONGLONG regionStart, int dimx, int dimy);
-  // A new line buffer for `plane` of `length` bytes, or more when its storage
-  // transfers more.
-  void makeLineBuffer(int plane, unsigned int length);
+  // The plane's line buffer, made on first use: its own dimx bytes, or more
+  // when its storage transfers more.
+  Mem* lineBuffer(int plane);
+  unsigned int lineBufferSize(int plane);
   // The line length stored in the plane's own block.
   unsigned int ownDimX(int plane);
   // Frees storage objects, line buffers, the memory file and the file buffer.

@@ -26,7 +26,7 @@ unsigned int BtreeImg::storageLine(unsigned int line, bool reversible) {
 
 Mem* BtreeImg::at(unsigned int line, short plane) {
   const int p = checkPlane(plane);
-  Mem* buffer = linee[p - 1];
+  Mem* buffer = lineBuffer(p);
   if (lineCount() == 0) return buffer;
   const unsigned int stored = storageLine(line, true);
   lineaCorrente[p - 1] = stored;
@@ -52,10 +52,12 @@ int BtreeImg::at(unsigned int line, short plane, unsigned char* destination) {
   const unsigned int wanted = dimx(plane);
   if (static_cast<unsigned int>(storage->LineBytes()) <= wanted) {
     storage->lineAt(static_cast<int>(stored), destination);
-  } else if (storage->lineAt(static_cast<int>(stored),
-                             static_cast<unsigned char*>(
-                                 linee[p - 1]->pointer())) == 1) {
-    std::memcpy(destination, linee[p - 1]->pointer(), wanted);
+  } else {
+    Mem* buffer = lineBuffer(p);
+    if (storage->lineAt(static_cast<int>(stored),
+                        static_cast<unsigned char*>(buffer->pointer())) == 1) {
+      std::memcpy(destination, buffer->pointer(), wanted);
+    }
   }
   return 1;
 }
@@ -123,8 +125,9 @@ void BtreeImg::SetDimX(int newDimX, short plane) {
   if (newDimX < 0) throwInvalidArgument("negative line length");
   storeDimX(p, static_cast<unsigned int>(newDimX));
   if (piani[p - 1]) piani[p - 1]->SetSize(newDimX);
-  // Reads of the plane must never overrun its line buffer.
-  makeLineBuffer(p, static_cast<unsigned int>(newDimX));
+  // Reads of the plane must never overrun its line buffer. The buffer object
+  // stays the same, so a Mem* the caller holds remains valid.
+  if (linee[p - 1] != nullptr) linee[p - 1]->setCapacity(lineBufferSize(p));
 }
 
 void BtreeImg::SetDimY(int newDimY, short plane) {

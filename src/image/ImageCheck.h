@@ -1,0 +1,112 @@
+// Structural verification of an image file, done on the file's bytes alone:
+// no BtreeImg is opened and nothing is decoded into an image.
+//
+// An inspection locates every plane the way BtreeImg does when it opens the
+// file (the first block at 0, further blocks through the version-2 table or
+// the version-3/4 chain), then verifies that
+//   - every plane's header block lies inside the file and overlaps no other
+//     block, and its encoding is one the format defines;
+//   - every plane's region lies inside the file and ends before the next
+//     header block behind it;
+//   - a packed plane's line offset table starts at 0, never decreases, and
+//     every line's run pairs decode to exactly one line;
+//   - a whole-plane packed stream states the plane's size and its run pairs
+//     decode to exactly that many bytes.
+// Every plane is read with plane 1's line length and line count, as BtreeImg
+// reads it; a plane whose own block states other dimensions is a problem.
+//
+// Each problem is reported as one line of text in English, starting with the
+// plane it concerns ("plane 2: ..."), or with no prefix for the whole file.
+// Only the first few damaged lines of a plane are named one by one; a last
+// text then counts the rest.
+//
+// Inspection never reads outside the bytes it is given, never allocates more
+// than the file's own size, and never ends the process.
+#ifndef BTREEIMG_IMAGE_IMAGECHECK_H_
+#define BTREEIMG_IMAGE_IMAGECHECK_H_
+
+#include "framework/CStringArray.h"
+#include "framework/Export.h"
+#include "framework/Types.h"
+
+class AFX_EXT_CLASS ImageCheck {
+ public:
+  // The outcome of an inspection; also the result of Inspect().
+  enum Verdict {
+    sound = 0,     // no problem found
+    damaged = 1,   // an image, with the problems listed by Problems()
+    unusable = 2,  // not an image this library can read: unreadable file,
+                   // shorter than a header block, unknown version, more
+                   // than 5 planes, larger than 4 GiB
+  };
+
+  // Where one plane lies in the file and what its own block states.
+  struct PlaneLayout {
+    int pack;                 // the block's encoding field (0, 1, 2 defined)
+    unsigned int dimx;        // the block's own line length ...
+    unsigned int dimy;        // ... and line count
+    ULONGLONG blockPosition;  // first byte of its header block
+    ULONGLONG regionStart;    // first byte of its line data
+    ULONGLONG regionSize;     // bytes its encoding occupies (the raw size,
+                              // the table and its code, or the stream with
+                              // its 8-byte head), as far as the file holds it
+    ULONGLONG regionRoom;     // bytes from regionStart to the next header
+                              // block behind it, or to the end of the file
+    bool located;             // false when its block lies outside the file;
+                              // the other fields but blockPosition are 0 then
+  };
+
+  // An inspection that has found nothing yet: verdict unusable, no planes.
+  ImageCheck();
+
+  // Inspects the image file `path`, read whole. A file that cannot be opened
+  // or read gives the verdict unusable with one problem naming the file and
+  // the cause. Returns the verdict.
+  int InspectFile(const char* path);
+  // Inspects the `size` bytes at `data` as an image file (null `data` with
+  // `size` 0 is an empty file). Forgets an earlier inspection first.
+  // Returns the verdict.
+  int Inspect(const unsigned char* data, ULONGLONG size);
+
+  // The verdict of the last inspection.
+  int GetVerdict() const { return verdict_; }
+  // The version field of the first block (0 when the file has none).
+  int Version() const { return version_; }
+  // The number of planes located, 1 to 5; 0 when the file is unusable.
+  int PlaneCount() const { return planeCount_; }
+  // Plane `plane`'s layout, planes counted from 1. Throws
+  // CInvalidArgException* outside 1 .. PlaneCount().
+  const PlaneLayout& Plane(int plane) const;
+  // One text per problem, in the order found. Empty when the verdict is
+  // sound. Valid until the next inspection.
+  const CStringArray& Problems() const { return problems_; }
+
+ private:
+  static constexpr int kMaxPlanes = 5;
+
+  void reset();
+  void report(int plane, const char* format, ...)
+#if defined(__GNUC__) || defined(__clang__)
+      __attribute__((format(printf, 3, 4)))
+#endif
+      ;
+  bool readHeaders(const unsigned char* data, ULONGLONG size);
+  void locatePlanes(const unsigned char* data, ULONGLONG size);
+  void checkBlocks(ULONGLONG size);
+  void checkRegion(int plane, const unsigned char* data, ULONGLONG size);
+  void checkPacked(int plane, const unsigned char* data, ULONGLONG limit);
+  void checkWholePlane(int plane, const unsigned char* data, ULONGLONG limit);
+  // Names what lies at `limit` for a message: the file's end or a block.
+  void describeLimit(int plane, ULONGLONG limit, ULONGLONG size, char* text,
+                     unsigned int textSize) const;
+
+  int verdict_;
+  int version_;
+  int planeCount_;
+  unsigned int dimx1_;
+  unsigned int dimy1_;
+  PlaneLayout planes_[kMaxPlanes];
+  CStringArray problems_;
+};
+
+#endif  // BTREEIMG_IMAGE_IMAGECHECK_H_
