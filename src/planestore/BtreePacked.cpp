@@ -1,6 +1,38 @@
 #include "planestore/BtreePacked.h"
 
-// Placeholder until the packed encoding lands.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "framework/ByteOrder.h"
+#include "planestore/RunPairs.h"
+
+using btreeimg::detail::codedSize;
+using btreeimg::detail::encodeRuns;
+using btreeimg::detail::expandRuns;
+using btreeimg::detail::loadU32;
+using btreeimg::detail::maxCodedSize;
+using btreeimg::detail::storeU32;
+
+namespace {
+
+constexpr LONGLONG kEntryBytes = 4;
+constexpr ULONGLONG kMaxEntry = std::numeric_limits<std::uint32_t>::max();
+
+// The bytes of string `text` as a line of `width` bytes: the string itself
+// when it is long enough, else a copy in `pad` filled up with zero bytes.
+const unsigned char* lineBytes(const CString& text, std::size_t width,
+                               std::vector<unsigned char>& pad) {
+  const auto length = static_cast<std::size_t>(text.GetLength());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.GetString());
+  if (length >= width) return bytes;
+  pad.assign(width, 0);
+  std::memcpy(pad.data(), bytes, length);
+  return pad.data();
+}
+
+}  // namespace
+
 BtreePacked::BtreePacked(CMemFile* memFile, long regionOffset, int lineSize,
                          int nLines)
     : regionOffset(regionOffset) {
@@ -9,9 +41,136 @@ BtreePacked::BtreePacked(CMemFile* memFile, long regionOffset, int lineSize,
   this->nLines = nLines;
   this->dataOffset = regionOffset + 4L * (nLines + 1L);
 }
+
 BtreePacked::~BtreePacked() = default;
-int BtreePacked::lineAt(int, unsigned char*) { return 0; }
-int BtreePacked::writeAt(int, unsigned char*) { return 0; }
-int BtreePacked::writeAllDati(CStringArray&) { return 0; }
+
+LONGLONG BtreePacked::entryOffset(LONGLONG index) const {
+  return static_cast<LONGLONG>(regionOffset) + kEntryBytes * index;
+}
+
+bool BtreePacked::fitsRegion(LONGLONG end) const {
+  return end <= 0 || static_cast<ULONGLONG>(end) <= regionEnd;
+}
+
+bool BtreePacked::readEntry(LONGLONG index, std::uint32_t* value) {
+  *value = 0;
+  memFile->Seek(entryOffset(index), CFile::begin);
+  void* at = nullptr;
+  if (memFile->GetBufferPtr(CFile::bufferRead, 4, &at) < 4) return false;
+  *value = loadU32(static_cast<const unsigned char*>(at));
+  return true;
+}
+
+int BtreePacked::lineAt(int line, unsigned char* buffer) {
+  if (line < 0 || line >= nLines) return 0;
+  if (lineSize <= 0) return 1;
+  // Step 1: both entries of the line, read in place; a table cut off by the
+  // end of the memory file holds no line.
+  memFile->Seek(entryOffset(line), CFile::begin);
+  void* at = nullptr;
+  if (memFile->GetBufferPtr(CFile::bufferRead, 8, &at) < 8) return 1;
+  const auto* entries = static_cast<const unsigned char*>(at);
+  const std::uint32_t start = loadU32(entries);
+  const std::uint32_t end = loadU32(entries + 4);
+  if (end <= start) return 1;
+  // Step 2: the code, in place and cut at the end of the memory file,
+  // expanded into at most lineSize bytes of the caller's buffer.
+  memFile->Seek(static_cast<LONGLONG>(dataOffset) + start, CFile::begin);
+  const UINT available =
+      memFile->GetBufferPtr(CFile::bufferRead, end - start, &at);
+  if (available == 0) return 1;
+  const auto* code = static_cast<const unsigned char*>(at);
+  expandRuns(code, code + available, buffer,
+             static_cast<std::size_t>(lineSize));
+  return 1;
+}
+
+int BtreePacked::writeAt(int line, unsigned char* buffer) {
+  if (line < 0 || line >= nLines) return 0;
+  // Step 1: code the line into the scratch buffer.
+  const std::size_t width =
+      lineSize > 0 ? static_cast<std::size_t>(lineSize) : 0;
+  if (scratch.size() < maxCodedSize(width)) scratch.resize(maxCodedSize(width));
+  const std::size_t codeLength = encodeRuns(buffer, width, scratch.data());
+  // Step 2: where it goes (line 0 at the start, any other line where the
+  // previous one ended) and whether code and table stay inside the region.
+  std::uint32_t start = 0;
+  if (line > 0) readEntry(line, &start);  // a missing entry counts as 0
+  if (start + static_cast<ULONGLONG>(codeLength) > kMaxEntry) return 0;
+  const auto end = static_cast<std::uint32_t>(start + codeLength);
+  const LONGLONG tableBytes = kEntryBytes * (nLines + LONGLONG{1});
+  if (line == 0 && static_cast<ULONGLONG>(tableBytes) > kMaxEntry) return 0;
+  const LONGLONG codeAt = static_cast<LONGLONG>(dataOffset) + start;
+  const LONGLONG tableEnd =
+      line == 0 ? entryOffset(nLines + LONGLONG{1}) : entryOffset(line + 2);
+  if (!fitsRegion(codeAt + static_cast<LONGLONG>(codeLength)) ||
+      !fitsRegion(tableEnd)) {
+    return 0;
+  }
+  // Step 3: the code in one write, then the table: cleared with the new
+  // end for line 0, otherwise only entry[line + 1].
+  if (codeLength != 0) {
+    memFile->Seek(codeAt, CFile::begin);
+    memFile->Write(scratch.data(), static_cast<UINT>(codeLength));
+  }
+  if (line == 0) {
+    memFile->Seek(regionOffset, CFile::begin);
+    void* at = nullptr;
+    memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(tableBytes),
+                          &at);
+    auto* table = static_cast<unsigned char*>(at);
+    std::memset(table, 0, static_cast<std::size_t>(tableBytes));
+    storeU32(table + kEntryBytes, end);
+  } else {
+    unsigned char entry[kEntryBytes];
+    storeU32(entry, end);
+    memFile->Seek(entryOffset(line + LONGLONG{1}), CFile::begin);
+    memFile->Write(entry, sizeof entry);
+  }
+  return 1;
+}
+
+int BtreePacked::writeAllDati(CStringArray& lines) {
+  if (lines.GetSize() < nLines) {
+    // Names the first missing index, as the bounds-tested access would.
+    lines.GetAt(lines.GetSize());
+  }
+  if (nLines <= 0) return 1;
+  const std::size_t width =
+      lineSize > 0 ? static_cast<std::size_t>(lineSize) : 0;
+  const LONGLONG tableBytes = kEntryBytes * (nLines + LONGLONG{1});
+  if (static_cast<ULONGLONG>(tableBytes) > kMaxEntry) return 0;
+  // Pass 1: the table, from the length of each line's code.
+  std::vector<unsigned char> table(static_cast<std::size_t>(tableBytes));
+  ULONGLONG total = 0;
+  for (int i = 0; i < nLines; ++i) {
+    storeU32(table.data() + kEntryBytes * i, static_cast<std::uint32_t>(total));
+    total += codedSize(lineBytes(lines.GetAt(i), width, scratch), width);
+    if (total > kMaxEntry) return 0;
+  }
+  storeU32(table.data() + kEntryBytes * nLines,
+           static_cast<std::uint32_t>(total));
+  if (!fitsRegion(entryOffset(nLines + LONGLONG{1})) ||
+      !fitsRegion(static_cast<LONGLONG>(dataOffset) +
+                  static_cast<LONGLONG>(total))) {
+    return 0;
+  }
+  // Pass 2: every line coded straight into the memory file, then the table.
+  if (total != 0) {
+    memFile->Seek(dataOffset, CFile::begin);
+    void* at = nullptr;
+    memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(total), &at);
+    auto* code = static_cast<unsigned char*>(at);
+    for (int i = 0; i < nLines; ++i) {
+      encodeRuns(lineBytes(lines.GetAt(i), width, scratch), width,
+                 code + loadU32(table.data() + kEntryBytes * i));
+    }
+  }
+  memFile->Seek(regionOffset, CFile::begin);
+  memFile->Write(table.data(), static_cast<UINT>(tableBytes));
+  return 1;
+}
+
 void BtreePacked::SetSize(int lineSize) { this->lineSize = lineSize; }
+
 void BtreePacked::SetData(long dataOffset) { this->dataOffset = dataOffset; }

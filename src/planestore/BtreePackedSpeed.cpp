@@ -1,6 +1,36 @@
 #include "planestore/BtreePackedSpeed.h"
 
-// Placeholder until the whole-plane packed encoding lands.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "framework/ByteOrder.h"
+#include "framework/ThrowHelpers.h"
+#include "planestore/RunPairs.h"
+
+using btreeimg::detail::codedSize;
+using btreeimg::detail::encodeRuns;
+using btreeimg::detail::expandRuns;
+using btreeimg::detail::loadU32;
+using btreeimg::detail::storeU32;
+using btreeimg::detail::throwMemoryError;
+
+namespace {
+
+constexpr LONGLONG kHeaderBytes = 8;  // unpackedSize, packedSize
+constexpr ULONGLONG kMaxField = std::numeric_limits<std::uint32_t>::max();
+
+// A zero-filled block of `bytes` bytes (null for none), freed with free().
+unsigned char* allocatePlane(std::size_t bytes) {
+  if (bytes == 0) return nullptr;
+  auto* block = static_cast<unsigned char*>(std::calloc(bytes, 1));
+  if (block == nullptr) throwMemoryError();
+  return block;
+}
+
+}  // namespace
+
 BtreePackedSpeed::BtreePackedSpeed(CMemFile* memFile, long regionOffset,
                                    int lineLength, int lineCount)
     : regionOffset(regionOffset),
@@ -10,15 +40,146 @@ BtreePackedSpeed::BtreePackedSpeed(CMemFile* memFile, long regionOffset,
       lineLength(lineLength),
       lineCount(lineCount) {
   this->memFile = memFile;
+  this->lineSize = lineLength;
+  this->nLines = lineCount;
+  this->dataOffset = regionOffset + static_cast<long>(kHeaderBytes);
+  decodeRegion();
 }
-BtreePackedSpeed::BtreePackedSpeed(const BtreePackedSpeed& other) = default;
-BtreePackedSpeed& BtreePackedSpeed::operator=(const BtreePackedSpeed&) {
+
+BtreePackedSpeed::BtreePackedSpeed(const BtreePackedSpeed& other)
+    : BtreeMod(other),
+      regionOffset(other.regionOffset),
+      unpackedSize(other.unpackedSize),
+      packedSize(other.packedSize),
+      planeBuffer(nullptr),
+      lineLength(other.lineLength),
+      lineCount(other.lineCount) {
+  planeBuffer = allocatePlane(planeBytes());
+  if (planeBuffer) std::memcpy(planeBuffer, other.planeBuffer, planeBytes());
+}
+
+BtreePackedSpeed& BtreePackedSpeed::operator=(const BtreePackedSpeed& other) {
+  if (this == &other) return *this;
+  // Allocate first: a failure leaves this object as it was.
+  const std::size_t bytes = other.planeBytes();
+  unsigned char* plane = allocatePlane(bytes);
+  if (plane) std::memcpy(plane, other.planeBuffer, bytes);
+  std::free(planeBuffer);
+  BtreeMod::operator=(other);
+  regionOffset = other.regionOffset;
+  unpackedSize = other.unpackedSize;
+  packedSize = other.packedSize;
+  planeBuffer = plane;
+  lineLength = other.lineLength;
+  lineCount = other.lineCount;
   return *this;
 }
-BtreePackedSpeed::~BtreePackedSpeed() = default;
-int BtreePackedSpeed::lineAt(int, unsigned char*) { return 0; }
-int BtreePackedSpeed::writeAt(int, unsigned char*) { return 0; }
-int BtreePackedSpeed::writeAllDati(CStringArray&) { return 0; }
+
+BtreePackedSpeed::~BtreePackedSpeed() {
+  std::free(planeBuffer);
+  planeBuffer = nullptr;
+}
+
+std::size_t BtreePackedSpeed::planeBytes() const {
+  if (lineLength <= 0 || lineCount <= 0) return 0;
+  return static_cast<std::size_t>(lineLength) *
+         static_cast<std::size_t>(lineCount);
+}
+
+std::size_t BtreePackedSpeed::lineStart(int line) const {
+  return static_cast<std::size_t>(lineCount - 1 - line) *
+         static_cast<std::size_t>(lineLength);
+}
+
+void BtreePackedSpeed::decodeRegion() {
+  if (lineLength > 0 && lineCount > 0 &&
+      static_cast<ULONGLONG>(lineLength) * static_cast<ULONGLONG>(lineCount) >
+          std::numeric_limits<std::size_t>::max()) {
+    throwMemoryError();
+  }
+  // Step 1: the two sizes. Bytes beyond the end of the memory file read as
+  // 0, so a region that does not exist yet holds an empty stream.
+  memFile->Seek(regionOffset, CFile::begin);
+  void* at = nullptr;
+  const UINT got = memFile->GetBufferPtr(CFile::bufferRead,
+                                         static_cast<UINT>(kHeaderBytes), &at);
+  unsigned char header[kHeaderBytes] = {};
+  if (got != 0) std::memcpy(header, at, got);
+  unpackedSize = loadU32(header);
+  packedSize = loadU32(header + 4);
+  // Step 2: the pairs, in place in the memory file and cut at its end.
+  memFile->Seek(regionOffset + kHeaderBytes, CFile::begin);
+  const UINT available =
+      memFile->GetBufferPtr(CFile::bufferRead, packedSize, &at);
+  // Step 3: the plane, zero-filled, sized by the dimensions and not by what
+  // unpackedSize claims; pairs beyond it are ignored.
+  const std::size_t bytes = planeBytes();
+  planeBuffer = allocatePlane(bytes);
+  if (available == 0 || bytes == 0) return;
+  const auto* code = static_cast<const unsigned char*>(at);
+  expandRuns(code, code + available, planeBuffer, bytes);
+}
+
+int BtreePackedSpeed::LineBytes() { return lineLength > 0 ? lineLength : 0; }
+
+int BtreePackedSpeed::lineAt(int line, unsigned char* buffer) {
+  if (line < 0 || line >= lineCount) return 0;
+  if (planeBuffer == nullptr) return 1;
+  std::memcpy(buffer, planeBuffer + lineStart(line),
+              static_cast<std::size_t>(lineLength));
+  return 1;
+}
+
+int BtreePackedSpeed::writeAt(int line, unsigned char* buffer) {
+  if (line < 0 || line >= lineCount) return 0;
+  if (planeBuffer == nullptr) return 1;
+  std::memcpy(planeBuffer + lineStart(line), buffer,
+              static_cast<std::size_t>(lineLength));
+  return 1;
+}
+
+int BtreePackedSpeed::writeAllDati(CStringArray& lines) {
+  if (lines.GetSize() < lineCount) {
+    // Names the first missing index, as the bounds-tested access would.
+    lines.GetAt(lines.GetSize());
+  }
+  if (planeBuffer == nullptr) return 1;
+  const auto width = static_cast<std::size_t>(lineLength);
+  for (int i = 0; i < lineCount; ++i) {
+    const CString& text = lines.GetAt(i);
+    const std::size_t n =
+        std::min(width, static_cast<std::size_t>(text.GetLength()));
+    unsigned char* target = planeBuffer + lineStart(i);
+    std::memcpy(target, text.GetString(), n);
+    std::memset(target + n, 0, width - n);
+  }
+  return 1;
+}
+
 void BtreePackedSpeed::SetSize(int lineSize) { this->lineSize = lineSize; }
-void BtreePackedSpeed::SetData(long dataOffset) { this->dataOffset = dataOffset; }
-int BtreePackedSpeed::commit() { return 1; }
+
+void BtreePackedSpeed::SetData(long dataOffset) {
+  this->dataOffset = dataOffset;
+}
+
+int BtreePackedSpeed::commit() {
+  // Step 1: the sizes, and whether they fit their fields and the region.
+  const std::size_t bytes = planeBytes();
+  if (bytes > kMaxField) return 0;
+  const std::size_t code = bytes == 0 ? 0 : codedSize(planeBuffer, bytes);
+  const ULONGLONG total = kHeaderBytes + static_cast<ULONGLONG>(code);
+  if (total > std::numeric_limits<UINT>::max()) return 0;
+  const LONGLONG end = regionOffset + static_cast<LONGLONG>(total);
+  if (end > 0 && static_cast<ULONGLONG>(end) > regionEnd) return 0;
+  // Step 2: sizes and pairs coded straight into the memory file.
+  memFile->Seek(regionOffset, CFile::begin);
+  void* at = nullptr;
+  memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(total), &at);
+  auto* region = static_cast<unsigned char*>(at);
+  storeU32(region, static_cast<std::uint32_t>(bytes));
+  storeU32(region + 4, static_cast<std::uint32_t>(code));
+  if (code != 0) encodeRuns(planeBuffer, bytes, region + kHeaderBytes);
+  unpackedSize = static_cast<unsigned int>(bytes);
+  packedSize = static_cast<unsigned int>(code);
+  return 1;
+}
