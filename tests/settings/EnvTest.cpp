@@ -1,0 +1,237 @@
+#include "settings/Env.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <string>
+
+#include "settings/CapturedDiagnostics.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+// The file that Env() leaves behind in an empty folder: every default, in
+// ascending key order, CR LF line ends.
+const std::string kDefaultFile =
+    "VD6ABS ..\\ABS\r\n"
+    "VD6CNF ..\\EXECW\r\n"
+    "VD6CNFCOD MAC.CNF\r\n"
+    "VD6CODFD A:\r\n"
+    "VD6CODHD ..\\COD\r\n"
+    "VD6COM 1\r\n"
+    "VD6CONFIGCFG ..\\CFG\r\n"
+    "VD6CTRL ..\\CTRL\r\n"
+    "VD6DEB 0\r\n"
+    "VD6DISFD A:\\VELDA6\\DEF\\DIS\r\n"
+    "VD6DISHD ..\\DIS\r\n"
+    "VD6DISOVERFD A:\\VELDA6\\DEF\\DISOVER\r\n"
+    "VD6DISOVERHD ..\\DISOVER\r\n"
+    "VD6FAC ..\\BLKFAC\r\n"
+    "VD6FLAGCTRL SI\r\n"
+    "VD6HLP ..\\HELP\r\n"
+    "VD6ICN ..\\ICON\r\n"
+    "VD6KHC KOREL\r\n"
+    "VD6MCR ..\\MCR\r\n"
+    "VD6MIS MILLIMETRO\r\n"
+    "VD6OLDDSR ..\\EXEC\\OLDSR\r\n"
+    "VD6OLDSOK ..\\SOCK\r\n"
+    "VD6OLDUSR ..\\PREUSR\r\n"
+    "VD6PARTRS 28955\r\n"
+    "VD6PCMHZ 33\r\n"
+    "VD6RUNEXE \\VELDA6\\PAINT\\PAINT.EXE\r\n"
+    "VD6SELIMG ..\\SELIMG\r\n"
+    "VD6SLZ ..\\SLZ\r\n"
+    "VD6SOKFD A:\\VELDA6\\DEF\\CHAIN\r\n"
+    "VD6SOKHD ..\\CHAIN\r\n"
+    "VD6SOL ..\\SOL\r\n"
+    "VD6TAL ..\\TAL\r\n"
+    "VD6TALFD A:\\VELDA6\\DEF\\TAL\r\n"
+    "VD6TAS ..\\TAS\r\n"
+    "VD6USRFD A:\\VELDA6\\DEF\\BLKUSR\r\n"
+    "VD6USRHD ..\\BLKUSR\r\n";
+
+// `text` with the line of `key` replaced by `line` (with its CR LF).
+std::string withLine(std::string text, const std::string& key,
+                     const std::string& line) {
+  const std::size_t at = text.find(key + " ");
+  const std::size_t end = text.find('\n', at) + 1;
+  return text.replace(at, end - at, line);
+}
+
+// Each test runs inside its own temporary folder, where "ENV.VD6" lives.
+class EnvFile : public ::testing::Test {
+ protected:
+  EnvFile() : inside(dir.path()) {}
+
+  std::string envText() { return testfiles::readText(dir.file("ENV.VD6")); }
+  void setEnvText(const std::string& text) {
+    testfiles::writeText(dir.file("ENV.VD6"), text);
+  }
+  bool envExists() { return std::filesystem::exists(dir.file("ENV.VD6")); }
+  void removeEnv() { std::filesystem::remove(dir.file("ENV.VD6")); }
+
+  testfiles::TempDir dir;
+  testfiles::ScopedChdir inside;
+};
+
+}  // namespace
+
+TEST_F(EnvFile, WithoutAFileEveryDefaultIsWrittenInKeyOrder) {
+  Env env;
+  EXPECT_EQ(envText(), kDefaultFile);
+  EXPECT_EQ(env.GetCount(), 36);
+  EXPECT_STREQ(env.getEnv("VD6RUNEXE"), "\\VELDA6\\PAINT\\PAINT.EXE");
+  EXPECT_STREQ(env.getEnv("VD6CODFD"), "A:");
+  EXPECT_STREQ(env.getEnv("  VD6ICN"), "..\\ICON");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("ENV.VD6.~tmp")));
+}
+
+TEST_F(EnvFile, ACompleteFileIsNotRewritten) {
+  // Comments, blank lines and odd spacing would not survive a rewrite.
+  const std::string text =
+      "@ settings\n\n" + withLine(kDefaultFile, "VD6DEB", "VD6DEB    1\n");
+  setEnvText(text);
+  Env env;
+  EXPECT_EQ(envText(), text);
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "1");
+}
+
+TEST_F(EnvFile, AKeyWithoutValueOrWithAFullStopIsPresent) {
+  setEnvText(withLine(withLine(kDefaultFile, "VD6DEB", "VD6DEB\r\n"), "VD6COM",
+                      "VD6COM .\r\n"));
+  const std::string before = envText();
+  Env env;
+  EXPECT_EQ(envText(), before);
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "");
+  EXPECT_STREQ(env.getEnv("VD6COM"), ".");
+  // A stored "." is not the missing-value marker.
+  EXPECT_NE(env.getEnv("VD6COM"), env.getEnv("NOSUCHKEY"));
+  EXPECT_STREQ(env.getEnv("NOSUCHKEY"), ".");
+  EXPECT_EQ(env.getEnv("NOSUCHKEY"), env.getEnv("OTHERKEY"));
+  EXPECT_EQ(env.getEnv(nullptr), env.getEnv("NOSUCHKEY"));
+}
+
+TEST_F(EnvFile, ALowerCaseKeyDoesNotSatisfyItsUpperCaseDefault) {
+  setEnvText(withLine(kDefaultFile, "VD6DEB", "vd6deb 1\r\n"));
+  Env env;
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "0");
+  EXPECT_STREQ(env.getEnv("vd6deb"), "1");
+  EXPECT_EQ(envText(), kDefaultFile + "vd6deb 1\r\n");
+}
+
+TEST_F(EnvFile, DuplicateKeysStayAndPutEnvChangesTheFirstInKeyOrder) {
+  setEnvText("VD6DEB first\r\nVD6DEB second\r\n");
+  Env env;
+  EXPECT_EQ(env.GetCount(), 37);
+  // Equal keys stand newest first in key order, so putEnv changes the entry
+  // of the second line. getEnv answers with the first equal entry met from
+  // the root: once the 35 defaults have been added (and the tree rebalanced)
+  // that is also the second line's.
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "second");
+  env.putEnv("VD6DEB", "changed");
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "changed");
+  EXPECT_EQ(envText(),
+            withLine(kDefaultFile, "VD6DEB",
+                     "VD6DEB changed\r\nVD6DEB first\r\n"));
+  // With only the two lines in the tree, the search meets the first line.
+  setEnvText("VD6DEB first\r\nVD6DEB second\r\n");
+  KeyToStr twoLines(dir.file("ENV.VD6").c_str());
+  EXPECT_STREQ(twoLines.StrOf("VD6DEB"), "first");
+}
+
+TEST_F(EnvFile, PutEnvWritesOnlyWhatChanges) {
+  Env env;
+  removeEnv();
+  env.putEnv("VD6DEB", nullptr);
+  env.putEnv("VD6DEB", "0");
+  EXPECT_FALSE(envExists());
+  env.putEnv("  VD6DEB", "1");
+  EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6DEB", "VD6DEB 1\r\n"));
+  removeEnv();
+  env.putEnv("VD6DEB", "1");
+  EXPECT_FALSE(envExists());
+}
+
+TEST_F(EnvFile, ANewKeyIsWrittenInItsPlace) {
+  Env env;
+  env.putEnv("VD6B", "new");
+  EXPECT_EQ(envText(),
+            withLine(kDefaultFile, "VD6CNF", "VD6B new\r\nVD6CNF ..\\EXECW\r\n"));
+  EXPECT_STREQ(env.getEnv("VD6B"), "new");
+}
+
+TEST_F(EnvFile, AnotherFileIsReadButEnvVd6IsWritten) {
+  const std::string other = dir.file("other.cfg");
+  const std::string otherText = "VD6DEB 7\n@ comment\n";
+  testfiles::writeText(other, otherText);
+  Env env(other.c_str());
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "7");
+  EXPECT_EQ(testfiles::readText(other), otherText);
+  EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6DEB", "VD6DEB 7\r\n"));
+}
+
+TEST_F(EnvFile, ValuesRoundTripExceptLeadingBlanksAndCommentKeys) {
+  {
+    Env env;
+    env.putEnv("VD6RUNEXE", "C:\\Program Files\\paint.exe");
+    env.putEnv("VD6MIS", "   indented");
+    env.putEnv("@HIDDEN", "x");
+  }
+  Env env;
+  EXPECT_STREQ(env.getEnv("VD6RUNEXE"), "C:\\Program Files\\paint.exe");
+  EXPECT_STREQ(env.getEnv("VD6MIS"), "indented");
+  EXPECT_STREQ(env.getEnv("@HIDDEN"), ".");
+}
+
+TEST_F(EnvFile, AnOverLongLineIsLeftOutAndReported) {
+  Env env;
+  settings_test::CapturedDiagnostics diagnostics;
+  const std::string longest(257 - 6, 'v');  // "VD6MIS " + value + LF = 259
+  env.putEnv("VD6MIS", longest.c_str());
+  EXPECT_NE(envText().find("VD6MIS " + longest + "\r\n"), std::string::npos);
+  EXPECT_TRUE(diagnostics.texts().empty());
+  env.putEnv("VD6MIS", (longest + "w").c_str());
+  EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", ""));
+  ASSERT_EQ(diagnostics.texts().size(), 1u);
+  EXPECT_EQ(diagnostics.texts()[0],
+            "Not Save VD6MIS " + longest + "w\n in ENV.VD6");
+}
+
+TEST_F(EnvFile, ASaveThatCannotCreateItsTemporaryFileLeavesTheOldFile) {
+  Env env;
+  // A folder in the way of the temporary file (root may write anywhere, so
+  // permissions cannot stand in for this).
+  std::filesystem::create_directory(dir.file("ENV.VD6.~tmp"));
+  settings_test::CapturedDiagnostics diagnostics;
+  env.putEnv("VD6DEB", "1");
+  EXPECT_STREQ(env.getEnv("VD6DEB"), "1");  // changed in memory
+  EXPECT_EQ(envText(), kDefaultFile);
+  EXPECT_EQ(diagnostics.texts(),
+            std::vector<std::string>{"Not Save configuration ENV.VD6 (Open)"});
+}
+
+TEST_F(EnvFile, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
+  Env env;
+  settings_test::CapturedDiagnostics diagnostics;
+  // Cap the size of files this process writes so that the save fails part
+  // way; the old file is larger than the cap but is only read.
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+  rlimit oldLimit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+  rlimit small = oldLimit;
+  small.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  env.putEnv("VD6DEB", "1");
+  setrlimit(RLIMIT_FSIZE, &oldLimit);
+  sigaction(SIGXFSZ, &previous, nullptr);
+
+  EXPECT_EQ(envText(), kDefaultFile);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("ENV.VD6.~tmp")));
+  ASSERT_EQ(diagnostics.texts().size(), 1u);
+  EXPECT_EQ(diagnostics.texts()[0].rfind("Not Save VD6", 0), 0u);
+  EXPECT_NE(diagnostics.texts()[0].find(" in ENV.VD6"), std::string::npos);
+}
