@@ -47,9 +47,13 @@ class AFX_EXT_CLASS ImageCheck {
     unsigned int dimy;        // ... and line count
     ULONGLONG blockPosition;  // first byte of its header block
     ULONGLONG regionStart;    // first byte of its line data
-    ULONGLONG regionSize;     // bytes its encoding occupies (the raw size,
-                              // the table and its code, or the stream with
-                              // its 8-byte head), as far as the file holds it
+    ULONGLONG regionSize;     // bytes its encoding states it occupies:
+                              // dimx x dimy raw; the line offset table and
+                              // its last entry packed; the 8-byte head and
+                              // the stream's stated length whole-plane; 0
+                              // for an undefined encoding. Only the fixed
+                              // part when the file does not hold the table
+                              // or the head.
     ULONGLONG regionRoom;     // bytes from regionStart to the next header
                               // block behind it, or to the end of the file
     bool located;             // false when its block lies outside the file;
@@ -92,13 +96,15 @@ class AFX_EXT_CLASS ImageCheck {
       ;
   bool readHeaders(const unsigned char* data, ULONGLONG size);
   void locatePlanes(const unsigned char* data, ULONGLONG size);
-  void checkBlocks(ULONGLONG size);
+  void checkBlocks();
   void checkRegion(int plane, const unsigned char* data, ULONGLONG size);
-  void checkPacked(int plane, const unsigned char* data, ULONGLONG limit);
-  void checkWholePlane(int plane, const unsigned char* data, ULONGLONG limit);
-  // Names what lies at `limit` for a message: the file's end or a block.
-  void describeLimit(int plane, ULONGLONG limit, ULONGLONG size, char* text,
-                     unsigned int textSize) const;
+  void checkPacked(int plane, const unsigned char* data, const char* limit);
+  void checkWholePlane(int plane, const unsigned char* data,
+                       const char* limit);
+  // Where plane `plane`'s region must end: the nearest other header block
+  // that reaches behind the region's start, or the end of the file. Sets
+  // *blocker to that block's plane, or 0 for the end of the file.
+  ULONGLONG regionLimit(int plane, ULONGLONG size, int* blocker) const;
 
   int verdict_;
   int version_;
