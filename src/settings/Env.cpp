@@ -7,6 +7,7 @@
 #include "framework/Exceptions.h"
 #include "framework/ReplaceFile.h"
 #include "framework/ThrowHelpers.h"
+#include "settings/SaveTarget.h"
 
 using btreeimg::detail::diagnose;
 
@@ -114,6 +115,10 @@ void Env::putEnv(const char* key, const char* value) {
 }
 
 void Env::save() {
+  if (btreeimg::detail::refusesWrites(kFileName)) {
+    diagnose("Not Save configuration ENV.VD6 (Open)");
+    return;
+  }
   try {
     btreeimg::detail::FileReplacement replacement(kFileName);
     CStdioFile file;

@@ -13,8 +13,10 @@
 // leaves the old file whole. Failures cannot be reported to the caller; the
 // texts below go to the diagnostics sink (framework/Diagnostics.h), silent
 // by default:
-//   "Not Save configuration ENV.VD6 (Open)"   the temporary file cannot be
-//                                             created; nothing is written
+//   "Not Save configuration ENV.VD6 (Open)"   "ENV.VD6" exists but may not be
+//                                             written, or the temporary file
+//                                             cannot be created; nothing is
+//                                             written
 //   "Not Save <line> in ENV.VD6"              writing that line failed (the
 //                                             save is abandoned), or the line
 //                                             is longer than 259 characters

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -234,4 +235,16 @@ TEST_F(EnvFile, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
   ASSERT_EQ(diagnostics.texts().size(), 1u);
   EXPECT_EQ(diagnostics.texts()[0].rfind("Not Save VD6", 0), 0u);
   EXPECT_NE(diagnostics.texts()[0].find(" in ENV.VD6"), std::string::npos);
+}
+
+TEST_F(EnvFile, AFileThatMayNotBeWrittenIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  Env env;
+  std::filesystem::permissions(dir.file("ENV.VD6"),
+                               std::filesystem::perms::owner_read);
+  settings_test::CapturedDiagnostics diagnostics;
+  env.putEnv("VD6DEB", "1");
+  EXPECT_EQ(envText(), kDefaultFile);
+  EXPECT_EQ(diagnostics.texts(),
+            std::vector<std::string>{"Not Save configuration ENV.VD6 (Open)"});
 }
