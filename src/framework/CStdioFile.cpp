@@ -22,7 +22,16 @@ CStdioFile::CStdioFile(const char* fileName, UINT openFlags) {
   }
 }
 
-CStdioFile::~CStdioFile() { Abort(); }
+CStdioFile::~CStdioFile() {
+  // Closing on destruction keeps what was written, as Close() does; a failure
+  // to write it cannot be reported from here and is dropped.
+  try {
+    flushOutput();
+  } catch (CException* e) {
+    e->Delete();
+  }
+  Abort();
+}
 
 BOOL CStdioFile::Open(const char* fileName, UINT openFlags,
                       CFileException* error) {

@@ -2,7 +2,8 @@
 // turns it off) a CR LF pair on disk reads as one line feed and every line
 // feed written becomes CR LF, so files written on either platform read the
 // same. Failures throw CFileException*, as in CFile; written data may stay
-// buffered until Flush() or Close(), which then report a failed write.
+// buffered until Flush() or Close(), which then report a failed write. The
+// destructor writes what is still pending and drops a failure to do so.
 #ifndef BTREEIMG_FRAMEWORK_CSTDIOFILE_H_
 #define BTREEIMG_FRAMEWORK_CSTDIOFILE_H_
 

@@ -45,7 +45,8 @@ void CStringArray::InsertAt(int index, const CString& text, int count) {
 }
 
 void CStringArray::RemoveAt(int index, int count) {
-  if (index < 0 || count < 0 || index + count > GetSize()) {
+  if (index < 0 || count < 0 || index > GetSize() ||
+      count > GetSize() - index) {
     throwInvalidArgument("CStringArray remove range out of range");
   }
   items_.erase(items_.begin() + index, items_.begin() + index + count);
