@@ -359,7 +359,8 @@ void ImageCheck::checkPacked(int p, const unsigned char* data,
       report(p, "line %llu: its code of %u bytes ends in half a run pair",
              ull{i}, end - begin);
     } else {
-      report(p, "line %llu: %llu run pairs of count 0", ull{i}, walk.zeroCounts);
+      report(p, "line %llu: its code holds %llu run pair(s) of count 0", ull{i},
+             walk.zeroCounts);
     }
   }
   if (reports.unnamed() != 0) {
@@ -402,7 +403,7 @@ void ImageCheck::checkWholePlane(int p, const unsigned char* data,
     report(p, "whole-plane stream of %u bytes ends in half a run pair", packed);
   }
   if (walk.zeroCounts != 0) {
-    report(p, "whole-plane stream holds %llu run pairs of count 0",
+    report(p, "whole-plane stream holds %llu run pair(s) of count 0",
            walk.zeroCounts);
   }
 }
