@@ -15,6 +15,7 @@
 #ifndef BTREEIMG_PLANESTORE_RUNPAIRS_H_
 #define BTREEIMG_PLANESTORE_RUNPAIRS_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -177,37 +178,187 @@ inline std::size_t encodeRuns(const unsigned char* in, std::size_t n,
   return runpairs::codeRuns<true>(in, n, out);
 }
 
+namespace runpairs {
+
+#if defined(__SSE2__)
+// Count bytes sit at even offsets of the pairs: compared 16 bits at a time
+// with 1, a pair of count 1 is the byte pair (1, value) and sets the even
+// byte of the comparison.
+inline __m128i countIsOne(__m128i pairs) {
+  return _mm_cmpeq_epi8(pairs, _mm_set1_epi16(1));
+}
+
+// The value bytes of sixteen pairs, in order.
+inline __m128i valuesOf(__m128i firstEight, __m128i nextEight) {
+  return _mm_packus_epi16(_mm_srli_epi16(firstEight, 8),
+                          _mm_srli_epi16(nextEight, 8));
+}
+
+inline __m128i load16(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void store16(unsigned char* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// Expands `pairs` pairs (16 or 32; 2 * pairs bytes at `in`) into
+// out[0 .. pairs-1] when every one of them has count 1, and returns true;
+// otherwise stores nothing and returns false. This is the shape of noise.
+template <int kPairs>
+bool expandSingles(const unsigned char* in, unsigned char* out) {
+  static_assert(kPairs == 16 || kPairs == 32, "16 or 32 pairs");
+  const __m128i a = load16(in);
+  const __m128i b = load16(in + 16);
+  __m128i ones = _mm_and_si128(countIsOne(a), countIsOne(b));
+  if (kPairs == 16) {
+    if ((_mm_movemask_epi8(ones) & 0x5555) != 0x5555) return false;
+    store16(out, valuesOf(a, b));
+    return true;
+  }
+  const __m128i c = load16(in + 32);
+  const __m128i d = load16(in + 48);
+  ones = _mm_and_si128(ones, _mm_and_si128(countIsOne(c), countIsOne(d)));
+  if ((_mm_movemask_epi8(ones) & 0x5555) != 0x5555) return false;
+  store16(out, valuesOf(a, b));
+  store16(out + 16, valuesOf(c, d));
+  return true;
+}
+
+// For sixteen pairs (32 bytes at `in`) that are not all of count 1: returns
+// the number k of leading count-1 pairs and stores their values at out[0 ..
+// k-1]. When none of the sixteen has count 0 the values go out in one
+// 16-byte store, whose bytes past k the pairs from k on (each at least one
+// byte long) store again; otherwise the k values are stored one by one.
+inline std::size_t expandLeadingSingles(const unsigned char* in,
+                                        unsigned char* out) {
+  const __m128i a = load16(in);
+  const __m128i b = load16(in + 16);
+  const auto onesLow =
+      static_cast<std::uint32_t>(_mm_movemask_epi8(countIsOne(a)));
+  const auto onesHigh =
+      static_cast<std::uint32_t>(_mm_movemask_epi8(countIsOne(b)));
+  const std::uint32_t other = ~(onesLow | onesHigh << 16) & 0x55555555u;
+  const std::size_t k = other == 0 ? 16 : lowestBit(other) / 2;
+  const __m128i zero = _mm_setzero_si128();
+  const int zeroCounts =
+      _mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero))) &
+      0x5555;
+  if (zeroCounts == 0) {
+    store16(out, valuesOf(a, b));
+  } else {
+    for (std::size_t i = 0; i < k; ++i) out[i] = in[2 * i + 1];
+  }
+  return k;
+}
+
+// Adds the counts of the pairs from `ahead` on to `covered` until it reaches
+// `wanted` or the complete pairs run out, eight pairs at a time where it can.
+inline void lookAhead(const unsigned char*& ahead, const unsigned char* inEnd,
+                      std::size_t& covered, std::size_t wanted) {
+  const __m128i counts = _mm_set1_epi16(0x00FF);
+  while (covered < wanted) {
+    if (inEnd - ahead >= 16) {
+      const __m128i sums = _mm_sad_epu8(_mm_and_si128(load16(ahead), counts),
+                                        _mm_setzero_si128());
+      covered += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                 static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+      ahead += 16;
+    } else if (inEnd - ahead >= 2) {
+      covered += ahead[0];
+      ahead += 2;
+    } else {
+      return;
+    }
+  }
+}
+
+// How far past its start a run of `count` is stored by storeRunChunks.
+inline std::size_t chunkReach(std::size_t count) {
+  return count < 16 ? 16 : count + 64;
+}
+
+// Stores a run of `count` copies of v at out in whole 16-byte chunks: one
+// chunk for a short run, at least four for a longer one. The stores reach
+// at most chunkReach(count) bytes past out.
+inline void storeRunChunks(unsigned char* out, unsigned char v,
+                           std::size_t count) {
+  const __m128i p = _mm_set1_epi8(static_cast<char>(v));
+  store16(out, p);
+  if (count < 16) return;
+  store16(out + 16, p);
+  store16(out + 32, p);
+  store16(out + 48, p);
+  for (std::size_t k = 64; k < count; k += 32) {
+    store16(out + k, p);
+    store16(out + k + 16, p);
+  }
+}
+
+// Fills out[0 .. n-1] with v, for 16 <= n <= 255, with 16-byte stores that
+// overlap at the end instead of running past it.
+inline void fillLongRun(unsigned char* out, unsigned char v, std::size_t n) {
+  const __m128i p = _mm_set1_epi8(static_cast<char>(v));
+  for (std::size_t k = 0; k + 32 <= n; k += 32) {
+    store16(out + k, p);
+    store16(out + k + 16, p);
+  }
+  if (n >= 32) store16(out + n - 32, p);
+  store16(out, p);
+  store16(out + n - 16, p);
+}
+#endif
+
+}  // namespace runpairs
+
 // Expands the pairs in [in, inEnd) into out[0 .. outSize-1] and returns the
 // number of bytes written, counted from out[0].
 // Never reads at or past inEnd and never writes at or past out + outSize:
 // a run that would cross the end of the output is clipped, a lone byte at
 // the end of the input is ignored, and a pair of count 0 is skipped. Bytes
 // of the output behind the returned count are left as they were.
+//
+// With SSE2, runs are stored in whole 16-byte chunks whenever the pairs that
+// follow are known to store their own bytes over the part of a chunk past
+// the run (the pairs in [start, ahead) expand to `covered` bytes), so that
+// no store is left standing past what the pairs cover.
 inline std::size_t expandRuns(const unsigned char* in,
                               const unsigned char* inEnd, unsigned char* out,
                               std::size_t outSize) {
   std::size_t written = 0;
-  while (inEnd - in >= 2 && written < outSize) {
-    if (in[0] == 1) {
 #if defined(__SSE2__)
-      // Stretches of count-1 pairs (noise) are de-interleaved sixteen pairs
-      // at a time: keep the value bytes, check that every count byte is 1.
-      const __m128i countIsOne = _mm_set1_epi16(1);
-      while (inEnd - in >= 32 && outSize - written >= 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        const __m128i b =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
-        const auto low = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(a, countIsOne)));
-        const auto high = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(b, countIsOne)));
-        const std::uint32_t match = low | high << 16;
-        if ((match & 0x55555555u) != 0x55555555u) break;
-        _mm_storeu_si128(
-            reinterpret_cast<__m128i*>(out + written),
-            _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
-        in += 32;
-        written += 16;
+  const unsigned char* ahead = in;
+  std::size_t covered = 0;
+#endif
+  while (inEnd - in >= 2 && written < outSize) {
+    const std::size_t count = in[0];
+    const std::size_t room = outSize - written;
+    if (count == 1) {
+      // Step 1: a stretch of count-1 pairs.
+#if defined(__SSE2__)
+      // Thirty-two, then sixteen at a time. The loops branch only when a
+      // pair of another count turns up, so the next loads need not wait
+      // for the check.
+      std::size_t blocks = std::min<std::size_t>(
+          static_cast<std::size_t>(inEnd - in) / 32, room / 16);
+      while (blocks >= 2 && runpairs::expandSingles<32>(in, out + written)) {
+        in += 64;
+        written += 32;
+        blocks -= 2;
+      }
+      while (blocks != 0) {
+        if (runpairs::expandSingles<16>(in, out + written)) {
+          in += 32;
+          written += 16;
+          --blocks;
+          continue;
+        }
+        const std::size_t singles =
+            runpairs::expandLeadingSingles(in, out + written);
+        in += 2 * singles;
+        written += singles;
+        break;
       }
 #endif
       while (inEnd - in >= 2 && written < outSize && in[0] == 1) {
@@ -216,9 +367,30 @@ inline std::size_t expandRuns(const unsigned char* in,
       }
       continue;
     }
-    std::size_t count = in[0];
-    if (count > outSize - written) count = outSize - written;
+    if (count > room) {
+      // Step 2: the run that reaches the end of the output, clipped.
+      runpairs::fillRun(out + written, in[1], room);
+      return outSize;
+    }
+    // Step 3: any other run; in chunks where the pairs behind it cover
+    // them, else exactly.
+#if defined(__SSE2__)
+    const std::size_t reach = written + runpairs::chunkReach(count);
+    if (ahead < in) {
+      ahead = in;
+      covered = written;
+    }
+    if (covered < reach) runpairs::lookAhead(ahead, inEnd, covered, reach);
+    if (covered >= reach && outSize >= reach) {
+      runpairs::storeRunChunks(out + written, in[1], count);
+    } else if (count >= 16) {
+      runpairs::fillLongRun(out + written, in[1], count);
+    } else if (count != 0) {
+      runpairs::fillRun(out + written, in[1], count);
+    }
+#else
     if (count != 0) runpairs::fillRun(out + written, in[1], count);
+#endif
     written += count;
     in += 2;
   }

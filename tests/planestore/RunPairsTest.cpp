@@ -200,6 +200,46 @@ RC_GTEST_PROP(RunPairs, AnyCodeExpandsAsTheClippedRunsSay,
                         [](unsigned char b) { return b == kGuardByte; }));
 }
 
+RC_GTEST_PROP(RunPairs, CodesMixingEveryRunShapeExpandAsTheRunsSay, ()) {
+  // Counts around the decoder's chunk sizes, count-1 stretches long enough
+  // for the bulk paths, and count-0 pairs that cover nothing: no byte stored
+  // past the runs may survive, wherever the code or the output ends.
+  const auto counts = rc::gen::element<unsigned char>(
+      0, 1, 1, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 255);
+  const auto pairs =
+      *rc::gen::container<std::vector<std::pair<unsigned char, unsigned char>>>(
+          rc::gen::pair(counts, rc::gen::arbitrary<unsigned char>()));
+  Bytes code;
+  Bytes expected;
+  for (const auto& [count, value] : pairs) {
+    code.push_back(count);
+    code.push_back(value);
+    expected.insert(expected.end(), count, value);
+  }
+  const auto outSize = *rc::gen::inRange<std::size_t>(0, expected.size() + 40);
+  if (expected.size() > outSize) expected.resize(outSize);
+  Bytes out;
+  RC_ASSERT(expand(code, outSize, out) == expected.size());
+  RC_ASSERT(Bytes(out.begin(), out.begin() + expected.size()) == expected);
+  RC_ASSERT(std::all_of(out.begin() + expected.size(), out.end(),
+                        [](unsigned char b) { return b == kGuardByte; }));
+}
+
+TEST(RunPairs, ShortRunFollowedByEmptyPairsLeavesTheRestUntouched) {
+  // A short run whose chunk would reach past it, then count-0 pairs only.
+  Bytes code = {3, 7};
+  for (int i = 0; i < 40; ++i) code.insert(code.end(), {0, 9});
+  Bytes out;
+  EXPECT_EQ(expand(code, 100, out), 3u);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{7, 7, 7, kGuardByte}));
+  // Count-1 pairs mixed with count-0 pairs in one block of sixteen.
+  code.clear();
+  for (int i = 0; i < 10; ++i) code.insert(code.end(), {1, 5});
+  for (int i = 0; i < 10; ++i) code.insert(code.end(), {0, 6});
+  EXPECT_EQ(expand(code, 100, out), 10u);
+  EXPECT_EQ(out[10], kGuardByte);
+}
+
 TEST(RunPairs, NoiseWithRareRepeatsRoundTrips) {
   // Pseudo-random bytes exercise both bulk paths over long stretches.
   Bytes line(100003);
