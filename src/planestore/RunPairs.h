@@ -34,6 +34,17 @@ constexpr std::size_t maxCodedSize(std::size_t n) { return 2 * n; }
 
 namespace runpairs {
 
+#if defined(__SSE2__)
+// Unaligned 16-byte load and store.
+inline __m128i load16(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store16(unsigned char* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+#endif
+
 // Index of the lowest set bit. REQUIRES: bits != 0.
 inline unsigned lowestBit(std::uint32_t bits) {
 #if defined(__GNUC__) || defined(__clang__)
@@ -54,8 +65,7 @@ inline std::size_t runEnd(const unsigned char* in, std::size_t i, std::size_t n,
 #if defined(__SSE2__)
   const __m128i pattern = _mm_set1_epi8(static_cast<char>(v));
   while (n - i >= 16) {
-    const __m128i block =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i block = load16(in + i);
     const auto equal = static_cast<std::uint32_t>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern)));
     if (equal != 0xFFFFu) return i + lowestBit(~equal);
@@ -88,8 +98,8 @@ inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
 #if defined(__SSE2__)
   if (n <= 32) {
     const __m128i p = _mm_set1_epi8(static_cast<char>(v));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), p);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), p);
+    store16(out, p);
+    store16(out + n - 16, p);
     return;
   }
 #endif
@@ -112,10 +122,8 @@ std::size_t codeRuns(const unsigned char* in, std::size_t n,
     // so the look-ahead stays inside the stretch.
     const __m128i ones = _mm_set1_epi8(1);
     while (n - j >= 17) {
-      const __m128i a =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j));
-      const __m128i b =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j + 1));
+      const __m128i a = load16(in + j);
+      const __m128i b = load16(in + j + 1);
       const auto equal =
           static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
       if (equal != 0) {
@@ -131,10 +139,8 @@ std::size_t codeRuns(const unsigned char* in, std::size_t n,
         break;
       }
       if (kStore) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
-                         _mm_unpacklo_epi8(ones, a));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 16),
-                         _mm_unpackhi_epi8(ones, a));
+        store16(out + o, _mm_unpacklo_epi8(ones, a));
+        store16(out + o + 16, _mm_unpackhi_epi8(ones, a));
       }
       o += 32;
       j += 16;
@@ -192,14 +198,6 @@ inline __m128i countIsOne(__m128i pairs) {
 inline __m128i valuesOf(__m128i firstEight, __m128i nextEight) {
   return _mm_packus_epi16(_mm_srli_epi16(firstEight, 8),
                           _mm_srli_epi16(nextEight, 8));
-}
-
-inline __m128i load16(const unsigned char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-inline void store16(unsigned char* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
 
 // Expands `pairs` pairs (16 or 32; 2 * pairs bytes at `in`) into
