@@ -68,35 +68,12 @@ void BalCltn::insert(BalNode** link) {
     } else if (n->balance == kEvenHeavy) {
       n->balance = kLeftHeavy;
     } else {
-      BalNode* b = n->left;
-      BalNode* top;
-      if (b->balance == kLeftHeavy) {
-        // Single rotation: b rises over n.
-        n->left = b->right;
-        if (n->left != nullptr) n->left->parent = n;
-        b->right = n;
-        b->parent = n->parent;
-        n->parent = b;
-        n->balance = kEvenHeavy;
-        top = b;
-      } else {
-        // Double rotation: b's right child c rises over b and n.
-        BalNode* c = b->right;
-        b->right = c->left;
-        if (b->right != nullptr) b->right->parent = b;
-        c->left = b;
-        b->parent = c;
-        n->left = c->right;
-        if (n->left != nullptr) n->left->parent = n;
-        c->right = n;
-        c->parent = n->parent;
-        n->parent = c;
-        n->balance = c->balance == kLeftHeavy ? kRightHeavy : kEvenHeavy;
-        b->balance = c->balance == kRightHeavy ? kLeftHeavy : kEvenHeavy;
-        top = c;
-      }
-      *link = top;
-      top->balance = kEvenHeavy;
+      // Two levels heavier on the left. The left child b is not EvenHeavy
+      // after a growth, and the rotation that mends this (single when b is
+      // LeftHeavy, double through b's right child otherwise, the new top
+      // EvenHeavy) is the one balanceRight makes for a left-heavy node. The
+      // subtree is back to its height before the insertion.
+      balanceRight(link);
       heightChanged = 0;
     }
   } else {
@@ -108,33 +85,8 @@ void BalCltn::insert(BalNode** link) {
     } else if (n->balance == kEvenHeavy) {
       n->balance = kRightHeavy;
     } else {
-      BalNode* b = n->right;
-      BalNode* top;
-      if (b->balance == kRightHeavy) {
-        n->right = b->left;
-        if (n->right != nullptr) n->right->parent = n;
-        b->left = n;
-        b->parent = n->parent;
-        n->parent = b;
-        n->balance = kEvenHeavy;
-        top = b;
-      } else {
-        BalNode* c = b->left;
-        b->left = c->right;
-        if (b->left != nullptr) b->left->parent = b;
-        c->right = b;
-        b->parent = c;
-        n->right = c->left;
-        if (n->right != nullptr) n->right->parent = n;
-        c->left = n;
-        c->parent = n->parent;
-        n->parent = c;
-        n->balance = c->balance == kRightHeavy ? kLeftHeavy : kEvenHeavy;
-        b->balance = c->balance == kLeftHeavy ? kRightHeavy : kEvenHeavy;
-        top = c;
-      }
-      *link = top;
-      top->balance = kEvenHeavy;
+      // The mirror image: balanceLeft's rotation of a right-heavy node.
+      balanceLeft(link);
       heightChanged = 0;
     }
   }
