@@ -1,0 +1,37 @@
+// The tool's commands. Each returns the exit status (ToolSupport.h) or ends
+// with a tool::Failure; main() turns that into a message and a status.
+#ifndef BTREEIMG_TOOLS_COMMANDS_H_
+#define BTREEIMG_TOOLS_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+namespace tool {
+
+// info FILE... [--json]: the files' layout and colour map.
+int runInfo(const std::vector<std::string>& files, bool json);
+
+// check FILE...: structural verification, one line per problem.
+int runCheck(const std::vector<std::string>& files);
+
+// topng FILE OUT.png [--plane N]: a plane (0: all side by side) as a palette
+// PNG through the image's colour map.
+int runToPng(const std::string& file, const std::string& output, int plane);
+
+// frompng IN.png... OUT [--pack P]: one plane per PNG.
+int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
+               int pack);
+
+// repack FILE OUT --pack P: every plane re-encoded.
+int runRepack(const std::string& file, const std::string& output, int pack);
+
+// cover FILE RULES OUT: colour coverage of plane 1.
+int runCover(const std::string& file, const std::string& rules,
+             const std::string& output);
+
+// The encoding's name: "raw", "packed", "whole-plane packed" or "undefined".
+const char* encodingName(int pack);
+
+}  // namespace tool
+
+#endif  // BTREEIMG_TOOLS_COMMANDS_H_

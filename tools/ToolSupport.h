@@ -1,0 +1,59 @@
+// Shared pieces of the btreeimg command-line tool: exit statuses, the error
+// that ends a command, and small helpers around the library's images.
+#ifndef BTREEIMG_TOOLS_TOOLSUPPORT_H_
+#define BTREEIMG_TOOLS_TOOLSUPPORT_H_
+
+#include <string>
+
+class CException;
+class ImageCheck;
+
+namespace tool {
+
+// The tool's exit statuses. They are listed in --help and in the README.
+enum ExitStatus {
+  kOk = 0,           // done; for check: no problem found
+  kProblems = 1,     // check: structural problems found
+  kBadInput = 2,     // an input cannot be used: unreadable, not an image,
+                     // not a palette or grey PNG, a bad rule file, a plane
+                     // the image does not have
+  kCannotWrite = 3,  // an output could not be written
+  kUsage = 4,        // the command line was not understood
+};
+
+// Ends the current command: `status` is the exit status, `message` the text
+// printed on stderr after "btreeimg: ".
+struct Failure {
+  int status;
+  std::string message;
+};
+
+[[noreturn]] void fail(int status, const std::string& message);
+
+// The text of a framework exception (which names the file when it concerns
+// one). Releases the exception.
+std::string takeMessage(CException* e);
+
+// The same without the file name a file exception carries, for a message
+// that names the file itself.
+std::string takeCause(CException* e);
+
+// Prints "btreeimg: <text>" on stderr.
+void warn(const std::string& text);
+
+// Runs the structural inspection on `path` before a command reads it with
+// BtreeImg: an unusable file ends the command with kBadInput, a damaged one
+// gives one warning (the command goes on with what the library reads).
+void requireUsableImage(const std::string& path, ImageCheck& check);
+
+// A name beside `path` (same folder) for a file being written, unique to
+// this process: "<folder>/.<name>.<tag>-<pid>.tmp".
+std::string temporaryBeside(const std::string& path, const char* tag);
+
+// Renames `from` over `to`; on failure removes `from` and fails with
+// kCannotWrite.
+void moveInto(const std::string& from, const std::string& to);
+
+}  // namespace tool
+
+#endif  // BTREEIMG_TOOLS_TOOLSUPPORT_H_

@@ -1,0 +1,123 @@
+// btreeimg: inspect, verify and convert multi-plane image files.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "ToolSupport.h"
+#include "framework/Exceptions.h"
+
+#ifndef BTREEIMG_TOOL_VERSION
+#define BTREEIMG_TOOL_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kExitStatuses =
+    "Exit status:\n"
+    "  0  done (check: no problem found)\n"
+    "  1  check found structural problems\n"
+    "  2  an input cannot be used: unreadable, not an image file, not a\n"
+    "     palette or grey PNG, a bad rule file, a plane the image lacks\n"
+    "  3  an output could not be written (nothing is left half-written)\n"
+    "  4  the command line was not understood";
+
+// Registers the commands on `app`; `run` receives the chosen one.
+struct Commands {
+  std::vector<std::string> files;
+  std::vector<std::string> pngs;
+  std::string file, output;
+  bool json = false;
+  int plane = 0;
+  int pack = 0;
+};
+
+CLI::App* command(CLI::App& app, const char* name, const char* description) {
+  CLI::App* sub = app.add_subcommand(name, description);
+  sub->footer(kExitStatuses);
+  return sub;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("Inspect, verify and convert multi-plane image files.",
+               "btreeimg");
+  app.set_version_flag("--version", "btreeimg " BTREEIMG_TOOL_VERSION);
+  app.require_subcommand(1);
+  app.footer(kExitStatuses);
+  Commands c;
+  const auto packRange = CLI::IsMember({0, 1, 2});
+
+  CLI::App* info = command(app, "info",
+                           "Version, planes (dimensions, encoding, block "
+                           "position, region size) and colour map.");
+  info->add_option("FILE", c.files, "image files")->required();
+  info->add_flag("--json", c.json, "machine-readable output: a JSON array, "
+                                   "one object per file");
+
+  CLI::App* check = command(app, "check",
+                            "Structural verification: one line per problem.");
+  check->add_option("FILE", c.files, "image files")->required();
+
+  CLI::App* topng = command(app, "topng",
+                            "A plane as an 8-bit palette PNG through the "
+                            "image's colour map; all planes side by side "
+                            "when no plane is named.");
+  topng->add_option("FILE", c.file, "image file")->required();
+  topng->add_option("OUT", c.output, "PNG to write")->required();
+  topng->add_option("--plane", c.plane, "plane to render, from 1")
+      ->check(CLI::Range(1, 5));
+
+  CLI::App* frompng = command(app, "frompng",
+                              "Palette or grey PNGs into an image, one plane "
+                              "per PNG (1 to 5, of one size); the colour map "
+                              "from the first palette, a grey ramp when "
+                              "there is none.");
+  frompng->add_option("IN", c.pngs, "PNG files, then the image file to write")
+      ->required()
+      ->expected(2, 6);
+  frompng->add_option("--pack", c.pack,
+                      "encoding: 0 raw, 1 packed, 2 whole-plane packed")
+      ->check(packRange)
+      ->capture_default_str();
+
+  CLI::App* repack = command(app, "repack", "Every plane re-encoded.");
+  repack->add_option("FILE", c.file, "image file")->required();
+  repack->add_option("OUT", c.output, "image file to write")->required();
+  repack->add_option("--pack", c.pack,
+                     "encoding: 0 raw, 1 packed, 2 whole-plane packed")
+      ->required()
+      ->check(packRange);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return status == 0 ? tool::kOk : tool::kUsage;
+  }
+
+  try {
+    if (info->parsed()) return tool::runInfo(c.files, c.json);
+    if (check->parsed()) return tool::runCheck(c.files);
+    if (topng->parsed()) return tool::runToPng(c.file, c.output, c.plane);
+    if (frompng->parsed()) {
+      const std::string out = c.pngs.back();
+      c.pngs.pop_back();
+      return tool::runFromPng(c.pngs, out, c.pack);
+    }
+    if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack);
+  } catch (const tool::Failure& f) {
+    std::cerr << "btreeimg: " << f.message << '\n';
+    return f.status;
+  } catch (CException* e) {
+    std::cerr << "btreeimg: " << tool::takeMessage(e) << '\n';
+    return tool::kBadInput;
+  } catch (const std::exception& e) {
+    std::cerr << "btreeimg: " << e.what() << '\n';
+    return tool::kBadInput;
+  }
+  return tool::kUsage;
+}
