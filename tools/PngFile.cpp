@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 
+#include "Progress.h"
 #include "ToolSupport.h"
 
 namespace tool {
@@ -19,6 +20,8 @@ namespace {
 struct Session {
   char error[256] = "";
   const char* refusal = nullptr;  // a PNG read fine but not importable
+  Progress* progress = nullptr;   // advanced per row written
+  std::uint64_t doneBefore = 0;
 };
 
 void onError(png_structp png, png_const_charp text) {
@@ -28,6 +31,11 @@ void onError(png_structp png, png_const_charp text) {
 }
 
 void onWarning(png_structp, png_const_charp) {}
+
+void onRowWritten(png_structp png, png_uint_32 row, int) {
+  auto* session = static_cast<Session*>(png_get_error_ptr(png));
+  if (session->progress) session->progress->update(session->doneBefore + row);
+}
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -89,6 +97,7 @@ bool writeAll(png_structp png, png_infop info, std::FILE* file,
               png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
+  png_set_write_status_fn(png, onRowWritten);
   png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_PALETTE,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
@@ -148,7 +157,8 @@ IndexedImage readPng(const std::string& path) {
 }
 
 void writePng(const std::string& path, const IndexedImage& image,
-              const std::vector<Rgb>& palette) {
+              const std::vector<Rgb>& palette, Progress* progress,
+              std::uint64_t doneBefore) {
   std::vector<png_color> colours;
   for (const Rgb& c : palette) colours.push_back({c[0], c[1], c[2]});
   std::vector<std::uint8_t> pixels = image.pixels;  // libpng takes non-const rows
@@ -157,6 +167,8 @@ void writePng(const std::string& path, const IndexedImage& image,
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) fail(kCannotWrite, path + ": cannot be created");
   Session session;
+  session.progress = progress;
+  session.doneBefore = doneBefore;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session,
                                             onError, onWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;

@@ -10,6 +10,8 @@
 
 namespace tool {
 
+class Progress;
+
 using Rgb = std::array<std::uint8_t, 3>;
 
 // One byte per pixel, rows top to bottom.
@@ -29,10 +31,12 @@ struct IndexedImage {
 IndexedImage readPng(const std::string& path);
 
 // Writes `image` as an 8-bit palette PNG with the palette `palette` (1 to
-// 256 entries). Fails with kCannotWrite, naming the file; a partly written
+// 256 entries). `progress` (may be null) is advanced by one per row from
+// `doneBefore`. Fails with kCannotWrite, naming the file; a partly written
 // file is removed.
 void writePng(const std::string& path, const IndexedImage& image,
-              const std::vector<Rgb>& palette);
+              const std::vector<Rgb>& palette, Progress* progress = nullptr,
+              std::uint64_t doneBefore = 0);
 
 }  // namespace tool
 

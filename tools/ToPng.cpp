@@ -59,17 +59,20 @@ int runToPng(const std::string& file, const std::string& output, int plane) {
   BtreeImg image(file.c_str());
   const int first = plane == 0 ? 1 : plane;
   const int last = plane == 0 ? planes : plane;
-  std::uint64_t total = 0;
-  for (int p = first; p <= last; ++p) total += image.dimy(static_cast<short>(p));
+  // The work: every line read from the image, then every row of the PNG.
+  std::uint64_t lines = 0;
+  std::uint32_t rows = 0;
+  for (int p = first; p <= last; ++p) {
+    lines += image.dimy(static_cast<short>(p));
+    rows = std::max(rows, image.dimy(static_cast<short>(p)));
+  }
+  Progress progress("topng", lines + rows);
 
   std::vector<IndexedImage> rendered;
-  {
-    Progress progress("topng", total);
-    std::uint64_t done = 0;
-    for (int p = first; p <= last; ++p) {
-      rendered.push_back(readPlane(image, p, &progress, done));
-      done += rendered.back().height;
-    }
+  std::uint64_t done = 0;
+  for (int p = first; p <= last; ++p) {
+    rendered.push_back(readPlane(image, p, &progress, done));
+    done += rendered.back().height;
   }
   IndexedImage picture = rendered.size() == 1 ? std::move(rendered.front())
                                               : sideBySide(rendered);
@@ -80,9 +83,13 @@ int runToPng(const std::string& file, const std::string& output, int plane) {
   }
   const std::string temporary = temporaryBeside(output, "topng");
   try {
-    writePng(temporary, picture, trimmedPalette(colourMap(image), picture));
+    writePng(temporary, picture, trimmedPalette(colourMap(image), picture),
+             &progress, done);
   } catch (Failure& f) {
-    f.message = output + ": cannot be written";
+    // The message names the temporary file; the user named the output.
+    if (f.message.compare(0, temporary.size(), temporary) == 0) {
+      f.message = output + f.message.substr(temporary.size());
+    }
     throw;
   }
   moveInto(temporary, output);
