@@ -19,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       again.createFromFile(saved.c_str());
     }
     delete lists.getAtRemove(0);
-    delete lists.removeListOf("COLTEST");
+    // A removed list and its strings are the caller's.
+    if (CPtrList* values = lists.removeListOf("COLTEST")) {
+      while (!values->IsEmpty()) delete static_cast<CString*>(values->RemoveHead());
+      delete values;
+    }
   });
   std::remove(saved.c_str());
   return 0;
