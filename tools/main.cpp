@@ -28,7 +28,7 @@ constexpr const char* kExitStatuses =
 struct Commands {
   std::vector<std::string> files;
   std::vector<std::string> pngs;
-  std::string file, output;
+  std::string file, output, rules;
   bool json = false;
   int plane = 0;
   int pack = 0;
@@ -92,6 +92,16 @@ int main(int argc, char** argv) {
       ->required()
       ->check(packRange);
 
+  CLI::App* cover = command(app, "cover",
+                            "Colour coverage of plane 1 by the rules in "
+                            "RULES (lines \"COLCOPER n\", \"COLTEST n\", "
+                            "\"COLSOST n\"); says whether anything changed. "
+                            "OUT is written only when something changed.");
+  cover->add_option("FILE", c.file, "image file")->required();
+  cover->add_option("RULES", c.rules, "rule file")->required();
+  cover->add_option("OUT", c.output, "image file to write (may be FILE)")
+      ->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -109,6 +119,7 @@ int main(int argc, char** argv) {
       return tool::runFromPng(c.pngs, out, c.pack);
     }
     if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack);
+    if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output);
   } catch (const tool::Failure& f) {
     std::cerr << "btreeimg: " << f.message << '\n';
     return f.status;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/ByteOrder.h"
 #include "framework/CPtrList.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
@@ -115,6 +116,21 @@ CString temporaryCoverageName(const CString& path) {
   return path + ".~~T";
 }
 
+// Makes the first block `header` describe a one-plane image: the plane
+// count 1 and no further planes' block positions (those of a multi-plane
+// source would point past the end of the result).
+void oneOnlyPlane(unsigned char* header) {
+  namespace block = btreeimg::detail::block;
+  using btreeimg::detail::storeU32;
+  btreeimg::detail::storeU16(header + block::kPlaneCountAt, 1);
+  const unsigned version = btreeimg::detail::loadU16(header + block::kVersionAt);
+  if (version == 3 || version == 4) {
+    storeU32(header + block::kOffsetAt, 0);
+  } else {
+    for (int k = 1; k < block::kMaxPlanes; ++k) storeU32(header + block::kOffsetAt + 4 * k, 0);
+  }
+}
+
 }  // namespace
 
 void BtreeImg::testColor(char* line, char* next, int n, CString& cover,
@@ -148,6 +164,7 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
     const unsigned int height = dimy(1);
     unsigned char header[btreeimg::detail::block::kSize];
     readHeader(header, 1);
+    oneOnlyPlane(header);
     int changed = 0;
     {
       BtreeImg output(target, header, 1, -1);

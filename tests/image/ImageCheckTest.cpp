@@ -128,6 +128,28 @@ TEST(ImageCheck, SizesPackedAndWholePlaneRegionsByWhatTheyHold) {
   EXPECT_EQ(check.Plane(1).regionSize, 8u + 8u);   // head, then 4 pairs
 }
 
+TEST(ImageCheck, ColourCoverageOfAMultiPlaneImageWritesASoundOnePlaneFile) {
+  // Regression: the result took the source's first block as it was, plane
+  // count and the block position of plane 2 included, and so named planes
+  // it does not hold.
+  for (int pack = 0; pack <= 2; ++pack) {
+    testfiles::TempDir dir;
+    const std::string source = dir.file("three.dis");
+    testfiles::writeFile(source, created(pack, 40, 12, 3));
+    testfiles::writeText(dir.file("rules.txt"), "COLCOPER 1\nCOLTEST 2\nCOLSOST 9\n");
+    {
+      BtreeImg image(source.c_str());
+      ASSERT_EQ(image.CoperturaU8(dir.file("rules.txt").c_str(), dir.file("out.dis").c_str()), 1);
+    }
+    ImageCheck check;
+    EXPECT_EQ(check.InspectFile(dir.file("out.dis").c_str()), ImageCheck::sound)
+        << "pack " << pack << ": "
+        << (check.Problems().GetSize() ? check.Problems().GetAt(0).GetString() : "");
+    EXPECT_EQ(check.PlaneCount(), 1);
+    EXPECT_EQ(check.Plane(1).pack, pack);
+  }
+}
+
 // ---- Unusable files ---------------------------------------------------------
 
 TEST(ImageCheck, FilesThatAreNoImageAreUnusable) {

@@ -19,7 +19,7 @@ using ::testing::StartsWith;
 
 TEST(CommandLine, HelpOnEveryCommandListsTheExitStatuses) {
   testfiles::TempDir dir;
-  for (const char* command : {"info", "check", "topng", "frompng", "repack"}) {
+  for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover"}) {
     const ToolResult run = tool({command, "--help"}, dir);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_THAT(run.out, HasSubstr("Exit status:")) << command;

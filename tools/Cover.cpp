@@ -1,0 +1,135 @@
+// cover: colour coverage of plane 1 through BtreeImg::CoperturaU8.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "Commands.h"
+#include "ImageReading.h"
+#include "ToolSupport.h"
+#include "framework/CPtrList.h"
+#include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
+#include "settings/AsKeyDat.h"
+
+namespace tool {
+
+namespace {
+
+int valueCount(AsKeyDat& list, const char* key) {
+  CPtrList* values = list.getListOf(key);
+  return values ? values->GetCount() : 0;
+}
+
+// Value `index` of `key`'s list, or null.
+const char* valueAt(AsKeyDat& list, const char* key, int index) {
+  CPtrList* values = list.getListOf(key);
+  POSITION position = values ? values->FindIndex(index) : nullptr;
+  return position ? static_cast<const CString*>(values->GetAt(position))->GetString()
+                  : nullptr;
+}
+
+// Whether `text` begins with a decimal integer (after white space).
+bool isNumber(const char* text) {
+  char* end = nullptr;
+  std::strtol(text, &end, 10);
+  return end != text;
+}
+
+// Reads the rule file as the coverage will, so that a bad one is named with
+// its cause, and returns the number of rules.
+int loadRules(const std::string& rules) {
+  if (std::FILE* probe = std::fopen(rules.c_str(), "r")) {
+    std::fclose(probe);
+  } else {
+    fail(kBadInput, rules + ": cannot be opened");
+  }
+  AsKeyDat list;
+  if (list.createFromFile(rules.c_str()) == 0) {
+    fail(kBadInput, rules + ": a line lacks its key or its value");
+  }
+  const int count = valueCount(list, "COLCOPER");
+  if (count == 0) fail(kBadInput, rules + ": has no COLCOPER (cover colour) values");
+  for (const char* key : {"COLTEST", "COLSOST"}) {
+    const int n = valueCount(list, key);
+    if (n < count) {
+      fail(kBadInput, rules + ": has " + std::to_string(count) + " COLCOPER values but " +
+                          std::to_string(n) + " " + key +
+                          " values; rule i takes value i of each key");
+    }
+  }
+  // A rule whose cover value is empty does nothing; the others need three
+  // numbers.
+  for (int i = 0; i < count; ++i) {
+    const char* cover = valueAt(list, "COLCOPER", i);
+    if (cover == nullptr || *cover == '\0') continue;
+    for (const char* key : {"COLCOPER", "COLTEST", "COLSOST"}) {
+      const char* value = valueAt(list, key, i);
+      if (value == nullptr) value = "";
+      if (!isNumber(value)) {
+        fail(kBadInput, rules + ": rule " + std::to_string(i + 1) + ": " + key + " value \"" +
+                            value + "\" is not a number");
+      }
+    }
+  }
+  return count;
+}
+
+// Pixels of plane 1 that differ between the source and the result.
+std::uint64_t changedPixels(BtreeImg& source, const std::string& result) {
+  BtreeImg after(result.c_str());
+  const std::uint32_t width = source.dimx(1);
+  const std::uint32_t height = source.dimy(1);
+  if (after.dimx(1) != width || after.dimy(1) != height) return 0;
+  std::vector<std::uint8_t> a(width), b(width);
+  std::uint64_t changed = 0;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    source.at(y, 1, a.data());
+    after.at(y, 1, b.data());
+    for (std::uint32_t x = 0; x < width; ++x) changed += a[x] != b[x];
+  }
+  return changed;
+}
+
+}  // namespace
+
+int runCover(const std::string& file, const std::string& rules,
+             const std::string& output) {
+  ImageCheck check;
+  requireReadableImage(file, check);
+  const int ruleCount = loadRules(rules);
+  BtreeImg source(file.c_str());
+
+  // The coverage writes a temporary file beside the output, and leaves none
+  // when nothing changed; only a changed result replaces the output, so an
+  // existing output survives a run that changed nothing.
+  const std::string temporary = temporaryBeside(output, "cover");
+  std::remove(temporary.c_str());
+  if (source.CoperturaU8(CString(rules.c_str()), CString(temporary.c_str())) != 1) {
+    std::remove(temporary.c_str());
+    fail(kCannotWrite, output + ": the coverage could not be written");
+  }
+  std::error_code error;
+  if (!std::filesystem::exists(temporary, error)) {
+    std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
+              << " changed nothing; " << output << " not written\n";
+    return kOk;
+  }
+  std::uint64_t changed = 0;
+  try {
+    changed = changedPixels(source, temporary);
+  } catch (CException* e) {
+    const std::string cause = takeCause(e);
+    std::remove(temporary.c_str());
+    fail(kCannotWrite, output + ": the result cannot be read back: " + cause);
+  }
+  moveInto(temporary, output);
+  std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
+            << " changed " << changed << " pixels of plane 1; written to " << output;
+  if (check.PlaneCount() > 1) std::cout << " (plane 1 only)";
+  std::cout << '\n';
+  return kOk;
+}
+
+}  // namespace tool
