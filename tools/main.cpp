@@ -76,9 +76,12 @@ int main(int argc, char** argv) {
                               "per PNG (1 to 5, of one size); the colour map "
                               "from the first palette, a grey ramp when "
                               "there is none.");
-  frompng->add_option("IN", c.pngs, "PNG files, then the image file to write")
+  frompng->add_option("IN.png...OUT", c.pngs,
+                      "1 to 5 PNG files, one per plane, then the image file "
+                      "to write")
       ->required()
-      ->expected(2, 6);
+      ->expected(2, 6)
+      ->type_name("");
   frompng->add_option("--pack", c.pack,
                       "encoding: 0 raw, 1 packed, 2 whole-plane packed")
       ->check(packRange)
