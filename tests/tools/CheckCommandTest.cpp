@@ -34,13 +34,6 @@ class CheckCommand : public ::testing::Test {
     testfiles::writeFile(path, bytes);
     return path;
   }
-
-  void expectProblem(const std::string& path, const std::string& text) {
-    const ToolResult run = tool({"check", path}, dir);
-    EXPECT_EQ(run.status, 1) << run.out << run.err;
-    EXPECT_THAT(run.out, HasSubstr(path + ": " + text + "\n"));
-    EXPECT_THAT(run.err, IsEmpty());
-  }
 };
 
 TEST_F(CheckCommand, TheShippedSampleIsSound) {
@@ -49,39 +42,39 @@ TEST_F(CheckCommand, TheShippedSampleIsSound) {
   EXPECT_EQ(run.out, sample("design.dis") + ": ok\n");
 }
 
-TEST_F(CheckCommand, FindsABlockOutsideTheFile) {
-  // Version 3 (three planes): plane 1's block names plane 2's.
-  expectProblem(damaged("chain.dis", 0, 3, [](Bytes& b) { put32(b, 1002, 1u << 30); }),
-                "plane 2: header block at 1073741824 lies outside the file (4056 bytes)");
-}
-
-TEST_F(CheckCommand, FindsARegionCutShort) {
-  expectProblem(damaged("cut.dis", 0, 1, [](Bytes& b) { b.resize(b.size() - 3); }),
-                "plane 1: raw region of 40 bytes at 1312 runs past the end of the file "
-                "(1349 bytes)");
-}
-
-TEST_F(CheckCommand, FindsADecreasingLineTable) {
-  expectProblem(damaged("table.dis", 1, 1, [](Bytes& b) { put32(b, 1312 + 12, 3); }),
-                "plane 1: line offset table decreases at entry 3 (3 after 4)");
-}
-
-TEST_F(CheckCommand, FindsALineOfTheWrongLength) {
-  // The table (5 entries) at 1312, line 2's pair at 1332 + 4.
-  expectProblem(damaged("line.dis", 1, 1, [](Bytes& b) { b.at(1336) = 12; }),
-                "plane 1: line 2 decodes to 12 bytes, not 10");
-}
-
-TEST_F(CheckCommand, FindsAWholePlaneStreamThatDoesNotCoverThePlane) {
-  expectProblem(damaged("stream.dis", 2, 1, [](Bytes& b) { b.at(1320) = 4; }),
-                "plane 1: whole-plane stream decodes to 34 bytes, the plane has 40");
-  expectProblem(damaged("head.dis", 2, 1, [](Bytes& b) { put32(b, 1312, 30); }),
-                "plane 1: whole-plane stream states 30 decoded bytes, the plane has 40");
-}
-
-TEST_F(CheckCommand, FindsAnUndefinedEncoding) {
-  expectProblem(damaged("pack.dis", 0, 2, [](Bytes& b) { b.at(1352 + 4) = 9; }),
-                "plane 2: encoding 9 is not 0 (raw), 1 (packed) or 2 (whole-plane packed)");
+TEST_F(CheckCommand, FindsEachKindOfDamage) {
+  // Images of 10 x 4: a raw plane is 40 bytes; a packed plane's table (5
+  // entries) is at 1312 and line y's pair (10, y) at 1332 + 2y; a whole-plane
+  // stream's head is at 1312 and its pairs (lines 3 to 0) at 1320.
+  const struct {
+    const char* name;
+    int pack;
+    short planes;
+    std::function<void(Bytes&)> damage;
+    const char* problem;
+  } cases[] = {
+      {"chain.dis", 0, 3, [](Bytes& b) { put32(b, 1002, 1u << 30); },
+       "plane 2: header block at 1073741824 lies outside the file (4056 bytes)"},
+      {"cut.dis", 0, 1, [](Bytes& b) { b.resize(b.size() - 3); },
+       "plane 1: raw region of 40 bytes at 1312 runs past the end of the file (1349 bytes)"},
+      {"pack.dis", 0, 2, [](Bytes& b) { b.at(1352 + 4) = 9; },
+       "plane 2: encoding 9 is not 0 (raw), 1 (packed) or 2 (whole-plane packed)"},
+      {"table.dis", 1, 1, [](Bytes& b) { put32(b, 1312 + 12, 3); },
+       "plane 1: line offset table decreases at entry 3 (3 after 4)"},
+      {"line.dis", 1, 1, [](Bytes& b) { b.at(1336) = 12; },
+       "plane 1: line 2 decodes to 12 bytes, not 10"},
+      {"stream.dis", 2, 1, [](Bytes& b) { b.at(1320) = 4; },
+       "plane 1: whole-plane stream decodes to 34 bytes, the plane has 40"},
+      {"head.dis", 2, 1, [](Bytes& b) { put32(b, 1312, 30); },
+       "plane 1: whole-plane stream states 30 decoded bytes, the plane has 40"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = damaged(c.name, c.pack, c.planes, c.damage);
+    const ToolResult run = tool({"check", path}, dir);
+    EXPECT_EQ(run.status, 1) << c.name << ": " << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr(path + ": " + c.problem + "\n"));
+    EXPECT_THAT(run.err, IsEmpty());
+  }
 }
 
 TEST_F(CheckCommand, AFileThatIsNoImageIsUnusable) {
