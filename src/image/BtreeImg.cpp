@@ -113,9 +113,18 @@ void BtreeImg::openFromDisk() {
   // Plane 1 of version 4 is raw for any encoding other than 1 and 2.
   const unsigned int dimx1 = dimx(1);
   const unsigned int dimy1 = dimy(1);
+  // A run pair of two bytes stands for at most 255 bytes, so no encoding
+  // lets this file hold a line, or a whole plane, longer than `most` bytes.
+  // Larger dimensions are refused rather than allocated.
+  const ULONGLONG most = (length / 2 + 1) * 255;
   for (int p = 1; p <= planeCount_; ++p) {
     int pack = loadU16(area(p - 1) + block::kPackAt);
     if (p == 1 && v == 4 && pack != 1 && pack != 2) pack = 0;
+    if (dimx1 > most || ownDimX(p) > most ||
+        (pack == 2 && ULONGLONG{dimx1} * dimy1 > most)) {
+      throwFileError(CFileException::invalidFile, fileName, -1,
+                     "plane dimensions beyond what the image file can hold");
+    }
     const ULONGLONG regionStart =
         p == 1 && v != 3 && v != 4
             ? loadU32(header2[0] + block::kOffsetAt) + ULONGLONG{block::kSize}

@@ -35,8 +35,9 @@ class AFX_EXT_CLASS BtreeImg {
 
   // Opens the image file `name` and reads it whole. Throws CFileException*
   // when the file cannot be opened or read (cause and file name set), and
-  // with cause invalidFile when its plane count is above 5 or it is larger
-  // than 4 GiB.
+  // with cause invalidFile when its plane count is above 5, it is larger
+  // than 4 GiB, or a plane's line (or whole-plane packed plane) is longer
+  // than any encoding could code in the file's length.
   explicit BtreeImg(const char* name);
   // Creates a new image of `nPiani` planes (1..5) of `dimy` lines of `dimx`
   // bytes, every plane in encoding `pack` (0 raw, 1 packed, 2 whole-plane

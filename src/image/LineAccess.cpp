@@ -55,7 +55,8 @@ int BtreeImg::at(unsigned int line, short plane, unsigned char* destination) {
   } else {
     Mem* buffer = lineBuffer(p);
     if (storage->lineAt(static_cast<int>(stored),
-                        static_cast<unsigned char*>(buffer->pointer())) == 1) {
+                        static_cast<unsigned char*>(buffer->pointer())) == 1 &&
+        wanted != 0) {  // a plane of empty lines may pass no buffer at all
       std::memcpy(destination, buffer->pointer(), wanted);
     }
   }

@@ -1,0 +1,373 @@
+// Opening image files, creating images, and closing them to disk.
+#include "image/BtreeImg.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "framework/CStringArray.h"
+#include "framework/Exceptions.h"
+#include "image/ImageFiles.h"
+#include "support/TestFiles.h"
+#include "support/ThrownPtr.h"
+
+using namespace imgtest;  // NOLINT: the test-local helpers
+using testfiles::catchPtr;
+using testfiles::readFile;
+using testfiles::TempDir;
+using testfiles::throwsPtr;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Opening hand-built files -------------------------------------------------
+
+class OpenBuiltFile : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(OpenBuiltFile, ReadsEveryLineOfEveryPlaneAndNeverWritesTheFile) {
+  const auto [version, pack] = GetParam();
+  std::vector<Lines> planes;
+  std::vector<PlaneSpec> specs;
+  const int mixed[] = {pack, 0, 1, 2, pack};
+  for (int p = 1; p <= 5; ++p) {
+    planes.push_back(patternPlane(p, 7, 300));
+    for (Bytes& l : planes.back()) std::fill(l.begin() + 9, l.begin() + 290, p);  // a run > 255
+    specs.push_back({p <= 3 ? pack : mixed[p - 1], planes.back()});
+  }
+  DiskImage disk(buildImage(version, specs).bytes);
+  const std::string path = disk.save();
+  {
+    BtreeImg img(path.c_str());
+    EXPECT_EQ(img.Version(), version);
+    EXPECT_EQ(img.nPiani(), 5);
+    EXPECT_EQ(img.isPacked(3), pack);
+    EXPECT_EQ(img.dimx(5), 300u);
+    EXPECT_EQ(img.dimy(4), 7u);
+    EXPECT_EQ(img.GetRgbHeader(200, 1, 0), mapByte(200, 1));
+    expectLines(img, planes);
+    // Whatever is done to an opened image stays in memory: writes that would
+    // grow its fixed memory file throw, the others change the copy only.
+    Bytes line(300, 0x5C), header(kBlock), map(768, 3);
+    CStringArray all;
+    for (int i = 0; i < 7; ++i) all.Add("abcdefgh");
+    for (short p = 1; p <= 5; ++p) {
+      throwsFrameworkException([&] { img.wLinea(chars(line), 0, p); });
+      throwsFrameworkException([&] { img.wPiano(all, p); });
+      img.readHeader(header.data(), p);
+      header[600] = 0x11;
+      img.writeHeader(header.data(), p);
+      img.SetPacked(p);
+      img.writeParametri(p);
+    }
+    img.writeMap(map.data());
+    img.writeFileOffsetPiano(2, 1234);
+    img.SetDimY(3, 3);
+    img.closeImg();
+  }
+  EXPECT_EQ(readFile(path), disk.bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, OpenBuiltFile,
+                         ::testing::Combine(::testing::Values(2, 3, 4), ::testing::Values(0, 1, 2)));
+
+TEST(OpenFile, UnusualButReadablePlacesAndFlags) {
+  const Lines lines = patternPlane(1, 3, 5);
+  {  // Version 2 places plane 1's region behind its table entry 0.
+    DiskImage disk(buildImage(2, {{0, lines}}).bytes);
+    put32(disk.bytes(), 1002, 16);
+    disk.bytes().insert(disk.bytes().begin() + kBlock, 16, 0x99);
+    BtreeImg img(disk.save().c_str());
+    expectLines(img, {lines});
+  }
+  {  // Version 4 reads plane 1 of an undefined encoding as raw.
+    DiskImage disk(buildImage(4, {{7, lines}}).bytes);
+    BtreeImg img(disk.save().c_str());
+    EXPECT_EQ(img.isPacked(1), 7);
+    expectLines(img, {lines});
+  }
+  {  // Another version is one plane in the version-2 layout.
+    DiskImage disk(buildImage(5, {{0, lines}, {0, lines}, {0, lines}}).bytes);
+    BtreeImg img(disk.save().c_str());
+    EXPECT_EQ(img.Version(), 5);
+    EXPECT_EQ(img.nPiani(), 3);  // as stored
+    expectLines(img, {lines});
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.at(0, 2); }));
+  }
+  for (unsigned stored : {0u, 0xFFFDu}) {  // a count of 0 or -3: one plane
+    DiskImage disk(buildImage(3, {{0, lines}, {0, lines}}).bytes);
+    put16(disk.bytes(), 1000, stored);
+    BtreeImg img(disk.save().c_str());
+    EXPECT_EQ(img.nPiani(), static_cast<short>(stored));
+    expectLines(img, {lines});
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.dimx(2); }));
+  }
+}
+
+TEST(OpenFile, AnEmptyFileIsOnePlaneWithoutLines) {
+  DiskImage disk(Bytes{});
+  BtreeImg img(disk.save().c_str());
+  EXPECT_EQ(img.Version(), 0);
+  EXPECT_EQ(img.dimx(1) + img.dimy(1) + img.nPiani(), 0u);
+  EXPECT_EQ(img.at(5, 1)->size(), 0u);
+  unsigned char guard = 0xEE;
+  EXPECT_EQ(img.at(5, 1, &guard), 1);
+  EXPECT_EQ(img.wLinea(reinterpret_cast<char*>(&guard), 0, 1), 0);
+  EXPECT_EQ(guard, 0xEE);
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.at(0, 2); }));
+}
+
+TEST(OpenFile, AFurtherBlockAtTheEndIsAnEmptyPlane) {
+  for (int version : {2, 3}) {
+    SCOPED_TRACE(version);
+    const Lines lines = patternPlane(1, 4, 6);
+    DiskImage disk(buildImage(version, {{1, lines}, {1, lines}}).bytes);
+    put32(disk.bytes(), version == 2 ? 1006 : 1002, static_cast<unsigned>(disk.bytes().size()));
+    BtreeImg img(disk.save().c_str());
+    EXPECT_EQ(img.dimx(2), version == 2 ? 0u : 6u);  // its own, or plane 1's
+    Bytes guard(6, 0xEE);
+    EXPECT_EQ(img.at(1, 2, guard.data()), 1);
+    EXPECT_EQ(guard, Bytes(6, 0xEE));
+    Mem* m = img.at(2, 2);
+    m->fill(0x42);
+    EXPECT_EQ(img.at(3, 2), m);
+    EXPECT_EQ(Bytes(static_cast<unsigned char*>(m->pointer()),
+                    static_cast<unsigned char*>(m->pointer()) + m->size()),
+              Bytes(m->size(), 0x42));
+    expectLines(img, {lines});
+  }
+}
+
+TEST(OpenFile, APlaneOfAnUndefinedEncodingHasNoStorage) {
+  const Lines lines = patternPlane(1, 3, 4);
+  DiskImage disk(buildImage(2, {{9, lines}, {0, lines}, {9, lines}}).bytes);
+  BtreeImg img(disk.save().c_str());
+  CStringArray all;
+  for (int i = 0; i < 3; ++i) all.Add("wxyz");
+  for (short p : {1, 3}) {
+    Bytes data(4, 0x21), guard(4, 0xEE);
+    EXPECT_EQ(img.wLinea(chars(data), 1, p), 0);
+    EXPECT_EQ(img.wPiano(all, p), 0);
+    EXPECT_EQ(img.at(1, p, guard.data()), 1);
+    EXPECT_EQ(guard, Bytes(4, 0xEE));
+    img.at(0, p)->fill(0x42);
+    EXPECT_EQ(bufferLine(img, 2, p), Bytes(4, 0x42));
+  }
+  EXPECT_EQ(readLine(img, 2, 2), lines[2]);
+}
+
+TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
+  TempDir dir;
+  const std::string missing = dir.file("absent.img");
+  auto e = catchPtr<CFileException>([&] { BtreeImg img(missing.c_str()); });
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->m_cause, CFileException::fileNotFound);
+  EXPECT_STREQ(e->m_strFileName, missing.c_str());
+  EXPECT_TRUE(throwsPtr<CFileException>([&] { BtreeImg img(dir.path().string().c_str()); }));
+
+  // More than five planes; lines of 0xFFFFFFFF bytes; a whole-plane packed
+  // plane of 65535 x 65535 bytes: each in a file of a few kilobytes.
+  DiskImage six(buildPatternImage(2, 0, 5, 4, 2).bytes), wide(buildPatternImage(4, 0, 1, 6, 2).bytes),
+      tall(buildPatternImage(2, 2, 2, 6, 2).bytes);
+  put16(six.bytes(), 1000, 6);
+  put32(wide.bytes(), 10, 0xFFFFFFFFu);
+  put32(tall.bytes(), 10, 0xFFFFFFFFu);
+  for (DiskImage* disk : {&six, &wide, &tall}) {
+    const std::string path = disk->save();
+    auto refused = catchPtr<CFileException>([&] { BtreeImg img(path.c_str()); });
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+    EXPECT_STREQ(refused->m_strFileName, path.c_str());
+  }
+  // Long runs are what the packed encodings are for: a line of 300000 zero
+  // bytes codes in a few kilobytes and opens.
+  for (int pack : {1, 2}) {
+    DiskImage disk(buildImage(4, {{pack, {Bytes(300000, 0)}}}).bytes);
+    BtreeImg img(disk.save().c_str());
+    EXPECT_EQ(readLine(img, 0, 1, 1), Bytes(300000, 0));
+  }
+}
+
+// ---- Creating -------------------------------------------------------------------
+
+TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
+  TempDir dir;
+  const std::string path = dir.file("bad.img");
+  const int bad[][4] = {{0, 0, 5, 1},  {0, -3, 5, 1}, {0, 5, 0, 1},          {0, 5, -1, 1},
+                        {0, 5, 5, 0},  {0, 5, 5, 6},  {-1, 5, 5, 1},         {3, 5, 5, 1},
+                        {0, 65536, 65536, 2},         {0, 40000, 60000, 3}};
+  for (const auto& b : bad) {
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>(
+        [&] { BtreeImg img(path.c_str(), b[0], b[1], b[2], static_cast<short>(b[3])); }))
+        << b[0] << " " << b[1] << " " << b[2] << " " << b[3];
+  }
+  EXPECT_FALSE(fs::exists(path));
+}
+
+class CreatedChain : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+// Five planes in version 3 (dimx 40) or three in version 4 (dimx 65536):
+// every line written, closed, reopened through the chain of block positions.
+TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
+  const auto [version, pack] = GetParam();
+  const int dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
+  const short count = version == 4 ? 3 : 5;
+  TempDir dir;
+  const std::string path = dir.file("chain.img");
+  std::vector<Lines> planes;
+  {
+    BtreeImg img(path.c_str(), pack, dimx, dimy, count);
+    ASSERT_EQ(img.Version(), version);
+    for (short p = 1; p <= count; ++p) {
+      planes.push_back(patternPlane(p, dimy, dimx));
+      for (int y = 0; y < dimy; ++y) ASSERT_EQ(img.wLinea(chars(planes.back()[y]), y, p), 1);
+    }
+  }
+  const Bytes f = readFile(path);
+  const unsigned span = static_cast<unsigned>(dimx * dimy) + 1312;
+  for (unsigned p = 1; p <= static_cast<unsigned>(count); ++p) {
+    EXPECT_EQ(get32(f, (p - 1) * span + 1002), p < static_cast<unsigned>(count) ? p * span : 0);
+    EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
+  }
+  BtreeImg img(path.c_str());
+  EXPECT_EQ(img.nPiani(), count);
+  expectLines(img, planes);
+}
+
+INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, CreatedChain,
+                         ::testing::Combine(::testing::Values(3, 4), ::testing::Values(0, 1, 2)));
+
+// Lines of 16 different bytes code to 32 bytes (+ 8 for a whole plane):
+// more than a raw plane of 16 x 4 bytes holds.
+Lines noisyLines() {
+  Lines lines(4, Bytes(16));
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 16; ++x) lines[y][x] = static_cast<unsigned char>(x * 17 + y);
+  }
+  return lines;
+}
+
+TEST(CreateImage, APackedPlaneMayNotRunIntoTheNextPlanesBlock) {
+  TempDir dir;
+  const std::string path = dir.file("full.img");
+  Lines noisy = noisyLines();
+  {
+    BtreeImg img(path.c_str(), 1, 16, 4, 2);
+    EXPECT_EQ(img.wLinea(chars(noisy[0]), 0, 1), 1);  // 20-byte table + 32
+    EXPECT_EQ(img.wLinea(chars(noisy[1]), 1, 1), 0);
+    CStringArray all;
+    for (const Bytes& l : noisy) all.Add(CString(reinterpret_cast<const char*>(l.data()), 16));
+    EXPECT_EQ(img.wPiano(all, 1), 0);
+    EXPECT_EQ(img.wPiano(all, 2), 1);  // the last plane may grow
+  }
+  const Bytes f = readFile(path);
+  EXPECT_EQ(slice(f, 64 + kBlock, 6), (Bytes{16, 0, 4, 0, 1, 0}));  // plane 2's block
+  BtreeImg img(path.c_str());
+  expectLines(img, {{noisy[0]}, noisy});
+}
+
+TEST(CreateImage, AWholePlanePackedPlaneThatNoLongerFitsIsNotWritten) {
+  TempDir dir;
+  const std::string path = dir.file("speed.img");
+  Lines noisy = noisyLines();
+  {
+    BtreeImg img(path.c_str(), 2, 16, 4, 2);
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(noisy[y]), y, 1), 1);  // in memory
+    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
+    EXPECT_FALSE(fs::exists(path));
+  }  // the destructor tries again and swallows the failure
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(path + ".~tmp"));
+}
+
+TEST(CreateFromHeader, OnePlaneClosesToTheHeaderAndTheLinesWritten) {
+  for (int version : {2, 3, 4}) {
+    SCOPED_TRACE(version);
+    DiskImage source(buildPatternImage(version, 0, 3, 6, 4).bytes);
+    Bytes header(kBlock);
+    BtreeImg(source.save().c_str()).readHeader(header.data(), 1);
+    const std::string path = source.file("copy.img");
+    Lines lines = patternPlane(7, 4, 6);
+    {
+      BtreeImg img(path.c_str(), header.data(), 1, -1);
+      EXPECT_EQ(img.Version(), version);
+      for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+      img.closeImg();
+    }
+    Bytes expected = header;
+    const Bytes raw = rawRegion(lines);
+    expected.insert(expected.end(), raw.begin(), raw.end());
+    EXPECT_TRUE(sameBytes(readFile(path), expected));
+
+    // A new encoding replaces the header's and clears the chain.
+    {
+      BtreeImg img(path.c_str(), header.data(), 1, 1);
+      for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+    }
+    const Bytes f = readFile(path);
+    EXPECT_EQ(get16(f, 4), 1u);
+    EXPECT_EQ(get32(f, 1002), 0u);
+    EXPECT_TRUE(sameBytes(slice(f, kBlock, f.size() - kBlock), region(1, lines)));
+  }
+}
+
+TEST(CreateFromHeader, AcceptsAnImageWithoutLinesButNoNullOrUndefinedArguments) {
+  TempDir dir;
+  Bytes header(kBlock, 0);
+  put16(header, 0, 2);
+  put16(header, 10, 8);
+  put16(header, 1000, 1);
+  const std::string path = dir.file("empty.img");
+  {
+    BtreeImg img(path.c_str(), header.data(), 1, -1);
+    Bytes l(8, 1);
+    EXPECT_EQ(img.wLinea(chars(l), 0, 1), 0);
+  }
+  EXPECT_EQ(readFile(path), header);
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), nullptr, 1, -1); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), header.data(), 1, 3); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), header.data(), 6, 0); }));
+}
+
+// ---- Closing -------------------------------------------------------------------------
+
+TEST(CloseImage, WritesTheFileOnceOnly) {
+  TempDir dir;
+  const std::string path = dir.file("once.img");
+  {
+    BtreeImg img(path.c_str(), 0, 5, 2, 1);
+    img.closeImg();
+    EXPECT_EQ(readFile(path).size(), kBlock + 5);
+    fs::remove(path);
+    img.closeImg();
+  }
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(CloseImage, AFailureLeavesTheOldFileAndTheImageForARetry) {
+  TempDir dir;
+  const std::string path = dir.file("keep.img"), obstacle = path + ".~tmp";
+  const Bytes old = {'o', 'l', 'd'};
+  testfiles::writeFile(path, old);
+  fs::create_directory(obstacle);  // the temporary file cannot be created
+  Bytes line = patternLine(1, 1, 6);
+  {
+    BtreeImg img(path.c_str(), 0, 6, 3, 1);
+    img.wLinea(chars(line), 1, 1);
+    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
+    EXPECT_EQ(readFile(path), old);
+    fs::remove(obstacle);
+    img.closeImg();
+  }
+  const Bytes f = readFile(path);
+  ASSERT_EQ(f.size(), kBlock + 12);  // line 2 never written
+  EXPECT_EQ(slice(f, kBlock, 12), rawRegion({Bytes(6, 1), line}));
+
+  fs::create_directory(obstacle);
+  EXPECT_NO_THROW({ BtreeImg img(path.c_str(), 0, 6, 3, 2); });  // swallowed
+  EXPECT_EQ(readFile(path), f);
+}
+
+}  // namespace
