@@ -10,6 +10,7 @@
 using btreeimg::detail::codedSize;
 using btreeimg::detail::encodeRuns;
 using btreeimg::detail::expandRuns;
+using btreeimg::detail::kMaxRun;
 using btreeimg::detail::loadU32;
 using btreeimg::detail::maxCodedSize;
 using btreeimg::detail::storeU32;
@@ -19,16 +20,37 @@ namespace {
 constexpr LONGLONG kEntryBytes = 4;
 constexpr ULONGLONG kMaxEntry = std::numeric_limits<std::uint32_t>::max();
 
-// The bytes of string `text` as a line of `width` bytes: the string itself
-// when it is long enough, else a copy in `pad` filled up with zero bytes.
-const unsigned char* lineBytes(const CString& text, std::size_t width,
-                               std::vector<unsigned char>& pad) {
-  const auto length = static_cast<std::size_t>(text.GetLength());
+// Lines whose code may take more than this are measured first and coded
+// straight into the memory file, so that no buffer of twice their length is
+// allocated (a damaged header can claim lines of gigabytes).
+constexpr std::size_t kMaxScratch = std::size_t{1} << 20;
+
+// Codes string `text` as a line of `width` bytes (cut when longer, padded
+// with zero bytes when shorter) into `out`, or only measures the code when
+// `out` is null. Returns the code's length. The padding is coded as runs of
+// zeros that also take in the string's own trailing zeros, which gives the
+// very code of the padded line without building it.
+std::size_t codeString(const CString& text, std::size_t width,
+                       unsigned char* out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.GetString());
-  if (length >= width) return bytes;
-  pad.assign(width, 0);
-  std::memcpy(pad.data(), bytes, length);
-  return pad.data();
+  const std::size_t length =
+      std::min(width, static_cast<std::size_t>(text.GetLength()));
+  std::size_t zerosFrom = length;
+  if (length < width) {
+    while (zerosFrom > 0 && bytes[zerosFrom - 1] == 0) --zerosFrom;
+  }
+  std::size_t n =
+      out ? encodeRuns(bytes, zerosFrom, out) : codedSize(bytes, zerosFrom);
+  for (std::size_t zeros = width - zerosFrom; zeros > 0;) {
+    const std::size_t run = std::min(zeros, kMaxRun);
+    if (out) {
+      out[n] = static_cast<unsigned char>(run);
+      out[n + 1] = 0;
+    }
+    n += 2;
+    zeros -= run;
+  }
+  return n;
 }
 
 }  // namespace
@@ -87,11 +109,19 @@ int BtreePacked::lineAt(int line, unsigned char* buffer) {
 
 int BtreePacked::writeAt(int line, unsigned char* buffer) {
   if (line < 0 || line >= nLines) return 0;
-  // Step 1: code the line into the scratch buffer.
+  // Step 1: code the line into the scratch buffer; a very long line is only
+  // measured here and coded straight into the memory file in step 3.
   const std::size_t width =
       lineSize > 0 ? static_cast<std::size_t>(lineSize) : 0;
-  if (scratch.size() < maxCodedSize(width)) scratch.resize(maxCodedSize(width));
-  const std::size_t codeLength = encodeRuns(buffer, width, scratch.data());
+  const bool buffered = maxCodedSize(width) <= kMaxScratch;
+  std::size_t codeLength = 0;
+  if (buffered) {
+    if (scratch.size() < maxCodedSize(width))
+      scratch.resize(maxCodedSize(width));
+    codeLength = encodeRuns(buffer, width, scratch.data());
+  } else {
+    codeLength = codedSize(buffer, width);
+  }
   // Step 2: where it goes (line 0 at the start, any other line where the
   // previous one ended) and whether code and table stay inside the region.
   std::uint32_t start = 0;
@@ -111,7 +141,14 @@ int BtreePacked::writeAt(int line, unsigned char* buffer) {
   // end for line 0, otherwise only entry[line + 1].
   if (codeLength != 0) {
     memFile->Seek(codeAt, CFile::begin);
-    memFile->Write(scratch.data(), static_cast<UINT>(codeLength));
+    if (buffered) {
+      memFile->Write(scratch.data(), static_cast<UINT>(codeLength));
+    } else {
+      void* at = nullptr;
+      memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(codeLength),
+                            &at);
+      encodeRuns(buffer, width, static_cast<unsigned char*>(at));
+    }
   }
   if (line == 0) {
     memFile->Seek(regionOffset, CFile::begin);
@@ -145,7 +182,7 @@ int BtreePacked::writeAllDati(CStringArray& lines) {
   ULONGLONG total = 0;
   for (int i = 0; i < nLines; ++i) {
     storeU32(table.data() + kEntryBytes * i, static_cast<std::uint32_t>(total));
-    total += codedSize(lineBytes(lines.GetAt(i), width, scratch), width);
+    total += codeString(lines.GetAt(i), width, nullptr);
     if (total > kMaxEntry) return 0;
   }
   storeU32(table.data() + kEntryBytes * nLines,
@@ -162,7 +199,7 @@ int BtreePacked::writeAllDati(CStringArray& lines) {
     memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(total), &at);
     auto* code = static_cast<unsigned char*>(at);
     for (int i = 0; i < nLines; ++i) {
-      encodeRuns(lineBytes(lines.GetAt(i), width, scratch), width,
+      codeString(lines.GetAt(i), width,
                  code + loadU32(table.data() + kEntryBytes * i));
     }
   }

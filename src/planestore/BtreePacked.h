@@ -75,7 +75,8 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   // Memory-file offset of table entry `index`.
   LONGLONG entryOffset(LONGLONG index) const;
 
-  // Reused between writes: one line's code, or one line padded to lineSize.
+  // One line's code, reused between writes (lines whose code may exceed
+  // 1 MiB are coded straight into the memory file instead).
   std::vector<unsigned char> scratch;
 };
 
