@@ -1,0 +1,233 @@
+// Whole image files: opening, creating and writing, colour coverage.
+//
+//  - BM_BtreeImgOpen opens (and destroys) a 256 MiB raw image from the page
+//    cache; anchor BM_ReadFile allocates a buffer, reads the file into it and
+//    frees it. The counter rss_per_file is the growth of resident memory
+//    while the image is open, over the file's size.
+//  - BM_BtreeImgCreate creates a 4096 x 4096 x 4-plane raw image, writes it
+//    line by line and closes it; anchor BM_MemcpyWriteFile copies the same
+//    bytes into one buffer and writes the file in one write.
+//  - BM_BtreeImgCoverage runs colour coverage of a 4096 x 4096 "design"
+//    plane with 1 and with 8 rules; anchor BM_MemcpyPlane copies the plane.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BenchData.h"
+#include "ImageFiles.h"
+#include "image/BtreeImg.h"
+
+namespace {
+
+using bench::kPlaneBytes;
+using bench::kSide;
+
+constexpr std::size_t kBlock = 1312;
+
+bench::ScratchDir& scratch() {
+  static bench::ScratchDir dir;
+  return dir;
+}
+
+const std::vector<unsigned char>& photo() {
+  static const std::vector<unsigned char> plane =
+      bench::makePlane(bench::Kind::kPhoto);
+  return plane;
+}
+
+const std::vector<unsigned char>& design() {
+  static const std::vector<unsigned char> plane =
+      bench::makePlane(bench::Kind::kDesign);
+  return plane;
+}
+
+// ---- Opening a 256 MiB image ------------------------------------------------
+
+constexpr int kBigSide = 8192;  // 4 planes of 8192 x 8192: 256 MiB of lines
+constexpr short kBigPlanes = 4;
+
+const std::string& bigImage() {
+  static const std::string path = [] {
+    std::string p = scratch().file("big.dis");
+    bench::writeImage(p, 0, kBigSide, kBigSide, kBigPlanes, photo());
+    return p;
+  }();
+  return path;
+}
+
+std::size_t fileSize(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw std::runtime_error("cannot open " + path);
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fclose(f);
+  return static_cast<std::size_t>(size);
+}
+
+// Anchor: a buffer of the file's size, the file read into it, freed.
+void BM_ReadFile(benchmark::State& state) {
+  const std::string& path = bigImage();
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    ::lseek(fd, 0, SEEK_SET);
+    auto* buffer = static_cast<unsigned char*>(std::malloc(size));
+    for (off_t done = 0; done < size;) {
+      const ssize_t got = ::read(fd, buffer + done, size - done);
+      if (got <= 0) break;
+      done += got;
+    }
+    ::close(fd);
+    benchmark::DoNotOptimize(buffer);
+    std::free(buffer);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(fileSize(path)));
+}
+BENCHMARK(BM_ReadFile)->Unit(benchmark::kMillisecond);
+
+void BM_BtreeImgOpen(benchmark::State& state) {
+  const std::string& path = bigImage();
+  const std::size_t size = fileSize(path);
+  double growth = 0;
+  for (auto _ : state) {
+    const std::size_t before = bench::residentBytes();
+    auto* image = new BtreeImg(path.c_str());
+    benchmark::DoNotOptimize(image);
+    state.PauseTiming();
+    growth = static_cast<double>(bench::residentBytes() - before);
+    state.ResumeTiming();
+    delete image;
+  }
+  state.counters["rss_per_file"] = growth / static_cast<double>(size);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(size));
+}
+BENCHMARK(BM_BtreeImgOpen)->Unit(benchmark::kMillisecond);
+
+// ---- Creating a 4-plane raw image -----------------------------------------
+
+constexpr short kCreatePlanes = 4;
+constexpr std::size_t kCreateBytes =
+    kCreatePlanes * (kBlock + kPlaneBytes);
+
+// Anchor: the same bytes (four blocks, four planes) copied into one buffer
+// and written in one write.
+void BM_MemcpyWriteFile(benchmark::State& state) {
+  const std::vector<unsigned char>& lines = photo();
+  const std::string path = scratch().file("anchor.dis");
+  const unsigned char block[kBlock] = {};
+  for (auto _ : state) {
+    auto* buffer = static_cast<unsigned char*>(std::malloc(kCreateBytes));
+    unsigned char* out = buffer;
+    for (int p = 0; p < kCreatePlanes; ++p) {
+      std::memcpy(out, block, kBlock);
+      out += kBlock;
+      for (int y = 0; y < kSide; ++y) {
+        std::memcpy(out, lines.data() + std::size_t{kSide} * y, kSide);
+        out += kSide;
+      }
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::write(fd, buffer, kCreateBytes) !=
+        static_cast<ssize_t>(kCreateBytes)) {
+      state.SkipWithError("short write");
+    }
+    ::close(fd);
+    std::free(buffer);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kCreateBytes));
+}
+BENCHMARK(BM_MemcpyWriteFile)->Unit(benchmark::kMillisecond);
+
+void BM_BtreeImgCreate(benchmark::State& state) {
+  const std::vector<unsigned char>& lines = photo();
+  const std::string path = scratch().file("created.dis");
+  for (auto _ : state) {
+    BtreeImg image(path.c_str(), 0, kSide, kSide, kCreatePlanes);
+    for (short p = 1; p <= kCreatePlanes; ++p) {
+      for (int y = 0; y < kSide; ++y) {
+        image.wLinea(reinterpret_cast<char*>(const_cast<unsigned char*>(
+                         lines.data() + std::size_t{kSide} * y)),
+                     y, p);
+      }
+    }
+    image.closeImg();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kCreateBytes));
+}
+BENCHMARK(BM_BtreeImgCreate)->Unit(benchmark::kMillisecond);
+
+// ---- Colour coverage --------------------------------------------------------
+
+const std::string& designImage() {
+  static const std::string path = [] {
+    std::string p = scratch().file("design.dis");
+    bench::writeImage(p, 0, kSide, kSide, 1, design());
+    return p;
+  }();
+  return path;
+}
+
+// A rule file of `count` rules over the design plane's colours. The first
+// rule always changes pixels (colour 17 above 96), so every run writes its
+// result.
+std::string ruleFile(int count) {
+  static const int kRules[8][3] = {{17, 96, 50},   {0, 17, 1},
+                                   {-1, 0, 2},     {96, -42, 3},
+                                   {-96, 17, 4},   {-42, -1, 5},
+                                   {50, 0, 6},     {1, 96, 7}};
+  const std::string path = scratch().file("rules" + std::to_string(count));
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  for (int i = 0; i < count; ++i) {
+    std::fprintf(f, "COLCOPER %d\r\nCOLTEST %d\r\nCOLSOST %d\r\n", kRules[i][0],
+                 kRules[i][1], kRules[i][2]);
+  }
+  std::fclose(f);
+  return path;
+}
+
+// Anchor: the plane copied into another plane buffer.
+void BM_MemcpyPlane(benchmark::State& state) {
+  const std::vector<unsigned char>& plane = design();
+  std::vector<unsigned char> copy(kPlaneBytes);
+  for (auto _ : state) {
+    std::memcpy(copy.data(), plane.data(), kPlaneBytes);
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_MemcpyPlane)->Unit(benchmark::kMillisecond);
+
+void BM_BtreeImgCoverage(benchmark::State& state) {
+  BtreeImg image(designImage().c_str());
+  const CString rules(ruleFile(static_cast<int>(state.range(0))).c_str());
+  const CString output(scratch().file("covered.dis").c_str());
+  for (auto _ : state) {
+    if (image.CoperturaU8(rules, output) != 1) {
+      state.SkipWithError("coverage failed");
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_BtreeImgCoverage)
+    ->ArgName("rules")
+    ->Arg(1)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

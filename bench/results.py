@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Turns the JSON output of the benchmark programs into bench/RESULTS.md.
+
+Usage: results.py --load-before TEXT --load-after TEXT FILE.json... > RESULTS.md
+
+The notes in bench/NOTES.md (what limits a figure, what was optimised)
+follow the table.
+
+Each figure is compared with its anchor from the same program (the same
+process). Times are CPU times, the median over the repetitions of each
+benchmark; the machine is shared, and a program's CPU time is far less
+disturbed by other processes than its wall-clock time (which the table shows
+beside it). A goal "at least x times the throughput" compares
+anchor time / figure time with x; a goal "at most x times the time" compares
+figure time / anchor time with x.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+# (goal, what, figure, anchor, kind, target): kind "speed" means
+# anchor/figure >= target, "time" means figure/anchor <= target.
+KINDS = [("design", 0), ("photo", 1), ("noise", 2)]
+GOALS = [
+    ("1", "raw line read, at() into the caller's buffer",
+     "BM_BtreeImgAtRaw", "BM_MemcpyLines", "speed", 0.8),
+    ("1", "raw line read, at() buffer form",
+     "BM_BtreeImgAtRawBuffer", "BM_MemcpyLines", "speed", 0.8),
+    ("2", "whole-plane packed line read, into the caller's buffer",
+     "BM_BtreeImgAtPackedSpeed", "BM_MemcpyLines", "speed", 0.8),
+    ("2", "whole-plane packed line read, buffer form",
+     "BM_BtreeImgAtPackedSpeedBuffer", "BM_MemcpyLines", "speed", 0.8),
+]
+for name, k in KINDS:
+    GOALS.append(("3", f"decode packed lines, {name} (vs PackBits into a strip buffer)",
+                  f"BM_BtreePackedLineAt/kind:{k}", f"BM_TiffPackBitsDecode/kind:{k}",
+                  "speed", 0.5 if name == "noise" else 1.5))
+for name, k in KINDS:
+    GOALS.append(("3", f"decode whole plane at construction, {name} (vs PackBits into a plane)",
+                  f"BM_BtreePackedSpeedDecode/kind:{k}",
+                  f"BM_TiffPackBitsDecodePlane/kind:{k}",
+                  "speed", 0.5 if name == "noise" else 1.5))
+for name, k in KINDS:
+    GOALS.append(("3", f"encode, writeAt of every line, {name}",
+                  f"BM_BtreePackedWriteAt/kind:{k}", f"BM_TiffPackBitsEncode/kind:{k}",
+                  "speed", 1.0))
+for name, k in KINDS:
+    GOALS.append(("3", f"encode, whole-plane commit, {name}",
+                  f"BM_BtreePackedSpeedCommit/kind:{k}", f"BM_TiffPackBitsEncode/kind:{k}",
+                  "speed", 1.0))
+GOALS += [
+    ("4", "open a 256 MiB raw image from the page cache",
+     "BM_BtreeImgOpen", "BM_ReadFile", "time", 1.1),
+    ("5", "create a 4096 x 4096 x 4-plane raw image, write every line, close",
+     "BM_BtreeImgCreate", "BM_MemcpyWriteFile", "time", 2.0),
+    ("6", "colour coverage, 1 rule",
+     "BM_BtreeImgCoverage/rules:1", "BM_MemcpyPlane", "time", 3.0),
+    ("6", "colour coverage, 8 rules (no goal)",
+     "BM_BtreeImgCoverage/rules:8", "BM_MemcpyPlane", "time", None),
+]
+for heap, arg in (("fresh", 0), ("recycled", 1)):
+    for what, fig, anc, target in (
+            ("Add", "BM_BalCltnAdd", "BM_MultisetInsert", 1.2),
+            ("Find", "BM_BalCltnFind", "BM_MultisetFind", 1.2),
+            ("Remove", "BM_BalCltnRemove", "BM_MultisetErase", 1.2),
+            ("walk by positions", "BM_BalCltnWalk", "BM_MultisetWalk", 1.5)):
+        GOALS.append(("7", f"BalCltn {what} of 1,000,000, {heap} heap",
+                      f"{fig}/recycled:{arg}", f"{anc}/recycled:{arg}",
+                      "time", target))
+GOALS.append(("8", "KeyToStr loading 100,000 lines",
+              "BM_KeyToStrLoad", "BM_SscanfMultimapLoad", "time", 1.0))
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load_runs(paths):
+    """Per benchmark (name without /iterations:N): its repetitions."""
+    runs = {}
+    counters = {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        for b in data["benchmarks"]:
+            if b.get("run_type") != "iteration" or b.get("error_occurred"):
+                continue
+            name = re.sub(r"/iterations:\d+", "", b["run_name"])
+            scale = UNIT_NS[b.get("time_unit", "ns")]
+            runs.setdefault(name, []).append(
+                (b["cpu_time"] * scale, b["real_time"] * scale))
+            for key in ("rss_per_file",):
+                if key in b:
+                    counters.setdefault((name, key), []).append(b[key])
+    return runs, counters
+
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def machine():
+    model, cores = "unknown", "?"
+    try:
+        out = subprocess.run(["lscpu"], capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            key, _, value = line.partition(":")
+            if key.strip() == "Model name":
+                model = value.strip()
+            if key.strip() == "CPU(s)":
+                cores = value.strip()
+    except OSError:
+        pass
+    return model, cores
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--load-before", default="")
+    parser.add_argument("--load-after", default="")
+    parser.add_argument("--repetitions", default="")
+    parser.add_argument("files", nargs="+")
+    args = parser.parse_args()
+    runs, counters = load_runs(args.files)
+
+    def median(name, which):
+        values = [r[which] for r in runs.get(name, [])]
+        return statistics.median(values) if values else None
+
+    model, cores = machine()
+    out = []
+    out.append("# Benchmark results\n")
+    out.append("Written by `scripts/bench` from one run of the programs in "
+               "`bench/`; do not edit by hand.\n")
+    out.append(f"- Machine: {model}, {cores} cores")
+    out.append(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M UTC}")
+    out.append(f"- Load average (1, 5, 15 min) before the run: {args.load_before}; "
+               f"after: {args.load_after}")
+    if args.repetitions:
+        out.append(f"- Repetitions: {args.repetitions} per benchmark, "
+                   "interleaved at random")
+    out.append("- Times are medians over the repetitions of the process's CPU "
+               "time (user + system); the wall-clock medians are shown beside "
+               "them. On a shared machine the CPU time is the steadier figure.")
+    out.append("")
+    out.append("| goal | figure | figure time | anchor time | wall clock figure / anchor "
+               "| ratio | target | met |")
+    out.append("|---|---|---|---|---|---|---|---|")
+    met_all = True
+    for goal, what, figure, anchor, kind, target in GOALS:
+        f_cpu, a_cpu = median(figure, 0), median(anchor, 0)
+        f_real, a_real = median(figure, 1), median(anchor, 1)
+        if f_cpu is None or a_cpu is None:
+            out.append(f"| {goal} | {what} | missing | missing | | | | no |")
+            met_all = False
+            continue
+        if kind == "speed":
+            ratio = a_cpu / f_cpu
+            shown = f"{ratio:.2f}× throughput"
+            target_text = f"≥ {target}×" if target else "—"
+            ok = target is None or ratio >= target
+        else:
+            ratio = f_cpu / a_cpu
+            shown = f"{ratio:.2f}× time"
+            target_text = f"≤ {target}×" if target else "—"
+            ok = target is None or ratio <= target
+        met = "—" if target is None else ("yes" if ok else "**no**")
+        if target is not None and not ok:
+            met_all = False
+        out.append(f"| {goal} | {what} | {fmt_time(f_cpu)} | {fmt_time(a_cpu)} "
+                   f"| {fmt_time(f_real)} / {fmt_time(a_real)} | {shown} "
+                   f"| {target_text} | {met} |")
+    rss = counters.get(("BM_BtreeImgOpen", "rss_per_file"))
+    if rss:
+        value = statistics.median(rss)
+        ok = value <= 1.01
+        met_all = met_all and ok
+        out.append(f"| 4 | resident memory while the 256 MiB image is open, "
+                   f"over the file's size (no whole-plane packed planes) | | | "
+                   f"| {value:.3f}× | ≤ 1.0× (+1%) | {'yes' if ok else '**no**'} |")
+    out.append("")
+    out.append("Every goal met." if met_all else
+               "Goals marked **no** are not met; see the notes below.")
+    out.append("")
+    notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "NOTES.md")
+    if os.path.exists(notes):
+        with open(notes) as f:
+            out.append(f.read().rstrip())
+        out.append("")
+    sys.stdout.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()
