@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -183,22 +184,28 @@ inline BuiltImage buildPatternImage(int version, int pack, int planes,
 }
 
 // An image file kept in memory and written to a fresh temporary directory
-// on request; setByte and truncateTo damage the copy.
+// on request. setByte damages the copy; truncateTo cuts the copy and the
+// file last saved.
 class DiskImage {
  public:
   explicit DiskImage(Bytes bytes) : bytes_(std::move(bytes)) {}
   void setByte(std::size_t offset, unsigned char value) { bytes_.at(offset) = value; }
-  void truncateTo(std::size_t size) { bytes_.resize(std::min(size, bytes_.size())); }
+  void truncateTo(std::size_t size) {
+    bytes_.resize(std::min(size, bytes_.size()));
+    if (!saved_.empty()) std::filesystem::resize_file(saved_, bytes_.size());
+  }
   Bytes& bytes() { return bytes_; }
   std::string save(const std::string& name = "image.img") {
-    testfiles::writeFile(dir_.file(name), bytes_);
-    return dir_.file(name);
+    saved_ = dir_.file(name);
+    testfiles::writeFile(saved_, bytes_);
+    return saved_;
   }
   std::string file(const std::string& name) const { return dir_.file(name); }
 
  private:
   testfiles::TempDir dir_;
   Bytes bytes_;
+  std::string saved_;
 };
 
 // ---- Reading images ----------------------------------------------------------------

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,9 +25,9 @@ namespace {
 // reversed order, then writes line 0 of each plane back. Returns whether
 // the file opened; only the constructor may refuse it.
 bool exercise(const std::string& path) {
-  BtreeImg* opened = nullptr;
+  std::unique_ptr<BtreeImg> opened;
   try {
-    opened = new BtreeImg(path.c_str());
+    opened = std::make_unique<BtreeImg>(path.c_str());
   } catch (CException* e) {
     e->Delete();
     return false;
@@ -50,7 +50,6 @@ bool exercise(const std::string& path) {
     imgtest::throwsFrameworkException(
         [&] { img.wLinea(img.at(0, p)->asCharArray(), 0, p); });
   }
-  delete opened;
   return true;
 }
 
@@ -70,7 +69,7 @@ TEST_P(Damaged, EveryCutOpensOrIsRefused) {
   const std::string path = disk.save();
   ASSERT_TRUE(exercise(path));
   for (std::size_t size = built.bytes.size(); size-- > 0;) {
-    std::filesystem::resize_file(path, size);
+    disk.truncateTo(size);
     exercise(path);
     if (HasFatalFailure()) {
       ADD_FAILURE() << "cut at " << size;
@@ -87,9 +86,10 @@ TEST_P(Damaged, EveryDamagedFieldByteOpensOrIsRefused) {
     for (std::size_t i = 1000; i < 1022; ++i) offsets.push_back(b + i);
     for (std::size_t i = 0; i < 16; ++i) offsets.push_back(b + kBlock + i);
   }
+  DiskImage disk(built.bytes);
   for (std::size_t offset : offsets) {
     for (unsigned char value : {0x00, 0x01, 0x05, 0x7F, 0x80, 0xFF}) {
-      DiskImage disk(built.bytes);
+      disk.bytes() = built.bytes;
       disk.setByte(offset, value);
       exercise(disk.save());
       if (HasFatalFailure()) {
