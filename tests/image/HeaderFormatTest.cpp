@@ -1,12 +1,11 @@
 // The image file's layout as created, and the header operations.
-#include "image/BtreeImg.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "framework/Exceptions.h"
+#include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
@@ -20,13 +19,16 @@ namespace {
 
 // Creates a raw image, writes pattern lines into every plane, closes it and
 // returns the file and the lines written.
-Bytes createWithPatterns(int dimx, int dimy, short planes, std::vector<PlaneSpec>& specs) {
+Bytes createWithPatterns(int dimx, int dimy, short planes,
+                         std::vector<PlaneSpec>& specs) {
   TempDir dir;
   const std::string path = dir.file("created.img");
   BtreeImg img(path.c_str(), 0, dimx, dimy, planes);
   for (short p = 1; p <= planes; ++p) {
-    specs.push_back({0, patternPlane(p, static_cast<unsigned>(dimy), static_cast<std::size_t>(dimx))});
-    for (int y = 0; y < dimy; ++y) EXPECT_EQ(img.wLinea(chars(specs.back().lines[y]), y, p), 1);
+    specs.push_back({0, patternPlane(p, static_cast<unsigned>(dimy),
+                                     static_cast<std::size_t>(dimx))});
+    for (int y = 0; y < dimy; ++y)
+      EXPECT_EQ(img.wLinea(chars(specs.back().lines[y]), y, p), 1);
   }
   img.closeImg();
   return readFile(path);
@@ -50,7 +52,8 @@ TEST(CreatedLayout, UnwrittenImagesEndAfterTheLastPlanesLineZero) {
   TempDir dir;
   { BtreeImg img(dir.file("1.img").c_str(), 0, 37, 9, 1); }
   { BtreeImg img(dir.file("2.img").c_str(), 0, 30, 7, 2); }
-  const Bytes one = readFile(dir.file("1.img")), two = readFile(dir.file("2.img"));
+  const Bytes one = readFile(dir.file("1.img")),
+              two = readFile(dir.file("2.img"));
   ASSERT_EQ(one.size(), kBlock + 37);
   EXPECT_EQ(slice(one, 1002, 20), Bytes(20, 0));  // every offsetPiano slot
   EXPECT_EQ(slice(one, kBlock, 37), Bytes(37, 1));
@@ -79,9 +82,11 @@ TEST_P(VersionChoice, FollowsTheDimensionsAndThePlaneCount) {
   const Bytes f = readFile(dir.file("v.img"));
   EXPECT_EQ(get16(f, 0), static_cast<unsigned>(c.version));
   if (c.version == 4) {
-    EXPECT_EQ(slice(f, 10, 8), slice(buildPatternImage(4, 0, 1, c.dimx, c.dimy).bytes, 10, 8));
+    EXPECT_EQ(slice(f, 10, 8),
+              slice(buildPatternImage(4, 0, 1, c.dimx, c.dimy).bytes, 10, 8));
   } else {
-    EXPECT_EQ(slice(f, 10, 10), slice(buildPatternImage(2, 0, 1, c.dimx, c.dimy).bytes, 10, 10));
+    EXPECT_EQ(slice(f, 10, 10),
+              slice(buildPatternImage(2, 0, 1, c.dimx, c.dimy).bytes, 10, 10));
   }
 }
 
@@ -92,13 +97,16 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{65536, 1, 1, 4}, VersionCase{65536, 1, 3, 4},
                       VersionCase{1, 65536, 2, 4}));
 
-// ---- Header operations on created images -------------------------------------
+// ---- Header operations on created images
+// -------------------------------------
 
 // A created image of each version: v2 with 2 planes, v3 with 3, v4 with 2.
 struct Created {
   int version, dimx, dimy;
   short planes;
-  std::size_t span() const { return static_cast<std::size_t>(dimx) * dimy + kBlock; }
+  std::size_t span() const {
+    return static_cast<std::size_t>(dimx) * dimy + kBlock;
+  }
 };
 const Created kCreated[] = {{2, 10, 4, 2}, {3, 10, 4, 3}, {4, 65536, 1, 2}};
 
@@ -113,7 +121,8 @@ TEST(HeaderOperations, LeaveThePositionWhereDocumented) {
     img.writePack(2);
     img.writeDimensioni(1);
     img.writeParametri(2);
-    img.writeFileOffsetPiano(1, c.version == 2 ? 0 : static_cast<unsigned long>(c.span()));
+    img.writeFileOffsetPiano(
+        1, c.version == 2 ? 0 : static_cast<unsigned long>(c.span()));
     EXPECT_EQ(img.GetPosition(), 788u);
     img.readHeader(header.data(), 1);
     img.writeHeader(header.data(), 1);
@@ -149,17 +158,21 @@ TEST(HeaderOperations, WriteDimensioniWritesFieldsOfTheVersionsWidth) {
     }
     const Bytes f = readFile(dir.file("d.img"));
     if (c.version == 4) {
-      EXPECT_EQ(slice(f, 10, 10), (Bytes{0x01, 0x03, 0x02, 0, 1, 0, 0, 0, 0xAA, 0xAA}));
-      EXPECT_EQ(slice(f, second + 10, 10), (Bytes{2, 1, 0, 0, 1, 0, 0, 0, 0, 0}));
+      EXPECT_EQ(slice(f, 10, 10),
+                (Bytes{0x01, 0x03, 0x02, 0, 1, 0, 0, 0, 0xAA, 0xAA}));
+      EXPECT_EQ(slice(f, second + 10, 10),
+                (Bytes{2, 1, 0, 0, 1, 0, 0, 0, 0, 0}));
     } else {
-      EXPECT_EQ(slice(f, 10, 10), (Bytes{3, 2, 4, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
+      EXPECT_EQ(slice(f, 10, 10),
+                (Bytes{3, 2, 4, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
       const std::size_t own = c.version == 2 ? 0 : 10;  // plane 2's own fields
       EXPECT_EQ(slice(f, second + own, 6), (Bytes{2, 1, 4, 0, 0, 0}));
     }
   }
 }
 
-TEST(HeaderOperations, WriteHeaderGoesToThePlanesBlockAndReadHeaderGivesTheVersionArea) {
+TEST(HeaderOperations,
+     WriteHeaderGoesToThePlanesBlockAndReadHeaderGivesTheVersionArea) {
   for (const Created& c : kCreated) {
     SCOPED_TRACE(c.version);
     TempDir dir;
@@ -261,9 +274,12 @@ TEST(ColourMap, WriteMapChangesTheMemoryFileButNotTheHeaderCopy) {
     img.writeHeader(header.data(), 1);
     img.readMap(back.data());
     EXPECT_EQ(back, slice(disk.bytes(), 20, 768));
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(256, 0, 0); }));
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(0, 3, 0); }));
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(-1, 0, 0); }));
+    EXPECT_TRUE(
+        throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(256, 0, 0); }));
+    EXPECT_TRUE(
+        throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(0, 3, 0); }));
+    EXPECT_TRUE(
+        throwsPtr<CInvalidArgException>([&] { img.GetRgbHeader(-1, 0, 0); }));
   }
   EXPECT_EQ(readFile(path), disk.bytes());  // an opened file is never written
 }
@@ -278,7 +294,8 @@ TEST(ModuleMessage, StaysEmptyWhenAWriteCannotGrowTheMemoryFile) {
   Bytes map(768), header(kBlock);
   img.readHeader(header.data(), 1);
   EXPECT_TRUE(throwsPtr<CMemoryException>([&] { img.writeMap(map.data()); }));
-  EXPECT_TRUE(throwsPtr<CMemoryException>([&] { img.writeHeader(header.data(), 1); }));
+  EXPECT_TRUE(
+      throwsPtr<CMemoryException>([&] { img.writeHeader(header.data(), 1); }));
   EXPECT_TRUE(throwsPtr<CMemoryException>([&] { img.writeDimensioni(1); }));
   img.readMap(map.data());  // reads nothing, fails nothing
   EXPECT_STREQ(BtreeImg::moduleMessage(), "");

@@ -24,12 +24,16 @@ using Lines = std::vector<Bytes>;
 constexpr std::size_t kBlock = 1312;
 
 inline void put16(Bytes& b, std::size_t at, unsigned v) {
-  for (int i = 0; i < 2; ++i) b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
+  for (int i = 0; i < 2; ++i)
+    b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
 }
 inline void put32(Bytes& b, std::size_t at, unsigned v) {
-  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
 }
-inline unsigned get16(const Bytes& b, std::size_t at) { return b.at(at) | b.at(at + 1) << 8; }
+inline unsigned get16(const Bytes& b, std::size_t at) {
+  return b.at(at) | b.at(at + 1) << 8;
+}
 inline unsigned get32(const Bytes& b, std::size_t at) {
   return get16(b, at) | get16(b, at + 2) << 16;
 }
@@ -40,8 +44,10 @@ inline Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
 inline char* chars(Bytes& b) { return reinterpret_cast<char*>(b.data()); }
 
 // Equal byte strings, or the first offset where they differ.
-inline ::testing::AssertionResult sameBytes(const Bytes& actual, const Bytes& expected) {
-  const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+inline ::testing::AssertionResult sameBytes(const Bytes& actual,
+                                            const Bytes& expected) {
+  const auto diff = std::mismatch(actual.begin(), actual.end(),
+                                  expected.begin(), expected.end());
   if (diff.first == actual.end() && diff.second == expected.end()) {
     return ::testing::AssertionSuccess();
   }
@@ -56,7 +62,8 @@ inline ::testing::AssertionResult sameBytes(const Bytes& actual, const Bytes& ex
 inline Bytes runPairs(const unsigned char* p, std::size_t n) {
   Bytes out;
   for (std::size_t j = 0, count; j < n; j += count) {
-    for (count = 1; j + count < n && p[j + count] == p[j] && count < 255;) ++count;
+    for (count = 1; j + count < n && p[j + count] == p[j] && count < 255;)
+      ++count;
     out.insert(out.end(), {static_cast<unsigned char>(count), p[j]});
   }
   return out;
@@ -103,7 +110,8 @@ inline Bytes patternLine(int plane, unsigned line, std::size_t dimx) {
 }
 inline Lines patternPlane(int plane, unsigned dimy, std::size_t dimx) {
   Lines lines;
-  for (unsigned y = 0; y < dimy; ++y) lines.push_back(patternLine(plane, y, dimx));
+  for (unsigned y = 0; y < dimy; ++y)
+    lines.push_back(patternLine(plane, y, dimx));
   return lines;
 }
 
@@ -113,7 +121,8 @@ inline unsigned char mapByte(int index, int component) {
   return static_cast<unsigned char>(values[component]);
 }
 
-// ---- Whole image files -------------------------------------------------------
+// ---- Whole image files
+// -------------------------------------------------------
 
 struct PlaneSpec {
   int pack;     // the block's pack field; the region is coded in it
@@ -145,7 +154,8 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
   for (std::size_t i = 0; i < planes.size(); ++i) {
     const std::size_t b = built.blocks[i];
     const auto dimy = static_cast<unsigned>(planes[i].lines.size());
-    const auto dimx = dimy ? static_cast<unsigned>(planes[i].lines[0].size()) : 0;
+    const auto dimx =
+        dimy ? static_cast<unsigned>(planes[i].lines[0].size()) : 0;
     if (i == 0 || chained) {
       put16(out, b + 4, static_cast<unsigned>(planes[i].pack));
       if (version == 4) {
@@ -179,7 +189,8 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
 inline BuiltImage buildPatternImage(int version, int pack, int planes,
                                     std::size_t dimx, unsigned dimy) {
   std::vector<PlaneSpec> specs;
-  for (int p = 1; p <= planes; ++p) specs.push_back({pack, patternPlane(p, dimy, dimx)});
+  for (int p = 1; p <= planes; ++p)
+    specs.push_back({pack, patternPlane(p, dimy, dimx)});
   return buildImage(version, specs);
 }
 
@@ -189,7 +200,9 @@ inline BuiltImage buildPatternImage(int version, int pack, int planes,
 class DiskImage {
  public:
   explicit DiskImage(Bytes bytes) : bytes_(std::move(bytes)) {}
-  void setByte(std::size_t offset, unsigned char value) { bytes_.at(offset) = value; }
+  void setByte(std::size_t offset, unsigned char value) {
+    bytes_.at(offset) = value;
+  }
   void truncateTo(std::size_t size) {
     bytes_.resize(std::min(size, bytes_.size()));
     if (!saved_.empty()) std::filesystem::resize_file(saved_, bytes_.size());
@@ -208,7 +221,8 @@ class DiskImage {
   std::string saved_;
 };
 
-// ---- Reading images ----------------------------------------------------------------
+// ---- Reading images
+// ----------------------------------------------------------------
 
 // Runs f; true when it threw a framework exception (released).
 template <class F>
@@ -250,10 +264,13 @@ inline void expectLines(BtreeImg& img, const std::vector<Lines>& planes) {
   for (std::size_t p = 1; p <= planes.size(); ++p) {
     const auto plane = static_cast<short>(p);
     for (unsigned y = 0; y < planes[p - 1].size(); ++y) {
-      ASSERT_EQ(readLine(img, y, plane), planes[p - 1][y]) << "plane " << p << " line " << y;
-      ASSERT_EQ(bufferLine(img, y, plane), planes[p - 1][y]) << "plane " << p << " line " << y;
+      ASSERT_EQ(readLine(img, y, plane), planes[p - 1][y])
+          << "plane " << p << " line " << y;
+      ASSERT_EQ(bufferLine(img, y, plane), planes[p - 1][y])
+          << "plane " << p << " line " << y;
     }
-    const auto* first = static_cast<const unsigned char*>(img.line(plane)->pointer());
+    const auto* first =
+        static_cast<const unsigned char*>(img.line(plane)->pointer());
     EXPECT_EQ(Bytes(first, first + planes[p - 1][0].size()), planes[p - 1][0]);
   }
 }

@@ -1,6 +1,4 @@
 // Opening image files, creating images, and closing them to disk.
-#include "image/BtreeImg.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +8,7 @@
 
 #include "framework/CStringArray.h"
 #include "framework/Exceptions.h"
+#include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
@@ -23,7 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ---- Opening hand-built files -------------------------------------------------
+// ---- Opening hand-built files
+// -------------------------------------------------
 
 class OpenBuiltFile : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
@@ -34,7 +34,8 @@ TEST_P(OpenBuiltFile, ReadsEveryLineOfEveryPlaneAndNeverWritesTheFile) {
   const int mixed[] = {pack, 0, 1, 2, pack};
   for (int p = 1; p <= 5; ++p) {
     planes.push_back(patternPlane(p, 7, 300));
-    for (Bytes& l : planes.back()) std::fill(l.begin() + 9, l.begin() + 290, p);  // a run > 255
+    for (Bytes& l : planes.back())
+      std::fill(l.begin() + 9, l.begin() + 290, p);  // a run > 255
     specs.push_back({p <= 3 ? pack : mixed[p - 1], planes.back()});
   }
   DiskImage disk(buildImage(version, specs).bytes);
@@ -71,7 +72,8 @@ TEST_P(OpenBuiltFile, ReadsEveryLineOfEveryPlaneAndNeverWritesTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, OpenBuiltFile,
-                         ::testing::Combine(::testing::Values(2, 3, 4), ::testing::Values(0, 1, 2)));
+                         ::testing::Combine(::testing::Values(2, 3, 4),
+                                            ::testing::Values(0, 1, 2)));
 
 TEST(OpenFile, UnusualButReadablePlacesAndFlags) {
   const Lines lines = patternPlane(1, 3, 5);
@@ -124,7 +126,8 @@ TEST(OpenFile, AFurtherBlockAtTheEndIsAnEmptyPlane) {
     SCOPED_TRACE(version);
     const Lines lines = patternPlane(1, 4, 6);
     DiskImage disk(buildImage(version, {{1, lines}, {1, lines}}).bytes);
-    put32(disk.bytes(), version == 2 ? 1006 : 1002, static_cast<unsigned>(disk.bytes().size()));
+    put32(disk.bytes(), version == 2 ? 1006 : 1002,
+          static_cast<unsigned>(disk.bytes().size()));
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.dimx(2), version == 2 ? 0u : 6u);  // its own, or plane 1's
     Bytes guard(6, 0xEE);
@@ -165,18 +168,21 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->m_cause, CFileException::fileNotFound);
   EXPECT_STREQ(e->m_strFileName, missing.c_str());
-  EXPECT_TRUE(throwsPtr<CFileException>([&] { BtreeImg img(dir.path().string().c_str()); }));
+  EXPECT_TRUE(throwsPtr<CFileException>(
+      [&] { BtreeImg img(dir.path().string().c_str()); }));
 
   // More than five planes; lines of 0xFFFFFFFF bytes; a whole-plane packed
   // plane of 65535 x 65535 bytes: each in a file of a few kilobytes.
-  DiskImage six(buildPatternImage(2, 0, 5, 4, 2).bytes), wide(buildPatternImage(4, 0, 1, 6, 2).bytes),
+  DiskImage six(buildPatternImage(2, 0, 5, 4, 2).bytes),
+      wide(buildPatternImage(4, 0, 1, 6, 2).bytes),
       tall(buildPatternImage(2, 2, 2, 6, 2).bytes);
   put16(six.bytes(), 1000, 6);
   put32(wide.bytes(), 10, 0xFFFFFFFFu);
   put32(tall.bytes(), 10, 0xFFFFFFFFu);
   for (DiskImage* disk : {&six, &wide, &tall}) {
     const std::string path = disk->save();
-    auto refused = catchPtr<CFileException>([&] { BtreeImg img(path.c_str()); });
+    auto refused =
+        catchPtr<CFileException>([&] { BtreeImg img(path.c_str()); });
     ASSERT_NE(refused, nullptr);
     EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
     EXPECT_STREQ(refused->m_strFileName, path.c_str());
@@ -190,18 +196,21 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
   }
 }
 
-// ---- Creating -------------------------------------------------------------------
+// ---- Creating
+// -------------------------------------------------------------------
 
 TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
   TempDir dir;
   const std::string path = dir.file("bad.img");
-  const int bad[][4] = {{0, 0, 5, 1},  {0, -3, 5, 1}, {0, 5, 0, 1},          {0, 5, -1, 1},
-                        {0, 5, 5, 0},  {0, 5, 5, 6},  {-1, 5, 5, 1},         {3, 5, 5, 1},
-                        {0, 65536, 65536, 2},         {0, 40000, 60000, 3}};
+  const int bad[][4] = {
+      {0, 0, 5, 1},         {0, -3, 5, 1},       {0, 5, 0, 1},  {0, 5, -1, 1},
+      {0, 5, 5, 0},         {0, 5, 5, 6},        {-1, 5, 5, 1}, {3, 5, 5, 1},
+      {0, 65536, 65536, 2}, {0, 40000, 60000, 3}};
   for (const auto& b : bad) {
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>(
-        [&] { BtreeImg img(path.c_str(), b[0], b[1], b[2], static_cast<short>(b[3])); }))
-        << b[0] << " " << b[1] << " " << b[2] << " " << b[3];
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] {
+      BtreeImg img(path.c_str(), b[0], b[1], b[2], static_cast<short>(b[3]));
+    })) << b[0]
+        << " " << b[1] << " " << b[2] << " " << b[3];
   }
   EXPECT_FALSE(fs::exists(path));
 }
@@ -222,13 +231,15 @@ TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
     ASSERT_EQ(img.Version(), version);
     for (short p = 1; p <= count; ++p) {
       planes.push_back(patternPlane(p, dimy, dimx));
-      for (int y = 0; y < dimy; ++y) ASSERT_EQ(img.wLinea(chars(planes.back()[y]), y, p), 1);
+      for (int y = 0; y < dimy; ++y)
+        ASSERT_EQ(img.wLinea(chars(planes.back()[y]), y, p), 1);
     }
   }
   const Bytes f = readFile(path);
   const unsigned span = static_cast<unsigned>(dimx * dimy) + 1312;
   for (unsigned p = 1; p <= static_cast<unsigned>(count); ++p) {
-    EXPECT_EQ(get32(f, (p - 1) * span + 1002), p < static_cast<unsigned>(count) ? p * span : 0);
+    EXPECT_EQ(get32(f, (p - 1) * span + 1002),
+              p < static_cast<unsigned>(count) ? p * span : 0);
     EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
   }
   BtreeImg img(path.c_str());
@@ -237,14 +248,16 @@ TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, CreatedChain,
-                         ::testing::Combine(::testing::Values(3, 4), ::testing::Values(0, 1, 2)));
+                         ::testing::Combine(::testing::Values(3, 4),
+                                            ::testing::Values(0, 1, 2)));
 
 // Lines of 16 different bytes code to 32 bytes (+ 8 for a whole plane):
 // more than a raw plane of 16 x 4 bytes holds.
 Lines noisyLines() {
   Lines lines(4, Bytes(16));
   for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 16; ++x) lines[y][x] = static_cast<unsigned char>(x * 17 + y);
+    for (int x = 0; x < 16; ++x)
+      lines[y][x] = static_cast<unsigned char>(x * 17 + y);
   }
   return lines;
 }
@@ -258,12 +271,14 @@ TEST(CreateImage, APackedPlaneMayNotRunIntoTheNextPlanesBlock) {
     EXPECT_EQ(img.wLinea(chars(noisy[0]), 0, 1), 1);  // 20-byte table + 32
     EXPECT_EQ(img.wLinea(chars(noisy[1]), 1, 1), 0);
     CStringArray all;
-    for (const Bytes& l : noisy) all.Add(CString(reinterpret_cast<const char*>(l.data()), 16));
+    for (const Bytes& l : noisy)
+      all.Add(CString(reinterpret_cast<const char*>(l.data()), 16));
     EXPECT_EQ(img.wPiano(all, 1), 0);
     EXPECT_EQ(img.wPiano(all, 2), 1);  // the last plane may grow
   }
   const Bytes f = readFile(path);
-  EXPECT_EQ(slice(f, 64 + kBlock, 6), (Bytes{16, 0, 4, 0, 1, 0}));  // plane 2's block
+  EXPECT_EQ(slice(f, 64 + kBlock, 6),
+            (Bytes{16, 0, 4, 0, 1, 0}));  // plane 2's block
   BtreeImg img(path.c_str());
   expectLines(img, {{noisy[0]}, noisy});
 }
@@ -274,7 +289,8 @@ TEST(CreateImage, AWholePlanePackedPlaneThatNoLongerFitsIsNotWritten) {
   Lines noisy = noisyLines();
   {
     BtreeImg img(path.c_str(), 2, 16, 4, 2);
-    for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(noisy[y]), y, 1), 1);  // in memory
+    for (int y = 0; y < 4; ++y)
+      EXPECT_EQ(img.wLinea(chars(noisy[y]), y, 1), 1);  // in memory
     EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
     EXPECT_FALSE(fs::exists(path));
   }  // the destructor tries again and swallows the failure
@@ -293,7 +309,8 @@ TEST(CreateFromHeader, OnePlaneClosesToTheHeaderAndTheLinesWritten) {
     {
       BtreeImg img(path.c_str(), header.data(), 1, -1);
       EXPECT_EQ(img.Version(), version);
-      for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+      for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
       img.closeImg();
     }
     Bytes expected = header;
@@ -304,16 +321,19 @@ TEST(CreateFromHeader, OnePlaneClosesToTheHeaderAndTheLinesWritten) {
     // A new encoding replaces the header's and clears the chain.
     {
       BtreeImg img(path.c_str(), header.data(), 1, 1);
-      for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+      for (int y = 0; y < 4; ++y)
+        EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
     }
     const Bytes f = readFile(path);
     EXPECT_EQ(get16(f, 4), 1u);
     EXPECT_EQ(get32(f, 1002), 0u);
-    EXPECT_TRUE(sameBytes(slice(f, kBlock, f.size() - kBlock), region(1, lines)));
+    EXPECT_TRUE(
+        sameBytes(slice(f, kBlock, f.size() - kBlock), region(1, lines)));
   }
 }
 
-TEST(CreateFromHeader, AcceptsAnImageWithoutLinesButNoNullOrUndefinedArguments) {
+TEST(CreateFromHeader,
+     AcceptsAnImageWithoutLinesButNoNullOrUndefinedArguments) {
   TempDir dir;
   Bytes header(kBlock, 0);
   put16(header, 0, 2);
@@ -326,12 +346,16 @@ TEST(CreateFromHeader, AcceptsAnImageWithoutLinesButNoNullOrUndefinedArguments) 
     EXPECT_EQ(img.wLinea(chars(l), 0, 1), 0);
   }
   EXPECT_EQ(readFile(path), header);
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), nullptr, 1, -1); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), header.data(), 1, 3); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { BtreeImg img(path.c_str(), header.data(), 6, 0); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
+      [&] { BtreeImg img(path.c_str(), nullptr, 1, -1); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
+      [&] { BtreeImg img(path.c_str(), header.data(), 1, 3); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
+      [&] { BtreeImg img(path.c_str(), header.data(), 6, 0); }));
 }
 
-// ---- Closing -------------------------------------------------------------------------
+// ---- Closing
+// -------------------------------------------------------------------------
 
 TEST(CloseImage, WritesTheFileOnceOnly) {
   TempDir dir;

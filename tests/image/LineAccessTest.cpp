@@ -1,7 +1,5 @@
 // Line and plane access: line numbers, line order, dimensions, pack flags,
 // plane numbers, and the statuses of the writes.
-#include "image/BtreeImg.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 
 #include "framework/CStringArray.h"
 #include "framework/Exceptions.h"
+#include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
@@ -52,8 +51,8 @@ TEST(LineOrder, WritingIsNeverReversed) {
   Bytes line = patternLine(1, 4, 6);
   EXPECT_EQ(img.wLinea(chars(line), 0, 1), 1);
   EXPECT_EQ(img.wLinea(chars(line), 15, 1), 1);  // storage line 5
-  EXPECT_EQ(readLine(img, 9, 1), line);  // storage line 0
-  EXPECT_EQ(readLine(img, 4, 1), line);  // storage line 5
+  EXPECT_EQ(readLine(img, 9, 1), line);          // storage line 0
+  EXPECT_EQ(readLine(img, 4, 1), line);          // storage line 5
 }
 
 class ManyLines : public ::testing::TestWithParam<int> {};
@@ -64,7 +63,10 @@ TEST_P(ManyLines, LineNumbersAbove32767ReachTheirOwnLines) {
   constexpr unsigned kLines = 40000;
   TempDir dir;
   const std::string path = dir.file("tall.img");
-  auto lineOf = [](unsigned i) { return Bytes{static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8)}; };
+  auto lineOf = [](unsigned i) {
+    return Bytes{static_cast<unsigned char>(i),
+                 static_cast<unsigned char>(i >> 8)};
+  };
   {
     BtreeImg img(path.c_str(), GetParam(), 2, kLines, 1);
     for (unsigned i = 0; i < kLines; ++i) {
@@ -119,7 +121,8 @@ TEST(PlaneNumbers, OutsideTheHeldPlanesAreRefusedByEveryOperation) {
   }
   EXPECT_NO_THROW(img.writeOffsetPiano(0, 77));
   EXPECT_NO_THROW(img.writeFileOffsetPiano(0, 77));
-  for (short p : {0, 1, 4, -9}) EXPECT_EQ(img.isPacked(p), 0);  // argument unused
+  for (short p : {0, 1, 4, -9})
+    EXPECT_EQ(img.isPacked(p), 0);  // argument unused
 }
 
 TEST(EmptyPlane, AFirstPlaneOfZeroLinesTransfersNothing) {
@@ -190,14 +193,15 @@ TEST(Dimensions, SetDimYLaysThePlanesBehindOutAgain) {
     img.readHeader(header.data(), 2);
     EXPECT_EQ(get32(header, 1002), 2 * (1312u + 100 * 30));
     EXPECT_EQ(readLine(img, 0, 1), Bytes(100, 1));  // still from 1312
-    img.SetDimY(6, 2);  // plane 3 only moves
+    img.SetDimY(6, 2);                              // plane 3 only moves
     img.readHeader(header.data(), 2);
     EXPECT_EQ(get32(header, 1002), 2 * (1312u + 100 * 6));
   }
   const Bytes f = readFile(path);
   EXPECT_EQ(get16(f, 12), 30u);  // plane 1's block written
   EXPECT_EQ(get32(f, 1002), 1312u + 100 * 30);
-  EXPECT_EQ(get32(f, 1312 + 3000 + 1002), 2 * (1312u + 100 * 6));  // and plane 2's
+  EXPECT_EQ(get32(f, 1312 + 3000 + 1002),
+            2 * (1312u + 100 * 6));  // and plane 2's
 
   BtreeImg v2(dir.file("y2.img").c_str(), 0, 10, 4, 2);
   v2.SetDimY(7, 2);
@@ -216,7 +220,8 @@ TEST(PackFlags, SetPackedChangesOnlyTheHeaderCopy) {
     {
       BtreeImg img(path.c_str(), 0, dimx, 1, version == 3 ? 3 : 1);
       img.SetPacked(1);
-      EXPECT_EQ(img.isPacked(1), version == 2 ? 1 : 0);  // the version-2 first block
+      EXPECT_EQ(img.isPacked(1),
+                version == 2 ? 1 : 0);              // the version-2 first block
       EXPECT_EQ(img.wLinea(chars(line), 0, 1), 1);  // still the raw storage
       EXPECT_EQ(readLine(img, 0, 1), line);
       img.writePack(1);

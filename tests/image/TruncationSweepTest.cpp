@@ -2,8 +2,6 @@
 // in the fields that place and size the planes. Each one opens or is refused
 // with a framework exception, and an image that opens reads every line of
 // every plane it holds (the sanitizer build watches the reads).
-#include "image/BtreeImg.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
 
 using imgtest::Bytes;
