@@ -313,7 +313,8 @@ unsigned int BtreeImg::lineBufferSize(int plane) {
   BtreeMod* storage = piani[plane - 1];
   const unsigned int transfer =
       storage ? static_cast<unsigned int>(storage->LineBytes()) : 0;
-  return std::max(ownDimX(plane), transfer);
+  // Versions 3 and 4 give every plane plane 1's line length.
+  return std::max({ownDimX(plane), dimx(static_cast<short>(plane)), transfer});
 }
 
 Mem* BtreeImg::lineBuffer(int plane) {

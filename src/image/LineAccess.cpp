@@ -126,9 +126,14 @@ void BtreeImg::SetDimX(int newDimX, short plane) {
   if (newDimX < 0) throwInvalidArgument("negative line length");
   storeDimX(p, static_cast<unsigned int>(newDimX));
   if (piani[p - 1]) piani[p - 1]->SetSize(newDimX);
-  // Reads of the plane must never overrun its line buffer. The buffer object
-  // stays the same, so a Mem* the caller holds remains valid.
-  if (linee[p - 1] != nullptr) linee[p - 1]->setCapacity(lineBufferSize(p));
+  // A line buffer always holds the plane's line length and whatever its
+  // storage transfers; plane 1's length is every plane's in versions 3 and 4.
+  // The buffer objects stay the same, so a Mem* the caller holds stays valid.
+  for (int q = 1; q <= planeCount_; ++q) {
+    if (linee[q - 1] != nullptr && linee[q - 1]->size() < lineBufferSize(q)) {
+      linee[q - 1]->setCapacity(lineBufferSize(q));
+    }
+  }
 }
 
 void BtreeImg::SetDimY(int newDimY, short plane) {

@@ -180,6 +180,19 @@ TEST_P(ResizedLines, SetDimXResizesTheLineBufferBothWays) {
   EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.SetDimX(-1, 1); }));
 }
 
+// Found by fuzzing: in versions 3 and 4 every plane takes plane 1's line
+// length, so widening plane 1 widens the others' line buffers too.
+TEST_P(ResizedLines, WideningPlaneOneWidensEveryPlanesBufferInVersionThree) {
+  TempDir dir;
+  BtreeImg img(dir.file("x.img").c_str(), GetParam(), 16, 5, 3);
+  ASSERT_EQ(img.Version(), 3);
+  Mem* held = img.at(0, 3);
+  img.SetDimX(38, 1);
+  EXPECT_EQ(img.dimx(3), 38u);
+  EXPECT_EQ(img.at(0, 3), held);
+  EXPECT_GE(held->size(), 38u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Encodings, ResizedLines, ::testing::Values(0, 1, 2));
 
 TEST(Dimensions, SetDimYLaysThePlanesBehindOutAgain) {
