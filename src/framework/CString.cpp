@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/FormatText.h"
 #include "framework/ThrowHelpers.h"
 
 using btreeimg::detail::throwInvalidArgument;
@@ -162,20 +163,8 @@ void CString::ReleaseBuffer(int newLength) {
 void CString::Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, args);
+  text_ = btreeimg::detail::formatText(format, args);
   va_end(args);
-  if (needed < 0) {
-    va_end(again);
-    text_.clear();
-    return;
-  }
-  std::string out(static_cast<std::size_t>(needed) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, again);
-  va_end(again);
-  out.pop_back();
-  text_ = std::move(out);
 }
 
 CString& CString::operator+=(const CString& other) {
@@ -219,3 +208,21 @@ bool operator!=(const char* a, const CString& b) { return !(a == b); }
 bool operator<(const CString& a, const CString& b) { return a.Compare(b) < 0; }
 bool operator<(const CString& a, const char* b) { return a.Compare(b) < 0; }
 bool operator<(const char* a, const CString& b) { return b.Compare(a) > 0; }
+
+namespace btreeimg::detail {
+
+std::string formatText(const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, args);
+  std::string out;
+  if (needed > 0) {
+    out.resize(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(out.data(), out.size(), format, again);
+    out.pop_back();
+  }
+  va_end(again);
+  return out;
+}
+
+}  // namespace btreeimg::detail

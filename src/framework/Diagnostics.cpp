@@ -1,5 +1,6 @@
 #include "framework/Diagnostics.h"
 #include "framework/Diagnose.h"
+#include "framework/FormatText.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -35,14 +36,8 @@ void diagnose(const char* format, ...) {
   if (sink == nullptr) return;
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, args);
+  const std::string text = formatText(format, args);
   va_end(args);
-  std::string text(needed > 0 ? static_cast<std::size_t>(needed) + 1 : 1, '\0');
-  if (needed > 0) std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
-  text.pop_back();
   sink(text.c_str(), context);
 }
 
