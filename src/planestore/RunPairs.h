@@ -76,36 +76,6 @@ inline std::size_t runEnd(const unsigned char* in, std::size_t i, std::size_t n,
   return i;
 }
 
-// Fills out[0 .. n-1] with v, for 1 <= n <= 255. Short runs, the common case
-// on line art, are written with a few overlapping stores instead of a call.
-inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
-  if (n <= 16) {
-    if (n >= 8) {
-      const std::uint64_t p = 0x0101010101010101ull * v;
-      std::memcpy(out, &p, 8);
-      std::memcpy(out + n - 8, &p, 8);
-    } else if (n >= 4) {
-      const std::uint32_t p = 0x01010101u * v;
-      std::memcpy(out, &p, 4);
-      std::memcpy(out + n - 4, &p, 4);
-    } else {
-      out[0] = v;
-      out[n / 2] = v;
-      out[n - 1] = v;
-    }
-    return;
-  }
-#if defined(__SSE2__)
-  if (n <= 32) {
-    const __m128i p = _mm_set1_epi8(static_cast<char>(v));
-    store16(out, p);
-    store16(out + n - 16, p);
-    return;
-  }
-#endif
-  std::memset(out, v, n);
-}
-
 // Codes in[0 .. n-1]. With kStore the pairs go to `out`, which must hold
 // exactly the returned number of bytes (no store goes beyond it); without,
 // only the size is computed. Returns the code's length in bytes.
@@ -200,26 +170,15 @@ inline __m128i valuesOf(__m128i firstEight, __m128i nextEight) {
                           _mm_srli_epi16(nextEight, 8));
 }
 
-// Expands `pairs` pairs (16 or 32; 2 * pairs bytes at `in`) into
-// out[0 .. pairs-1] when every one of them has count 1, and returns true;
-// otherwise stores nothing and returns false. This is the shape of noise.
-template <int kPairs>
-bool expandSingles(const unsigned char* in, unsigned char* out) {
-  static_assert(kPairs == 16 || kPairs == 32, "16 or 32 pairs");
+// Expands sixteen pairs (32 bytes at `in`) into out[0 .. 15] when every one
+// of them has count 1, and returns true; otherwise stores nothing and
+// returns false. This is the shape of noise.
+inline bool expandSixteenSingles(const unsigned char* in, unsigned char* out) {
   const __m128i a = load16(in);
   const __m128i b = load16(in + 16);
-  __m128i ones = _mm_and_si128(countIsOne(a), countIsOne(b));
-  if (kPairs == 16) {
-    if ((_mm_movemask_epi8(ones) & 0x5555) != 0x5555) return false;
-    store16(out, valuesOf(a, b));
-    return true;
-  }
-  const __m128i c = load16(in + 32);
-  const __m128i d = load16(in + 48);
-  ones = _mm_and_si128(ones, _mm_and_si128(countIsOne(c), countIsOne(d)));
+  const __m128i ones = _mm_and_si128(countIsOne(a), countIsOne(b));
   if ((_mm_movemask_epi8(ones) & 0x5555) != 0x5555) return false;
   store16(out, valuesOf(a, b));
-  store16(out + 16, valuesOf(c, d));
   return true;
 }
 
@@ -272,41 +231,61 @@ inline void lookAhead(const unsigned char*& ahead, const unsigned char* inEnd,
   }
 }
 
-// How far past its start a run of `count` is stored by storeRunChunks.
-inline std::size_t chunkReach(std::size_t count) {
-  return count < 16 ? 16 : count + 64;
-}
-
-// Stores a run of `count` copies of v at out in whole 16-byte chunks: one
-// chunk for a short run, at least four for a longer one. The stores reach
-// at most chunkReach(count) bytes past out.
-inline void storeRunChunks(unsigned char* out, unsigned char v,
-                           std::size_t count) {
-  const __m128i p = _mm_set1_epi8(static_cast<char>(v));
-  store16(out, p);
-  if (count < 16) return;
-  store16(out + 16, p);
-  store16(out + 32, p);
-  store16(out + 48, p);
-  for (std::size_t k = 64; k < count; k += 32) {
-    store16(out + k, p);
-    store16(out + k + 16, p);
-  }
-}
-
-// Fills out[0 .. n-1] with v, for 16 <= n <= 255, with 16-byte stores that
-// overlap at the end instead of running past it.
+// Fills out[0 .. n-1] with v, for 16 <= n <= 255, exactly: by size class,
+// the same number of 16-byte stores from the start and back from the end,
+// overlapping in the middle. No loop (compilers turn a store loop into a
+// memset, which costs more than the stores on runs this short).
 inline void fillLongRun(unsigned char* out, unsigned char v, std::size_t n) {
   const __m128i p = _mm_set1_epi8(static_cast<char>(v));
-  for (std::size_t k = 0; k + 32 <= n; k += 32) {
-    store16(out + k, p);
-    store16(out + k + 16, p);
+  unsigned char* back = out + n;
+  if (n > 64) {
+    if (n > 128) {
+      for (int k = 0; k < 8; ++k) {
+        store16(out + 16 * k, p);
+        store16(back - 16 * (k + 1), p);
+      }
+      return;
+    }
+    for (int k = 0; k < 4; ++k) {
+      store16(out + 16 * k, p);
+      store16(back - 16 * (k + 1), p);
+    }
+    return;
   }
-  if (n >= 32) store16(out + n - 32, p);
+  if (n > 32) {
+    store16(out + 16, p);
+    store16(back - 32, p);
+  }
   store16(out, p);
-  store16(out + n - 16, p);
+  store16(back - 16, p);
 }
 #endif
+
+// Fills out[0 .. n-1] with v, for 1 <= n <= 255, exactly. Short runs are
+// written with a few overlapping stores instead of a call.
+inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
+  if (n <= 16) {
+    if (n >= 8) {
+      const std::uint64_t p = 0x0101010101010101ull * v;
+      std::memcpy(out, &p, 8);
+      std::memcpy(out + n - 8, &p, 8);
+    } else if (n >= 4) {
+      const std::uint32_t p = 0x01010101u * v;
+      std::memcpy(out, &p, 4);
+      std::memcpy(out + n - 4, &p, 4);
+    } else {
+      out[0] = v;
+      out[n / 2] = v;
+      out[n - 1] = v;
+    }
+    return;
+  }
+#if defined(__SSE2__)
+  fillLongRun(out, v, n);
+#else
+  std::memset(out, v, n);
+#endif
+}
 
 }  // namespace runpairs
 
@@ -317,10 +296,10 @@ inline void fillLongRun(unsigned char* out, unsigned char v, std::size_t n) {
 // the end of the input is ignored, and a pair of count 0 is skipped. Bytes
 // of the output behind the returned count are left as they were.
 //
-// With SSE2, runs are stored in whole 16-byte chunks whenever the pairs that
-// follow are known to store their own bytes over the part of a chunk past
-// the run (the pairs in [start, ahead) expand to `covered` bytes), so that
-// no store is left standing past what the pairs cover.
+// With SSE2, a short run is stored as a whole 16-byte chunk whenever the
+// pairs that follow are known to store their own bytes over the part of the
+// chunk past the run (the pairs in [start, ahead) expand to `covered`
+// bytes), so that no store is left standing past what the pairs cover.
 inline std::size_t expandRuns(const unsigned char* in,
                               const unsigned char* inEnd, unsigned char* out,
                               std::size_t outSize) {
@@ -335,18 +314,12 @@ inline std::size_t expandRuns(const unsigned char* in,
     if (count == 1) {
       // Step 1: a stretch of count-1 pairs.
 #if defined(__SSE2__)
-      // Thirty-two, then sixteen at a time. The loops branch only when a
-      // pair of another count turns up, so the next loads need not wait
-      // for the check.
+      // Sixteen at a time. The loop branches only when a pair of another
+      // count turns up, so the next loads need not wait for the check.
       std::size_t blocks = std::min<std::size_t>(
           static_cast<std::size_t>(inEnd - in) / 32, room / 16);
-      while (blocks >= 2 && runpairs::expandSingles<32>(in, out + written)) {
-        in += 64;
-        written += 32;
-        blocks -= 2;
-      }
       while (blocks != 0) {
-        if (runpairs::expandSingles<16>(in, out + written)) {
+        if (runpairs::expandSixteenSingles(in, out + written)) {
           in += 32;
           written += 16;
           --blocks;
@@ -370,21 +343,25 @@ inline std::size_t expandRuns(const unsigned char* in,
       runpairs::fillRun(out + written, in[1], room);
       return outSize;
     }
-    // Step 3: any other run; in chunks where the pairs behind it cover
-    // them, else exactly.
+    // Step 3: any other run. A long one exactly; a short one as a single
+    // 16-byte store when the pairs behind it are known to cover the part of
+    // it past the run, else exactly.
 #if defined(__SSE2__)
-    const std::size_t reach = written + runpairs::chunkReach(count);
-    if (ahead < in) {
-      ahead = in;
-      covered = written;
-    }
-    if (covered < reach) runpairs::lookAhead(ahead, inEnd, covered, reach);
-    if (covered >= reach && outSize >= reach) {
-      runpairs::storeRunChunks(out + written, in[1], count);
-    } else if (count >= 16) {
-      runpairs::fillLongRun(out + written, in[1], count);
-    } else if (count != 0) {
+    if (count >= 16) {
       runpairs::fillRun(out + written, in[1], count);
+    } else {
+      const std::size_t reach = written + 16;
+      if (ahead < in) {
+        ahead = in;
+        covered = written;
+      }
+      if (covered < reach) runpairs::lookAhead(ahead, inEnd, covered, reach);
+      if (covered >= reach && outSize >= reach) {
+        runpairs::store16(out + written,
+                          _mm_set1_epi8(static_cast<char>(in[1])));
+      } else if (count != 0) {
+        runpairs::fillRun(out + written, in[1], count);
+      }
     }
 #else
     if (count != 0) runpairs::fillRun(out + written, in[1], count);

@@ -205,7 +205,7 @@ RC_GTEST_PROP(RunPairs, CodesMixingEveryRunShapeExpandAsTheRunsSay, ()) {
   // for the bulk paths, and count-0 pairs that cover nothing: no byte stored
   // past the runs may survive, wherever the code or the output ends.
   const auto counts = rc::gen::element<unsigned char>(
-      0, 1, 1, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 255);
+      0, 1, 1, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 128, 129, 255);
   const auto pairs =
       *rc::gen::container<std::vector<std::pair<unsigned char, unsigned char>>>(
           rc::gen::pair(counts, rc::gen::arbitrary<unsigned char>()));
