@@ -1,8 +1,14 @@
 #include "collections/BalCltn.h"
 
 #include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
 
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "collections/BalTreeCheck.h"
@@ -11,79 +17,64 @@
 using btreeimg::detail::checkedHeight;
 using collections_test::IntElement;
 using collections_test::valueOf;
+using collections_test::walk;
+using Ints = std::vector<int>;
 
 namespace {
 
-// A collection of IntElements that deletes them at the end of the test.
-class TreeFixture : public ::testing::Test {
- protected:
-  ~TreeFixture() override { tree.FreeContents(); }
+// The subtree as "value(left,right)", the value marked L or R when the node
+// is left- or right-heavy; a leaf is its value alone.
+std::string shape(BalNode* n) {
+  if (n == nullptr) return "";
+  std::string s = std::to_string(valueOf(n->Key()));
+  if (n->IsLeftHeavy()) s += "L";
+  if (n->IsRightHeavy()) s += "R";
+  if (n->Left() == nullptr && n->Right() == nullptr) return s;
+  return s + "(" + shape(n->Left()) + "," + shape(n->Right()) + ")";
+}
 
-  IntElement* add(int v) {
-    auto* e = new IntElement(v, &deaths);
-    tree.Add(e);
-    return e;
-  }
-  void addRange(int from, int to) {
-    for (int v = from; v <= to; ++v) add(v);
-  }
-  std::vector<int> forward() {
-    std::vector<int> out;
-    for (void* pos = tree.GetHeadPosition(); pos != nullptr;) {
-      out.push_back(valueOf(tree.GetNext(pos)));
-    }
-    return out;
-  }
-  std::vector<int> backward() {
-    std::vector<int> out;
-    for (void* pos = tree.GetTailPosition(); pos != nullptr;) {
-      out.push_back(valueOf(tree.GetPrev(pos)));
-    }
-    return out;
+// A BalCltn that deletes its elements when it goes, even after a failure.
+struct OwningTree : BalCltn {
+  ~OwningTree() { FreeContents(); }
+};
+
+void eraseOne(std::multiset<int>& model, int key) {
+  auto it = model.find(key);
+  if (it != model.end()) model.erase(it);
+}
+
+class BalCltnTest : public ::testing::Test {
+ protected:
+  // Adds the elements from..to, which log their deletion in `deaths`.
+  void add(int from, int to) {
+    for (int v = from; v <= to; ++v) tree.Add(new IntElement(v, &deaths));
   }
   BalNode* root() { return tree.Right(); }
 
-  std::vector<int> deaths;
-  BalCltn tree;
+  Ints deaths;
+  OwningTree tree;
 };
-
-using BalCltnTest = TreeFixture;
-
-std::vector<int> range(int from, int to) {
-  std::vector<int> out;
-  for (int v = from; v <= to; ++v) out.push_back(v);
-  return out;
-}
 
 }  // namespace
 
 TEST_F(BalCltnTest, AscendingOneToSevenBuildsAPerfectTreeWithGreaterOnTheLeft) {
-  addRange(1, 7);
+  add(1, 7);
   ASSERT_EQ(checkedHeight(tree), 3);
-  BalNode* r = root();
-  EXPECT_EQ(valueOf(r->Key()), 4);
-  EXPECT_EQ(valueOf(r->Left()->Key()), 6);
-  EXPECT_EQ(valueOf(r->Left()->Left()->Key()), 7);
-  EXPECT_EQ(valueOf(r->Left()->Right()->Key()), 5);
-  EXPECT_EQ(valueOf(r->Right()->Key()), 2);
-  EXPECT_EQ(valueOf(r->Right()->Left()->Key()), 3);
-  EXPECT_EQ(valueOf(r->Right()->Right()->Key()), 1);
-  for (BalNode* n : {r, r->Left(), r->Right(), r->Left()->Left(),
-                     r->Left()->Right(), r->Right()->Left(),
-                     r->Right()->Right()}) {
-    EXPECT_EQ(n->IsEvenHeavy(), 1);
-    EXPECT_EQ(n->IsLeftHeavy(), 0);
-    EXPECT_EQ(n->IsRightHeavy(), 0);
-  }
-  EXPECT_EQ(forward(), range(1, 7));
-  EXPECT_EQ(backward(), (std::vector<int>{7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(shape(root()), "4(6(7,5),2(3,1))");
+  EXPECT_EQ(walk(tree), (Ints{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(walk(tree, false), (Ints{7, 6, 5, 4, 3, 2, 1}));
+  // Perform visits least first and skips the anchor.
+  Ints seen;
+  tree.Perform([](Sorted* s, void* out, void*) { static_cast<Ints*>(out)->push_back(valueOf(s)); },
+               &seen, nullptr);
+  EXPECT_EQ(seen, (Ints{1, 2, 3, 4, 5, 6, 7}));
   // The anchor is no node of the tree.
   EXPECT_EQ(tree.Key(), nullptr);
   EXPECT_EQ(tree.Left(), nullptr);
 }
 
 TEST_F(BalCltnTest, RemovingATwoChildNodeMovesTheFollowerIntoIt) {
-  addRange(1, 7);
+  add(1, 7);
   BalNode* oldRoot = root();
   IntElement probe(4);
   Sorted* removed = tree.Remove(&probe);
@@ -92,153 +83,87 @@ TEST_F(BalCltnTest, RemovingATwoChildNodeMovesTheFollowerIntoIt) {
   EXPECT_EQ(valueOf(removed), 4);
   delete removed;
   EXPECT_EQ(root(), oldRoot);  // the node survives, holding 5
-  EXPECT_EQ(valueOf(root()->Key()), 5);
-  EXPECT_EQ(valueOf(root()->Left()->Key()), 6);
-  EXPECT_EQ(root()->Left()->IsLeftHeavy(), 1);
-  EXPECT_EQ(root()->Left()->Right(), nullptr);
+  EXPECT_EQ(shape(root()), "5(6L(7,),2(3,1))");
   EXPECT_EQ(tree.GetCount(), 6);
   EXPECT_GE(checkedHeight(tree), 0);
   EXPECT_EQ(tree.GetAt(oldRoot), root()->Key());
-  EXPECT_EQ(forward(), (std::vector<int>{1, 2, 3, 5, 6, 7}));
+  EXPECT_EQ(walk(tree), (Ints{1, 2, 3, 5, 6, 7}));
 }
 
-TEST_F(BalCltnTest, EqualElementsStepNewestFirst) {
-  IntElement* p = add(1);
-  IntElement* q = add(1);
-  IntElement* r = add(1);
-  EXPECT_EQ(tree.GetCount(), 3);
-  void* pos = tree.GetHeadPosition();
-  EXPECT_EQ(tree.GetNext(pos), r);
-  EXPECT_EQ(tree.GetNext(pos), q);
-  EXPECT_EQ(tree.GetNext(pos), p);
-  EXPECT_EQ(pos, nullptr);
-  // The head and tail removals take exactly the head and the tail even
-  // though every element compares equal to them.
-  EXPECT_EQ(tree.RemoveHead(), r);
-  EXPECT_EQ(tree.RemoveTail(), p);
-  EXPECT_EQ(tree.GetHead(), q);
-  EXPECT_GE(checkedHeight(tree), 0);
-  delete r;
-  delete p;
-}
-
-TEST_F(BalCltnTest, AddReturnsThePositionThatKeepsTheElement) {
-  std::vector<std::pair<void*, IntElement*>> placed;
-  for (int v : {50, 20, 80, 10, 30, 25, 27, 26}) {
-    auto* e = new IntElement(v, &deaths);
-    placed.emplace_back(tree.Add(e), e);
+TEST_F(BalCltnTest, RemoveHeadAndTailTakeExactlyTheEndsEvenAmongEqualElements) {
+  EXPECT_EQ(tree.RemoveHead(), nullptr);
+  EXPECT_EQ(tree.RemoveTail(), nullptr);
+  std::vector<std::unique_ptr<IntElement>> e;
+  for (int i = 0; i < 3; ++i) {
+    e.push_back(std::make_unique<IntElement>(1));
+    tree.Add(e.back().get());
   }
-  ASSERT_GE(checkedHeight(tree), 0);
-  for (auto& [pos, e] : placed) EXPECT_EQ(tree.GetAt(pos), e);
-  IntElement probe(26);
-  EXPECT_EQ(tree.GetKeyPosition(&probe), placed.back().first);
-  EXPECT_EQ(tree.Add(nullptr), nullptr);
-  EXPECT_EQ(tree.GetCount(), 8);
+  // Equal elements step newest first.
+  void* pos = tree.GetHeadPosition();
+  for (int i = 2; i >= 0; --i) EXPECT_EQ(tree.GetNext(pos), e[i].get());
+  EXPECT_EQ(pos, nullptr);
+  EXPECT_EQ(tree.RemoveHead(), e[2].get());
+  EXPECT_EQ(tree.RemoveTail(), e[0].get());
+  EXPECT_EQ(tree.GetHead(), e[1].get());
+  EXPECT_GE(checkedHeight(tree), 0);
+  EXPECT_EQ(tree.RemoveHead(), e[1].get());
+  EXPECT_EQ(tree.IsEmpty(), 1);
+  EXPECT_EQ(tree.GetHeadPosition(), nullptr);
+  EXPECT_EQ(tree.GetTail(), nullptr);
 }
 
-TEST_F(BalCltnTest, FindIndexCountsFromTheHead) {
+TEST_F(BalCltnTest, PositionsEndInNullAtBothEndsAndANullPositionStaysNull) {
   EXPECT_EQ(tree.FindIndex(0), nullptr);
-  EXPECT_EQ(tree.FindIndex(-1), nullptr);
-  EXPECT_EQ(tree.FindIndex(5), nullptr);
-  addRange(1, 7);
-  EXPECT_EQ(tree.FindIndex(0), tree.GetHeadPosition());
+  add(1, 7);
   EXPECT_EQ(tree.FindIndex(-3), tree.GetHeadPosition());
-  EXPECT_EQ(valueOf(tree.GetAt(tree.FindIndex(3))), 4);
-  EXPECT_EQ(tree.FindIndex(6), tree.GetTailPosition());
-  EXPECT_EQ(tree.FindIndex(tree.GetCount()), nullptr);
-  EXPECT_EQ(tree.FindIndex(100), nullptr);
-}
-
-TEST_F(BalCltnTest, SteppingPastEitherEndGivesANullPosition) {
-  addRange(1, 3);
   void* pos = tree.GetTailPosition();
-  EXPECT_EQ(valueOf(tree.GetNext(pos)), 3);
+  EXPECT_EQ(valueOf(tree.GetNext(pos)), 7);
   EXPECT_EQ(pos, nullptr);
   pos = tree.GetHeadPosition();
   EXPECT_EQ(valueOf(tree.GetPrev(pos)), 1);
   EXPECT_EQ(pos, nullptr);
-  EXPECT_EQ(tree.GetNext(pos), nullptr);  // a null position stays null
+  EXPECT_EQ(tree.GetNext(pos), nullptr);
+  EXPECT_EQ(tree.GetPrev(pos), nullptr);
   EXPECT_EQ(tree.GetAt(nullptr), nullptr);
+  EXPECT_EQ(tree.Add(nullptr), nullptr);
+  EXPECT_EQ(tree.GetCount(), 7);
 }
 
-TEST_F(BalCltnTest, LookupsFollowTheirOverloads) {
-  addRange(1, 9);
-  EXPECT_EQ(valueOf(tree.Find(6)), 6);
-  EXPECT_EQ(valueOf(tree.Find(2L)), 2);
-  IntElement probe(8);
-  EXPECT_EQ(valueOf(tree.Find(&probe)), 8);
+TEST_F(BalCltnTest, LookupsFollowTheirOverloadsAndMissesChangeNothing) {
+  add(1, 9);
+  IntElement missing(42);
   EXPECT_EQ(tree.Find(static_cast<Sorted*>(nullptr)), nullptr);
-  EXPECT_EQ(tree.Find(10), nullptr);
   EXPECT_EQ(tree.GetKeyPosition(nullptr), nullptr);
-  IntElement missing(0);
-  EXPECT_EQ(tree.GetKeyPosition(&missing), nullptr);
   // The base Compare(const char*) matches everything: the root answers.
   EXPECT_EQ(tree.Find("any"), root()->Key());
-}
-
-TEST_F(BalCltnTest, RemovingAMissingElementReturnsTheArgument) {
-  addRange(1, 5);
-  IntElement missing(42);
   EXPECT_EQ(tree.Remove(&missing), &missing);
   EXPECT_EQ(tree.Remove(nullptr), nullptr);
-  EXPECT_EQ(tree.GetCount(), 5);
-  EXPECT_EQ(forward(), range(1, 5));
-}
-
-TEST_F(BalCltnTest, RemoveHeadOfTheOnlyElementEmptiesTheCollection) {
-  EXPECT_EQ(tree.RemoveHead(), nullptr);
-  EXPECT_EQ(tree.RemoveTail(), nullptr);
-  IntElement* only = add(1);
-  EXPECT_EQ(tree.RemoveHead(), only);
-  EXPECT_EQ(tree.GetCount(), 0);
-  EXPECT_EQ(tree.IsEmpty(), 1);
-  EXPECT_EQ(tree.GetHeadPosition(), nullptr);
-  EXPECT_EQ(tree.GetTailPosition(), nullptr);
-  EXPECT_EQ(tree.GetHead(), nullptr);
-  EXPECT_EQ(tree.GetTail(), nullptr);
-  delete only;
+  EXPECT_EQ(walk(tree), (Ints{1, 2, 3, 4, 5, 6, 7, 8, 9}));
 }
 
 TEST_F(BalCltnTest, FreeContentsDeletesGreatestFirstAndRemoveAllDeletesNone) {
-  addRange(1, 7);
+  add(1, 7);
   tree.FreeContents();
-  EXPECT_EQ(deaths, (std::vector<int>{7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(deaths, (Ints{7, 6, 5, 4, 3, 2, 1}));
   EXPECT_EQ(tree.GetCount(), 0);
   EXPECT_EQ(tree.Right(), nullptr);
-
   deaths.clear();
-  std::vector<std::unique_ptr<IntElement>> kept;
-  for (int v = 1; v <= 5; ++v) {
-    kept.push_back(std::make_unique<IntElement>(v, &deaths));
-    tree.Add(kept.back().get());
-  }
+  std::vector<IntElement> kept;
+  kept.reserve(5);
+  for (int v = 1; v <= 5; ++v) tree.Add(&kept.emplace_back(v, &deaths));
   tree.RemoveAll();
   EXPECT_TRUE(deaths.empty());
   EXPECT_EQ(tree.GetCount(), 0);
   EXPECT_EQ(tree.GetHeadPosition(), nullptr);
-  // Still usable afterwards.
-  add(3);
-  EXPECT_EQ(forward(), (std::vector<int>{3}));
-}
-
-TEST_F(BalCltnTest, PerformVisitsLeastFirstAndSkipsTheAnchor) {
-  std::vector<int> seen;
-  auto collect = [](Sorted* s, void* out, void* tag) {
-    static_cast<std::vector<int>*>(out)->push_back(valueOf(s));
-    EXPECT_EQ(tag, nullptr);
-  };
-  tree.Perform(collect, &seen, nullptr);
-  EXPECT_TRUE(seen.empty());
-  for (int v : {4, 9, 1, 7, 3}) add(v);
-  tree.Perform(collect, &seen, nullptr);
-  EXPECT_EQ(seen, (std::vector<int>{1, 3, 4, 7, 9}));
+  add(3, 3);  // still usable afterwards
+  EXPECT_EQ(walk(tree), Ints{3});
 }
 
 TEST_F(BalCltnTest, TreeFreeContentsExceptSparesOneElementAndLeavesTheCount) {
-  addRange(1, 5);
+  add(1, 5);
   Sorted* keep = tree.Find(2);
   tree.TreeFreeContentsExcept(keep);
-  EXPECT_EQ(deaths, (std::vector<int>{5, 4, 3, 1}));
+  EXPECT_EQ(deaths, (Ints{5, 4, 3, 1}));
   EXPECT_EQ(tree.Right(), nullptr);
   EXPECT_EQ(tree.GetCount(), 5);
   EXPECT_EQ(tree.GetHeadPosition(), nullptr);
@@ -247,25 +172,101 @@ TEST_F(BalCltnTest, TreeFreeContentsExceptSparesOneElementAndLeavesTheCount) {
   delete keep;
 }
 
-TEST(BalNode, StartsEmptyAndEvenAndItsAccessorsTouchOneMemberEach) {
-  IntElement e(1);
-  BalNode a(&e), b(nullptr);
-  EXPECT_EQ(a.Key(), &e);
-  EXPECT_EQ(a.Left(), nullptr);
-  EXPECT_EQ(a.Right(), nullptr);
-  EXPECT_EQ(a.IsEvenHeavy(), 1);
-  a.Left(&b);
-  a.Righ(&b);
-  a.LeftHeavy();
-  EXPECT_EQ(a.Left(), &b);
-  EXPECT_EQ(a.Right(), &b);
-  EXPECT_EQ(a.IsLeftHeavy(), 1);
-  a.RightHeavy();
-  EXPECT_EQ(a.IsRightHeavy(), 1);
-  EXPECT_EQ(a.IsLeftHeavy(), 0);
-  a.EvenHeavy();
-  EXPECT_EQ(a.IsEvenHeavy(), 1);
-  EXPECT_EQ(b.Key(), nullptr);
-  a.Key(nullptr);
-  EXPECT_EQ(a.Key(), nullptr);
+RC_GTEST_PROP(BalCltnModel, AgreesWithMultisetAfterAnyOperationSequence, ()) {
+  // Each step is (operation, key); operations 0-4 add, 5-7 remove, 8 removes
+  // the head, 9 the tail, 10-11 find.
+  const auto steps = *rc::gen::container<std::vector<std::pair<int, int>>>(
+      rc::gen::pair(rc::gen::inRange(0, 12), rc::gen::inRange(0, 24)));
+  OwningTree tree;
+  std::multiset<int> model;
+  std::map<Sorted*, void*> where;  // the position each element must be at
+  // Forgets a removed element; `follower` moved into `node` when the removed
+  // element's node had two children.
+  auto settle = [&](Sorted* removed, Sorted* follower, void* node) {
+    if (removed == nullptr) return;
+    where.erase(removed);
+    if (follower != nullptr) where[follower] = node;
+    delete removed;
+  };
+  for (const auto& [op, key] : steps) {
+    if (op <= 4) {
+      auto* e = new IntElement(key);
+      where[e] = tree.Add(e);
+      model.insert(key);
+    } else if (op <= 7) {
+      // Remove searches as GetKeyPosition does, so this node's element is
+      // the one removed; with two children the node survives and takes over
+      // the element that follows.
+      IntElement probe(key);
+      auto* node = static_cast<BalNode*>(tree.GetKeyPosition(&probe));
+      Sorted* matched = node != nullptr ? node->Key() : nullptr;
+      Sorted* follower = nullptr;
+      if (node != nullptr && node->Left() != nullptr && node->Right() != nullptr) {
+        void* next = node;
+        tree.GetNext(next);
+        follower = tree.GetAt(next);
+      }
+      Sorted* removed = tree.Remove(&probe);
+      RC_ASSERT((removed != &probe) == (model.count(key) > 0));
+      if (removed != &probe) {
+        RC_ASSERT(removed == matched);
+        settle(removed, follower, node);
+        eraseOne(model, key);
+      }
+    } else if (op <= 9) {
+      Sorted* removed = op == 8 ? tree.RemoveHead() : tree.RemoveTail();
+      RC_ASSERT((removed == nullptr) == model.empty());
+      if (removed != nullptr) {
+        const auto end = op == 8 ? model.begin() : std::prev(model.end());
+        RC_ASSERT(valueOf(removed) == *end);
+        settle(removed, nullptr, nullptr);
+        model.erase(end);
+      }
+    } else {
+      // Every overload searches the same path from the root.
+      IntElement probe(key);
+      Sorted* found = tree.Find(key);
+      RC_ASSERT((found != nullptr) == (model.count(key) > 0));
+      if (found != nullptr) RC_ASSERT(valueOf(found) == key);
+      RC_ASSERT(tree.Find(long{key}) == found);
+      RC_ASSERT(tree.Find(&probe) == found);
+    }
+    RC_ASSERT(checkedHeight(tree) >= 0);
+    RC_ASSERT(tree.GetCount() == static_cast<int>(model.size()));
+    for (auto& [element, pos] : where) RC_ASSERT(tree.GetAt(pos) == element);
+  }
+  const std::vector<int> ascending(model.begin(), model.end());
+  RC_ASSERT(walk(tree) == ascending);
+  RC_ASSERT(walk(tree, false) == std::vector<int>(ascending.rbegin(), ascending.rend()));
+  for (int i = 0; i < tree.GetCount(); ++i) {
+    RC_ASSERT(valueOf(tree.GetAt(tree.FindIndex(i))) == ascending[static_cast<std::size_t>(i)]);
+  }
+  RC_ASSERT(!tree.FindIndex(tree.GetCount()));
+}
+
+TEST(BalCltnThreads, TwoThreadsFillingTheirOwnCollectionsEndWithSoundTrees) {
+  auto fill = [](unsigned seed) {
+    constexpr int kElements = 20000;
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> key(0, 999);
+    OwningTree tree;
+    std::multiset<int> model;
+    for (int i = 0; i < kElements; ++i) {
+      const int k = key(random);
+      tree.Add(new IntElement(k));
+      model.insert(k);
+    }
+    for (int i = 0; i < kElements / 2; ++i) {
+      IntElement probe(key(random));
+      Sorted* removed = tree.Remove(&probe);
+      if (removed != &probe) delete removed;
+      eraseOne(model, probe.value);
+    }
+    EXPECT_GT(checkedHeight(tree), 0);
+    EXPECT_EQ(walk(tree), std::vector<int>(model.begin(), model.end()));
+  };
+  std::thread first(fill, 1u);
+  std::thread second(fill, 2u);
+  first.join();
+  second.join();
 }

@@ -1,10 +1,11 @@
 // Test elements for the sorted collections: an integer value, compared as
-// numbers, with an optional log of destructions.
+// numbers, with an optional log of destructions; and walks over a BalCltn.
 #ifndef BTREEIMG_TESTS_COLLECTIONS_INTELEMENT_H_
 #define BTREEIMG_TESTS_COLLECTIONS_INTELEMENT_H_
 
 #include <vector>
 
+#include "collections/BalCltn.h"
 #include "collections/Sorted.h"
 
 namespace collections_test {
@@ -33,6 +34,16 @@ class IntElement : public Sorted {
 };
 
 inline int valueOf(Sorted* s) { return static_cast<IntElement*>(s)->value; }
+
+// The values met stepping through `tree` from the head, or from the tail.
+inline std::vector<int> walk(BalCltn& tree, bool fromHead = true) {
+  std::vector<int> out;
+  void* pos = fromHead ? tree.GetHeadPosition() : tree.GetTailPosition();
+  while (pos != nullptr) {
+    out.push_back(valueOf(fromHead ? tree.GetNext(pos) : tree.GetPrev(pos)));
+  }
+  return out;
+}
 
 }  // namespace collections_test
 

@@ -1,16 +1,15 @@
 #include "settings/AsKeyDat.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "settings/CapturedDiagnostics.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -20,8 +19,7 @@ using Contents = std::vector<std::pair<std::string, Values>>;
 
 Values valuesOf(CPtrList* list) {
   Values out;
-  if (list == nullptr) return out;
-  for (POSITION pos = list->GetHeadPosition(); pos != nullptr;) {
+  for (POSITION pos = list ? list->GetHeadPosition() : nullptr; pos != nullptr;) {
     out.emplace_back(static_cast<CString*>(list->GetNext(pos))->GetString());
   }
   return out;
@@ -30,8 +28,7 @@ Values valuesOf(CPtrList* list) {
 Contents contentsOf(AsKeyDat& lists) {
   Contents out;
   for (int i = 0; i < lists.getCount(); ++i) {
-    MyAsKey* entry = lists.getAt(i);
-    out.emplace_back(entry->Key().GetString(), valuesOf(entry->getList()));
+    out.emplace_back(lists.getAt(i)->Key().GetString(), valuesOf(lists.getAt(i)->getList()));
   }
   return out;
 }
@@ -43,21 +40,13 @@ CPtrList* listOf(const Values& texts) {
   return list;
 }
 
-// Releases a list handed out by the collection, strings included.
-void destroyList(CPtrList* list) {
-  if (list == nullptr) return;
-  for (POSITION pos = list->GetHeadPosition(); pos != nullptr;) {
-    delete static_cast<CString*>(list->GetNext(pos));
-  }
-  delete list;
-}
-
 const std::string kExample =
     "@ fruit and vegetables\n"
     "#kitchen list\n"
     "FRUIT apple\n"
     "VEG carrot\n"
     "FRUIT pear\n";
+const Contents kExampleContents{{"FRUIT", {"apple", "pear"}}, {"VEG", {"carrot"}}};
 
 class KeyedLists : public ::testing::Test {
  protected:
@@ -73,198 +62,111 @@ class KeyedLists : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(KeyedLists, ExampleLoadsAsTwoEntriesInOrderOfFirstOccurrence) {
-  ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  EXPECT_EQ(lists.getCount(), 2);
-  EXPECT_EQ(contentsOf(lists), (Contents{{"FRUIT", {"apple", "pear"}},
-                                         {"VEG", {"carrot"}}}));
-  EXPECT_EQ(valuesOf(lists.getListOf("  FRUIT")), (Values{"apple", "pear"}));
+TEST_F(KeyedLists, FilesLoadUpToTheFirstLineWithoutKeyOrValue) {
+  const std::string word25 = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+  const struct {
+    std::string text;
+    int result;
+    Contents contents;
+  } cases[] = {
+      {kExample, 1, kExampleContents},
+      {"A 1\nFRUIT\nB 2\n", 0, {{"A", {"1"}}}},
+      {"A 1\n   \nB 2\n", 0, {{"A", {"1"}}}},
+      // Comments and empty lines need their mark as the first character.
+      {"@c\n#c\n\r\n\n #HASH one\n\r\rCR two\n", 1, {{"#HASH", {"one"}}}},
+      // Keys are cut to 20 characters (the rest begins the value), values to
+      // 250; the rest of a 254-character read continues as the next line.
+      {word25 + " tail\nK " + std::string(252, 'v') + "NEXT val\r\n", 1,
+       {{"ABCDEFGHIJKLMNOPQRST", {"UVWXY tail"}}, {"K", {std::string(250, 'v')}}, {"NEXT", {"val"}}}},
+  };
+  for (const auto& c : cases) {
+    AsKeyDat loaded;
+    EXPECT_EQ(loaded.createFromFile(write(c.text).c_str()), c.result) << c.text;
+    EXPECT_EQ(contentsOf(loaded), c.contents) << c.text;
+  }
+  EXPECT_EQ(lists.createFromFile(dir.file("absent").c_str()), 0);
+  EXPECT_EQ(lists.getCount(), 0);
+}
+
+TEST_F(KeyedLists, LoadingAddsToWhatIsThereAndLookupsSkipOnlyLeadingBlanks) {
+  const std::string path = write(kExample);
+  ASSERT_EQ(lists.createFromFile(path.c_str()), 1);
+  ASSERT_EQ(lists.createFromFile(path.c_str()), 1);
+  EXPECT_EQ(contentsOf(lists), (Contents{{"FRUIT", {"apple", "pear", "apple", "pear"}},
+                                         {"VEG", {"carrot", "carrot"}}}));
+  EXPECT_EQ(valuesOf(lists.getListOf("  VEG")), (Values{"carrot", "carrot"}));
   EXPECT_EQ(lists.getListOf("fruit"), nullptr);
   EXPECT_EQ(lists.getListOf("\tFRUIT"), nullptr);
 }
 
-TEST_F(KeyedLists, LoadingAddsToWhatIsThere) {
-  const std::string path = write(kExample);
-  ASSERT_EQ(lists.createFromFile(path.c_str()), 1);
-  ASSERT_EQ(lists.createFromFile(path.c_str()), 1);
-  EXPECT_EQ(contentsOf(lists),
-            (Contents{{"FRUIT", {"apple", "pear", "apple", "pear"}},
-                      {"VEG", {"carrot", "carrot"}}}));
-}
-
-TEST_F(KeyedLists, ALineWithoutItsValueStopsTheLoad) {
-  EXPECT_EQ(lists.createFromFile(write("A 1\nFRUIT\nB 2\n").c_str()), 0);
-  EXPECT_EQ(contentsOf(lists), (Contents{{"A", {"1"}}}));
-  AsKeyDat blanks;
-  EXPECT_EQ(blanks.createFromFile(write("A 1\n   \nB 2\n").c_str()), 0);
-  EXPECT_EQ(blanks.getCount(), 1);
-  AsKeyDat missing;
-  EXPECT_EQ(missing.createFromFile(dir.file("absent").c_str()), 0);
-  EXPECT_EQ(missing.getCount(), 0);
-}
-
-TEST_F(KeyedLists, CommentsAndEmptyLinesNeedTheirMarkFirst) {
-  ASSERT_EQ(lists.createFromFile(
-                write("@c\n#c\n\r\n\n #HASH one\n\r\rCR two\n").c_str()),
-            1);
-  EXPECT_EQ(contentsOf(lists), (Contents{{"#HASH", {"one"}}}));
-}
-
-TEST_F(KeyedLists, KeysAndValuesAreCutToTheirWidths) {
-  const std::string word25 = "ABCDEFGHIJKLMNOPQRSTUVWXY";
-  // A 254-character read: the value's first 250 characters are kept, the
-  // rest of the line continues as the next line.
-  const std::string longLine = "K " + std::string(252, 'v');
-  ASSERT_EQ(lists.createFromFile(
-                write(word25 + " tail\n" + longLine + "NEXT val\r\n").c_str()),
-            1);
-  EXPECT_EQ(contentsOf(lists),
-            (Contents{{"ABCDEFGHIJKLMNOPQRST", {"UVWXY tail"}},
-                      {"K", {std::string(250, 'v')}},
-                      {"NEXT", {"val"}}}));
-}
-
-TEST_F(KeyedLists, PositionsOutsideTheCollectionGiveNull) {
+TEST_F(KeyedLists, EntriesAndListsAreHandedOutAndTakenIn) {
   ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  EXPECT_EQ(lists.getAt(-1), nullptr);
-  EXPECT_EQ(lists.getAt(lists.getCount()), nullptr);
-  EXPECT_EQ(lists.getAtRemove(2), nullptr);
-  EXPECT_EQ(lists.getAtRemove(-1), nullptr);
-  MyAsKey* first = lists.getAtRemove(0);
-  ASSERT_NE(first, nullptr);
-  EXPECT_STREQ(first->Key(), "FRUIT");
-  EXPECT_EQ(lists.getCount(), 1);
-  delete first;  // the caller owns it now
-}
-
-TEST_F(KeyedLists, RemoveListOfHandsTheListOver) {
-  ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  CPtrList* fruit = lists.removeListOf("FRUIT");
-  EXPECT_EQ(valuesOf(fruit), (Values{"apple", "pear"}));
-  EXPECT_EQ(lists.getListOf("FRUIT"), nullptr);
-  EXPECT_EQ(lists.getCount(), 1);
+  for (int i : {-1, 2}) {
+    EXPECT_EQ(lists.getAt(i), nullptr);
+    EXPECT_EQ(lists.getAtRemove(i), nullptr);
+  }
+  std::unique_ptr<MyAsKey> veg(lists.getAtRemove(1));  // the caller owns it now
+  EXPECT_STREQ(veg->Key(), "VEG");
+  MyAsKey fruit("FRUIT", lists.removeListOf("FRUIT"));  // takes the list over
+  EXPECT_EQ(valuesOf(fruit.getList()), (Values{"apple", "pear"}));
   EXPECT_EQ(lists.removeListOf("FRUIT"), nullptr);
-  destroyList(fruit);
   lists.createAsKey("EMPTY", nullptr);
   EXPECT_EQ(lists.removeListOf("EMPTY"), nullptr);  // entry still removed
-  EXPECT_EQ(lists.getCount(), 1);
-}
-
-TEST_F(KeyedLists, CreateAsKeyAppendsEvenForAKeyThatIsThere) {
+  EXPECT_EQ(lists.getCount(), 0);
+  // createAsKey appends even for a key that is there.
   CPtrList* one = listOf({"1"});
-  CPtrList* two = listOf({"2"});
   lists.createAsKey("K", one);
-  lists.createAsKey("K", two);
-  EXPECT_EQ(lists.getCount(), 2);
+  lists.createAsKey("K", listOf({"2"}));
   EXPECT_EQ(lists.getListOf("K"), one);
   CPtrList stranger;
   lists.destroyAsKey(&stranger);
-  EXPECT_EQ(lists.getCount(), 2);
   lists.destroyAsKey(one);
-  EXPECT_EQ(lists.getCount(), 1);
-  EXPECT_EQ(lists.getListOf("K"), two);
+  EXPECT_EQ(contentsOf(lists), (Contents{{"K", {"2"}}}));
 }
 
-TEST_F(KeyedLists, SavingWritesOneLinePerValueAndReadsBack) {
+TEST_F(KeyedLists, SavingWritesOneLinePerValueAndReadsBackAndNothingDeletesTheFile) {
   ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
   lists.createAsKey("NOVALUES", nullptr);
-  const std::string saved = dir.file("saved.txt");
-  testfiles::writeText(saved, "old content\n");
+  const std::string saved = write("old content\n", "saved.txt");
   ASSERT_EQ(lists.saveFromFile(saved.c_str()), 1);
-  EXPECT_EQ(testfiles::readText(saved),
-            "FRUIT apple\r\nFRUIT pear\r\nVEG carrot\r\n");
+  EXPECT_EQ(testfiles::readText(saved), "FRUIT apple\r\nFRUIT pear\r\nVEG carrot\r\n");
   EXPECT_FALSE(std::filesystem::exists(saved + ".~tmp"));
   AsKeyDat again;
   ASSERT_EQ(again.createFromFile(saved.c_str()), 1);
-  EXPECT_EQ(contentsOf(again), (Contents{{"FRUIT", {"apple", "pear"}},
-                                         {"VEG", {"carrot"}}}));
-}
+  EXPECT_EQ(contentsOf(again), kExampleContents);
 
-TEST_F(KeyedLists, SavingNothingDeletesTheFile) {
-  const std::string saved = write("old content\n", "saved.txt");
-  lists.createAsKey("NOVALUES", nullptr);
-  EXPECT_EQ(lists.saveFromFile(saved.c_str()), 1);
+  AsKeyDat none;
+  none.createAsKey("NOVALUES", nullptr);
+  EXPECT_EQ(none.saveFromFile(saved.c_str()), 1);
   EXPECT_FALSE(std::filesystem::exists(saved));
-  EXPECT_EQ(lists.saveFromFile(saved.c_str()), 1);
+  EXPECT_EQ(none.saveFromFile(saved.c_str()), 1);
   EXPECT_FALSE(std::filesystem::exists(saved));
 }
 
 TEST_F(KeyedLists, AFailedSaveReturnsZeroAndLeavesTheOldFile) {
-  ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  const std::string saved = write("old content\n", "saved.txt");
-  // A folder in the way of the temporary file.
-  std::filesystem::create_directory(saved + ".~tmp");
-  EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
-  std::filesystem::remove(saved + ".~tmp");
-  // A folder in the way of the target itself.
-  std::filesystem::create_directory(dir.file("folder"));
-  EXPECT_EQ(lists.saveFromFile(dir.file("folder").c_str()), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("folder") + ".~tmp"));
-  EXPECT_EQ(lists.saveFromFile(dir.file("no/such/folder.txt").c_str()), 0);
-  EXPECT_EQ(testfiles::readText(saved), "old content\n");
-}
-
-TEST_F(KeyedLists, AFailedWriteIsReportedAndLeavesNoTemporaryFile) {
-  // Values long enough to pass the cap on file sizes set below.
+  // Values long enough to pass the cap on file sizes below.
   for (int i = 0; i < 10; ++i) {
     lists.createAsKey("K", listOf({std::string(100, static_cast<char>('a' + i))}));
   }
   const std::string saved = write("old content\n", "saved.txt");
+  const std::string folder = dir.file("folder");
+  std::filesystem::create_directory(folder);
   settings_test::CapturedDiagnostics diagnostics;
-  struct sigaction ignore = {}, previous = {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  rlimit oldLimit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-  rlimit small = oldLimit;
-  small.rlim_cur = 300;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int result = lists.saveFromFile(saved.c_str());
-  setrlimit(RLIMIT_FSIZE, &oldLimit);
-  sigaction(SIGXFSZ, &previous, nullptr);
-
-  EXPECT_EQ(result, 0);
+  // A folder in the way of the temporary file, then of the target.
+  std::filesystem::create_directory(saved + ".~tmp");
+  EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
+  std::filesystem::remove(saved + ".~tmp");
+  EXPECT_EQ(lists.saveFromFile(folder.c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(folder + ".~tmp"));
+  {
+    settings_test::FileSizeCap cap(300);  // a write that fails part way
+    EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
+  }
+  if (::geteuid() != 0) {  // root may write any file
+    std::filesystem::permissions(saved, std::filesystem::perms::owner_read);
+    EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
+  }
   EXPECT_EQ(testfiles::readText(saved), "old content\n");
   EXPECT_FALSE(std::filesystem::exists(saved + ".~tmp"));
-  EXPECT_EQ(diagnostics.texts(), std::vector<std::string>{"Not Save " + saved + " "});
-}
-
-TEST_F(KeyedLists, AFileThatMayNotBeWrittenIsNotReplaced) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
-  ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  const std::string saved = write("old content\n", "saved.txt");
-  std::filesystem::permissions(saved, std::filesystem::perms::owner_read);
-  EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
-  EXPECT_EQ(testfiles::readText(saved), "old content\n");
-}
-
-TEST(MyAsKey, OwnsItsValuesUntilItHandsThemOut) {
-  MyAsKey entry("KEY");
-  EXPECT_EQ(entry.getList(), nullptr);
-  EXPECT_EQ(entry.removeList(), nullptr);
-  entry.AddVal(new CString("one"));
-  entry.AddVal(new CString("two"));
-  EXPECT_EQ(valuesOf(entry.getList()), (Values{"one", "two"}));
-  CPtrList* taken = entry.removeList();
-  EXPECT_EQ(entry.getList(), nullptr);
-  destroyList(taken);
-  entry.AddVal(new CString("three"));  // freed by the destructor
-  entry.Key() = "RENAMED";
-  EXPECT_STREQ(entry.Key(), "RENAMED");
-}
-
-TEST(MyAsKey, StoreOnWritesKeyBlankValueLines) {
-  testfiles::TempDir dir;
-  const std::string path = dir.file("out.txt");
-  MyAsKey entry("K", listOf({"v 1", "v2"}));
-  MyAsKey none("NONE");
-  {
-    CStdioFile file;
-    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite |
-                                            CFile::typeText));
-    entry.StoreOn(&file);
-    none.StoreOn(&file);
-    file.Close();
-  }
-  EXPECT_EQ(testfiles::readText(path), "K v 1\r\nK v2\r\n");
+  EXPECT_EQ(diagnostics.texts(), (Values{"Not Save " + folder + " ", "Not Save " + saved + " "}));
 }

@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "framework/Exceptions.h"
-#include "settings/CapturedDiagnostics.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -24,136 +25,84 @@ Entries entriesOf(KeyToStr& table) {
   return out;
 }
 
-class KeyToStrFile : public ::testing::Test {
- protected:
-  // Writes `text` byte for byte and returns the file's path.
-  std::string write(const std::string& text) {
-    const std::string path = dir.file("table.txt");
-    testfiles::writeText(path, text);
-    return path;
-  }
-  Entries blankForm(const std::string& text) {
-    KeyToStr table(write(text).c_str());
-    return entriesOf(table);
-  }
-  Entries separatorForm(const std::string& text, char sep = '=') {
-    KeyToStr table(write(text).c_str(), sep);
-    return entriesOf(table);
-  }
-
-  testfiles::TempDir dir;
-};
+Entries load(const std::string& path, char separator) {
+  std::unique_ptr<KeyToStr> table(separator == 0 ? new KeyToStr(path.c_str())
+                                                 : new KeyToStr(path.c_str(), separator));
+  return entriesOf(*table);
+}
 
 }  // namespace
 
-TEST_F(KeyToStrFile, BlankFormExampleTable) {
-  EXPECT_EQ(blankForm("@ colours of the example table\n"
-                      "RED   bright red\n"
-                      "BLUE dark blue\n"
-                      "GREEN\n"),
-            (Entries{{"BLUE", "dark blue"}, {"GREEN", ""}, {"RED", "bright red"}}));
+TEST(KeyToStrFile, LinesReadAsTheirFormSaysInBothForms) {
+  const std::string key23(23, 'k'), key24(24, 'l'), key31(31, 'k'), key32(32, 'l');
+  const std::string v252(252, 'v');  // "A " + v252: a 254-character read
+  const Entries abc{{"A", "one"}, {"B", "two"}, {"C", "three"}};
+  const struct {
+    char separator;  // 0: the blank-separated form
+    std::string text;
+    Entries expected;
+  } cases[] = {
+      // The worked examples.
+      {0, "@ colours of the example table\nRED   bright red\nBLUE dark blue\nGREEN\n",
+       {{"BLUE", "dark blue"}, {"GREEN", ""}, {"RED", "bright red"}}},
+      {'=', "@ menu titles\nTITLE=Main menu\nSUB TITLE=Second level = two\nNOSEPARATOR\n",
+       {{"SUB TITLE", "Second level = two"}, {"TITLE", "Main menu"}}},
+      {'=', "A B=c\nit's=x\nKEY=\n=abc=d\nNOSEP\n",
+       {{"", "=d"}, {"A B", "c"}, {"KEY", ""}, {"it", "x"}}},
+      // Separators only: with its line feed the line's only token is the
+      // line feed and it is dropped; without, it has no token at all.
+      {'=', "===\n", {}},
+      {'=', "A=1\n===", {{"", ""}, {"A", "1"}}},
+      // A line that begins with separators takes its value length(T) + 1
+      // into the line; a value ends at a carriage return.
+      {'=', "==abc=d\nK=v\rw\n", {{"", "c=d"}, {"K", "v"}}},
+      {';', "K;v=w\n", {{"K", "v=w"}}},
+      // Only an at sign as the very first character makes a comment.
+      {0, "@RED x\n @RED x\n#HASH y\n\n\r\n", {{"#HASH", "y"}, {"@RED", "x"}}},
+      {0, "   \n   LEAD value\nTRAIL kept   \nCR abc\rdef\nTAB\tx\ty\n",
+       {{"", ""}, {"CR", "abc"}, {"LEAD", "value"}, {"TAB", "x\ty"}, {"TRAIL", "kept   "}}},
+      // Windows and Unix line ends read alike; the last line needs none.
+      {0, "A one\r\nB two\r\nC three", abc},
+      {0, "A one\nB two\nC three\n", abc},
+      {'=', "A=one\r\nB=two\r\nC=three", abc},
+      // A line longer than 254 characters continues as the next line.
+      {0, "A " + v252 + "B tail\nC c\n", {{"A", v252}, {"B", "tail"}, {"C", "c"}}},
+      // A line whose key is too long for its form is skipped whole.
+      {0, key23 + " fits\n" + key24 + " too long\n", {{key23, "fits"}}},
+      {'=', key31 + "=fits\n" + key32 + "=too long\n", {{key31, "fits"}}},
+  };
+  testfiles::TempDir dir;
+  const std::string path = dir.file("table.txt");
+  for (const auto& c : cases) {
+    testfiles::writeText(path, c.text);
+    EXPECT_EQ(load(path, c.separator), c.expected) << ::testing::PrintToString(c.text);
+  }
 }
 
-TEST_F(KeyToStrFile, SeparatorFormExampleTables) {
-  EXPECT_EQ(separatorForm("@ menu titles\n"
-                          "TITLE=Main menu\n"
-                          "SUB TITLE=Second level = two\n"
-                          "NOSEPARATOR\n"),
-            (Entries{{"SUB TITLE", "Second level = two"}, {"TITLE", "Main menu"}}));
-  EXPECT_EQ(separatorForm("A B=c\nit's=x\nKEY=\n=abc=d\nNOSEP\n"),
-            (Entries{{"", "=d"}, {"A B", "c"}, {"KEY", ""}, {"it", "x"}}));
-}
-
-TEST_F(KeyToStrFile, SeparatorFormEdgeLines) {
-  // A line of separators with its line feed has the line feed as its only
-  // token and is dropped; without the line feed it has no token at all.
-  EXPECT_EQ(separatorForm("===\n"), Entries{});
-  EXPECT_EQ(separatorForm("A=1\n==="), (Entries{{"", ""}, {"A", "1"}}));
-  // A line that begins with separators takes its value length(T) + 1 into
-  // the line; the value ends at a carriage return.
-  EXPECT_EQ(separatorForm("==abc=d\nK=v\rw\n"),
-            (Entries{{"", "c=d"}, {"K", "v"}}));
-  EXPECT_EQ(separatorForm("K;v=w\n", ';'), (Entries{{"K", "v=w"}}));
-}
-
-TEST_F(KeyToStrFile, OnlyAnAtSignAsFirstCharacterMakesAComment) {
-  EXPECT_EQ(blankForm("@RED x\n"
-                      " @RED x\n"
-                      "#HASH y\n"
-                      "\n"
-                      "\r\n"),
-            (Entries{{"#HASH", "y"}, {"@RED", "x"}}));
-}
-
-TEST_F(KeyToStrFile, BlanksAndCarriageReturnsInLines) {
-  EXPECT_EQ(blankForm("   \n"
-                      "   LEAD value\n"
-                      "TRAIL kept   \n"
-                      "CR abc\rdef\n"
-                      "TAB\tx\ty\n"),
-            (Entries{{"", ""},
-                     {"CR", "abc"},
-                     {"LEAD", "value"},
-                     {"TAB", "x\ty"},
-                     {"TRAIL", "kept   "}}));
-}
-
-TEST_F(KeyToStrFile, WindowsAndUnixLineEndsReadAlikeAndTheLastLineNeedsNone) {
-  const Entries expected{{"A", "one"}, {"B", "two"}, {"C", "three"}};
-  EXPECT_EQ(blankForm("A one\r\nB two\r\nC three"), expected);
-  EXPECT_EQ(blankForm("A one\nB two\nC three\n"), expected);
-  EXPECT_EQ(separatorForm("A=one\r\nB=two\r\nC=three"), expected);
-}
-
-TEST_F(KeyToStrFile, ALineLongerThan254CharactersContinuesAsTheNextLine) {
-  const std::string first = "A " + std::string(252, 'v');  // 254 characters
-  EXPECT_EQ(blankForm(first + "B tail\nC c\n"),
-            (Entries{{"A", std::string(252, 'v')}, {"B", "tail"}, {"C", "c"}}));
-}
-
-TEST_F(KeyToStrFile, LinesWithOverLongKeysAreSkippedInBothForms) {
-  const std::string key23(23, 'k'), key24(24, 'l');
-  EXPECT_EQ(blankForm(key23 + " fits\n" + key24 + " too long\n"),
-            (Entries{{key23, "fits"}}));
-  const std::string key31(31, 'k'), key32(32, 'l');
-  EXPECT_EQ(separatorForm(key31 + "=fits\n" + key32 + "=too long\n"),
-            (Entries{{key31, "fits"}}));
-}
-
-TEST_F(KeyToStrFile, DuplicateKeysAreAllKept) {
-  KeyToStr table(write("RED one\nRED two\n").c_str());
-  EXPECT_EQ(table.GetCount(), 2);
-  const std::string found = table.StrOf("RED");
-  EXPECT_TRUE(found == "one" || found == "two");
-}
-
-TEST_F(KeyToStrFile, StrOfSkipsLeadingBlanksOnlyAndIsCaseSensitive) {
-  KeyToStr table(write("RED bright red\nBLUE dark blue\n").c_str());
+TEST(KeyToStr, StrOfSkipsLeadingBlanksOnlyIsCaseSensitiveAndKeepsDuplicates) {
+  testfiles::TempDir dir;
+  testfiles::writeText(dir.file("t.txt"), "RED bright red\nBLUE dark blue\nBLUE dark\n");
+  KeyToStr table(dir.file("t.txt").c_str());
+  EXPECT_EQ(table.GetCount(), 3);
   EXPECT_STREQ(table.StrOf("RED"), "bright red");
   EXPECT_STREQ(table.StrOf("  RED"), "bright red");
-  EXPECT_EQ(table.StrOf("\tRED"), nullptr);
-  EXPECT_EQ(table.StrOf("red"), nullptr);
-  EXPECT_EQ(table.StrOf("RED "), nullptr);
-  EXPECT_EQ(table.StrOf(nullptr), nullptr);
-  // The text is the entry's own.
+  for (const char* miss : {"\tRED", "red", "RED ", static_cast<const char*>(nullptr)}) {
+    EXPECT_EQ(table.StrOf(miss), nullptr) << (miss ? miss : "null");
+  }
+  // The text is the entry's own, of one of the equal keys.
   auto* entry = static_cast<MyAssoc*>(table.Find("BLUE"));
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(table.StrOf("BLUE"), entry->value.GetString());
 }
 
-TEST_F(KeyToStrFile, AMissingFileGivesAnEmptyTableAndADiagnostic) {
+TEST(KeyToStr, AMissingFileGivesAnEmptyTableAndADiagnosticAndAReadErrorThrows) {
+  testfiles::TempDir dir;
   settings_test::CapturedDiagnostics diagnostics;
   const std::string path = dir.file("absent.txt");
-  KeyToStr table(path.c_str());
-  KeyToStr separated(path.c_str(), '=');
-  EXPECT_EQ(table.GetCount(), 0);
-  EXPECT_EQ(table.StrOf("RED"), nullptr);
-  EXPECT_EQ(separated.GetCount(), 0);
+  EXPECT_EQ(load(path, 0), Entries{});
+  EXPECT_EQ(load(path, '='), Entries{});
   ASSERT_EQ(diagnostics.texts().size(), 2u);
   EXPECT_EQ(diagnostics.texts()[0], "KeyToStr Error open file  " + path);
-}
-
-TEST(KeyToStr, AReadErrorThrowsAFileException) {
   // Reading this file fails at its first byte.
   bool thrown = false;
   try {
@@ -172,10 +121,5 @@ TEST(MyAssoc, ComparesKeysBytewiseAndPutsNullFirst) {
   EXPECT_LT(b.Compare(&high), 0);  // unsigned bytes
   EXPECT_EQ(a.Compare("A"), 0);
   EXPECT_GT(a.Compare(static_cast<Sorted*>(nullptr)), 0);
-  MyAssoc copy(b);
-  copy = a;
-  EXPECT_STREQ(copy.key, "A");
-  EXPECT_STREQ(copy.value, "1");
-  MyAssoc empty(nullptr, nullptr);
-  EXPECT_STREQ(empty.key, "");
+  EXPECT_STREQ(MyAssoc(nullptr, nullptr).key, "");
 }
