@@ -1,0 +1,165 @@
+#include "planestore/BtreePackedSpeed.h"
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "PlaneBytes.h"
+#include "framework/CMemFile.h"
+
+using namespace planetest;
+
+namespace {
+
+const Bytes kExampleRegion = {6, 0, 0, 0, 4, 0, 0, 0, 3, 2, 3, 1};
+
+// A region: the unpacked and packed sizes, then the pairs.
+Bytes region(std::uint32_t unpacked, std::uint32_t packed, const Bytes& pairs) {
+  return concat(le32({unpacked, packed}), pairs);
+}
+
+// Decodes `region` (in a memory file of exactly its size) as a plane of two
+// lines of 3 bytes.
+void expectDecoded(const char* what, const Bytes& region, const Bytes& line0,
+                   const Bytes& line1) {
+  SCOPED_TRACE(what);
+  ExactImage image(region);
+  BtreePackedSpeed plane(&image.file, kRegion, 3, 2);
+  EXPECT_EQ(readLine(plane, 0, 3), line0);
+  EXPECT_EQ(readLine(plane, 1, 3), line1);
+}
+
+TEST(SpeedPlaneDecoding, WorkedExampleDecodesBottomUpAndAPairMayCrossLines) {
+  expectDecoded("worked example", kExampleRegion, Bytes(3, 1), Bytes(3, 2));
+  expectDecoded("one pair, two lines", region(6, 2, {6, 1}), Bytes(3, 1),
+                Bytes(3, 1));
+}
+
+// The plane is decoded into exactly line length x line count bytes, whatever
+// the region claims: bytes the stream does not cover are 0, and nothing is
+// read past the stream or the file.
+TEST(SpeedPlaneDecoding, MalformedRegionsDecodeIntoExactlyThePlane) {
+  const Bytes z(3, 0);
+  expectDecoded("stream short of the plane", region(6, 2, {4, 7}), {7, 0, 0},
+                {7, 7, 7});
+  expectDecoded("claimed size past the plane, pairs beyond it",
+                region(0xFFFFFFFFu, 6, {200, 5, 200, 6, 1, 7}), {5, 5, 5},
+                {5, 5, 5});
+  expectDecoded("claimed size 0", region(0, 4, {3, 2, 3, 1}), Bytes(3, 1),
+                Bytes(3, 2));
+  expectDecoded("packed size past the file end, half a pair last",
+                region(6, 0xFFFFFFF0u, {2, 4, 1, 5, 9}), z, {4, 4, 5});
+  expectDecoded("sizes cut off by the file end", {6, 0, 0, 0, 4, 0}, z, z);
+  expectDecoded("region at the file end", {}, z, z);
+  expectDecoded(
+      "count-0 pairs",
+      region(6, 30006, concat(repeated({0, 9}, 15000), {3, 2, 0, 8, 3, 1})),
+      Bytes(3, 1), Bytes(3, 2));
+  // Empty dimensions give an empty plane.
+  ExactImage image(kExampleRegion);
+  BtreePackedSpeed noBytes(&image.file, kRegion, 0, 2);
+  BtreePackedSpeed noLines(&image.file, kRegion, 3, 0);
+  EXPECT_EQ(noBytes.lineAt(1, nullptr), 1);
+  EXPECT_EQ(readLine(noLines, 0, 3, 0x33), Bytes(3, 0x33));
+}
+
+using Lines = std::vector<std::pair<int, Bytes>>;
+
+// Writes `writes` into a plane at the start of a growing memory file after
+// SetSize and SetData, which this encoding ignores. Nothing reaches the file
+// before the commit, which writes `file` when the region ends exactly behind
+// it and nothing when it ends a byte sooner. A new object reads the lines.
+void expectCommitted(int width, int count, const Lines& writes,
+                     const Bytes& file) {
+  CMemFile memFile;
+  BtreePackedSpeed plane(&memFile, 0, width, count);
+  plane.SetSize(1);
+  plane.SetData(7);
+  for (const auto& [line, bytes] : writes)
+    ASSERT_EQ(writeLine(plane, line, bytes), 1);
+  plane.SetRegionEnd(file.size() - 1);
+  EXPECT_EQ(plane.commit(), 0);
+  EXPECT_EQ(memFile.GetLength(), 0u);
+  plane.SetRegionEnd(file.size());
+  ASSERT_EQ(plane.commit(), 1);
+  EXPECT_EQ(wholeFile(memFile), file);
+  BtreePackedSpeed reopened(&memFile, 0, width, count);
+  for (const auto& [line, bytes] : writes)
+    EXPECT_EQ(readLine(reopened, line, bytes.size()), bytes);
+}
+
+TEST(SpeedPlaneWriting, CommitCodesTheWorkedExample) {
+  expectCommitted(3, 2, {{0, {1, 1, 1}}, {1, {2, 2, 2}}}, kExampleRegion);
+}
+
+TEST(SpeedPlaneWriting, CommitCodesThePlaneBottomUpAsOneStream) {
+  expectCommitted(3, 2, {{0, {1, 1, 1}}, {1, {1, 1, 1}}}, region(6, 2, {6, 1}));
+  expectCommitted(300, 2, {}, region(600, 6, {255, 0, 255, 0, 90, 0}));
+  expectCommitted(4, 2, {{1, {1, 2, 3, 4}}},
+                  region(8, 10, {1, 1, 1, 2, 1, 3, 1, 4, 4, 0}));
+}
+
+TEST(SpeedPlaneWriting, WrittenLinesAreSeenAtOnceAndAreASnapshotOfTheFile) {
+  ExactImage image(kExampleRegion);
+  BtreePackedSpeed plane(&image.file, kRegion, 3, 2);
+  ASSERT_EQ(writeLine(plane, 0, {7, 8, 9}), 1);
+  EXPECT_EQ(readLine(plane, 0, 3), (Bytes{7, 8, 9}));
+  image.bytes[kRegion + 9] = 5;  // changes others make are not seen
+  EXPECT_EQ(readLine(plane, 1, 3), (Bytes{2, 2, 2}));
+  EXPECT_EQ(fileBytes(image.file, kRegion, 64), region(6, 4, {3, 5, 3, 1}));
+}
+
+// The original's copies shared one decoded plane and both freed it.
+TEST(SpeedPlaneCopy, CopiesOwnTheirPlaneAndOutliveTheOriginal) {
+  CMemFile file;
+  auto plane = std::make_unique<BtreePackedSpeed>(&file, 0, 3, 2);
+  writeLine(*plane, 0, {1, 2, 3});
+  BtreePackedSpeed copy(*plane);
+  BtreePackedSpeed assigned(&file, 0, 5, 5);
+  assigned = *plane;
+  writeLine(*plane, 0, {4, 4, 4});
+  plane.reset();
+  const BtreePackedSpeed& same = assigned;
+  assigned = same;
+  EXPECT_EQ(readLine(copy, 0, 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(readLine(assigned, 0, 3), (Bytes{1, 2, 3}));
+  ASSERT_EQ(copy.commit(), 1);
+  EXPECT_EQ(wholeFile(file), region(6, 8, {3, 0, 1, 1, 1, 2, 1, 3}));
+}
+
+RC_GTEST_PROP(
+    SpeedPlaneProperty,
+    AnyWholePlaneDecodesBackEqualAfterCommitAndReconstruction,
+    (const std::vector<std::pair<unsigned char, unsigned short>>& runs)) {
+  const int lineLength = *rc::gen::inRange(1, 400);
+  const int lineCount = *rc::gen::inRange(1, 40);
+  // The plane as runs of random lengths, which cross line ends freely.
+  Bytes planeBytes;
+  for (const auto& [value, length] : runs) {
+    planeBytes.insert(planeBytes.end(), length % 16 == 0 ? length % 1000 : 1,
+                      value);
+  }
+  planeBytes.resize(static_cast<std::size_t>(lineLength) * lineCount, 0x5A);
+  CMemFile file;
+  file.Write("header", 6);
+  {
+    BtreePackedSpeed plane(&file, 6, lineLength, lineCount);
+    for (int i = 0; i < lineCount; ++i) {
+      RC_ASSERT(plane.writeAt(i, planeBytes.data() + i * lineLength) == 1);
+    }
+    RC_ASSERT(plane.commit() == 1);
+  }
+  BtreePackedSpeed reopened(&file, 6, lineLength, lineCount);
+  for (int i = 0; i < lineCount; ++i) {
+    const Bytes expected(planeBytes.begin() + i * lineLength,
+                         planeBytes.begin() + (i + 1) * lineLength);
+    RC_ASSERT(readLine(reopened, i, static_cast<std::size_t>(lineLength)) ==
+              expected);
+  }
+  RC_ASSERT(fileBytes(file, 0, 6) == Bytes({'h', 'e', 'a', 'd', 'e', 'r'}));
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+#include "planestore/BtreePacked.h"
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "PlaneBytes.h"
+#include "framework/CStringArray.h"
+#include "framework/Exceptions.h"
+#include "planestore/RunPairs.h"
+#include "support/ThrownPtr.h"
+
+using namespace planetest;
+
+namespace {
+
+const Bytes kLine0 = {5, 5, 5, 7, 7, 0, 0, 0};
+const Bytes kLine1 = Bytes(8, 9);
+const Bytes kExampleRegion = {0, 0, 0, 0, 6, 0, 0, 0, 8, 0, 0, 0,  //
+                              3, 5, 2, 7, 3, 0, 8, 9};
+
+Bytes with(Bytes line, std::size_t at, unsigned char value) {
+  line[at] = value;
+  return line;
+}
+
+using Lines = std::vector<std::pair<int, Bytes>>;
+
+// Writes `writes` in order into a packed plane at the start of a growing
+// memory file, which must then hold `file`; a new object over it must read
+// the `reads` (into buffers preset to 0x33).
+void expectCoded(int width, int count, const Lines& writes, const Bytes& file,
+                 const Lines& reads) {
+  CMemFile memFile;
+  BtreePacked plane(&memFile, 0, width, count);
+  for (const auto& [line, bytes] : writes)
+    ASSERT_EQ(writeLine(plane, line, bytes), 1);
+  EXPECT_EQ(wholeFile(memFile), file);
+  BtreePacked reopened(&memFile, 0, width, count);
+  for (const auto& [line, bytes] : reads)
+    EXPECT_EQ(readLine(reopened, line, bytes.size(), 0x33), bytes);
+}
+
+TEST(PackedPlaneLayout, WorkedExampleWritesTheTwentyRegionBytesAndReadsBack) {
+  expectCoded(8, 2, {{0, kLine0}, {1, kLine1}}, kExampleRegion,
+              {{0, kLine0}, {1, kLine1}});
+}
+
+TEST(PackedPlaneLayout, RunsAreSplitAt255FullRunsFirstAndNeverCrossLines) {
+  const Bytes v(300, 'v');
+  expectCoded(300, 3, {{0, v}, {1, with(v, 0, 'a')}, {2, with(v, 256, 'b')}},
+              concat(le32({0, 4, 10, 18}),
+                     {0xFF, 'v', 0x2D, 'v', 1, 'a', 0xFF, 'v', 0x2C, 'v',  //
+                      0xFF, 'v', 1, 'v', 1, 'b', 0x2B, 'v'}),
+              {{2, with(v, 256, 'b')}});
+}
+
+TEST(PackedPlaneLayout, WritingLineZeroClearsTheOffsetTable) {
+  expectCoded(8, 2, {{0, kLine0}, {1, kLine1}, {0, Bytes(8, 1)}},
+              concat(le32({0, 2, 0}), {8, 1, 2, 7, 3, 0, 8, 9}),
+              {{0, Bytes(8, 1)}, {1, Bytes(8, 0x33)}});
+}
+
+TEST(PackedPlaneLayout, RewritingLineOneLeavesLineTwoStaleUntilRewritten) {
+  Lines writes = {
+      {0, Bytes(4, 1)}, {1, Bytes(4, 2)}, {2, Bytes(4, 3)}, {1, {4, 5, 6, 6}}};
+  // Only entry[2] moves: entry[3] still says where the old line 2 ended.
+  expectCoded(4, 3, writes,
+              concat(le32({0, 2, 8, 6}), {4, 1, 1, 4, 1, 5, 2, 6}),
+              {{0, Bytes(4, 1)}, {1, {4, 5, 6, 6}}, {2, Bytes(4, 0x33)}});
+  writes.push_back({2, Bytes(4, 3)});
+  expectCoded(4, 3, writes,
+              concat(le32({0, 2, 8, 10}), {4, 1, 1, 4, 1, 5, 2, 6, 4, 3}),
+              {{2, Bytes(4, 3)}});
+}
+
+// A packed plane of 2 lines of 8 bytes at offset 1312 of a growing memory
+// file, as for an image being created, holding the worked example.
+class PackedPlane : public ::testing::Test {
+ protected:
+  PackedPlane() : plane(&file, kRegion, 8, 2) {}
+  Bytes region(std::size_t n) { return fileBytes(file, kRegion, n); }
+
+  CMemFile file;
+  BtreePacked plane;
+};
+
+TEST_F(PackedPlane, SetDataMovesOnlyTheCodeAndSetSizeTheLengthCoded) {
+  writeLine(plane, 0, kLine0);
+  writeLine(plane, 1, kLine1);
+  // The same code again at 2000: the table at the region now counts from it.
+  file.Seek(2000, CFile::begin);
+  file.Write(kExampleRegion.data() + 12, 8);
+  plane.SetData(2000);
+  EXPECT_EQ(readLine(plane, 1, 8), kLine1);
+  plane.SetSize(4);  // and the decoder fills no more than that either
+  ASSERT_EQ(writeLine(plane, 1, kLine0), 1);
+  EXPECT_EQ(fileBytes(file, 2006, 4), (Bytes{3, 5, 1, 7}));
+  EXPECT_EQ(region(12), le32({0, 6, 10}));
+  EXPECT_EQ(readLine(plane, 0, 4), (Bytes{5, 5, 5, 7}));
+}
+
+TEST_F(PackedPlane, WritesThatWouldCrossTheRegionEndAreRefused) {
+  plane.SetRegionEnd(kRegion + 11);  // not even room for the table
+  EXPECT_EQ(writeLine(plane, 0, Bytes(8, 0)), 0);
+  EXPECT_EQ(file.GetLength(), 0u);
+  plane.SetRegionEnd(kRegion + 19);  // one byte short of the example
+  ASSERT_EQ(writeLine(plane, 0, kLine0), 1);
+  EXPECT_EQ(writeLine(plane, 1, kLine1), 0);
+  EXPECT_EQ(region(64), (concat(le32({0, 6, 0}), {3, 5, 2, 7, 3, 0})));
+  plane.SetRegionEnd(kRegion + 20);  // ending exactly there is allowed
+  EXPECT_EQ(writeLine(plane, 1, kLine1), 1);
+  EXPECT_EQ(region(64), kExampleRegion);
+}
+
+TEST(PackedPlaneLongLines, LinesOfMegabytesAreCodedStraightIntoTheFile) {
+  // Lines whose code could pass the scratch buffer's size take another
+  // road; the bytes must be the same.
+  constexpr int kWidth = 700000;
+  Bytes line(kWidth, 3), code(2 * kWidth);
+  for (int i = 1000; i < 400000; ++i)
+    line[i] = static_cast<unsigned char>(i * 31);
+  code.resize(btreeimg::detail::encodeRuns(line.data(), kWidth, code.data()));
+  const auto n = static_cast<std::uint32_t>(code.size());
+  CMemFile file;
+  BtreePacked plane(&file, 0, kWidth, 2);
+  ASSERT_EQ(writeLine(plane, 0, line), 1);
+  ASSERT_EQ(writeLine(plane, 1, line), 1);
+  EXPECT_TRUE(wholeFile(file) ==
+              concat(concat(le32({0, n, 2 * n}), code), code));
+  // The region's end still refuses such a line before anything is written.
+  Bytes shifted = line;  // the same runs, so a code just as long
+  for (auto& b : shifted) ++b;
+  plane.SetRegionEnd(12 + 2 * n - 1);
+  EXPECT_EQ(writeLine(plane, 1, shifted), 0);
+  EXPECT_TRUE(readLine(plane, 1, kWidth) == line);
+}
+
+// A line is coded first and stored with one write.
+TEST(PackedPlaneFixedFile,
+     LineRunningPastAFixedFileThrowsWithoutTouchingTheTable) {
+  ExactImage image(concat(le32({0, 2, 2}), {8, 9, 0xEE}));
+  const Bytes before = wholeFile(image.file);
+  BtreePacked plane(&image.file, kRegion, 8, 2);
+  EXPECT_TRUE(testfiles::throwsPtr<CMemoryException>(
+      [&] { writeLine(plane, 1, kLine0); }));
+  EXPECT_EQ(wholeFile(image.file), before);
+}
+
+// A line decoded from hostile region bytes (in a memory file of exactly
+// their size, into a buffer preset to 0x33).
+void expectDecoded(const char* what, const Bytes& region, int line,
+                   const Bytes& expected) {
+  SCOPED_TRACE(what);
+  ExactImage image(region);
+  BtreePacked plane(&image.file, kRegion, 8, 2);
+  int status = 0;
+  EXPECT_EQ(readLine(plane, line, 8, 0x33, &status), expected);
+  EXPECT_EQ(status, 1);
+}
+
+// The line offset table is never trusted: a line decodes only what fits into
+// it and the file, and leaves the rest of the buffer as it was.
+TEST(MalformedPackedPlane, DecodesOnlyWhatFitsTheLineAndTheFile) {
+  const Bytes k33(8, 0x33);
+  expectDecoded("pairs expanding past the line",
+                concat(le32({0, 6, 6}), {200, 1, 200, 2, 1, 3}), 0,
+                Bytes(8, 1));
+  expectDecoded("many short pairs past the line",
+                concat(le32({0, 400, 400}), repeated({1, 9, 2, 8}, 100)), 0,
+                {9, 8, 8, 9, 8, 8, 9, 8});
+  expectDecoded("count-0 pairs",
+                concat(le32({0, 8, 8}), {0, 1, 2, 4, 0, 0, 3, 5}), 0,
+                {4, 4, 5, 5, 5, 0x33, 0x33, 0x33});
+  const Bytes endBelowStart = concat(le32({0, 4, 2}), {8, 1, 8, 2});
+  expectDecoded("end below start", endBelowStart, 1, k33);
+  expectDecoded("line before it", endBelowStart, 0, Bytes(8, 1));
+  // Line 0 claims 0xFFFFFFF0 bytes of code; three pairs exist, and the last
+  // byte of the file is half a pair. Line 1 starts far beyond the file.
+  const Bytes pastEnd =
+      concat(le32({0, 0xFFFFFFF0u, 0xFFFFFFF8u}), {2, 1, 3, 2, 1, 3, 4});
+  expectDecoded("code past the file end", pastEnd, 0,
+                {1, 1, 2, 2, 2, 3, 0x33, 0x33});
+  expectDecoded("code starting past the file end", pastEnd, 1, k33);
+  expectDecoded("table cut off", concat(le32({0, 2}), {2, 0}), 1, k33);
+  expectDecoded("region beyond the file end", {}, 0, k33);
+}
+
+RC_GTEST_PROP(
+    PackedPlaneProperty, AnyLinesWrittenInOrderDecodeBackEqual,
+    (const std::vector<std::vector<std::pair<unsigned char, unsigned char>>>&
+         runs)) {
+  // Each line is built from (value, length) runs and cut or padded to the
+  // line length, so that lines hold long runs as well as noise.
+  const int lineSize = *rc::gen::inRange(0, 600);
+  const int nLines = static_cast<int>(runs.size());
+  std::vector<Bytes> lines;
+  for (const auto& lineRuns : runs) {
+    Bytes line;
+    for (const auto& [value, length] : lineRuns)
+      line.insert(line.end(), length % 64 == 63 ? 300 : length % 8 + 1, value);
+    line.resize(static_cast<std::size_t>(lineSize), 0);
+    lines.push_back(line);
+  }
+  CMemFile file;
+  BtreePacked plane(&file, kRegion, lineSize, nLines);
+  for (int i = 0; i < nLines; ++i)
+    RC_ASSERT(writeLine(plane, i, lines[i]) == 1);
+  BtreePacked reopened(&file, kRegion, lineSize, nLines);
+  for (int i = 0; i < nLines; ++i)
+    RC_ASSERT(readLine(reopened, i, lines[i].size()) == lines[i]);
+  // The whole-plane write produces the very same bytes, also from strings
+  // that leave out some of the line's trailing zero bytes.
+  CMemFile other;
+  BtreePacked whole(&other, kRegion, lineSize, nLines);
+  CStringArray array;
+  for (Bytes line : lines) {
+    std::size_t zeros = 0;
+    while (zeros < line.size() && line[line.size() - 1 - zeros] == 0) ++zeros;
+    line.resize(line.size() - *rc::gen::inRange<std::size_t>(0, zeros + 1));
+    array.Add(text(line));
+  }
+  RC_ASSERT(whole.writeAllDati(array) == 1);
+  RC_ASSERT(wholeFile(other) == wholeFile(file));
+}
+
+}  // namespace
