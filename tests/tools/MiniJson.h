@@ -1,179 +1,93 @@
-// A minimal strict JSON parser for checking the tool's --json output: it
+// A minimal strict JSON reader for checking the tool's --json output. It
 // accepts exactly the JSON grammar (objects, arrays, strings with escapes,
-// numbers, true, false, null) and builds a tree of values.
+// numbers, true, false, null) and flattens the document into a map from
+// JSON pointers ("/0/planes/1/width"; "" is the whole document) to values:
+// a string's text, a number's or a literal's own spelling, "{}" for an
+// object and "[N]" for an array of N items.
 #ifndef BTREEIMG_TESTS_TOOLS_MINIJSON_H_
 #define BTREEIMG_TESTS_TOOLS_MINIJSON_H_
 
-#include <cctype>
-#include <cstdlib>
+#include <algorithm>
 #include <map>
-#include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 namespace tooltest {
 
-struct Json {
-  enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
-  bool flag = false;
-  double number = 0;
-  std::string text;
-  std::vector<Json> items;
-  std::map<std::string, Json> members;
+using JsonValues = std::map<std::string, std::string>;
 
-  // The member `key`; a null value when there is none.
-  const Json& operator[](const std::string& key) const {
-    static const Json none;
-    const auto it = members.find(key);
-    return it == members.end() ? none : it->second;
-  }
-  const Json& operator[](std::size_t i) const {
-    static const Json none;
-    return i < items.size() ? items[i] : none;
-  }
-};
+namespace json_detail {
 
-class JsonParser {
- public:
-  // The document in `text`, or nothing when it is not valid JSON.
-  static std::optional<Json> parse(const std::string& text) {
-    JsonParser parser(text);
-    Json value;
-    if (!parser.value(value)) return std::nullopt;
-    parser.space();
-    if (parser.at_ != text.size()) return std::nullopt;
-    return value;
-  }
-
- private:
-  explicit JsonParser(const std::string& text) : s_(text) {}
-
-  void space() {
-    while (at_ < s_.size() && (s_[at_] == ' ' || s_[at_] == '\n' ||
-                               s_[at_] == '\t' || s_[at_] == '\r')) {
-      ++at_;
-    }
-  }
-  bool take(char c) {
-    space();
-    if (at_ < s_.size() && s_[at_] == c) {
-      ++at_;
-      return true;
-    }
-    return false;
-  }
-  bool word(const char* w, Json& out, Json::Kind kind, bool flag) {
-    const std::string text(w);
-    if (s_.compare(at_, text.size(), text) != 0) return false;
-    at_ += text.size();
-    out.kind = kind;
-    out.flag = flag;
-    return true;
-  }
-  bool value(Json& out) {
-    if (++depth_ > 64) return false;
-    space();
-    if (at_ >= s_.size()) return false;
-    bool ok = false;
-    const char c = s_[at_];
-    if (c == '{') {
-      ok = object(out);
-    } else if (c == '[') {
-      ok = array(out);
-    } else if (c == '"') {
-      out.kind = Json::kString;
-      ok = string(out.text);
-    } else if (c == 't') {
-      ok = word("true", out, Json::kBool, true);
-    } else if (c == 'f') {
-      ok = word("false", out, Json::kBool, false);
-    } else if (c == 'n') {
-      ok = word("null", out, Json::kNull, false);
+// The text of a string token (its escapes are known to be sound).
+inline std::string unescape(const std::string& quoted) {
+  std::string out;
+  for (std::size_t k = 1; k + 1 < quoted.size(); ++k) {
+    if (quoted[k] != '\\') {
+      out += quoted[k];
+    } else if (quoted[++k] == 'u') {
+      out += static_cast<char>(std::stoi(quoted.substr(k + 1, 4), nullptr, 16));
+      k += 4;
     } else {
-      ok = number(out);
+      out += "\"\\/\b\f\n\r\t"[std::string("\"\\/bfnrt").find(quoted[k])];
     }
-    --depth_;
-    return ok;
   }
-  bool object(Json& out) {
-    out.kind = Json::kObject;
-    ++at_;
-    if (take('}')) return true;
-    do {
-      std::string key;
-      space();
-      if (at_ >= s_.size() || s_[at_] != '"' || !string(key) || !take(':')) return false;
-      if (!value(out.members[key])) return false;
-    } while (take(','));
-    return take('}');
-  }
-  bool array(Json& out) {
-    out.kind = Json::kArray;
-    ++at_;
-    if (take(']')) return true;
-    do {
-      out.items.emplace_back();
-      if (!value(out.items.back())) return false;
-    } while (take(','));
-    return take(']');
-  }
-  bool string(std::string& out) {
-    ++at_;  // the opening quote
-    while (at_ < s_.size()) {
-      const char c = s_[at_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (at_ >= s_.size()) return false;
-      const char e = s_[at_++];
-      static const std::string kSimple = "\"\\/bfnrt";
-      if (kSimple.find(e) != std::string::npos) {
-        out += e;
-      } else if (e == 'u' && at_ + 4 <= s_.size()) {
-        for (int i = 0; i < 4; ++i) {
-          if (!std::isxdigit(static_cast<unsigned char>(s_[at_ + i]))) return false;
+  return out;
+}
+
+// Reads the value that starts at token `i` into `out` under `path`.
+inline bool flatten(const std::vector<std::string>& t, std::size_t& i, const std::string& path,
+                    JsonValues& out, int depth) {
+  if (i >= t.size() || depth > 64) return false;
+  const std::string& first = t[i++];
+  if (first == "{" || first == "[") {
+    const bool object = first == "{";
+    std::size_t n = 0;
+    if (i < t.size() && t[i] == (object ? "}" : "]")) {
+      ++i;
+    } else {
+      do {
+        std::string key = std::to_string(n++);
+        if (object) {
+          if (i + 1 >= t.size() || t[i][0] != '"' || t[i + 1] != ":") return false;
+          key = unescape(t[i]);
+          i += 2;
         }
-        out += static_cast<char>(std::strtol(s_.substr(at_, 4).c_str(), nullptr, 16));
-        at_ += 4;
-      } else {
-        return false;
-      }
+        if (!flatten(t, i, path + "/" + key, out, depth + 1)) return false;
+      } while (i < t.size() && t[i] == "," && ++i != 0);  // past the comma
+      if (i >= t.size() || t[i++] != (object ? "}" : "]")) return false;
     }
-    return false;
-  }
-  bool number(Json& out) {
-    const std::size_t start = at_;
-    if (at_ < s_.size() && s_[at_] == '-') ++at_;
-    if (at_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[at_]))) return false;
-    if (s_[at_] == '0') {
-      ++at_;
-    } else {
-      while (at_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[at_]))) ++at_;
-    }
-    if (at_ < s_.size() && s_[at_] == '.') {
-      ++at_;
-      if (at_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[at_]))) return false;
-      while (at_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[at_]))) ++at_;
-    }
-    if (at_ < s_.size() && (s_[at_] == 'e' || s_[at_] == 'E')) {
-      ++at_;
-      if (at_ < s_.size() && (s_[at_] == '+' || s_[at_] == '-')) ++at_;
-      if (at_ >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[at_]))) return false;
-      while (at_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[at_]))) ++at_;
-    }
-    out.kind = Json::kNumber;
-    out.number = std::strtod(s_.substr(start, at_ - start).c_str(), nullptr);
+    out[path] = object ? "{}" : "[" + std::to_string(n) + "]";
     return true;
   }
+  if (std::string("]}:,").find(first[0]) != std::string::npos) return false;
+  out[path] = first[0] == '"' ? unescape(first) : first;
+  return true;
+}
 
-  const std::string& s_;
-  std::size_t at_ = 0;
-  int depth_ = 0;
-};
+}  // namespace json_detail
+
+// The values of the document in `s`, or nothing when it is not valid JSON.
+inline std::optional<JsonValues> parseJson(const std::string& s) {
+  // One token: a structural character, a string, a number or a literal.
+  static const std::regex token(
+      R"([ \t\r\n]*([{}\[\]:,]|"(?:[^"\\\x00-\x1f]|\\["\\/bfnrt]|\\u[0-9a-fA-F]{4})*")"
+      R"(|-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?|true|false|null))");
+  std::vector<std::string> tokens;
+  auto at = s.cbegin();
+  for (std::smatch m; std::regex_search(at, s.cend(), m, token, std::regex_constants::match_continuous);
+       at = m[0].second) {
+    tokens.push_back(m[1]);
+  }
+  JsonValues values;
+  std::size_t next = 0;
+  if (std::any_of(at, s.cend(), [](char c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; }) ||
+      !json_detail::flatten(tokens, next, "", values, 0) || next != tokens.size()) {
+    return std::nullopt;
+  }
+  return values;
+}
 
 }  // namespace tooltest
 
