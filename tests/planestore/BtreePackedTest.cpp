@@ -1,7 +1,6 @@
 #include "planestore/BtreePacked.h"
 
 #include <gtest/gtest.h>
-#include <rapidcheck/gtest.h>
 
 #include <cstdint>
 #include <vector>
@@ -186,44 +185,6 @@ TEST(MalformedPackedPlane, DecodesOnlyWhatFitsTheLineAndTheFile) {
   expectDecoded("code starting past the file end", pastEnd, 1, k33);
   expectDecoded("table cut off", concat(le32({0, 2}), {2, 0}), 1, k33);
   expectDecoded("region beyond the file end", {}, 0, k33);
-}
-
-RC_GTEST_PROP(
-    PackedPlaneProperty, AnyLinesWrittenInOrderDecodeBackEqual,
-    (const std::vector<std::vector<std::pair<unsigned char, unsigned char>>>&
-         runs)) {
-  // Each line is built from (value, length) runs and cut or padded to the
-  // line length, so that lines hold long runs as well as noise.
-  const int lineSize = *rc::gen::inRange(0, 600);
-  const int nLines = static_cast<int>(runs.size());
-  std::vector<Bytes> lines;
-  for (const auto& lineRuns : runs) {
-    Bytes line;
-    for (const auto& [value, length] : lineRuns)
-      line.insert(line.end(), length % 64 == 63 ? 300 : length % 8 + 1, value);
-    line.resize(static_cast<std::size_t>(lineSize), 0);
-    lines.push_back(line);
-  }
-  CMemFile file;
-  BtreePacked plane(&file, kRegion, lineSize, nLines);
-  for (int i = 0; i < nLines; ++i)
-    RC_ASSERT(writeLine(plane, i, lines[i]) == 1);
-  BtreePacked reopened(&file, kRegion, lineSize, nLines);
-  for (int i = 0; i < nLines; ++i)
-    RC_ASSERT(readLine(reopened, i, lines[i].size()) == lines[i]);
-  // The whole-plane write produces the very same bytes, also from strings
-  // that leave out some of the line's trailing zero bytes.
-  CMemFile other;
-  BtreePacked whole(&other, kRegion, lineSize, nLines);
-  CStringArray array;
-  for (Bytes line : lines) {
-    std::size_t zeros = 0;
-    while (zeros < line.size() && line[line.size() - 1 - zeros] == 0) ++zeros;
-    line.resize(line.size() - *rc::gen::inRange<std::size_t>(0, zeros + 1));
-    array.Add(text(line));
-  }
-  RC_ASSERT(whole.writeAllDati(array) == 1);
-  RC_ASSERT(wholeFile(other) == wholeFile(file));
 }
 
 }  // namespace
