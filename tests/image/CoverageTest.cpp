@@ -1,15 +1,12 @@
-#include "image/BtreeImg.h"
-
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "image/BtreeImg.h"
+#include "image/ImageFiles.h"
 #include "support/TestFiles.h"
-#include "support/ThrownPtr.h"
 
 namespace {
 
@@ -19,19 +16,11 @@ using testfiles::TempDir;
 using testfiles::writeText;
 namespace fs = std::filesystem;
 
-using Lines = std::vector<std::vector<unsigned char>>;
+using imgtest::Lines;
 
-// Creates a one-plane raw image holding `lines` (all of one width).
+// Creates a one-plane image holding `lines` (all of one width).
 void makeImage(const std::string& path, const Lines& lines, int pack = 0) {
-  BtreeImg image(path.c_str(), pack, static_cast<int>(lines[0].size()),
-                 static_cast<int>(lines.size()), 1);
-  for (std::size_t y = 0; y < lines.size(); ++y) {
-    std::vector<unsigned char> line = lines[y];
-    ASSERT_EQ(image.wLinea(reinterpret_cast<char*>(line.data()),
-                           static_cast<int>(y), 1),
-              1);
-  }
-  image.closeImg();
+  imgtest::createImage(path, pack, {lines});
 }
 
 // Every line of plane 1 of the image file at `path`.
@@ -188,23 +177,25 @@ TEST_F(Coverage, UnwritableSameFileOutputReturnsZeroAndKeepsTheImage) {
 TEST_F(Coverage, UnwritableOtherOutputReturnsZeroAndLeavesNoFile) {
   makeImage(file("a.dis"), {{5, 1}, {7, 7}});
   rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
-  EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("no/such/out.dis")), 0);
+  EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("no/such/out.dis")),
+            0);
   EXPECT_FALSE(fs::exists(file("no")));
 }
 
 TEST_F(Coverage, IncompleteOrMalformedRulesStopBeforeAnythingIsWritten) {
   makeImage(file("a.dis"), {{5, 1}, {7, 7}});
   const char* broken[] = {
-      "COLTEST 7\nCOLSOST 9\n",                          // no cover colours
-      "COLCOPER 5\nCOLSOST 9\n",                         // no test colours
+      "COLTEST 7\nCOLSOST 9\n",   // no cover colours
+      "COLCOPER 5\nCOLSOST 9\n",  // no test colours
       "COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLSOST 9\nCOLSOST 9\n",  // short
-      "COLCOPER five\nCOLTEST 7\nCOLSOST 9\n",           // not a number
+      "COLCOPER five\nCOLTEST 7\nCOLSOST 9\n",  // not a number
       "COLCOPER 5\nCOLTEST 7\nCOLSOST x9\n",
-      "COLCOPER\n",                                      // key without value
+      "COLCOPER\n",  // key without value
   };
   for (const char* text : broken) {
     rules(text);
-    EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("out.dis")), 0) << text;
+    EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("out.dis")), 0)
+        << text;
     EXPECT_FALSE(fs::exists(file("out.dis"))) << text;
   }
   EXPECT_EQ(cover(file("a.dis"), file("missing.txt"), file("out.dis")), 0);
@@ -220,7 +211,8 @@ TEST(TestColor, AppliesOneRuleAndOnlySetsTheFlag) {
   CString cover("5 and more text");
   image.testColor(line, next, 3, cover, 7, 265, &changed);
   EXPECT_EQ(changed, 1);
-  EXPECT_EQ(std::vector<char>(line, line + 4), (std::vector<char>{9, 5, 9, -56}));
+  EXPECT_EQ(std::vector<char>(line, line + 4),
+            (std::vector<char>{9, 5, 9, -56}));
   EXPECT_STREQ(cover, "5 and more text");
 
   CString empty;

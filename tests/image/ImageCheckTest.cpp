@@ -1,68 +1,19 @@
-#include "image/ImageCheck.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
-#include "support/TestFiles.h"
+#include "image/ImageCheck.h"
+#include "image/ImageFiles.h"
 #include "support/ThrownPtr.h"
 
+using namespace imgtest;  // NOLINT: the test-local helpers
+
 namespace {
-
-using testfiles::Bytes;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-
-constexpr std::size_t kBlock = 1312;
-
-using Pixel = std::function<unsigned char(int plane, int x, int y)>;
-
-// Line y of every plane is ten bytes of the value y: each line codes as the
-// single run pair (10, y).
-unsigned char lineNumber(int, int, int y) { return static_cast<unsigned char>(y); }
-
-// Runs of five, different per plane and line.
-unsigned char runsOfFive(int plane, int x, int y) {
-  return static_cast<unsigned char>((x / 5 + y + plane) % 3);
-}
-
-// An image made by the library, as the bytes of its file.
-Bytes created(int pack, int dimx, int dimy, short planes,
-              const Pixel& pixel = runsOfFive) {
-  testfiles::TempDir dir;
-  const std::string path = dir.file("made.dis");
-  {
-    BtreeImg image(path.c_str(), pack, dimx, dimy, planes);
-    std::vector<char> line(static_cast<std::size_t>(dimx));
-    for (short p = 1; p <= planes; ++p) {
-      for (int y = 0; y < dimy; ++y) {
-        for (int x = 0; x < dimx; ++x) {
-          line[static_cast<std::size_t>(x)] = static_cast<char>(pixel(p, x, y));
-        }
-        EXPECT_EQ(image.wLinea(line.data(), y, p), 1);
-      }
-    }
-    image.closeImg();
-  }
-  return testfiles::readFile(path);
-}
-
-void put16(Bytes& b, std::size_t at, unsigned v) {
-  b.at(at) = static_cast<unsigned char>(v);
-  b.at(at + 1) = static_cast<unsigned char>(v >> 8);
-}
-void put32(Bytes& b, std::size_t at, unsigned v) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
-  }
-}
 
 struct Result {
   int verdict;
@@ -73,28 +24,23 @@ Result inspect(const Bytes& bytes) {
   ImageCheck check;
   Result result{check.Inspect(bytes.data(), bytes.size()), {}};
   EXPECT_EQ(result.verdict, check.GetVerdict());
-  for (int i = 0; i < check.Problems().GetSize(); ++i) {
+  for (int i = 0; i < check.Problems().GetSize(); ++i)
     result.problems.emplace_back(check.Problems().GetAt(i));
-  }
   return result;
 }
 
-// ---- Sound files ------------------------------------------------------------
-
-TEST(ImageCheck, FilesTheLibraryWritesAreSoundInEveryEncoding) {
-  for (int pack = 0; pack <= 2; ++pack) {
-    for (short planes = 1; planes <= 5; planes += 2) {
-      const Result result = inspect(created(pack, 40, 12, planes));
-      EXPECT_EQ(result.verdict, ImageCheck::sound) << "pack " << pack;
-      EXPECT_THAT(result.problems, IsEmpty()) << "pack " << pack;
-    }
-  }
+// `dimy` lines of ten bytes, line y all y: each line codes as the pair (10, y).
+Lines uniformLines(unsigned dimy) {
+  Lines lines;
+  for (unsigned y = 0; y < dimy; ++y)
+    lines.emplace_back(10, static_cast<unsigned char>(y));
+  return lines;
 }
 
-TEST(ImageCheck, LocatesPlanesThroughTheVersionTwoTable) {
-  const Bytes bytes = created(0, 100, 50, 2);
+TEST(ImageCheck, LocatesAndSizesPlanesThroughTheTableOrTheChain) {
   ImageCheck check;
-  ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::sound);
+  const Bytes v2 = createdBytes(0, patternPlanes(2, 50, 100));
+  ASSERT_EQ(check.Inspect(v2.data(), v2.size()), ImageCheck::sound);
   EXPECT_EQ(check.Version(), 2);
   ASSERT_EQ(check.PlaneCount(), 2);
   const ImageCheck::PlaneLayout& second = check.Plane(2);
@@ -105,27 +51,21 @@ TEST(ImageCheck, LocatesPlanesThroughTheVersionTwoTable) {
   EXPECT_EQ(second.dimx, 100u);
   EXPECT_EQ(second.dimy, 50u);
   EXPECT_EQ(check.Plane(1).regionRoom, 5000u);  // up to plane 2's block
-}
-
-TEST(ImageCheck, LocatesPlanesThroughTheVersionFourChain) {
-  const Bytes bytes = created(0, 70000, 2, 2);
-  ImageCheck check;
-  ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::sound);
+  for (int outside : {0, 3}) {
+    EXPECT_TRUE(testfiles::throwsPtr<CInvalidArgException>(
+        [&] { check.Plane(outside); }));
+  }
+  const Bytes v4 = createdBytes(0, patternPlanes(2, 2, 70000));
+  ASSERT_EQ(check.Inspect(v4.data(), v4.size()), ImageCheck::sound);
   EXPECT_EQ(check.Version(), 4);
-  EXPECT_EQ(check.Plane(1).dimx, 70000u);
   EXPECT_EQ(check.Plane(2).blockPosition, 141312u);
   EXPECT_EQ(check.Plane(2).regionSize, 140000u);
-}
-
-TEST(ImageCheck, SizesPackedAndWholePlaneRegionsByWhatTheyHold) {
   // Four lines of ten equal bytes: one pair per line, or four in one stream.
-  const Bytes packed = created(1, 10, 4, 1, lineNumber);
-  ImageCheck check;
-  ASSERT_EQ(check.Inspect(packed.data(), packed.size()), ImageCheck::sound);
-  EXPECT_EQ(check.Plane(1).regionSize, 20u + 8u);  // table, then 4 pairs
-  const Bytes whole = created(2, 10, 4, 1, lineNumber);
-  ASSERT_EQ(check.Inspect(whole.data(), whole.size()), ImageCheck::sound);
-  EXPECT_EQ(check.Plane(1).regionSize, 8u + 8u);   // head, then 4 pairs
+  for (int pack : {1, 2}) {
+    const Bytes coded = createdBytes(pack, {uniformLines(4)});
+    ASSERT_EQ(check.Inspect(coded.data(), coded.size()), ImageCheck::sound);
+    EXPECT_EQ(check.Plane(1).regionSize, (pack == 1 ? 20u : 8u) + 8u);
+  }
 }
 
 TEST(ImageCheck, ColourCoverageOfAMultiPlaneImageWritesASoundOnePlaneFile) {
@@ -135,212 +75,166 @@ TEST(ImageCheck, ColourCoverageOfAMultiPlaneImageWritesASoundOnePlaneFile) {
   for (int pack = 0; pack <= 2; ++pack) {
     testfiles::TempDir dir;
     const std::string source = dir.file("three.dis");
-    testfiles::writeFile(source, created(pack, 40, 12, 3));
-    testfiles::writeText(dir.file("rules.txt"), "COLCOPER 1\nCOLTEST 2\nCOLSOST 9\n");
+    createImage(source, pack, patternPlanes(3, 12, 40));
+    // 62 over 69: plane 1, line 0, x 5..9.
+    testfiles::writeText(dir.file("rules.txt"),
+                         "COLCOPER 62\nCOLTEST 69\nCOLSOST 9\n");
     {
       BtreeImg image(source.c_str());
-      ASSERT_EQ(image.CoperturaU8(dir.file("rules.txt").c_str(), dir.file("out.dis").c_str()), 1);
+      ASSERT_EQ(image.CoperturaU8(dir.file("rules.txt").c_str(),
+                                  dir.file("out.dis").c_str()),
+                1);
     }
     ImageCheck check;
     EXPECT_EQ(check.InspectFile(dir.file("out.dis").c_str()), ImageCheck::sound)
         << "pack " << pack << ": "
-        << (check.Problems().GetSize() ? check.Problems().GetAt(0).GetString() : "");
+        << (check.Problems().GetSize() ? check.Problems().GetAt(0).GetString()
+                                       : "");
     EXPECT_EQ(check.PlaneCount(), 1);
     EXPECT_EQ(check.Plane(1).pack, pack);
   }
 }
 
-// ---- Unusable files ---------------------------------------------------------
-
-TEST(ImageCheck, FilesThatAreNoImageAreUnusable) {
-  Bytes bytes = created(0, 8, 2, 1);
-  const Bytes shortFile(bytes.begin(), bytes.begin() + kBlock - 1);
-  EXPECT_EQ(inspect(Bytes{}).verdict, ImageCheck::unusable);
-  Result result = inspect(shortFile);
-  EXPECT_EQ(result.verdict, ImageCheck::unusable);
-  EXPECT_THAT(result.problems, ElementsAre(HasSubstr("shorter than one 1312-byte")));
-
-  Bytes unknown = bytes;
-  put16(unknown, 0, 7);
-  result = inspect(unknown);
-  EXPECT_EQ(result.verdict, ImageCheck::unusable);
-  EXPECT_THAT(result.problems, ElementsAre(HasSubstr("unknown version 7")));
-
-  Bytes six = bytes;
-  put16(six, 1000, 6);
-  result = inspect(six);
-  EXPECT_EQ(result.verdict, ImageCheck::unusable);
-  EXPECT_THAT(result.problems, ElementsAre(HasSubstr("plane count 6 is above 5")));
-}
-
-TEST(ImageCheck, AFileThatCannotBeOpenedIsUnusableAndSaysWhy) {
+TEST(ImageCheck, InspectFileReadsTheWholeFileOrSaysWhyItCannot) {
   testfiles::TempDir dir;
   ImageCheck check;
   EXPECT_EQ(check.InspectFile(dir.file("missing.dis").c_str()),
             ImageCheck::unusable);
   ASSERT_EQ(check.Problems().GetSize(), 1);
-  EXPECT_THAT(std::string(check.Problems().GetAt(0)), HasSubstr("cannot be opened"));
+  EXPECT_THAT(std::string(check.Problems().GetAt(0)),
+              ::testing::HasSubstr("cannot be opened"));
   EXPECT_EQ(check.PlaneCount(), 0);
-}
-
-TEST(ImageCheck, InspectFileReadsTheWholeFile) {
-  testfiles::TempDir dir;
   const std::string path = dir.file("a.dis");
-  Bytes bytes = created(1, 10, 4, 1, lineNumber);
+  Bytes bytes = createdBytes(1, {uniformLines(4)});
   testfiles::writeFile(path, bytes);
-  ImageCheck check;
   EXPECT_EQ(check.InspectFile(path.c_str()), ImageCheck::sound);
   bytes.pop_back();
   testfiles::writeFile(path, bytes);
   EXPECT_EQ(check.InspectFile(path.c_str()), ImageCheck::damaged);
 }
 
-TEST(ImageCheck, PlaneOutsideTheInspectedImageThrows) {
-  const Bytes bytes = created(0, 8, 2, 2);
-  ImageCheck check;
-  check.Inspect(bytes.data(), bytes.size());
-  EXPECT_TRUE(testfiles::throwsPtr<CInvalidArgException>([&] { check.Plane(0); }));
-  EXPECT_TRUE(testfiles::throwsPtr<CInvalidArgException>([&] { check.Plane(3); }));
-}
-
-// ---- Header blocks ----------------------------------------------------------
-
-TEST(ImageCheck, PlaneCountBelowOneIsReportedAndReadAsOnePlane) {
-  Bytes bytes = created(0, 8, 2, 1);
-  put16(bytes, 1000, 0);
-  ImageCheck check;
-  EXPECT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::damaged);
-  EXPECT_EQ(check.PlaneCount(), 1);
-  EXPECT_THAT(std::string(check.Problems().GetAt(0)),
-              HasSubstr("plane count 0 is below 1"));
-}
-
-TEST(ImageCheck, ReportsABlockOutsideTheFileAndThePlanesChainedBehindIt) {
-  Bytes bytes = created(0, 10, 4, 3);  // version 3: a chain of blocks
-  put32(bytes, 1002, 900000);          // plane 2's block, named by plane 1's
-  const Result result = inspect(bytes);
-  EXPECT_EQ(result.verdict, ImageCheck::damaged);
-  EXPECT_THAT(result.problems,
-              ElementsAre(HasSubstr("plane 2: header block at 900000 lies outside "
-                                    "the file"),
-                          HasSubstr("plane 3: cannot be located")));
-}
-
-TEST(ImageCheck, ReportsOverlappingBlocks) {
-  Bytes bytes = created(0, 100, 50, 2);
-  put32(bytes, 1006, 100);  // version 2: plane 2's entry in the table
-  const Result result = inspect(bytes);
-  EXPECT_THAT(result.problems,
-              testing::Contains(HasSubstr(
-                  "plane 2: header block at 100 overlaps plane 1's header block at 0")));
-}
-
-TEST(ImageCheck, ReportsARegionThatRunsIntoTheNextBlock) {
-  Bytes bytes = created(0, 100, 50, 2);
-  // Plane 2's block moved 10 bytes into plane 1's raw region (the file is
-  // long enough to hold it there).
-  put32(bytes, 1006, 6302);
-  const Result result = inspect(bytes);
-  EXPECT_THAT(result.problems,
-              testing::Contains(HasSubstr("plane 1: raw region of 5000 bytes at 1312 "
-                                          "runs into plane 2's header block at 6302")));
-}
-
-TEST(ImageCheck, ReportsARawRegionCutShortByTheEndOfTheFile) {
-  Bytes bytes = created(0, 100, 50, 1);
-  bytes.resize(bytes.size() - 1);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: raw region of 5000 bytes at 1312 runs past the "
-                          "end of the file (6311 bytes)"));
-}
-
-TEST(ImageCheck, ReportsUndefinedEncodingsAndDifferingDimensions) {
-  Bytes bytes = created(0, 10, 4, 3);
-  const std::size_t second = kBlock + 40;  // plane 2's block: 1312 + 10 x 4
-  put16(bytes, second + 4, 7);             // its encoding
-  put16(bytes, second + 12, 3);            // its line count (version 3)
-  const Result result = inspect(bytes);
-  EXPECT_THAT(result.problems,
-              ElementsAre(HasSubstr("plane 2: its block states 10 x 3, plane 1's 10 x 4"),
-                          HasSubstr("plane 2: encoding 7 is not 0")));
-}
-
-// ---- Packed planes ----------------------------------------------------------
-// One plane of four lines of ten bytes: the table (5 entries, 0 2 4 6 8) at
-// 1312, the pairs (10, y) at 1332; 1340 bytes in all.
-
-class PackedCheck : public ::testing::Test {
- protected:
-  static constexpr std::size_t kTable = 1312;
-  static constexpr std::size_t kCode = 1332;
-  Bytes bytes = created(1, 10, 4, 1, lineNumber);
-};
-
-TEST_F(PackedCheck, TheExampleIsLaidOutAsExpected) {
-  ASSERT_EQ(bytes.size(), 1340u);
-  EXPECT_EQ(bytes[kTable + 16], 8);
-  EXPECT_EQ(bytes[kCode + 6], 10);
-  EXPECT_EQ(bytes[kCode + 7], 3);
-  EXPECT_EQ(inspect(bytes).verdict, ImageCheck::sound);
-}
-
-TEST_F(PackedCheck, ReportsAFirstEntryOtherThanZero) {
-  put32(bytes, kTable, 2);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: line offset table entry 0 is 2, not 0",
-                          "plane 1: line 0 decodes to 0 bytes, not 10"));
-}
-
-TEST_F(PackedCheck, ReportsADecreasingTable) {
-  put32(bytes, kTable + 8, 1);  // entry 2 below entry 1
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: line offset table decreases at entry 2 (1 after 2)"));
-}
-
-TEST_F(PackedCheck, ReportsALineThatDecodesToTheWrongLength) {
-  bytes[kCode + 2] = 9;  // line 1's count
-  bytes[kCode + 4] = 11;  // line 2's count
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: line 1 decodes to 9 bytes, not 10",
-                          "plane 1: line 2 decodes to 11 bytes, not 10"));
-}
-
-TEST_F(PackedCheck, ReportsHalfAPairAndPairsOfCountZero) {
-  // Line 0 becomes (10, 0)(0, 1) and ends with half a pair taken from line 1,
-  // which then decodes to nothing.
-  Bytes zero = created(1, 10, 4, 1, [](int, int x, int y) {
-    return static_cast<unsigned char>(y == 0 ? x / 5 : y);  // line 0: 5 x 0, 5 x 1
-  });
-  zero[kCode] = 10;
-  zero[kCode + 2] = 0;
-  EXPECT_THAT(inspect(zero).problems,
-              ElementsAre("plane 1: line 0: its code holds 1 run pair(s) of count 0"));
-
-  put32(bytes, kTable + 4, 3);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: line 0: its code of 3 bytes ends in half a run pair",
-                          "plane 1: line 1 decodes to 0 bytes, not 10"));
-}
-
-TEST_F(PackedCheck, ReportsCodeAndTablesThatRunPastTheFile) {
-  Bytes cut = bytes;
-  cut.pop_back();
-  EXPECT_THAT(inspect(cut).problems,
-              ElementsAre("plane 1: line code of 8 bytes at 1332 runs past the end of "
-                          "the file (1339 bytes)"));
-  put32(bytes, kTable + 8, 200);  // line 1 ends far behind; line 2 decreases
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: line 1: its code ends at 200, behind the region's 8 "
-                          "bytes of code",
-                          "plane 1: line offset table decreases at entry 3 (6 after 200)"));
-  cut.resize(1320);
-  EXPECT_THAT(inspect(cut).problems,
-              ElementsAre("plane 1: line offset table of 20 bytes at 1312 runs past the "
-                          "end of the file (1320 bytes)"));
+// Every kind of damage, each made in a sound file by one little-endian write
+// of `width` bytes (or, for width 0, a cut to `at` bytes) and reported.
+TEST(ImageCheck, ReportsEachKindOfDamage) {
+  // One plane of four lines of ten bytes y. Packed: the table (0 2 4 6 8)
+  // at 1312 and the pairs (10, y) at 1332, 1340 bytes in all. Whole-plane:
+  // unpacked size 40 and packed size 8 at 1312, the pairs of lines 3 to 0
+  // at 1320, 1328 bytes in all.
+  const Bytes packed = createdBytes(1, {uniformLines(4)});
+  const Bytes whole = createdBytes(2, {uniformLines(4)});
+  Lines split = uniformLines(4);  // line 0: 5 x 0, 5 x 1
+  std::fill(split[0].begin() + 5, split[0].end(), 1);
+  const Bytes packedSplit = createdBytes(1, {split});
+  const Lines zeros(50, Bytes(100, 0));
+  const Bytes raw2 = createdBytes(0, {zeros, zeros});           // version 2
+  const Bytes raw3 = createdBytes(0, patternPlanes(3, 4, 10));  // version 3
+  constexpr std::size_t table = 1312, code = 1332, head = 1312, pairs = 1320;
+  constexpr std::size_t second = kBlock + 40;  // plane 2's block in raw3
+  constexpr int cut = 0, u8 = 1, u16 = 2, u32 = 4;
+  constexpr int damaged = ImageCheck::damaged, unusable = ImageCheck::unusable;
+  const struct {
+    const Bytes& base;
+    std::size_t at;
+    unsigned value;
+    int width, verdict;
+    const char* problems;  // one a line
+  } cases[] = {
+      {packed, 0, 0, cut, unusable,
+       "file is 0 bytes, shorter than one 1312-byte header block"},
+      {packed, 1311, 0, cut, unusable,
+       "file is 1311 bytes, shorter than one 1312-byte header block"},
+      {packed, 0, 7, u16, unusable, "unknown version 7 (2, 3 or 4 expected)"},
+      {packed, 1000, 6, u16, unusable, "plane count 6 is above 5"},
+      {packed, 1000, 0, u16, damaged,
+       "plane count 0 is below 1; read as one plane"},
+      // Plane 2's block, named by plane 1's in the version-3 chain.
+      {raw3, 1002, 900000, u32, damaged,
+       "plane 2: header block at 900000 lies outside the file (4056 bytes)\n"
+       "plane 3: cannot be located: plane 2's header block is not in the "
+       "file"},
+      {raw2, 1006, 100, u32, damaged,
+       "plane 2: header block at 100 overlaps plane 1's header block at 0\n"
+       "plane 2: its block states 0 x 0, plane 1's 100 x 50; the plane is "
+       "read with plane 1's dimensions\n"
+       "plane 1: raw region of 5000 bytes at 1312 runs into plane 2's header "
+       "block at 100"},
+      // Plane 2's block moved 10 bytes into plane 1's raw region.
+      {raw2, 1006, 6302, u32, damaged,
+       "plane 2: its block states 0 x 0, plane 1's 100 x 50; the plane is "
+       "read with plane 1's dimensions\n"
+       "plane 1: raw region of 5000 bytes at 1312 runs into plane 2's header "
+       "block at 6302"},
+      {raw2, 12623, 0, cut, damaged,
+       "plane 2: raw region of 5000 bytes at 7624 runs past the end of the "
+       "file (12623 bytes)"},
+      {raw3, second + 4, 7, u16, damaged,
+       "plane 2: encoding 7 is not 0 (raw), 1 (packed) or 2 (whole-plane "
+       "packed)"},
+      {raw3, second + 12, 3, u16, damaged,
+       "plane 2: its block states 10 x 3, plane 1's 10 x 4; the plane is "
+       "read with plane 1's dimensions"},
+      {packed, table, 2, u32, damaged,
+       "plane 1: line offset table entry 0 is 2, not 0\n"
+       "plane 1: line 0 decodes to 0 bytes, not 10"},
+      {packed, table + 8, 1, u32, damaged,
+       "plane 1: line offset table decreases at entry 2 (1 after 2)"},
+      {packed, code + 2, 9, u8, damaged,
+       "plane 1: line 1 decodes to 9 bytes, not 10"},
+      {packed, code + 4, 11, u8, damaged,
+       "plane 1: line 2 decodes to 11 bytes, not 10"},
+      // Line 0 becomes (10, 0)(0, 1).
+      {packedSplit, code, 0x0100000A, u32, damaged,
+       "plane 1: line 0: its code holds 1 run pair(s) of count 0"},
+      // Line 0 ends with half a pair taken from line 1.
+      {packed, table + 4, 3, u32, damaged,
+       "plane 1: line 0: its code of 3 bytes ends in half a run pair\n"
+       "plane 1: line 1 decodes to 0 bytes, not 10"},
+      {packed, 1339, 0, cut, damaged,
+       "plane 1: line code of 8 bytes at 1332 runs past the end of the file "
+       "(1339 bytes)"},
+      {packed, table + 8, 200, u32, damaged,
+       "plane 1: line 1: its code ends at 200, behind the region's 8 bytes "
+       "of code\n"
+       "plane 1: line offset table decreases at entry 3 (6 after 200)"},
+      {packed, 1320, 0, cut, damaged,
+       "plane 1: line offset table of 20 bytes at 1312 runs past the end of "
+       "the file (1320 bytes)"},
+      {whole, head, 41, u32, damaged,
+       "plane 1: whole-plane stream states 41 decoded bytes, the plane has "
+       "40"},
+      {whole, pairs, 9, u8, damaged,
+       "plane 1: whole-plane stream decodes to 39 bytes, the plane has 40"},
+      // (20, 3)(0, 2)(10, 1)(10, 0): the right length, one empty pair.
+      {whole, pairs, 0x02000314, u32, damaged,
+       "plane 1: whole-plane stream holds 1 run pair(s) of count 0"},
+      {whole, head + 4, 7, u32, damaged,
+       "plane 1: whole-plane stream decodes to 30 bytes, the plane has 40\n"
+       "plane 1: whole-plane stream of 7 bytes ends in half a run pair"},
+      {whole, head + 4, 10, u32, damaged,
+       "plane 1: whole-plane stream of 10 bytes at 1320 runs past the end "
+       "of the file (1328 bytes)"},
+      {whole, 1316, 0, cut, damaged,
+       "plane 1: whole-plane stream head of 8 bytes at 1312 runs past the "
+       "end of the file (1316 bytes)"},
+  };
+  for (const Bytes* sound : {&packed, &whole, &packedSplit, &raw2, &raw3})
+    EXPECT_EQ(inspect(*sound).verdict, ImageCheck::sound);
+  for (const auto& c : cases) {
+    Bytes bytes = c.base;
+    if (c.width == cut) bytes.resize(c.at);
+    for (int i = 0; i < c.width; ++i)
+      bytes.at(c.at + i) = static_cast<unsigned char>(c.value >> (8 * i));
+    const Result result = inspect(bytes);
+    std::string problems;
+    for (const std::string& p : result.problems)
+      problems += (problems.empty() ? "" : "\n") + p;
+    EXPECT_EQ(result.verdict, c.verdict) << c.problems;
+    EXPECT_EQ(problems, c.problems);
+  }
 }
 
 TEST(ImageCheck, NamesTheFirstDamagedLinesAndCountsTheRest) {
-  Bytes bytes = created(1, 10, 20, 1, lineNumber);
+  Bytes bytes = createdBytes(1, {uniformLines(20)});
   const std::size_t code = kBlock + 4 * 21;
   for (std::size_t line = 0; line < 20; ++line) bytes[code + 2 * line] = 9;
   const Result result = inspect(bytes);
@@ -349,67 +243,15 @@ TEST(ImageCheck, NamesTheFirstDamagedLinesAndCountsTheRest) {
   EXPECT_EQ(result.problems[8], "plane 1: 12 more damaged lines");
 }
 
-// ---- Whole-plane packed planes ---------------------------------------------
-// One plane of four lines of ten bytes: unpacked size 40 and packed size 8
-// at 1312, then the pairs of lines 3, 2, 1, 0 at 1320; 1328 bytes in all.
-
-class WholePlaneCheck : public ::testing::Test {
- protected:
-  static constexpr std::size_t kHead = 1312;
-  static constexpr std::size_t kPairs = 1320;
-  Bytes bytes = created(2, 10, 4, 1, lineNumber);
-};
-
-TEST_F(WholePlaneCheck, TheExampleIsLaidOutAsExpected) {
-  ASSERT_EQ(bytes.size(), 1328u);
-  EXPECT_EQ(bytes[kHead], 40);
-  EXPECT_EQ(bytes[kHead + 4], 8);
-  EXPECT_EQ(bytes[kPairs + 1], 3);
-  EXPECT_EQ(inspect(bytes).verdict, ImageCheck::sound);
-}
-
-TEST_F(WholePlaneCheck, ReportsAStatedSizeOtherThanThePlanes) {
-  put32(bytes, kHead, 41);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: whole-plane stream states 41 decoded bytes, the "
-                          "plane has 40"));
-}
-
-TEST_F(WholePlaneCheck, ReportsAStreamThatDoesNotCoverThePlaneExactly) {
-  Bytes shortStream = bytes;
-  shortStream[kPairs] = 9;
-  EXPECT_THAT(inspect(shortStream).problems,
-              ElementsAre("plane 1: whole-plane stream decodes to 39 bytes, the "
-                          "plane has 40"));
-  bytes[kPairs] = 20;
-  bytes[kPairs + 2] = 0;  // 20 + 0 + 10 + 10: the right length, one empty pair
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: whole-plane stream holds 1 run pair(s) of count 0"));
-}
-
-TEST_F(WholePlaneCheck, ReportsAnOddOrOverlongStream) {
-  Bytes odd = bytes;
-  put32(odd, kHead + 4, 7);
-  EXPECT_THAT(inspect(odd).problems,
-              ElementsAre(HasSubstr("decodes to 30 bytes"),
-                          "plane 1: whole-plane stream of 7 bytes ends in half a run pair"));
-  put32(bytes, kHead + 4, 10);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: whole-plane stream of 10 bytes at 1320 runs past "
-                          "the end of the file (1328 bytes)"));
-  bytes.resize(1316);
-  EXPECT_THAT(inspect(bytes).problems,
-              ElementsAre("plane 1: whole-plane stream head of 8 bytes at 1312 runs "
-                          "past the end of the file (1316 bytes)"));
-}
-
-// ---- Any damage -------------------------------------------------------------
-
-TEST(ImageCheck, EveryShorterPrefixOfAFileIsFoundWanting) {
+TEST(ImageCheck, FilesTheLibraryWritesAreSoundAndEveryShorterPrefixIsNot) {
   for (int pack = 0; pack <= 2; ++pack) {
-    const Bytes bytes = created(pack, 12, 5, 3);
+    const Bytes bytes = createdBytes(pack, patternPlanes(3, 5, 12));
+    const Result whole = inspect(bytes);  // what the library writes is sound
+    EXPECT_EQ(whole.verdict, ImageCheck::sound);
+    EXPECT_THAT(whole.problems, ::testing::IsEmpty());
     for (std::size_t size = 0; size < bytes.size(); ++size) {
-      const Bytes prefix(bytes.begin(), bytes.begin() + static_cast<long>(size));
+      const Bytes prefix(bytes.begin(),
+                         bytes.begin() + static_cast<long>(size));
       ASSERT_NE(inspect(prefix).verdict, ImageCheck::sound)
           << "pack " << pack << ", " << size << " bytes";
     }
@@ -419,12 +261,13 @@ TEST(ImageCheck, EveryShorterPrefixOfAFileIsFoundWanting) {
 RC_GTEST_PROP(ImageCheckProperty, AnyDamageIsInspectedWithinTheBytesGiven,
               (const std::vector<std::pair<unsigned, unsigned char>>& damage)) {
   const int pack = *rc::gen::inRange(0, 3);
-  static const Bytes images[3] = {created(0, 16, 6, 3), created(1, 16, 6, 3),
-                                  created(2, 16, 6, 3)};
+  static const Bytes images[3] = {createdBytes(0, patternPlanes(3, 6, 16)),
+                                  createdBytes(1, patternPlanes(3, 6, 16)),
+                                  createdBytes(2, patternPlanes(3, 6, 16))};
   // A copy on the heap of exactly the file's size, so that the sanitizer
   // build catches any read beyond it.
   const Bytes& image = images[pack];
-  std::vector<unsigned char> bytes(image);
+  Bytes bytes(image);
   for (const auto& [at, value] : damage) bytes[at % bytes.size()] = value;
   const std::size_t size = *rc::gen::inRange<std::size_t>(0, bytes.size() + 1);
   bytes.resize(size);
@@ -433,8 +276,10 @@ RC_GTEST_PROP(ImageCheckProperty, AnyDamageIsInspectedWithinTheBytesGiven,
   const int verdict = check.Inspect(bytes.data(), bytes.size());
   RC_ASSERT(verdict >= ImageCheck::sound);
   RC_ASSERT(verdict <= ImageCheck::unusable);
-  RC_ASSERT((verdict == ImageCheck::sound) == (check.Problems().GetSize() == 0));
-  if (damage.empty() && size == image.size()) RC_ASSERT(verdict == ImageCheck::sound);
+  RC_ASSERT((verdict == ImageCheck::sound) ==
+            (check.Problems().GetSize() == 0));
+  if (damage.empty() && size == image.size())
+    RC_ASSERT(verdict == ImageCheck::sound);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Test-local helpers for the image tests: image files built byte by byte
-// from the little-endian layout (never through the library), a file on disk
-// to damage, and readers of an image's lines.
+// from the little-endian layout (never through the library), images created
+// through the library, and readers of an image's lines.
 #ifndef BTREEIMG_TESTS_IMAGE_IMAGEFILES_H_
 #define BTREEIMG_TESTS_IMAGE_IMAGEFILES_H_
 
@@ -8,28 +8,27 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "framework/Exceptions.h"
+#include "framework/CString.h"
+#include "framework/CStringArray.h"
 #include "image/BtreeImg.h"
 #include "support/TestFiles.h"
 
 namespace imgtest {
 
-using Bytes = std::vector<unsigned char>;
+using testfiles::Bytes;
 using Lines = std::vector<Bytes>;
 constexpr std::size_t kBlock = 1312;
 
 inline void put16(Bytes& b, std::size_t at, unsigned v) {
-  for (int i = 0; i < 2; ++i)
-    b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
+  b.at(at) = static_cast<unsigned char>(v);
+  b.at(at + 1) = static_cast<unsigned char>(v >> 8);
 }
 inline void put32(Bytes& b, std::size_t at, unsigned v) {
-  for (int i = 0; i < 4; ++i)
-    b.at(at + i) = static_cast<unsigned char>(v >> (8 * i));
+  put16(b, at, v & 0xFFFF);
+  put16(b, at + 2, v >> 16);
 }
 inline unsigned get16(const Bytes& b, std::size_t at) {
   return b.at(at) | b.at(at + 1) << 8;
@@ -44,30 +43,16 @@ inline Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
 inline char* chars(Bytes& b) { return reinterpret_cast<char*>(b.data()); }
 
 // Equal byte strings, or the first offset where they differ.
-inline ::testing::AssertionResult sameBytes(const Bytes& actual,
-                                            const Bytes& expected) {
-  const auto diff = std::mismatch(actual.begin(), actual.end(),
-                                  expected.begin(), expected.end());
-  if (diff.first == actual.end() && diff.second == expected.end()) {
+inline ::testing::AssertionResult sameBytes(const Bytes& a, const Bytes& b) {
+  const auto diff = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  if (diff.first == a.end() && diff.second == b.end())
     return ::testing::AssertionSuccess();
-  }
   return ::testing::AssertionFailure()
-         << "lengths " << actual.size() << " and " << expected.size()
-         << ", first difference at offset " << (diff.first - actual.begin());
+         << "lengths " << a.size() << " and " << b.size()
+         << ", first difference at " << (diff.first - a.begin());
 }
 
-// ---- Plane regions, coded by hand ------------------------------------------
-
-// Run pairs (count 1..255, value) of n bytes.
-inline Bytes runPairs(const unsigned char* p, std::size_t n) {
-  Bytes out;
-  for (std::size_t j = 0, count; j < n; j += count) {
-    for (count = 1; j + count < n && p[j + count] == p[j] && count < 255;)
-      ++count;
-    out.insert(out.end(), {static_cast<unsigned char>(count), p[j]});
-  }
-  return out;
-}
+// ---- Plane regions and whole files, coded by hand ---------------------------
 
 inline Bytes rawRegion(const Lines& lines) {
   Bytes out;
@@ -75,37 +60,46 @@ inline Bytes rawRegion(const Lines& lines) {
   return out;
 }
 
+// Run pairs (count 1..255, value) of `in`.
+inline Bytes runPairs(const Bytes& in) {
+  Bytes out;
+  for (std::size_t j = 0, count; j < in.size(); j += count) {
+    for (count = 1;
+         j + count < in.size() && in[j + count] == in[j] && count < 255;)
+      ++count;
+    out.insert(out.end(), {static_cast<unsigned char>(count), in[j]});
+  }
+  return out;
+}
+
 // pack 1: a table of lines + 1 u32 offsets, then each line's pairs.
-// pack 2: unpackedSize, packedSize, then the pairs of the plane stored
+// pack 2: unpacked size, packed size, then the pairs of the plane stored
 // bottom-up (the last line first). Any other value: raw.
 inline Bytes region(int pack, const Lines& lines) {
+  Bytes out(pack == 2 ? 8 : pack == 1 ? 4 * (lines.size() + 1) : 0);
   if (pack == 2) {
     const Bytes plane = rawRegion(Lines(lines.rbegin(), lines.rend()));
-    const Bytes pairs = runPairs(plane.data(), plane.size());
-    Bytes out(8);
+    const Bytes pairs = runPairs(plane);
     put32(out, 0, static_cast<unsigned>(plane.size()));
     put32(out, 4, static_cast<unsigned>(pairs.size()));
     out.insert(out.end(), pairs.begin(), pairs.end());
-    return out;
+  } else if (pack == 1) {
+    const std::size_t table = out.size();
+    for (std::size_t i = 0; i <= lines.size(); ++i) {
+      put32(out, 4 * i, static_cast<unsigned>(out.size() - table));
+      if (i == lines.size()) break;
+      const Bytes pairs = runPairs(lines[i]);
+      out.insert(out.end(), pairs.begin(), pairs.end());
+    }
   }
-  if (pack != 1) return rawRegion(lines);
-  Bytes table(4 * (lines.size() + 1)), code;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    put32(table, 4 * i, static_cast<unsigned>(code.size()));
-    const Bytes pairs = runPairs(lines[i].data(), lines[i].size());
-    code.insert(code.end(), pairs.begin(), pairs.end());
-  }
-  put32(table, 4 * lines.size(), static_cast<unsigned>(code.size()));
-  table.insert(table.end(), code.begin(), code.end());
-  return table;
+  return pack == 1 || pack == 2 ? out : rawRegion(lines);
 }
 
-// A line with runs of three equal bytes, its own for every plane and line.
+// Lines in runs of five equal bytes, their own for every plane and line.
 inline Bytes patternLine(int plane, unsigned line, std::size_t dimx) {
   Bytes l(dimx);
-  for (std::size_t x = 0; x < dimx; ++x) {
-    l[x] = static_cast<unsigned char>(plane * 61 + line * 7 + x / 3);
-  }
+  for (std::size_t x = 0; x < dimx; ++x)
+    l[x] = static_cast<unsigned char>(plane * 61 + line * 7 + x / 5);
   return l;
 }
 inline Lines patternPlane(int plane, unsigned dimy, std::size_t dimx) {
@@ -114,6 +108,12 @@ inline Lines patternPlane(int plane, unsigned dimy, std::size_t dimx) {
     lines.push_back(patternLine(plane, y, dimx));
   return lines;
 }
+inline std::vector<Lines> patternPlanes(int n, unsigned dimy,
+                                        std::size_t dimx) {
+  std::vector<Lines> planes;
+  for (int p = 1; p <= n; ++p) planes.push_back(patternPlane(p, dimy, dimx));
+  return planes;
+}
 
 // Colour-map entry i of a built file: (i, 255 - i, i ^ 0x5A).
 inline unsigned char mapByte(int index, int component) {
@@ -121,23 +121,19 @@ inline unsigned char mapByte(int index, int component) {
   return static_cast<unsigned char>(values[component]);
 }
 
-// ---- Whole image files
-// -------------------------------------------------------
-
 struct PlaneSpec {
   int pack;     // the block's pack field; the region is coded in it
   Lines lines;  // the plane's dimensions are those of its lines
 };
-
 struct BuiltImage {
   Bytes bytes;
   std::vector<std::size_t> blocks;  // block position of plane p at [p - 1]
 };
 
-// An image file of `version` (any other value than 3 and 4 is laid out as
+// An image file of `version` (other values than 3 and 4 are laid out as
 // version 2) with the planes back to back, each block followed by its
-// region; the first block carries the colour map (unless `withMap` is false)
-// and the plane count.
+// region; the first block carries the plane count and, unless `withMap` is
+// false, a colour map.
 inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
                              bool withMap = true) {
   BuiltImage built;
@@ -156,32 +152,27 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
     const auto dimy = static_cast<unsigned>(planes[i].lines.size());
     const auto dimx =
         dimy ? static_cast<unsigned>(planes[i].lines[0].size()) : 0;
-    if (i == 0 || chained) {
-      put16(out, b + 4, static_cast<unsigned>(planes[i].pack));
-      if (version == 4) {
-        put32(out, b + 10, dimx);
-        put32(out, b + 14, dimy);
-      } else {
-        put16(out, b + 10, dimx);
-        put16(out, b + 12, dimy);
-      }
-    } else {
+    put16(out, b + 4, static_cast<unsigned>(planes[i].pack));
+    if (version == 4) {
+      put32(out, b + 10, dimx);
+      put32(out, b + 14, dimy);
+    } else if (i == 0 || chained) {
+      put16(out, b + 10, dimx);
+      put16(out, b + 12, dimy);
+    } else {  // further version-2 blocks state their own dimensions first
       put16(out, b + 0, dimx);
       put16(out, b + 2, dimy);
-      put16(out, b + 4, static_cast<unsigned>(planes[i].pack));
     }
-    if (chained && i + 1 < planes.size()) {
+    if (chained && i + 1 < planes.size())
       put32(out, b + 1002, static_cast<unsigned>(built.blocks[i + 1]));
-    }
     if (!chained) put32(out, 1002 + 4 * i, static_cast<unsigned>(b));
     std::copy(regions[i].begin(), regions[i].end(),
               out.begin() + static_cast<std::ptrdiff_t>(b + kBlock));
   }
   put16(out, 0, static_cast<unsigned>(version));
   put16(out, 1000, static_cast<unsigned>(planes.size()));
-  for (int e = 0; withMap && e < 256; ++e) {
+  for (int e = 0; withMap && e < 256; ++e)
     for (int c = 0; c < 3; ++c) out[20 + 3 * e + c] = mapByte(e, c);
-  }
   return built;
 }
 
@@ -189,51 +180,54 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
 inline BuiltImage buildPatternImage(int version, int pack, int planes,
                                     std::size_t dimx, unsigned dimy) {
   std::vector<PlaneSpec> specs;
-  for (int p = 1; p <= planes; ++p)
-    specs.push_back({pack, patternPlane(p, dimy, dimx)});
+  for (Lines& lines : patternPlanes(planes, dimy, dimx))
+    specs.push_back({pack, lines});
   return buildImage(version, specs);
 }
 
-// An image file kept in memory and written to a fresh temporary directory
-// on request. setByte damages the copy; truncateTo cuts the copy and the
-// file last saved.
-class DiskImage {
- public:
-  explicit DiskImage(Bytes bytes) : bytes_(std::move(bytes)) {}
-  void setByte(std::size_t offset, unsigned char value) {
-    bytes_.at(offset) = value;
-  }
-  void truncateTo(std::size_t size) {
-    bytes_.resize(std::min(size, bytes_.size()));
-    if (!saved_.empty()) std::filesystem::resize_file(saved_, bytes_.size());
-  }
-  Bytes& bytes() { return bytes_; }
+// An image file's bytes, written on request into a fresh directory.
+struct DiskImage {
+  Bytes bytes;
+  testfiles::TempDir dir{};
   std::string save(const std::string& name = "image.img") {
-    saved_ = dir_.file(name);
-    testfiles::writeFile(saved_, bytes_);
-    return saved_;
+    testfiles::writeFile(dir.file(name), bytes);
+    return dir.file(name);
   }
-  std::string file(const std::string& name) const { return dir_.file(name); }
-
- private:
-  testfiles::TempDir dir_;
-  Bytes bytes_;
-  std::string saved_;
 };
 
-// ---- Reading images
-// ----------------------------------------------------------------
+// ---- Images through the library ---------------------------------------------
 
-// Runs f; true when it threw a framework exception (released).
-template <class F>
-bool throwsFrameworkException(F&& f) {
-  try {
-    f();
-  } catch (CException* e) {
-    e->Delete();
-    return true;
+// Creates `path` in `pack` with plane 1's dimensions, writes every line of
+// `planes` (each must be accepted) and closes it.
+inline void createImage(const std::string& path, int pack,
+                        const std::vector<Lines>& planes) {
+  const Lines& first = planes.at(0);
+  BtreeImg img(path.c_str(), pack, static_cast<int>(first.at(0).size()),
+               static_cast<int>(first.size()),
+               static_cast<short>(planes.size()));
+  for (std::size_t p = 0; p < planes.size(); ++p) {
+    for (std::size_t y = 0; y < planes[p].size(); ++y) {
+      Bytes l = planes[p][y];
+      EXPECT_EQ(
+          img.wLinea(chars(l), static_cast<int>(y), static_cast<short>(p + 1)),
+          1);
+    }
   }
-  return false;
+  img.closeImg();
+}
+inline Bytes createdBytes(int pack, const std::vector<Lines>& planes) {
+  testfiles::TempDir dir;
+  createImage(dir.file("made.img"), pack, planes);
+  return testfiles::readFile(dir.file("made.img"));
+}
+
+// wPiano with `lines` as its strings.
+inline int writePlane(BtreeImg& img, const Lines& lines, short plane) {
+  CStringArray all;
+  for (const Bytes& l : lines)
+    all.Add(CString(reinterpret_cast<const char*>(l.data()),
+                    static_cast<int>(l.size())));
+  return img.wPiano(all, plane);
 }
 
 // The planes an opened image holds: its count clamped to 1..5 in versions
@@ -264,10 +258,8 @@ inline void expectLines(BtreeImg& img, const std::vector<Lines>& planes) {
   for (std::size_t p = 1; p <= planes.size(); ++p) {
     const auto plane = static_cast<short>(p);
     for (unsigned y = 0; y < planes[p - 1].size(); ++y) {
-      ASSERT_EQ(readLine(img, y, plane), planes[p - 1][y])
-          << "plane " << p << " line " << y;
-      ASSERT_EQ(bufferLine(img, y, plane), planes[p - 1][y])
-          << "plane " << p << " line " << y;
+      ASSERT_EQ(readLine(img, y, plane), planes[p - 1][y]) << p << " " << y;
+      ASSERT_EQ(bufferLine(img, y, plane), planes[p - 1][y]) << p << " " << y;
     }
     const auto* first =
         static_cast<const unsigned char*>(img.line(plane)->pointer());

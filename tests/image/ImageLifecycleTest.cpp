@@ -10,7 +10,6 @@
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
-#include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
@@ -22,76 +21,72 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ---- Opening hand-built files
-// -------------------------------------------------
+using VersionAndPack = ::testing::TestWithParam<std::tuple<int, int>>;
 
-class OpenBuiltFile : public ::testing::TestWithParam<std::tuple<int, int>> {};
+// ---- Opening
+// ------------------------------------------------------------------
+
+class OpenBuiltFile : public VersionAndPack {};
 
 TEST_P(OpenBuiltFile, ReadsEveryLineOfEveryPlaneAndNeverWritesTheFile) {
   const auto [version, pack] = GetParam();
-  std::vector<Lines> planes;
+  std::vector<Lines> planes = patternPlanes(5, 7, 300);
   std::vector<PlaneSpec> specs;
-  const int mixed[] = {pack, 0, 1, 2, pack};
-  for (int p = 1; p <= 5; ++p) {
-    planes.push_back(patternPlane(p, 7, 300));
-    for (Bytes& l : planes.back())
-      std::fill(l.begin() + 9, l.begin() + 290, p);  // a run > 255
-    specs.push_back({p <= 3 ? pack : mixed[p - 1], planes.back()});
+  const int packs[] = {pack, pack, pack, (pack + 1) % 3, (pack + 2) % 3};
+  for (int p = 0; p < 5; ++p) {
+    for (Bytes& l : planes[p]) std::fill(l.begin() + 9, l.end() - 10, p);
+    specs.push_back({packs[p], planes[p]});  // a run longer than 255 bytes
   }
-  DiskImage disk(buildImage(version, specs).bytes);
+  DiskImage disk{buildImage(version, specs).bytes};
   const std::string path = disk.save();
-  {
-    BtreeImg img(path.c_str());
-    EXPECT_EQ(img.Version(), version);
-    EXPECT_EQ(img.nPiani(), 5);
-    EXPECT_EQ(img.isPacked(3), pack);
-    EXPECT_EQ(img.dimx(5), 300u);
-    EXPECT_EQ(img.dimy(4), 7u);
-    EXPECT_EQ(img.GetRgbHeader(200, 1, 0), mapByte(200, 1));
-    expectLines(img, planes);
-    // Whatever is done to an opened image stays in memory: writes that would
-    // grow its fixed memory file throw, the others change the copy only.
-    Bytes line(300, 0x5C), header(kBlock), map(768, 3);
-    CStringArray all;
-    for (int i = 0; i < 7; ++i) all.Add("abcdefgh");
-    for (short p = 1; p <= 5; ++p) {
-      throwsFrameworkException([&] { img.wLinea(chars(line), 0, p); });
-      throwsFrameworkException([&] { img.wPiano(all, p); });
-      img.readHeader(header.data(), p);
-      header[600] = 0x11;
-      img.writeHeader(header.data(), p);
-      img.SetPacked(p);
-      img.writeParametri(p);
-    }
-    img.writeMap(map.data());
-    img.writeFileOffsetPiano(2, 1234);
-    img.SetDimY(3, 3);
-    img.closeImg();
+  BtreeImg img(path.c_str());
+  EXPECT_EQ(img.Version(), version);
+  EXPECT_EQ(img.nPiani(), 5);
+  EXPECT_EQ(img.isPacked(3), pack);
+  EXPECT_EQ(img.dimx(5), 300u);
+  EXPECT_EQ(img.dimy(4), 7u);
+  EXPECT_EQ(img.GetRgbHeader(200, 1, 0), mapByte(200, 1));
+  expectLines(img, planes);
+  // What is done to an opened image stays in memory: writes that would
+  // grow its fixed memory file throw, the others change the copy only.
+  Bytes header(kBlock), map(768, 3);
+  for (short p = 1; p <= 5; ++p) {
+    catchPtr<CException>([&] { img.wLinea(chars(planes[0][1]), 0, p); });
+    catchPtr<CException>([&] { writePlane(img, planes[0], p); });
+    img.readHeader(header.data(), p);
+    header[600] = 0x11;
+    img.writeHeader(header.data(), p);
+    img.SetPacked(p);
+    img.writeParametri(p);
   }
-  EXPECT_EQ(readFile(path), disk.bytes());
+  img.writeMap(map.data());
+  img.writeFileOffsetPiano(2, 1234);
+  img.SetDimY(3, 3);
+  img.closeImg();
+  EXPECT_EQ(readFile(path), disk.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, OpenBuiltFile,
                          ::testing::Combine(::testing::Values(2, 3, 4),
                                             ::testing::Values(0, 1, 2)));
 
-TEST(OpenFile, UnusualButReadablePlacesAndFlags) {
+TEST(OpenFile, UnusualButReadablePlacesCountsAndEncodings) {
   const Lines lines = patternPlane(1, 3, 5);
   {  // Version 2 places plane 1's region behind its table entry 0.
-    DiskImage disk(buildImage(2, {{0, lines}}).bytes);
-    put32(disk.bytes(), 1002, 16);
-    disk.bytes().insert(disk.bytes().begin() + kBlock, 16, 0x99);
+    DiskImage disk{buildImage(2, {{0, lines}}).bytes};
+    put32(disk.bytes, 1002, 16);
+    disk.bytes.insert(disk.bytes.begin() + kBlock, 16, 0x99);
     BtreeImg img(disk.save().c_str());
     expectLines(img, {lines});
   }
   {  // Version 4 reads plane 1 of an undefined encoding as raw.
-    DiskImage disk(buildImage(4, {{7, lines}}).bytes);
+    DiskImage disk{buildImage(4, {{7, lines}}).bytes};
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.isPacked(1), 7);
     expectLines(img, {lines});
   }
   {  // Another version is one plane in the version-2 layout.
-    DiskImage disk(buildImage(5, {{0, lines}, {0, lines}, {0, lines}}).bytes);
+    DiskImage disk{buildImage(5, {{0, lines}, {0, lines}, {0, lines}}).bytes};
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.Version(), 5);
     EXPECT_EQ(img.nPiani(), 3);  // as stored
@@ -99,8 +94,8 @@ TEST(OpenFile, UnusualButReadablePlacesAndFlags) {
     EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.at(0, 2); }));
   }
   for (unsigned stored : {0u, 0xFFFDu}) {  // a count of 0 or -3: one plane
-    DiskImage disk(buildImage(3, {{0, lines}, {0, lines}}).bytes);
-    put16(disk.bytes(), 1000, stored);
+    DiskImage disk{buildImage(3, {{0, lines}, {0, lines}}).bytes};
+    put16(disk.bytes, 1000, stored);
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.nPiani(), static_cast<short>(stored));
     expectLines(img, {lines});
@@ -108,51 +103,58 @@ TEST(OpenFile, UnusualButReadablePlacesAndFlags) {
   }
 }
 
-TEST(OpenFile, AnEmptyFileIsOnePlaneWithoutLines) {
-  DiskImage disk(Bytes{});
-  BtreeImg img(disk.save().c_str());
-  EXPECT_EQ(img.Version(), 0);
-  EXPECT_EQ(img.dimx(1) + img.dimy(1) + img.nPiani(), 0u);
-  EXPECT_EQ(img.at(5, 1)->size(), 0u);
-  unsigned char guard = 0xEE;
-  EXPECT_EQ(img.at(5, 1, &guard), 1);
-  EXPECT_EQ(img.wLinea(reinterpret_cast<char*>(&guard), 0, 1), 0);
-  EXPECT_EQ(guard, 0xEE);
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.at(0, 2); }));
+TEST(OpenFile, ImagesWithoutLinesTransferNothing) {
+  Bytes noLines(kBlock, 0);  // a first plane of 5-byte lines, and 0 lines
+  put16(noLines, 0, 2);
+  put16(noLines, 10, 5);
+  put16(noLines, 1000, 1);
+  for (int pack : {-1, 0, 1, 2}) {  // -1: an empty file
+    SCOPED_TRACE(pack);
+    DiskImage disk{pack < 0 ? Bytes{} : noLines};
+    if (pack >= 0) put16(disk.bytes, 4, static_cast<unsigned>(pack));
+    BtreeImg img(disk.save().c_str());
+    const unsigned dimx = pack < 0 ? 0 : 5;
+    EXPECT_EQ(img.Version(), pack < 0 ? 0 : 2);
+    EXPECT_EQ(img.dimx(1) + img.dimy(1), dimx);
+    img.at(3, 1)->fill(0x42);
+    EXPECT_EQ(bufferLine(img, 7, 1), Bytes(dimx, 0x42));
+    Bytes guard(6, 0xEE);
+    EXPECT_EQ(img.at(2, 1, guard.data()), 1);
+    EXPECT_EQ(img.wLinea(chars(guard), 0, 1), 0);
+    EXPECT_EQ(img.wLinea(chars(guard), -1, 1), 0);
+    img.SetBassoAltoSinistraDestra();
+    EXPECT_EQ(img.at(0, 1, guard.data()), 1);
+    EXPECT_EQ(guard, Bytes(6, 0xEE));
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.at(0, 2); }));
+  }
 }
 
 TEST(OpenFile, AFurtherBlockAtTheEndIsAnEmptyPlane) {
   for (int version : {2, 3}) {
     SCOPED_TRACE(version);
     const Lines lines = patternPlane(1, 4, 6);
-    DiskImage disk(buildImage(version, {{1, lines}, {1, lines}}).bytes);
-    put32(disk.bytes(), version == 2 ? 1006 : 1002,
-          static_cast<unsigned>(disk.bytes().size()));
+    DiskImage disk{buildImage(version, {{1, lines}, {1, lines}}).bytes};
+    put32(disk.bytes, version == 2 ? 1006 : 1002,
+          static_cast<unsigned>(disk.bytes.size()));
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.dimx(2), version == 2 ? 0u : 6u);  // its own, or plane 1's
     Bytes guard(6, 0xEE);
     EXPECT_EQ(img.at(1, 2, guard.data()), 1);
     EXPECT_EQ(guard, Bytes(6, 0xEE));
-    Mem* m = img.at(2, 2);
-    m->fill(0x42);
-    EXPECT_EQ(img.at(3, 2), m);
-    EXPECT_EQ(Bytes(static_cast<unsigned char*>(m->pointer()),
-                    static_cast<unsigned char*>(m->pointer()) + m->size()),
-              Bytes(m->size(), 0x42));
+    img.at(2, 2)->fill(0x42);
+    EXPECT_EQ(bufferLine(img, 3, 2), Bytes(img.dimx(2), 0x42));
     expectLines(img, {lines});
   }
 }
 
 TEST(OpenFile, APlaneOfAnUndefinedEncodingHasNoStorage) {
   const Lines lines = patternPlane(1, 3, 4);
-  DiskImage disk(buildImage(2, {{9, lines}, {0, lines}, {9, lines}}).bytes);
+  DiskImage disk{buildImage(2, {{9, lines}, {0, lines}, {9, lines}}).bytes};
   BtreeImg img(disk.save().c_str());
-  CStringArray all;
-  for (int i = 0; i < 3; ++i) all.Add("wxyz");
   for (short p : {1, 3}) {
     Bytes data(4, 0x21), guard(4, 0xEE);
     EXPECT_EQ(img.wLinea(chars(data), 1, p), 0);
-    EXPECT_EQ(img.wPiano(all, p), 0);
+    EXPECT_EQ(writePlane(img, lines, p), 0);
     EXPECT_EQ(img.at(1, p, guard.data()), 1);
     EXPECT_EQ(guard, Bytes(4, 0xEE));
     img.at(0, p)->fill(0x42);
@@ -161,7 +163,7 @@ TEST(OpenFile, APlaneOfAnUndefinedEncodingHasNoStorage) {
   EXPECT_EQ(readLine(img, 2, 2), lines[2]);
 }
 
-TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
+TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
   TempDir dir;
   const std::string missing = dir.file("absent.img");
   auto e = catchPtr<CFileException>([&] { BtreeImg img(missing.c_str()); });
@@ -170,15 +172,14 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
   EXPECT_STREQ(e->m_strFileName, missing.c_str());
   EXPECT_TRUE(throwsPtr<CFileException>(
       [&] { BtreeImg img(dir.path().string().c_str()); }));
-
   // More than five planes; lines of 0xFFFFFFFF bytes; a whole-plane packed
   // plane of 65535 x 65535 bytes: each in a file of a few kilobytes.
-  DiskImage six(buildPatternImage(2, 0, 5, 4, 2).bytes),
-      wide(buildPatternImage(4, 0, 1, 6, 2).bytes),
-      tall(buildPatternImage(2, 2, 2, 6, 2).bytes);
-  put16(six.bytes(), 1000, 6);
-  put32(wide.bytes(), 10, 0xFFFFFFFFu);
-  put32(tall.bytes(), 10, 0xFFFFFFFFu);
+  DiskImage six{buildPatternImage(2, 0, 5, 4, 2).bytes},
+      wide{buildPatternImage(4, 0, 1, 6, 2).bytes},
+      tall{buildPatternImage(2, 2, 2, 6, 2).bytes};
+  put16(six.bytes, 1000, 6);
+  put32(wide.bytes, 10, 0xFFFFFFFFu);
+  put32(tall.bytes, 10, 0xFFFFFFFFu);
   for (DiskImage* disk : {&six, &wide, &tall}) {
     const std::string path = disk->save();
     auto refused =
@@ -190,14 +191,14 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrHoldNoImage) {
   // Long runs are what the packed encodings are for: a line of 300000 zero
   // bytes codes in a few kilobytes and opens.
   for (int pack : {1, 2}) {
-    DiskImage disk(buildImage(4, {{pack, {Bytes(300000, 0)}}}).bytes);
+    DiskImage disk{buildImage(4, {{pack, {Bytes(300000, 0)}}}).bytes};
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(readLine(img, 0, 1, 1), Bytes(300000, 0));
   }
 }
 
-// ---- Creating
-// -------------------------------------------------------------------
+// ---- Creating and closing
+// -------------------------------------------------------
 
 TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
   TempDir dir;
@@ -215,32 +216,25 @@ TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
   EXPECT_FALSE(fs::exists(path));
 }
 
-class CreatedChain : public ::testing::TestWithParam<std::tuple<int, int>> {};
+class CreatedChain : public VersionAndPack {};
 
 // Five planes in version 3 (dimx 40) or three in version 4 (dimx 65536):
 // every line written, closed, reopened through the chain of block positions.
 TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
   const auto [version, pack] = GetParam();
-  const int dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
-  const short count = version == 4 ? 3 : 5;
+  const unsigned dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
+  const int count = version == 4 ? 3 : 5;
+  const std::vector<Lines> planes = patternPlanes(count, dimy, dimx);
   TempDir dir;
   const std::string path = dir.file("chain.img");
-  std::vector<Lines> planes;
-  {
-    BtreeImg img(path.c_str(), pack, dimx, dimy, count);
-    ASSERT_EQ(img.Version(), version);
-    for (short p = 1; p <= count; ++p) {
-      planes.push_back(patternPlane(p, dimy, dimx));
-      for (int y = 0; y < dimy; ++y)
-        ASSERT_EQ(img.wLinea(chars(planes.back()[y]), y, p), 1);
-    }
-  }
+  createImage(path, pack, planes);
   const Bytes f = readFile(path);
-  const unsigned span = static_cast<unsigned>(dimx * dimy) + 1312;
+  const unsigned span = dimx * dimy + 1312;
   for (unsigned p = 1; p <= static_cast<unsigned>(count); ++p) {
+    EXPECT_EQ(get16(f, (p - 1) * span), p == 1 ? version : 0);
+    EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
     EXPECT_EQ(get32(f, (p - 1) * span + 1002),
               p < static_cast<unsigned>(count) ? p * span : 0);
-    EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
   }
   BtreeImg img(path.c_str());
   EXPECT_EQ(img.nPiani(), count);
@@ -252,88 +246,67 @@ INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, CreatedChain,
                                             ::testing::Values(0, 1, 2)));
 
 // Lines of 16 different bytes code to 32 bytes (+ 8 for a whole plane):
-// more than a raw plane of 16 x 4 bytes holds.
-Lines noisyLines() {
-  Lines lines(4, Bytes(16));
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 16; ++x)
-      lines[y][x] = static_cast<unsigned char>(x * 17 + y);
-  }
-  return lines;
-}
-
-TEST(CreateImage, APackedPlaneMayNotRunIntoTheNextPlanesBlock) {
+// more than a raw plane of 16 x 4 bytes holds. Only the last plane of a
+// created image may grow.
+TEST(CreateImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   TempDir dir;
+  Lines noisy(4, Bytes(16));
+  for (unsigned y = 0; y < 4; ++y)
+    for (unsigned x = 0; x < 16; ++x)
+      noisy[y][x] = static_cast<unsigned char>(x * 17 + y);
   const std::string path = dir.file("full.img");
-  Lines noisy = noisyLines();
   {
     BtreeImg img(path.c_str(), 1, 16, 4, 2);
     EXPECT_EQ(img.wLinea(chars(noisy[0]), 0, 1), 1);  // 20-byte table + 32
     EXPECT_EQ(img.wLinea(chars(noisy[1]), 1, 1), 0);
-    CStringArray all;
-    for (const Bytes& l : noisy)
-      all.Add(CString(reinterpret_cast<const char*>(l.data()), 16));
-    EXPECT_EQ(img.wPiano(all, 1), 0);
-    EXPECT_EQ(img.wPiano(all, 2), 1);  // the last plane may grow
+    EXPECT_EQ(writePlane(img, noisy, 1), 0);
+    EXPECT_EQ(writePlane(img, noisy, 2), 1);
   }
-  const Bytes f = readFile(path);
-  EXPECT_EQ(slice(f, 64 + kBlock, 6),
-            (Bytes{16, 0, 4, 0, 1, 0}));  // plane 2's block
-  BtreeImg img(path.c_str());
-  expectLines(img, {{noisy[0]}, noisy});
-}
-
-TEST(CreateImage, AWholePlanePackedPlaneThatNoLongerFitsIsNotWritten) {
-  TempDir dir;
-  const std::string path = dir.file("speed.img");
-  Lines noisy = noisyLines();
+  EXPECT_EQ(slice(readFile(path), 64 + kBlock, 6), (Bytes{16, 0, 4, 0, 1, 0}));
   {
-    BtreeImg img(path.c_str(), 2, 16, 4, 2);
+    BtreeImg img(path.c_str());
+    expectLines(img, {{noisy[0]}, noisy});
+  }
+
+  // A whole-plane packed plane is coded at closing: the file is not written.
+  const std::string speed = dir.file("speed.img");
+  {
+    BtreeImg img(speed.c_str(), 2, 16, 4, 2);
     for (int y = 0; y < 4; ++y)
       EXPECT_EQ(img.wLinea(chars(noisy[y]), y, 1), 1);  // in memory
     EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
-    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(speed));
   }  // the destructor tries again and swallows the failure
-  EXPECT_FALSE(fs::exists(path));
-  EXPECT_FALSE(fs::exists(path + ".~tmp"));
+  EXPECT_FALSE(fs::exists(speed));
+  EXPECT_FALSE(fs::exists(speed + ".~tmp"));
 }
 
-TEST(CreateFromHeader, OnePlaneClosesToTheHeaderAndTheLinesWritten) {
+TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
   for (int version : {2, 3, 4}) {
     SCOPED_TRACE(version);
-    DiskImage source(buildPatternImage(version, 0, 3, 6, 4).bytes);
+    DiskImage source{buildPatternImage(version, 0, 3, 6, 4).bytes};
     Bytes header(kBlock);
     BtreeImg(source.save().c_str()).readHeader(header.data(), 1);
-    const std::string path = source.file("copy.img");
-    Lines lines = patternPlane(7, 4, 6);
-    {
-      BtreeImg img(path.c_str(), header.data(), 1, -1);
-      EXPECT_EQ(img.Version(), version);
-      for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
-      img.closeImg();
+    const std::string path = source.dir.file("copy.img");
+    const Lines lines = patternPlane(7, 4, 6);
+    for (short pack : {-1, 1}) {  // -1: the header's own
+      {
+        BtreeImg img(path.c_str(), header.data(), 1, pack);
+        EXPECT_EQ(img.Version(), version);
+        for (int y = 0; y < 4; ++y) {
+          Bytes l = lines[y];
+          EXPECT_EQ(img.wLinea(chars(l), y, 1), 1);
+        }
+      }
+      Bytes expected = header;  // a new encoding also clears the chain
+      if (pack >= 0) put16(expected, 4, static_cast<unsigned>(pack));
+      if (pack >= 0) put32(expected, 1002, 0);
+      const Bytes code = region(pack, lines);
+      expected.insert(expected.end(), code.begin(), code.end());
+      EXPECT_TRUE(sameBytes(readFile(path), expected));
     }
-    Bytes expected = header;
-    const Bytes raw = rawRegion(lines);
-    expected.insert(expected.end(), raw.begin(), raw.end());
-    EXPECT_TRUE(sameBytes(readFile(path), expected));
-
-    // A new encoding replaces the header's and clears the chain.
-    {
-      BtreeImg img(path.c_str(), header.data(), 1, 1);
-      for (int y = 0; y < 4; ++y)
-        EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
-    }
-    const Bytes f = readFile(path);
-    EXPECT_EQ(get16(f, 4), 1u);
-    EXPECT_EQ(get32(f, 1002), 0u);
-    EXPECT_TRUE(
-        sameBytes(slice(f, kBlock, f.size() - kBlock), region(1, lines)));
   }
-}
-
-TEST(CreateFromHeader,
-     AcceptsAnImageWithoutLinesButNoNullOrUndefinedArguments) {
+  // A header of no lines; null or undefined arguments.
   TempDir dir;
   Bytes header(kBlock, 0);
   put16(header, 0, 2);
@@ -342,37 +315,28 @@ TEST(CreateFromHeader,
   const std::string path = dir.file("empty.img");
   {
     BtreeImg img(path.c_str(), header.data(), 1, -1);
-    Bytes l(8, 1);
-    EXPECT_EQ(img.wLinea(chars(l), 0, 1), 0);
+    EXPECT_EQ(img.wLinea(chars(header), 0, 1), 0);
   }
   EXPECT_EQ(readFile(path), header);
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
-      [&] { BtreeImg img(path.c_str(), nullptr, 1, -1); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
-      [&] { BtreeImg img(path.c_str(), header.data(), 1, 3); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>(
-      [&] { BtreeImg img(path.c_str(), header.data(), 6, 0); }));
+  const std::tuple<const void*, short, short> bad[] = {
+      {nullptr, 1, -1}, {header.data(), 1, 3}, {header.data(), 6, 0}};
+  for (const auto& [h, planes, pack] : bad) {
+    EXPECT_TRUE(throwsPtr<CInvalidArgException>(
+        [&] { BtreeImg img(path.c_str(), h, planes, pack); }));
+  }
 }
 
-// ---- Closing
-// -------------------------------------------------------------------------
-
-TEST(CloseImage, WritesTheFileOnceOnly) {
+TEST(CloseImage, WritesOnceThroughATemporaryFileAndFailsWithoutHarm) {
   TempDir dir;
-  const std::string path = dir.file("once.img");
+  const std::string path = dir.file("keep.img"), obstacle = path + ".~tmp";
   {
     BtreeImg img(path.c_str(), 0, 5, 2, 1);
     img.closeImg();
     EXPECT_EQ(readFile(path).size(), kBlock + 5);
     fs::remove(path);
-    img.closeImg();
+    img.closeImg();  // once only
   }
   EXPECT_FALSE(fs::exists(path));
-}
-
-TEST(CloseImage, AFailureLeavesTheOldFileAndTheImageForARetry) {
-  TempDir dir;
-  const std::string path = dir.file("keep.img"), obstacle = path + ".~tmp";
   const Bytes old = {'o', 'l', 'd'};
   testfiles::writeFile(path, old);
   fs::create_directory(obstacle);  // the temporary file cannot be created
@@ -383,12 +347,11 @@ TEST(CloseImage, AFailureLeavesTheOldFileAndTheImageForARetry) {
     EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
     EXPECT_EQ(readFile(path), old);
     fs::remove(obstacle);
-    img.closeImg();
+    img.closeImg();  // the retry writes what the image holds
   }
   const Bytes f = readFile(path);
   ASSERT_EQ(f.size(), kBlock + 12);  // line 2 never written
   EXPECT_EQ(slice(f, kBlock, 12), rawRegion({Bytes(6, 1), line}));
-
   fs::create_directory(obstacle);
   EXPECT_NO_THROW({ BtreeImg img(path.c_str(), 0, 6, 3, 2); });  // swallowed
   EXPECT_EQ(readFile(path), f);

@@ -4,6 +4,7 @@
 // every plane it holds (the sanitizer build watches the reads).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -12,63 +13,54 @@
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
+#include "support/ThrownPtr.h"
 
-using imgtest::Bytes;
-using imgtest::DiskImage;
-using imgtest::kBlock;
+using namespace imgtest;  // NOLINT: the test-local helpers
 
 namespace {
 
 // Opens `path`. When it opens, reads every line of every plane it holds (one
-// more than the line count, to wrap) through both forms of at() and the
-// reversed order, then writes line 0 of each plane back. Returns whether
-// the file opened; only the constructor may refuse it.
+// more than the line count, to wrap) through both forms of at(), in both
+// orders, then writes line 0 of each plane back. Only the constructor may
+// refuse the file; the fixed-size memory file may refuse to grow.
 bool exercise(const std::string& path) {
   std::unique_ptr<BtreeImg> opened;
-  try {
-    opened = std::make_unique<BtreeImg>(path.c_str());
-  } catch (CException* e) {
-    e->Delete();
+  if (testfiles::catchPtr<CException>(
+          [&] { opened = std::make_unique<BtreeImg>(path.c_str()); }))
     return false;
-  }
   BtreeImg& img = *opened;
-  const int planes = imgtest::heldPlanes(img);
-  const unsigned lines = img.dimy(1);
-  for (int pass = 0; pass < 2; ++pass) {
+  const int planes = heldPlanes(img);
+  for (int pass = 0; pass < 2; ++pass, img.SetBassoAltoSinistraDestra()) {
     for (short p = 1; p <= planes; ++p) {
-      for (unsigned y = 0; y <= lines && y < 70; ++y) {
-        imgtest::readLine(img, y, p);
-        imgtest::bufferLine(img, y, p);
+      for (unsigned y = 0; y <= img.dimy(1) && y < 70; ++y) {
+        readLine(img, y, p);
+        bufferLine(img, y, p);
       }
       img.line(p);
     }
-    img.SetBassoAltoSinistraDestra();
   }
   for (short p = 1; p <= planes; ++p) {
-    // The fixed-size memory file refuses to grow with the memory exception.
-    imgtest::throwsFrameworkException(
+    testfiles::catchPtr<CMemoryException>(
         [&] { img.wLinea(img.at(0, p)->asCharArray(), 0, p); });
   }
   return true;
 }
 
+// Three planes of 5 lines of 6 bytes in each version and encoding.
 class Damaged : public ::testing::TestWithParam<std::tuple<int, int>> {
  protected:
-  // Three planes of 5 lines of 6 bytes in the version and encoding of the
-  // parameter.
-  imgtest::BuiltImage valid() const {
-    const auto [version, pack] = GetParam();
-    return imgtest::buildPatternImage(version, pack, 3, 6, 5);
+  BuiltImage valid() const {
+    return buildPatternImage(std::get<0>(GetParam()), std::get<1>(GetParam()),
+                             3, 6, 5);
   }
 };
 
 TEST_P(Damaged, EveryCutOpensOrIsRefused) {
-  const imgtest::BuiltImage built = valid();
-  DiskImage disk(built.bytes);
+  DiskImage disk{valid().bytes};
   const std::string path = disk.save();
   ASSERT_TRUE(exercise(path));
-  for (std::size_t size = built.bytes.size(); size-- > 0;) {
-    disk.truncateTo(size);
+  for (std::size_t size = disk.bytes.size(); size-- > 0;) {
+    std::filesystem::resize_file(path, size);
     exercise(path);
     if (HasFatalFailure()) {
       ADD_FAILURE() << "cut at " << size;
@@ -78,18 +70,18 @@ TEST_P(Damaged, EveryCutOpensOrIsRefused) {
 }
 
 TEST_P(Damaged, EveryDamagedFieldByteOpensOrIsRefused) {
-  const imgtest::BuiltImage built = valid();
+  const BuiltImage built = valid();
   std::vector<std::size_t> offsets;
   for (std::size_t b : built.blocks) {
     for (std::size_t i = 0; i < 20; ++i) offsets.push_back(b + i);
     for (std::size_t i = 1000; i < 1022; ++i) offsets.push_back(b + i);
     for (std::size_t i = 0; i < 16; ++i) offsets.push_back(b + kBlock + i);
   }
-  DiskImage disk(built.bytes);
+  DiskImage disk;
   for (std::size_t offset : offsets) {
     for (unsigned char value : {0x00, 0x01, 0x05, 0x7F, 0x80, 0xFF}) {
-      disk.bytes() = built.bytes;
-      disk.setByte(offset, value);
+      disk.bytes = built.bytes;
+      disk.bytes.at(offset) = value;
       exercise(disk.save());
       if (HasFatalFailure()) {
         ADD_FAILURE() << "offset " << offset << " value " << int{value};
