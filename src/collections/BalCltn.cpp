@@ -20,6 +20,22 @@ thread_local BalNode* workNode = nullptr;
 thread_local BalNode* workParent = nullptr;
 thread_local Sorted* workKey = nullptr;
 
+// The longest way down that Add and Remove record; an AVL tree of 2^31
+// elements is at most 45 levels high.
+constexpr int kMaxPath = 64;
+
+// Asks the memory system early for both children of `n`, one of which the
+// next step down visits: they then arrive while the comparison at n waits for
+// its element, instead of after it. Only a hint; it changes nothing.
+inline void prefetchChildren(BalNode* n) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(n->Left());
+  __builtin_prefetch(n->Right());
+#else
+  (void)n;
+#endif
+}
+
 void resetWork(Sorted* key) {
   heightChanged = 0;
   workNode = nullptr;
@@ -42,9 +58,60 @@ void* BalCltn::Add(Sorted* e) {
   // leaves the collection as it was.
   BalNode* node = new (std::nothrow) BalNode(e);
   if (node == nullptr) btreeimg::detail::throwMemoryError();
-  resetWork(e);
-  workNode = node;
-  insert(&right);
+  // The same steps as insert() below, in a loop: the way down is recorded
+  // (the link to each node passed and the side taken), and the way back up
+  // mends balance states until a subtree stops growing. It makes the same
+  // comparisons, rotations and tree as the recursion, without a call and a
+  // thread-local access per level.
+  //
+  // Step 1: down to the empty link where the node belongs.
+  BalNode** path[kMaxPath];
+  bool wentLeft[kMaxPath];
+  int depth = 0;
+  BalNode** link = &right;
+  BalNode* parent = nullptr;
+  while (*link != nullptr) {
+    if (depth == kMaxPath) {
+      // Only a tree whose links were rearranged by hand gets this deep: the
+      // recursion takes it, from the root.
+      resetWork(e);
+      workNode = node;
+      insert(&right);
+      ++count;
+      return node;
+    }
+    BalNode* n = *link;
+    prefetchChildren(n);
+    const bool left = e->Compare(n->key) > 0;
+    path[depth] = link;
+    wentLeft[depth++] = left;
+    parent = n;
+    link = left ? &n->left : &n->right;
+  }
+  *link = node;
+  node->parent = parent;
+  // Step 2: back up while the subtree below has grown by one level.
+  while (depth > 0) {
+    BalNode** at = path[--depth];
+    BalNode* n = *at;
+    const std::int32_t lighter = wentLeft[depth] ? kRightHeavy : kLeftHeavy;
+    if (n->balance == lighter) {
+      n->balance = kEvenHeavy;
+      break;
+    }
+    if (n->balance == kEvenHeavy) {
+      n->balance = wentLeft[depth] ? kLeftHeavy : kRightHeavy;
+      continue;
+    }
+    // Two levels heavier on the side just grown: the rotation that
+    // insert() makes; the subtree is back to its former height.
+    if (wentLeft[depth]) {
+      balanceRight(at);
+    } else {
+      balanceLeft(at);
+    }
+    break;
+  }
   ++count;
   return node;
 }
@@ -97,13 +164,80 @@ void BalCltn::insert(BalNode** link) {
 
 Sorted* BalCltn::Remove(Sorted* e) {
   if (e == nullptr) return nullptr;
-  resetWork(e);
-  remove(&right);
-  if (workNode != nullptr) {
-    delete workNode;
-    --count;
+  // The steps of remove() and del() below in loops, with the ways down
+  // recorded as in Add: the same comparisons, rotations and tree.
+  //
+  // A tree deeper than the recorded way can hold (links rearranged by hand)
+  // is left to the recursion, before anything has changed.
+  auto removeRecursively = [this](Sorted* key) {
+    resetWork(key);
+    remove(&right);
+    if (workNode != nullptr) {
+      delete workNode;
+      --count;
+    }
+    return workKey;
+  };
+  // Step 1: down to the first node that matches.
+  BalNode** path[kMaxPath];
+  bool wentLeft[kMaxPath];
+  int depth = 0;
+  BalNode** link = &right;
+  for (;;) {
+    BalNode* n = *link;
+    if (n == nullptr) return e;  // no match: nothing changes
+    if (depth == kMaxPath) return removeRecursively(e);
+    prefetchChildren(n);
+    const int order = e->Compare(n->key);
+    if (order == 0) break;
+    path[depth] = link;
+    wentLeft[depth++] = order > 0;
+    link = order > 0 ? &n->left : &n->right;
   }
-  return workKey;
+  // Step 2: unlink it, or, with two children, move the element that
+  // follows it (the least of its left subtree) into it and unlink that
+  // element's node instead, mending the way down to it.
+  BalNode* n = *link;
+  Sorted* const found = n->key;
+  BalNode* freed = n;
+  int& changed = heightChanged;
+  if (n->right == nullptr || n->left == nullptr) {
+    BalNode* child = n->right == nullptr ? n->left : n->right;
+    *link = child;
+    if (child != nullptr) child->parent = n->parent;
+    changed = 1;
+  } else {
+    BalNode** followPath[kMaxPath];
+    int followDepth = 0;
+    BalNode** at = &n->left;
+    BalNode* atParent = n;
+    while ((*at)->right != nullptr) {
+      if (followDepth == kMaxPath) return removeRecursively(e);
+      followPath[followDepth++] = at;
+      atParent = *at;
+      at = &(*at)->right;
+    }
+    BalNode* m = *at;
+    n->key = m->key;
+    *at = m->left;
+    if (m->left != nullptr) m->left->parent = atParent;
+    freed = m;
+    changed = 1;
+    while (followDepth > 0 && changed) balanceRight(followPath[--followDepth]);
+    if (changed) balanceLeft(link);
+  }
+  // Step 3: back up while the subtree below has shrunk.
+  while (depth > 0 && changed) {
+    --depth;
+    if (wentLeft[depth]) {
+      balanceLeft(path[depth]);
+    } else {
+      balanceRight(path[depth]);
+    }
+  }
+  delete freed;
+  --count;
+  return found;
 }
 
 Sorted* BalCltn::RemoveHead() {
@@ -304,6 +438,7 @@ namespace {
 template <class Key>
 BalNode* findStored(BalNode* root, Key key) {
   for (BalNode* n = root; n != nullptr;) {
+    prefetchChildren(n);
     const int order = n->Key()->Compare(key);
     if (order == 0) return n;
     n = order > 0 ? n->Right() : n->Left();
