@@ -168,18 +168,25 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
     int changed = 0;
     {
       BtreeImg output(target, header, 1, -1);
+      // Each line is read once, into the plane's line buffer, which serves
+      // as the following line as it stands; the working line is a copy of
+      // it taken after the line below has been written. That is what
+      // reading every line twice (as working line, then as following line)
+      // gave: the same bytes, even where a short file leaves part of a line
+      // unread, and the same line buffer at the end.
       std::vector<unsigned char> working(width ? width : 1);
-      std::vector<unsigned char> following(width ? width : 1);
+      if (height != 0) at(0, 1)->copyTo(working.data(), width);
       for (unsigned int y = 0; y < height; ++y) {
-        at(y, 1)->copyTo(working.data(), width);
-        at(y + 1 == height ? 0 : y + 1, 1)->copyTo(following.data(), width);
+        Mem* below = at(y + 1 == height ? 0 : y + 1, 1);
+        const auto* following = static_cast<unsigned char*>(below->pointer());
         for (const Rule& rule : rules) {
           if (rule.skip) continue;
-          applyRule(working.data(), following.data(), static_cast<int>(width),
+          applyRule(working.data(), following, static_cast<int>(width),
                     rule.cover, rule.test, rule.subst, &changed);
         }
         output.wLinea(reinterpret_cast<char*>(working.data()),
                       static_cast<int>(y), 1);
+        below->copyTo(working.data(), width);
       }
       output.closeImg();
     }
