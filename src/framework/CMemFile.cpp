@@ -45,7 +45,9 @@ void CMemFile::Close() {
   growBytes_ = 0;
 }
 
-void CMemFile::growTo(std::size_t newLength) {
+void CMemFile::growTo(std::size_t newLength) { growTo(newLength, newLength); }
+
+void CMemFile::growTo(std::size_t newLength, std::size_t zeroUpTo) {
   if (newLength <= length_) return;
   if (newLength > capacity_) {
     if (growBytes_ == 0) throwMemoryError();
@@ -68,7 +70,7 @@ void CMemFile::growTo(std::size_t newLength) {
     capacity_ = wanted;
     owned_ = true;
   }
-  std::memset(buffer_ + length_, 0, newLength - length_);
+  if (zeroUpTo > length_) std::memset(buffer_ + length_, 0, zeroUpTo - length_);
   length_ = newLength;
 }
 
@@ -84,7 +86,9 @@ void CMemFile::Write(const void* buffer, UINT count) {
   if (count == 0) return;
   const std::size_t end = position_ + count;
   if (end < position_) throwMemoryError();
-  if (end > length_) growTo(end);
+  // The bytes written need no zeros first: only a gap between the old end
+  // and the position is zero-filled.
+  if (end > length_) growTo(end, position_);
   std::memcpy(buffer_ + position_, buffer, count);
   position_ = end;
 }

@@ -61,6 +61,9 @@ class AFX_EXT_CLASS CMemFile : public CFile {
  private:
   // Makes the file at least `newLength` bytes long (zero-filling) or throws.
   void growTo(std::size_t newLength);
+  // The same, zero-filling only the new bytes below `zeroUpTo` (the caller
+  // writes the others at once).
+  void growTo(std::size_t newLength, std::size_t zeroUpTo);
 
   BYTE* buffer_ = nullptr;
   std::size_t capacity_ = 0;
