@@ -27,11 +27,8 @@ void makeImage(const std::string& path, const Lines& lines, int pack = 0) {
 Lines readImage(const std::string& path) {
   BtreeImg image(path.c_str());
   Lines lines;
-  for (unsigned int y = 0; y < image.dimy(1); ++y) {
-    std::vector<unsigned char> line(image.dimx(1));
-    image.at(y, 1, line.data());
-    lines.push_back(line);
-  }
+  for (unsigned y = 0; y < image.dimy(1); ++y)
+    lines.push_back(imgtest::readLine(image, y, 1));
   return lines;
 }
 

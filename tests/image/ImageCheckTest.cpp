@@ -52,8 +52,7 @@ TEST(ImageCheck, LocatesAndSizesPlanesThroughTheTableOrTheChain) {
   EXPECT_EQ(second.dimy, 50u);
   EXPECT_EQ(check.Plane(1).regionRoom, 5000u);  // up to plane 2's block
   for (int outside : {0, 3}) {
-    EXPECT_TRUE(testfiles::throwsPtr<CInvalidArgException>(
-        [&] { check.Plane(outside); }));
+    EXPECT_TRUE(invalidArg([&] { check.Plane(outside); }));
   }
   const Bytes v4 = createdBytes(0, patternPlanes(2, 2, 70000));
   ASSERT_EQ(check.Inspect(v4.data(), v4.size()), ImageCheck::sound);

@@ -9,12 +9,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/CString.h"
 #include "framework/CStringArray.h"
+#include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
 #include "support/TestFiles.h"
+#include "support/ThrownPtr.h"
 
 namespace imgtest {
 
@@ -137,21 +140,17 @@ struct BuiltImage {
 inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
                              bool withMap = true) {
   BuiltImage built;
-  std::vector<Bytes> regions;
-  std::size_t at = 0;
-  for (const PlaneSpec& plane : planes) {
-    built.blocks.push_back(at);
-    regions.push_back(region(plane.pack, plane.lines));
-    at += kBlock + regions.back().size();
-  }
   Bytes& out = built.bytes;
-  out.assign(at, 0);
   const bool chained = version == 3 || version == 4;
   for (std::size_t i = 0; i < planes.size(); ++i) {
-    const std::size_t b = built.blocks[i];
-    const auto dimy = static_cast<unsigned>(planes[i].lines.size());
-    const auto dimx =
-        dimy ? static_cast<unsigned>(planes[i].lines[0].size()) : 0;
+    const auto b = static_cast<unsigned>(out.size());
+    const Lines& lines = planes[i].lines;
+    const auto dimy = static_cast<unsigned>(lines.size());
+    const auto dimx = dimy ? static_cast<unsigned>(lines[0].size()) : 0;
+    built.blocks.push_back(b);
+    out.resize(b + kBlock);
+    if (chained && i > 0) put32(out, built.blocks[i - 1] + 1002, b);
+    if (!chained) put32(out, 1002 + 4 * i, b);
     put16(out, b + 4, static_cast<unsigned>(planes[i].pack));
     if (version == 4) {
       put32(out, b + 10, dimx);
@@ -163,11 +162,8 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
       put16(out, b + 0, dimx);
       put16(out, b + 2, dimy);
     }
-    if (chained && i + 1 < planes.size())
-      put32(out, b + 1002, static_cast<unsigned>(built.blocks[i + 1]));
-    if (!chained) put32(out, 1002 + 4 * i, static_cast<unsigned>(b));
-    std::copy(regions[i].begin(), regions[i].end(),
-              out.begin() + static_cast<std::ptrdiff_t>(b + kBlock));
+    const Bytes code = region(planes[i].pack, lines);
+    out.insert(out.end(), code.begin(), code.end());
   }
   put16(out, 0, static_cast<unsigned>(version));
   put16(out, 1000, static_cast<unsigned>(planes.size()));
@@ -194,6 +190,12 @@ struct DiskImage {
     return dir.file(name);
   }
 };
+
+// True when f throws the framework's invalid-argument exception (released).
+template <class F>
+bool invalidArg(F&& f) {
+  return testfiles::throwsPtr<CInvalidArgException>(std::forward<F>(f));
+}
 
 // ---- Images through the library ---------------------------------------------
 

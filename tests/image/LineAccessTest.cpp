@@ -89,7 +89,7 @@ TEST(PlaneNumbers, OutsideTheHeldPlanesAreRefusedByEveryOperation) {
   for (std::size_t i = 0; i < operations.size(); ++i) {
     for (short p : {0, -1, 4, 6, 32767}) {
       if (p == 0 && i + 2 >= operations.size()) continue;
-      EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { operations[i](p); }))
+      EXPECT_TRUE(invalidArg([&] { operations[i](p); }))
           << "operation " << i << " plane " << p;
     }
   }
@@ -134,7 +134,7 @@ TEST_P(Encoding, SetDimXResizesTheLineBuffersInPlaceBothWays) {
         bufferLine(img, y, p);
       }
     }
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.SetDimX(-1, 1); }));
+    EXPECT_TRUE(invalidArg([&] { img.SetDimX(-1, 1); }));
   }
 }
 
@@ -147,7 +147,7 @@ TEST(Dimensions, SetDimYLaysThePlanesBehindOutAgain) {
     EXPECT_EQ(img.dimy(3), 30u);
     EXPECT_EQ(readLine(img, 0, 1), Bytes(100, 1));  // still from 1312
     img.SetDimY(6, 2);                              // plane 3 only moves
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.SetDimY(-2, 1); }));
+    EXPECT_TRUE(invalidArg([&] { img.SetDimY(-2, 1); }));
   }
   const Bytes f = readFile(path);
   EXPECT_EQ(get16(f, 12), 30u);  // plane 1's block written, and plane 2's
@@ -168,7 +168,7 @@ TEST_P(Encoding, WritesReportTheStoragesAnswerAndPadShortStrings) {
     CStringArray all;
     all.Add("aaaa");
     all.Add("bbbb");
-    EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { img.wPiano(all, 2); }));
+    EXPECT_TRUE(invalidArg([&] { img.wPiano(all, 2); }));
     all.Add("cccc");
     EXPECT_EQ(img.wPiano(all, 2), 1);
     EXPECT_EQ(readLine(img, 1, 2), padded('b'));
