@@ -73,12 +73,13 @@ TEST(MemFile, NegativeSeekIsABadSeekAndLeavesThePosition) {
   CMemFile file;
   file.Write(sequence(10).data(), 10);
   file.Seek(5, CFile::begin);
-  for (auto [offset, from] :
+  for (const auto& seek :
        {std::pair<LONGLONG, UINT>{-1, CFile::begin},
         {-6, CFile::current},
         {-11, CFile::end},
         {std::numeric_limits<LONGLONG>::min(), CFile::end}}) {
-    auto error = catchPtr<CFileException>([&] { file.Seek(offset, from); });
+    auto error =
+        catchPtr<CFileException>([&] { file.Seek(seek.first, seek.second); });
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->m_cause, CFileException::badSeek);
     EXPECT_EQ(file.GetPosition(), 5u);

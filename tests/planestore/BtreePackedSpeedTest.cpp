@@ -124,7 +124,7 @@ TEST(SpeedPlaneCopy, CopiesOwnTheirPlaneAndOutliveTheOriginal) {
   writeLine(*plane, 0, {4, 4, 4});
   plane.reset();
   const BtreePackedSpeed& same = assigned;
-  assigned = same;
+  assigned = same;  // self-assignment keeps the plane
   EXPECT_EQ(readLine(copy, 0, 3), (Bytes{1, 2, 3}));
   EXPECT_EQ(readLine(assigned, 0, 3), (Bytes{1, 2, 3}));
   ASSERT_EQ(copy.commit(), 1);

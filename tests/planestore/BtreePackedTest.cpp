@@ -76,7 +76,7 @@ TEST(PackedPlaneLayout, RewritingLineOneLeavesLineTwoStaleUntilRewritten) {
 }
 
 // A packed plane of 2 lines of 8 bytes at offset 1312 of a growing memory
-// file, as for an image being created, holding the worked example.
+// file, as for an image being created.
 class PackedPlane : public ::testing::Test {
  protected:
   PackedPlane() : plane(&file, kRegion, 8, 2) {}

@@ -92,19 +92,6 @@ TEST(RunPairs, ExpandsMalformedCodesWithinTheOutputAndTheCode) {
             Bytes(10, 5));
 }
 
-TEST(RunPairs, LongNoiseRoundTrips) {
-  Bytes noise(100003);  // pseudo-random bytes run both bulk paths long
-  unsigned state = 12345;
-  for (auto& b : noise) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<unsigned char>(state >> 16);
-  }
-  const Bytes code = encode(noise);
-  EXPECT_TRUE(code == referenceEncode(noise));
-  EXPECT_TRUE(expand(code, noise.size()) == noise);
-  EXPECT_TRUE(expand(code, 101) == Bytes(noise.begin(), noise.begin() + 101));
-}
-
 RC_GTEST_PROP(
     RunPairs, AnyLineCodesAsDefinedAndExpandsBack,
     (const std::vector<std::pair<unsigned char, unsigned short>>& runs)) {
