@@ -37,34 +37,20 @@ Lines uniformLines(unsigned dimy) {
   return lines;
 }
 
-TEST(ImageCheck, LocatesAndSizesPlanesThroughTheTableOrTheChain) {
+TEST(ImageCheck, LocatesPlanesThroughTheTableOrTheChain) {
   ImageCheck check;
   const Bytes v2 = createdBytes(0, patternPlanes(2, 50, 100));
   ASSERT_EQ(check.Inspect(v2.data(), v2.size()), ImageCheck::sound);
-  EXPECT_EQ(check.Version(), 2);
   ASSERT_EQ(check.PlaneCount(), 2);
-  const ImageCheck::PlaneLayout& second = check.Plane(2);
-  EXPECT_TRUE(second.located);
-  EXPECT_EQ(second.blockPosition, 6312u);
-  EXPECT_EQ(second.regionStart, 7624u);
-  EXPECT_EQ(second.regionSize, 5000u);
-  EXPECT_EQ(second.dimx, 100u);
-  EXPECT_EQ(second.dimy, 50u);
+  EXPECT_EQ(check.Plane(2).regionStart, 7624u);
   EXPECT_EQ(check.Plane(1).regionRoom, 5000u);  // up to plane 2's block
-  for (int outside : {0, 3}) {
+  for (int outside : {0, 3})
     EXPECT_TRUE(invalidArg([&] { check.Plane(outside); }));
-  }
   const Bytes v4 = createdBytes(0, patternPlanes(2, 2, 70000));
   ASSERT_EQ(check.Inspect(v4.data(), v4.size()), ImageCheck::sound);
   EXPECT_EQ(check.Version(), 4);
   EXPECT_EQ(check.Plane(2).blockPosition, 141312u);
   EXPECT_EQ(check.Plane(2).regionSize, 140000u);
-  // Four lines of ten equal bytes: one pair per line, or four in one stream.
-  for (int pack : {1, 2}) {
-    const Bytes coded = createdBytes(pack, {uniformLines(4)});
-    ASSERT_EQ(check.Inspect(coded.data(), coded.size()), ImageCheck::sound);
-    EXPECT_EQ(check.Plane(1).regionSize, (pack == 1 ? 20u : 8u) + 8u);
-  }
 }
 
 TEST(ImageCheck, ColourCoverageOfAMultiPlaneImageWritesASoundOnePlaneFile) {

@@ -232,13 +232,6 @@ inline int writePlane(BtreeImg& img, const Lines& lines, short plane) {
   return img.wPiano(all, plane);
 }
 
-// The planes an opened image holds: its count clamped to 1..5 in versions
-// 2 to 4, one plane in any other version.
-inline int heldPlanes(BtreeImg& img) {
-  const int v = img.Version();
-  return v < 2 || v > 4 ? 1 : std::clamp<int>(img.nPiani(), 1, 5);
-}
-
 // A line through the copying at(), into exactly dimx(plane) bytes of `fill`.
 inline Bytes readLine(BtreeImg& img, unsigned line, short plane,
                       unsigned char fill = 0xEE) {

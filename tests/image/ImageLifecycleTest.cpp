@@ -26,56 +26,8 @@ using VersionAndPack = ::testing::TestWithParam<std::tuple<int, int>>;
 // ---- Opening
 // ------------------------------------------------------------------
 
-class OpenBuiltFile : public VersionAndPack {};
-
-TEST_P(OpenBuiltFile, ReadsEveryLineOfEveryPlaneAndNeverWritesTheFile) {
-  const auto [version, pack] = GetParam();
-  std::vector<Lines> planes = patternPlanes(5, 7, 300);
-  std::vector<PlaneSpec> specs;
-  const int packs[] = {pack, pack, pack, (pack + 1) % 3, (pack + 2) % 3};
-  for (int p = 0; p < 5; ++p) {
-    for (Bytes& l : planes[p]) std::fill(l.begin() + 9, l.end() - 10, p);
-    specs.push_back({packs[p], planes[p]});  // a run longer than 255 bytes
-  }
-  DiskImage disk{buildImage(version, specs).bytes};
-  const std::string path = disk.save();
-  BtreeImg img(path.c_str());
-  EXPECT_EQ(img.Version(), version);
-  EXPECT_EQ(img.nPiani(), 5);
-  EXPECT_EQ(img.GetRgbHeader(200, 1, 0), mapByte(200, 1));
-  expectLines(img, planes);
-  // What is done to an opened image stays in memory: writes that would
-  // grow its fixed memory file throw, the others change the copy only.
-  Bytes header(kBlock), map(768, 3);
-  for (short p = 1; p <= 5; ++p) {
-    catchPtr<CException>([&] { img.wLinea(chars(planes[0][1]), 0, p); });
-    catchPtr<CException>([&] { writePlane(img, planes[0], p); });
-    img.readHeader(header.data(), p);
-    header[600] = 0x11;
-    img.writeHeader(header.data(), p);
-    img.SetPacked(p);
-    img.writeParametri(p);
-  }
-  img.writeMap(map.data());
-  img.writeFileOffsetPiano(2, 1234);
-  img.SetDimY(3, 3);
-  img.closeImg();
-  EXPECT_EQ(readFile(path), disk.bytes);
-}
-
-INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, OpenBuiltFile,
-                         ::testing::Combine(::testing::Values(2, 3, 4),
-                                            ::testing::Values(0, 1, 2)));
-
-TEST(OpenFile, UnusualButReadablePlacesCountsAndEncodings) {
+TEST(OpenFile, UnusualButReadableVersionsCountsAndEncodings) {
   const Lines lines = patternPlane(1, 3, 5);
-  {  // Version 2 places plane 1's region behind its table entry 0.
-    DiskImage disk{buildImage(2, {{0, lines}}).bytes};
-    put32(disk.bytes, 1002, 16);
-    disk.bytes.insert(disk.bytes.begin() + kBlock, 16, 0x99);
-    BtreeImg img(disk.save().c_str());
-    expectLines(img, {lines});
-  }
   {  // Version 4 reads plane 1 of an undefined encoding as raw.
     DiskImage disk{buildImage(4, {{7, lines}}).bytes};
     BtreeImg img(disk.save().c_str());
@@ -290,6 +242,16 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
       expected.insert(expected.end(), code.begin(), code.end());
       EXPECT_TRUE(sameBytes(readFile(path), expected));
     }
+    // Further planes lie back to back behind plane 1, in its encoding.
+    const std::vector<Lines> planes = patternPlanes(3, 4, 6);
+    {
+      BtreeImg img(path.c_str(), header.data(), 3, 2);
+      for (short p = 1; p <= 3; ++p)
+        EXPECT_EQ(writePlane(img, planes[p - 1], p), 1);
+    }
+    BtreeImg img(path.c_str());
+    EXPECT_EQ(img.nPiani(), 3);
+    expectLines(img, planes);
   }
   // A header of no lines; null or undefined arguments.
   TempDir dir;

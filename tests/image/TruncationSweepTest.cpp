@@ -4,6 +4,7 @@
 // every plane it holds (the sanitizer build watches the reads).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +19,13 @@
 using namespace imgtest;  // NOLINT: the test-local helpers
 
 namespace {
+
+// The planes an opened image holds: its count clamped to 1..5 in versions
+// 2 to 4, one plane in any other version.
+int heldPlanes(BtreeImg& img) {
+  const int v = img.Version();
+  return v < 2 || v > 4 ? 1 : std::clamp<int>(img.nPiani(), 1, 5);
+}
 
 // Opens `path`. When it opens, reads every line of every plane it holds (one
 // more than the line count, to wrap) through both forms of at(), in both
@@ -55,10 +63,16 @@ class Damaged : public ::testing::TestWithParam<std::tuple<int, int>> {
   }
 };
 
-TEST_P(Damaged, EveryCutOpensOrIsRefused) {
+TEST_P(Damaged, TheWholeFileReadsAsBuiltAndEveryCutOpensOrIsRefused) {
   DiskImage disk{valid().bytes};
   const std::string path = disk.save();
+  {  // Whole, the file reads as it was built.
+    BtreeImg img(path.c_str());
+    EXPECT_EQ(img.GetRgbHeader(200, 1, 0), mapByte(200, 1));
+    expectLines(img, patternPlanes(3, 5, 6));
+  }
   ASSERT_TRUE(exercise(path));
+  EXPECT_EQ(testfiles::readFile(path), disk.bytes);  // opened: never written
   for (std::size_t size = disk.bytes.size(); size-- > 0;) {
     std::filesystem::resize_file(path, size);
     exercise(path);
