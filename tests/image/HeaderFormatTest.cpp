@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
@@ -55,8 +56,7 @@ TEST(CreatedLayout, VersionFollowsTheDimensionsAndThePlaneCount) {
   }
 }
 
-// ---- Header operations on created images
-// --------------------------------------
+// ---- Header operations on created images -----------------------------------
 
 // A created image of each version: v2 with 2 planes, v3 with 3, v4 with 2.
 struct Created {

@@ -6,7 +6,6 @@
 #include <tuple>
 #include <vector>
 
-#include "framework/CStringArray.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
@@ -23,8 +22,7 @@ namespace {
 
 using VersionAndPack = ::testing::TestWithParam<std::tuple<int, int>>;
 
-// ---- Opening
-// ------------------------------------------------------------------
+// ---- Opening ----------------------------------------------------------------
 
 TEST(OpenFile, UnusualButReadableVersionsCountsAndEncodings) {
   const Lines lines = patternPlane(1, 3, 5);
@@ -135,8 +133,7 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
   }
 }
 
-// ---- Creating and closing
-// -------------------------------------------------------
+// ---- Creating and closing ---------------------------------------------------
 
 TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
   TempDir dir;

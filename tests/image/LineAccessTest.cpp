@@ -1,21 +1,18 @@
-// Line and plane access: line numbers, line order, dimensions, pack flags,
-// plane numbers, and the statuses of the writes.
+// Line and plane access: line numbers, line order, dimensions, argument
+// ranges, and the statuses of the writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "framework/CStringArray.h"
-#include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
-#include "support/ThrownPtr.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
-using testfiles::readFile;
 using testfiles::TempDir;
-using testfiles::throwsPtr;
 
 namespace {
 
