@@ -170,44 +170,64 @@ inline __m128i valuesOf(__m128i firstEight, __m128i nextEight) {
                           _mm_srli_epi16(nextEight, 8));
 }
 
-// Expands sixteen pairs (32 bytes at `in`) into out[0 .. 15] when every one
-// of them has count 1, and returns true; otherwise stores nothing and
-// returns false. This is the shape of noise.
-inline bool expandSixteenSingles(const unsigned char* in, unsigned char* out) {
-  const __m128i a = load16(in);
-  const __m128i b = load16(in + 16);
-  const __m128i ones = _mm_and_si128(countIsOne(a), countIsOne(b));
-  if ((_mm_movemask_epi8(ones) & 0x5555) != 0x5555) return false;
-  store16(out, valuesOf(a, b));
-  return true;
+// Bit 2i of the result is set when pair i of the sixteen pairs in `first`
+// and `next` (32 bytes) satisfies the byte test `test` on its count.
+inline std::uint32_t countMask(__m128i firstTest, __m128i nextTest) {
+  return (static_cast<std::uint32_t>(_mm_movemask_epi8(firstTest)) |
+          static_cast<std::uint32_t>(_mm_movemask_epi8(nextTest)) << 16) &
+         0x55555555u;
+}
+constexpr std::uint32_t kAllSixteen = 0x55555555u;
+
+// True when every count of the sixteen pairs lies in 1 .. 16.
+inline bool allShort(__m128i first, __m128i next) {
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i fifteen = _mm_set1_epi8(15);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i a = _mm_subs_epu8(_mm_sub_epi8(first, one), fifteen);
+  const __m128i b = _mm_subs_epu8(_mm_sub_epi8(next, one), fifteen);
+  return countMask(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)) ==
+         kAllSixteen;
 }
 
-// For sixteen pairs (32 bytes at `in`) that are not all of count 1: returns
-// the number k of leading count-1 pairs and stores their values at out[0 ..
-// k-1]. When none of the sixteen has count 0 the values go out in one
-// 16-byte store, whose bytes past k the pairs from k on (each at least one
-// byte long) store again; otherwise the k values are stored one by one.
-inline std::size_t expandLeadingSingles(const unsigned char* in,
-                                        unsigned char* out) {
-  const __m128i a = load16(in);
-  const __m128i b = load16(in + 16);
-  const auto onesLow =
-      static_cast<std::uint32_t>(_mm_movemask_epi8(countIsOne(a)));
-  const auto onesHigh =
-      static_cast<std::uint32_t>(_mm_movemask_epi8(countIsOne(b)));
-  const std::uint32_t other = ~(onesLow | onesHigh << 16) & 0x55555555u;
-  const std::size_t k = other == 0 ? 16 : lowestBit(other) / 2;
+// True when none of the sixteen pairs has count 0.
+inline bool noZeroCount(__m128i first, __m128i next) {
   const __m128i zero = _mm_setzero_si128();
-  const int zeroCounts =
-      _mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero))) &
-      0x5555;
-  if (zeroCounts == 0) {
-    store16(out, valuesOf(a, b));
-  } else {
-    for (std::size_t i = 0; i < k; ++i) out[i] = in[2 * i + 1];
-  }
-  return k;
+  return countMask(_mm_cmpeq_epi8(first, zero), _mm_cmpeq_epi8(next, zero)) ==
+         0;
+}
+
+// Sum of the counts of the sixteen pairs.
+inline std::size_t countSum(__m128i first, __m128i next) {
+  const __m128i counts = _mm_set1_epi16(0x00FF);
+  const __m128i sums =
+      _mm_add_epi64(_mm_sad_epu8(_mm_and_si128(first, counts),
+                                 _mm_setzero_si128()),
+                    _mm_sad_epu8(_mm_and_si128(next, counts),
+                                 _mm_setzero_si128()));
+  return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+}
+
+// Sixteen pairs of count 1 but one of count 2, pair k (the common break in
+// noise): their seventeen bytes, exactly, in two overlapping stores. The
+// second holds the values up to pair k and, from there on, the values one
+// place later.
+inline void expandOneDouble(__m128i values, unsigned k, unsigned char* out) {
+  const __m128i index =
+      _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i later =
+      _mm_cmpgt_epi8(index, _mm_set1_epi8(static_cast<char>(k)));
+  store16(out + 1, values);
+  store16(out, _mm_or_si128(_mm_and_si128(later, _mm_slli_si128(values, 1)),
+                            _mm_andnot_si128(later, values)));
+}
+
+// Stores v over out[0 .. 15] (a run of up to 16 bytes and what follows it).
+inline void storeShortChunk(unsigned char* out, unsigned char v) {
+  const std::uint64_t p = 0x0101010101010101ull * v;
+  std::memcpy(out, &p, 8);
+  std::memcpy(out + 8, &p, 8);
 }
 
 // Adds the counts of the pairs from `ahead` on to `covered` until it reaches
@@ -296,76 +316,107 @@ inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
 // the end of the input is ignored, and a pair of count 0 is skipped. Bytes
 // of the output behind the returned count are left as they were.
 //
-// With SSE2, a short run is stored as a whole 16-byte chunk whenever the
-// pairs that follow are known to store their own bytes over the part of the
-// chunk past the run (the pairs in [start, ahead) expand to `covered`
-// bytes), so that no store is left standing past what the pairs cover.
+// With SSE2 the runs are stored in whole chunks (16 bytes for a run of up
+// to 16, 64 or 256 for a longer one) without branching on their lengths,
+// wherever the pairs behind them are known to store their own bytes over
+// the part of a chunk past its run: then nothing is left standing past what
+// the pairs cover. The last bytes of the output, and of the input, are done
+// exactly, pair by pair.
 inline std::size_t expandRuns(const unsigned char* in,
                               const unsigned char* inEnd, unsigned char* out,
                               std::size_t outSize) {
   std::size_t written = 0;
 #if defined(__SSE2__)
+  // The pairs in [in, ahead) expand to covered - written bytes; `ahead` is
+  // moved on eight pairs at a time when a chunk needs more.
   const unsigned char* ahead = in;
   std::size_t covered = 0;
+  const auto pairsCover = [&](std::size_t need) {
+    if (outSize - written < need) return false;
+    if (ahead < in) {
+      ahead = in;
+      covered = written;
+    }
+    if (covered - written < need) {
+      runpairs::lookAhead(ahead, inEnd, covered, written + 2 * need);
+    }
+    return covered - written >= need;
+  };
+  for (;;) {
+    // Step 1: sixteen short pairs at a time. All of count 1 (noise): their
+    // values in one store. All of count 1 but one of count 2: two stores.
+    // Counts from 1 to 16 (gradients): a 16-byte chunk per pair, each
+    // stored over the excess of the one before; the sixteen pairs behind
+    // them, present and none of count 0, cover the last chunk's excess.
+    while (inEnd - in >= 32) {
+      const __m128i a = runpairs::load16(in);
+      const __m128i b = runpairs::load16(in + 16);
+      const std::uint32_t ones =
+          runpairs::countMask(runpairs::countIsOne(a), runpairs::countIsOne(b));
+      if (ones == runpairs::kAllSixteen) {
+        if (outSize - written < 16) break;
+        runpairs::store16(out + written, runpairs::valuesOf(a, b));
+        in += 32;
+        written += 16;
+        continue;
+      }
+      const __m128i two = _mm_set1_epi16(2);
+      const std::uint32_t twos = runpairs::countMask(_mm_cmpeq_epi8(a, two),
+                                                     _mm_cmpeq_epi8(b, two));
+      if ((ones | twos) == runpairs::kAllSixteen && (twos & (twos - 1)) == 0 &&
+          outSize - written >= 17) {
+        runpairs::expandOneDouble(runpairs::valuesOf(a, b),
+                                  runpairs::lowestBit(twos) / 2,
+                                  out + written);
+        in += 32;
+        written += 17;
+        continue;
+      }
+      if (!runpairs::allShort(a, b) || inEnd - in < 64 ||
+          outSize - written < runpairs::countSum(a, b) + 16 ||
+          !runpairs::noZeroCount(runpairs::load16(in + 32),
+                                 runpairs::load16(in + 48))) {
+        break;
+      }
+      for (int j = 0; j < 16; ++j) {
+        runpairs::storeShortChunk(out + written, in[2 * j + 1]);
+        written += in[2 * j];
+      }
+      in += 32;
+    }
+    // Step 2: one pair, as a chunk of 16, 64 or 256 bytes when the pairs
+    // behind it cover the chunk's excess and the output has room for it.
+    if (inEnd - in < 2) break;
+    const std::size_t count = in[0];
+    if (count <= 16) {
+      if (!pairsCover(16)) break;
+      runpairs::storeShortChunk(out + written, in[1]);
+    } else {
+      const __m128i p = _mm_set1_epi8(static_cast<char>(in[1]));
+      if (count <= 64) {
+        if (!pairsCover(64)) break;
+        for (int k = 0; k < 64; k += 16) runpairs::store16(out + written + k, p);
+      } else {
+        if (!pairsCover(256)) break;
+        for (int k = 0; k < 256; k += 16) {
+          runpairs::store16(out + written + k, p);
+        }
+      }
+    }
+    written += count;
+    in += 2;
+  }
 #endif
+  // Step 3: pair by pair, exactly; a run that reaches the end of the output
+  // is clipped there.
   while (inEnd - in >= 2 && written < outSize) {
     const std::size_t count = in[0];
     const std::size_t room = outSize - written;
-    if (count == 1) {
-      // Step 1: a stretch of count-1 pairs.
-#if defined(__SSE2__)
-      // Sixteen at a time. The loop branches only when a pair of another
-      // count turns up, so the next loads need not wait for the check.
-      std::size_t blocks = std::min<std::size_t>(
-          static_cast<std::size_t>(inEnd - in) / 32, room / 16);
-      while (blocks != 0) {
-        if (runpairs::expandSixteenSingles(in, out + written)) {
-          in += 32;
-          written += 16;
-          --blocks;
-          continue;
-        }
-        const std::size_t singles =
-            runpairs::expandLeadingSingles(in, out + written);
-        in += 2 * singles;
-        written += singles;
-        break;
-      }
-#endif
-      while (inEnd - in >= 2 && written < outSize && in[0] == 1) {
-        out[written++] = in[1];
-        in += 2;
-      }
-      continue;
-    }
-    if (count > room) {
-      // Step 2: the run that reaches the end of the output, clipped.
+    if (count >= room) {
       runpairs::fillRun(out + written, in[1], room);
       return outSize;
     }
-    // Step 3: any other run. A long one exactly; a short one as a single
-    // 16-byte store when the pairs behind it are known to cover the part of
-    // it past the run, else exactly.
-#if defined(__SSE2__)
-    if (count >= 16) {
-      runpairs::fillRun(out + written, in[1], count);
-    } else {
-      const std::size_t reach = written + 16;
-      if (ahead < in) {
-        ahead = in;
-        covered = written;
-      }
-      if (covered < reach) runpairs::lookAhead(ahead, inEnd, covered, reach);
-      if (covered >= reach && outSize >= reach) {
-        runpairs::store16(out + written,
-                          _mm_set1_epi8(static_cast<char>(in[1])));
-      } else if (count != 0) {
-        runpairs::fillRun(out + written, in[1], count);
-      }
-    }
-#else
     if (count != 0) runpairs::fillRun(out + written, in[1], count);
-#endif
     written += count;
     in += 2;
   }
