@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "framework/ByteOrder.h"
 #include "framework/ThrowHelpers.h"
@@ -13,6 +15,7 @@ using btreeimg::detail::codedSize;
 using btreeimg::detail::encodeRuns;
 using btreeimg::detail::expandRuns;
 using btreeimg::detail::loadU32;
+using btreeimg::detail::maxCodedSize;
 using btreeimg::detail::storeU32;
 using btreeimg::detail::throwMemoryError;
 
@@ -21,10 +24,11 @@ namespace {
 constexpr LONGLONG kHeaderBytes = 8;  // unpackedSize, packedSize
 constexpr ULONGLONG kMaxField = std::numeric_limits<std::uint32_t>::max();
 
-// A zero-filled block of `bytes` bytes (null for none), freed with free().
+// A block of `bytes` bytes (null for none), freed with free(). Its bytes are
+// not set: every caller fills it whole.
 unsigned char* allocatePlane(std::size_t bytes) {
   if (bytes == 0) return nullptr;
-  auto* block = static_cast<unsigned char*>(std::calloc(bytes, 1));
+  auto* block = static_cast<unsigned char*>(std::malloc(bytes));
   if (block == nullptr) throwMemoryError();
   return block;
 }
@@ -114,10 +118,17 @@ void BtreePackedSpeed::decodeRegion() {
   // Step 3: the plane, zero-filled, sized by the dimensions and not by what
   // unpackedSize claims; pairs beyond it are ignored.
   const std::size_t bytes = planeBytes();
+  // The bytes the pairs do not reach are zero: the plane is decoded into
+  // an uninitialised block and only the rest is cleared (clearing it all
+  // first would write the whole plane twice).
   planeBuffer = allocatePlane(bytes);
-  if (available == 0 || bytes == 0) return;
-  const auto* code = static_cast<const unsigned char*>(at);
-  expandRuns(code, code + available, planeBuffer, bytes);
+  if (bytes == 0) return;
+  std::size_t decoded = 0;
+  if (available != 0) {
+    const auto* code = static_cast<const unsigned char*>(at);
+    decoded = expandRuns(code, code + available, planeBuffer, bytes);
+  }
+  std::memset(planeBuffer + decoded, 0, bytes - decoded);
 }
 
 int BtreePackedSpeed::LineBytes() { return lineLength > 0 ? lineLength : 0; }
@@ -163,22 +174,37 @@ void BtreePackedSpeed::SetData(long dataOffset) {
 }
 
 int BtreePackedSpeed::commit() {
-  // Step 1: the sizes, and whether they fit their fields and the region.
+  // Step 1: the code, in one pass, into a scratch block of the most it can
+  // take (only the pages the code reaches are ever touched); without that
+  // block, its size alone, the pairs then being coded a second time
+  // straight into the memory file.
   const std::size_t bytes = planeBytes();
   if (bytes > kMaxField) return 0;
-  const std::size_t code = bytes == 0 ? 0 : codedSize(planeBuffer, bytes);
+  std::unique_ptr<unsigned char[]> scratch;
+  if (bytes != 0) {
+    scratch.reset(new (std::nothrow) unsigned char[maxCodedSize(bytes)]);
+  }
+  const std::size_t code =
+      bytes == 0 ? 0
+      : scratch  ? encodeRuns(planeBuffer, bytes, scratch.get())
+                 : codedSize(planeBuffer, bytes);
+  // Step 2: whether the sizes fit their fields and the region.
   const ULONGLONG total = kHeaderBytes + static_cast<ULONGLONG>(code);
   if (total > std::numeric_limits<UINT>::max()) return 0;
   const LONGLONG end = regionOffset + static_cast<LONGLONG>(total);
   if (end > 0 && static_cast<ULONGLONG>(end) > regionEnd) return 0;
-  // Step 2: sizes and pairs coded straight into the memory file.
+  // Step 3: the sizes and the pairs into the memory file.
   memFile->Seek(regionOffset, CFile::begin);
   void* at = nullptr;
   memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(total), &at);
   auto* region = static_cast<unsigned char*>(at);
   storeU32(region, static_cast<std::uint32_t>(bytes));
   storeU32(region + 4, static_cast<std::uint32_t>(code));
-  if (code != 0) encodeRuns(planeBuffer, bytes, region + kHeaderBytes);
+  if (code != 0 && scratch) {
+    std::memcpy(region + kHeaderBytes, scratch.get(), code);
+  } else if (code != 0) {
+    encodeRuns(planeBuffer, bytes, region + kHeaderBytes);
+  }
   unpackedSize = static_cast<unsigned int>(bytes);
   packedSize = static_cast<unsigned int>(code);
   return 1;
