@@ -142,6 +142,24 @@ TEST_P(Encoding,
   }
 }
 
+// SetDimY lays the planes behind the changed one out again as raw planes of
+// the new size, in the chain of version 3, and plane 1 keeps its data start.
+TEST(Dimensions, SetDimYLaysThePlanesBehindOutAgain) {
+  TempDir dir;
+  BtreeImg img(dir.file("x.img").c_str(), 0, 100, 10, 3);
+  ASSERT_EQ(img.Version(), 3);
+  Bytes line(100, 7);
+  img.wLinea(chars(line), 4, 1);
+  img.SetDimY(20, 1);
+  unsigned char block[1312];
+  img.readHeader(block, 1);
+  EXPECT_EQ(block[12] | block[13] << 8, 20);
+  EXPECT_EQ(block[1002] | block[1003] << 8, 1312 + 100 * 20);
+  img.readHeader(block, 2);
+  EXPECT_EQ(block[1002] | block[1003] << 8, 2 * (1312 + 100 * 20));
+  EXPECT_EQ(readLine(img, 4, 1), line);  // plane 1's lines did not move
+}
+
 TEST_P(Encoding, WritesReportTheStoragesAnswerAndPadShortStrings) {
   auto padded = [](char c) {  // strings shorter than a line: zero bytes behind
     Bytes l(16, 0);
