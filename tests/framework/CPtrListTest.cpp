@@ -29,7 +29,7 @@ std::vector<void*> backward(const CPtrList& list) {
   return out;
 }
 
-int items[4];
+int items[2];
 
 TEST(PtrList, EmptyListsThrowOnHeadAndTailAndRemoveAllFreesNoObject) {
   CPtrList list;
