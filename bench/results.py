@@ -64,6 +64,17 @@ GOALS += [
     ("6", "colour coverage, 8 rules (no goal)",
      "BM_BtreeImgCoverage/rules:8", "BM_MemcpyPlane", "time", None),
 ]
+# References (no goal) that show what limits a figure.
+GOALS += [
+    ("2", "reference: memcpy of the lines in line order from a bottom-up plane",
+     "BM_MemcpyLinesBottomUp", "BM_MemcpyLines", "speed", None),
+    ("2", "whole-plane packed line read vs that reference",
+     "BM_BtreeImgAtPackedSpeed", "BM_MemcpyLinesBottomUp", "speed", None),
+    ("6", "reference: writing a 16 MiB result file (temporary + rename)",
+     "BM_ReplaceFile", "BM_MemcpyPlane", "time", None),
+    ("6", "colour coverage, 1 rule, vs memcpy + writing the result file",
+     "BM_BtreeImgCoverage/rules:1", "BM_MemcpyPlane+BM_ReplaceFile", "time", None),
+]
 for heap, arg in (("fresh", 0), ("recycled", 1)):
     for what, fig, anc, target in (
             ("Add", "BM_BalCltnAdd", "BM_MultisetInsert", 1.2),
@@ -131,6 +142,9 @@ def main():
     runs, counters = load_runs(args.files)
 
     def median(name, which):
+        if "+" in name:  # the sum of several benchmarks' medians
+            parts = [median(part, which) for part in name.split("+")]
+            return None if None in parts else sum(parts)
         values = [r[which] for r in runs.get(name, [])]
         return statistics.median(values) if values else None
 
