@@ -92,25 +92,12 @@ void expectCommitted(int width, int count, const Lines& writes,
     EXPECT_EQ(readLine(reopened, line, bytes.size()), bytes);
 }
 
-TEST(SpeedPlaneWriting, CommitCodesTheWorkedExample) {
-  expectCommitted(3, 2, {{0, {1, 1, 1}}, {1, {2, 2, 2}}}, kExampleRegion);
-}
-
 TEST(SpeedPlaneWriting, CommitCodesThePlaneBottomUpAsOneStream) {
+  expectCommitted(3, 2, {{0, {1, 1, 1}}, {1, {2, 2, 2}}}, kExampleRegion);
   expectCommitted(3, 2, {{0, {1, 1, 1}}, {1, {1, 1, 1}}}, region(6, 2, {6, 1}));
   expectCommitted(300, 2, {}, region(600, 6, {255, 0, 255, 0, 90, 0}));
   expectCommitted(4, 2, {{1, {1, 2, 3, 4}}},
                   region(8, 10, {1, 1, 1, 2, 1, 3, 1, 4, 4, 0}));
-}
-
-TEST(SpeedPlaneWriting, WrittenLinesAreSeenAtOnceAndAreASnapshotOfTheFile) {
-  ExactImage image(kExampleRegion);
-  BtreePackedSpeed plane(&image.file, kRegion, 3, 2);
-  ASSERT_EQ(writeLine(plane, 0, {7, 8, 9}), 1);
-  EXPECT_EQ(readLine(plane, 0, 3), (Bytes{7, 8, 9}));
-  image.bytes[kRegion + 9] = 5;  // changes others make are not seen
-  EXPECT_EQ(readLine(plane, 1, 3), (Bytes{2, 2, 2}));
-  EXPECT_EQ(fileBytes(image.file, kRegion, 64), region(6, 4, {3, 5, 3, 1}));
 }
 
 // The original's copies shared one decoded plane and both freed it.
