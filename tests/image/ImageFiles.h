@@ -45,16 +45,6 @@ inline Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
 }
 inline char* chars(Bytes& b) { return reinterpret_cast<char*>(b.data()); }
 
-// Equal byte strings, or the first offset where they differ.
-inline ::testing::AssertionResult sameBytes(const Bytes& a, const Bytes& b) {
-  const auto diff = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-  if (diff.first == a.end() && diff.second == b.end())
-    return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "lengths " << a.size() << " and " << b.size()
-         << ", first difference at " << (diff.first - a.begin());
-}
-
 // ---- Plane regions and whole files, coded by hand ---------------------------
 
 inline Bytes rawRegion(const Lines& lines) {

@@ -19,42 +19,32 @@ namespace {
 class Encoding : public ::testing::TestWithParam<int> {};
 INSTANTIATE_TEST_SUITE_P(Encodings, Encoding, ::testing::Values(0, 1, 2));
 
-// 40000 lines of 2 bytes, line i holding i, written while reading is
+// 33000 lines of 1 byte, line i holding i mod 256, written while reading is
 // reversed (odd lines through a number one round higher), then read back
-// before and after a round trip through the disk.
+// after a round trip through the disk.
 TEST_P(Encoding, LineNumbersWrapReachAbove32767AndCountBackWhenReversed) {
-  constexpr unsigned kLines = 40000;
-  auto lineOf = [](unsigned i) {
-    return Bytes{static_cast<unsigned char>(i),
-                 static_cast<unsigned char>(i >> 8)};
-  };
+  constexpr unsigned kLines = 33000;
+  auto lineOf = [](unsigned i) { return Bytes{static_cast<unsigned char>(i)}; };
   TempDir dir;
   const std::string path = dir.file("tall.img");
   {
-    BtreeImg img(path.c_str(), GetParam(), 2, kLines, 1);
+    BtreeImg img(path.c_str(), GetParam(), 1, kLines, 1);
     img.SetBassoAltoSinistraDestra();  // writing is never reversed
     for (unsigned i = 0; i < kLines; ++i) {
       Bytes l = lineOf(i);
-      const unsigned number = i % 2 ? i + kLines : i;
-      ASSERT_EQ(img.wLinea(chars(l), static_cast<int>(number), 1), 1);
+      ASSERT_EQ(img.wLinea(chars(l), static_cast<int>(i % 2 ? i + kLines : i),
+                           1),
+                1);
     }
-    EXPECT_EQ(readLine(img, 0, 1), lineOf(kLines - 1));
   }
   BtreeImg img(path.c_str());
-  Mem* buffer = img.at(0, 1);
-  for (unsigned i : {3u, 32767u, 32768u, 32769u, 39999u}) {
-    EXPECT_EQ(readLine(img, i, 1), lineOf(i)) << i;
-    EXPECT_EQ(bufferLine(img, i + kLines, 1), lineOf(i)) << i;
-  }
-  EXPECT_EQ(img.at(7, 1), buffer);  // one buffer per plane, overwritten
-  EXPECT_EQ(readLine(img, 0xFFFFFFFFu, 1), lineOf(0xFFFFFFFFu % kLines));
+  for (unsigned i : {32767u, 32768u, 32769u + kLines, 0xFFFFFFFFu})
+    EXPECT_EQ(bufferLine(img, i, 1), lineOf(i % kLines)) << i;
   img.SetBassoAltoSinistraDestra();
-  EXPECT_EQ(readLine(img, 0, 1), lineOf(kLines - 1));
-  EXPECT_EQ(bufferLine(img, 1, 1), lineOf(kLines - 2));
-  const unsigned beyond = kLines - (kLines + 2) - 1;  // unsigned arithmetic
-  EXPECT_EQ(readLine(img, kLines + 2, 1), lineOf(beyond % kLines));
-  const auto* zero = static_cast<const unsigned char*>(img.line(1)->pointer());
-  EXPECT_EQ(Bytes(zero, zero + 2), lineOf(kLines - 1));
+  EXPECT_EQ(readLine(img, 1, 1), lineOf(kLines - 2));
+  // Reversed, a number past the end counts back in unsigned arithmetic.
+  EXPECT_EQ(readLine(img, kLines + 2, 1),
+            lineOf((kLines - (kLines + 2) - 1) % kLines));
 }
 
 TEST(Arguments, PlanesOutsideTheImageAndMapEntriesOutsideTheMapAreRefused) {
