@@ -9,7 +9,7 @@ using namespace btreeimg::detail;
 
 namespace {
 
-TEST(ByteOrder, LoadsAreLittleEndianAndOnlyTheSignedOneSignExtends) {
+TEST(ByteOrder, LittleEndianAtAnyAddressAndOnlyTheSignedLoadSignExtends) {
   const unsigned char bytes[] = {0x78, 0x56, 0x34, 0x12,
                                  0xFF, 0xFF, 0x00, 0x80};
   EXPECT_EQ(loadU32(bytes), 0x12345678u);
@@ -18,9 +18,7 @@ TEST(ByteOrder, LoadsAreLittleEndianAndOnlyTheSignedOneSignExtends) {
   EXPECT_EQ(loadU16(bytes + 4), 0xFFFFu);
   EXPECT_EQ(loadI16(bytes + 4), -1);
   EXPECT_EQ(loadI16(bytes + 6), INT16_MIN);
-}
-
-TEST(ByteOrder, StoresAtAnyAddressWriteOnlyTheirOwnBytes) {
+  // Stores at any address write only their own bytes.
   unsigned char block[8];
   std::memset(block, 0xAA, sizeof block);
   storeU32(block + 1, 0x12345678u);  // deliberately unaligned

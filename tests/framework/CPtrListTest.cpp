@@ -70,36 +70,26 @@ RC_GTEST_PROP(PtrListModel, AgreesWithTheModelAfterAnyInsertRemoveSequence,
     const std::size_t n = held.size();
     const std::size_t at = n == 0 ? 0 : pick % n;
     const bool ends = n == 0 || pick % 7 == 0;  // insert with a null position
-    switch (((op % 6) + 6) % 6) {
-      case 0:
-        held.insert(held.begin(), {list.AddHead(value), value});
-        break;
-      case 1:
-        held.push_back({list.AddTail(value), value});
-        break;
-      case 2:
-        held.insert(
-            held.begin() + (ends ? 0 : at),
-            {list.InsertBefore(ends ? nullptr : held[at].first, value), value});
-        break;
-      case 3:
-        held.insert(
-            ends ? held.end() : held.begin() + at + 1,
-            {list.InsertAfter(ends ? nullptr : held[at].first, value), value});
-        break;
-      case 4:
-        if (n == 0) break;
-        list.RemoveAt(held[at].first);
-        held.erase(held.begin() + at);
-        break;
-      default:
-        if (n == 0) break;
-        const bool head = pick % 2 == 0;
-        const bool removedItsElement =
-            (head ? list.RemoveHead() : list.RemoveTail()) ==
-            (head ? held.front() : held.back()).second;
-        RC_ASSERT(removedItsElement);
-        held.erase(head ? held.begin() : held.end() - 1);
+    const int kind = ((op % 6) + 6) % 6;
+    if (kind < 4) {  // AddHead, AddTail, InsertBefore, InsertAfter
+      const bool after = kind % 2 == 1;
+      const std::size_t to = (kind < 2 || ends) ? (after ? n : 0) : at + after;
+      POSITION where = kind < 2 || ends ? nullptr : held[at].first;
+      POSITION got = kind == 0   ? list.AddHead(value)
+                     : kind == 1 ? list.AddTail(value)
+                     : after     ? list.InsertAfter(where, value)
+                                 : list.InsertBefore(where, value);
+      held.insert(held.begin() + static_cast<std::ptrdiff_t>(to), {got, value});
+    } else if (n > 0 && kind == 4) {
+      list.RemoveAt(held[at].first);
+      held.erase(held.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (n > 0) {
+      const bool head = pick % 2 == 0;
+      const bool removedItsElement =
+          (head ? list.RemoveHead() : list.RemoveTail()) ==
+          (head ? held.front() : held.back()).second;
+      RC_ASSERT(removedItsElement);
+      held.erase(head ? held.begin() : held.end() - 1);
     }
     std::vector<void*> model;
     for (const auto& h : held) model.push_back(h.second);

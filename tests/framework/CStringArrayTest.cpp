@@ -18,7 +18,7 @@ std::string joined(const CStringArray& array) {
   return out;
 }
 
-TEST(CStringArray, EveryElementAccessOutsideTheArrayThrowsInvalidArgument) {
+TEST(CStringArray, EveryAccessInsertRemoveAndResizeOutsideTheArrayThrows) {
   CStringArray array;
   EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { array.GetAt(0); }));
   array.Add("zero");
@@ -34,12 +34,8 @@ TEST(CStringArray, EveryElementAccessOutsideTheArrayThrowsInvalidArgument) {
         throwsPtr<CInvalidArgException>([&] { array.SetAt(bad, "x"); }));
   }
   EXPECT_EQ(joined(array), "zero.one.");
-}
-
-TEST(CStringArray, ResizeInsertAndRemoveCheckTheirRange) {
-  CStringArray array;
-  array.Add("a");
-  array.Add("d");
+  array.SetAt(0, "a");
+  array.SetAt(1, "d");
   array.InsertAt(1, "b");
   array.InsertAt(3, "e");  // at the end
   array.InsertAt(2, "c", 2);

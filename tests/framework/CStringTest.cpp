@@ -78,9 +78,6 @@ TEST(CString, IndexedAccessOutsideTheTextThrowsAndSubstringsAreClamped) {
   EXPECT_EQ(text.Left(99) + text.Mid(2, 2) + text.Mid(5, 10) + text.Mid(10) +
                 text.Right(2) + text.Right(-1),
             "abcdefcdfef");
-  EXPECT_EQ(text.Find("cd"), 2);
-  EXPECT_EQ(text.Find('a', 1), -1);
-  EXPECT_EQ(CString("  x y \t\n").Trim(), "x y");
 }
 
 }  // namespace
