@@ -12,13 +12,10 @@ namespace collections_test {
 
 inline int sign(long v) { return v > 0 ? 1 : v < 0 ? -1 : 0; }
 
-class IntElement : public Sorted {
- public:
+struct IntElement : Sorted {
   explicit IntElement(int value, std::vector<int>* deaths = nullptr)
       : value(value), deaths_(deaths) {}
-  ~IntElement() override {
-    if (deaths_ != nullptr) deaths_->push_back(value);
-  }
+  ~IntElement() override { if (deaths_ != nullptr) deaths_->push_back(value); }
   int Compare(long key) override { return sign(value - key); }
   int Compare(int key) override { return sign(long{value} - key); }
   // Compare(const char*) is left to the base: it matches every text.
@@ -28,8 +25,6 @@ class IntElement : public Sorted {
   }
 
   int value;
-
- private:
   std::vector<int>* deaths_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 #include "collections/IntElement.h"
@@ -23,11 +22,9 @@ TEST(SortCltn, AddKeepsAscendingOrderWithEqualElementsInTheOrderAdded) {
   EXPECT_EQ(list.Find(&first), nullptr);
   EXPECT_EQ(list.Remove(&first), nullptr);
   for (IntElement* e : {&first, &last, &other, &second}) list.Add(e);
-  std::vector<Sorted*> order;
-  for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) {
-    order.push_back(static_cast<Sorted*>(list.GetNext(pos)));
-  }
-  EXPECT_EQ(order, (std::vector<Sorted*>{&other, &first, &second, &last}));
+  Sorted* order[] = {&other, &first, &second, &last};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(list.GetAt(list.FindIndex(i)), order[i]);
+  EXPECT_EQ(list.GetCount(), 4);
   EXPECT_EQ(list.Find(&second), &first);
   // Remove hands back the stored element, not the argument.
   IntElement probe(5);
@@ -38,11 +35,12 @@ TEST(SortCltn, AddKeepsAscendingOrderWithEqualElementsInTheOrderAdded) {
   list.RemoveAll();
 }
 
-TEST(SortCltn, KeyFindsUseTheMatchingOverload) {
+TEST(SortCltn, KeyFindsUseTheMatchingOverloadAndFreeContentsSkipsNullEntries) {
+  std::vector<int> deaths;
   SortCltn list;
   EXPECT_EQ(list.Find(4), nullptr);
   EXPECT_EQ(list.Find("4"), nullptr);
-  for (int v : {10, 20, 30}) list.Add(new IntElement(v));
+  for (int v : {20, 10, 30}) list.Add(new IntElement(v, &deaths));
   EXPECT_EQ(valueOf(list.Find(20)), 20);
   EXPECT_EQ(valueOf(list.Find(30L)), 30);
   EXPECT_EQ(list.Find(25), nullptr);
@@ -51,11 +49,14 @@ TEST(SortCltn, KeyFindsUseTheMatchingOverload) {
   EXPECT_EQ(valueOf(list.Find("zzz")), 10);
   // The base list's pointer search is still there.
   EXPECT_EQ(list.Find(list.GetHead()), list.GetHeadPosition());
-  list.FreeContents();
+  list.AddTail(static_cast<void*>(nullptr));  // the base list's insertion
+  list.FreeContents();  // head to tail
+  EXPECT_EQ(deaths, (std::vector<int>{10, 20, 30}));
+  EXPECT_TRUE(list.IsEmpty());
 }
 
 TEST(SortCltn, TheBaseComparisonMatchesAnyKeyAndOrdersByAddress) {
-  std::unique_ptr<Plain[]> block(new Plain[3]);
+  Plain block[3];
   Sorted& low = block[0];
   EXPECT_EQ(low.Compare(7), 0);
   EXPECT_EQ(low.Compare(7L), 0);
@@ -71,16 +72,4 @@ TEST(SortCltn, TheBaseComparisonMatchesAnyKeyAndOrdersByAddress) {
   // Every element at a lower or equal address "matches".
   EXPECT_EQ(list.Find(&block[1]), &block[0]);
   list.RemoveAll();
-}
-
-TEST(SortCltn, FreeContentsSkipsNullEntriesAndDeletesHeadToTail) {
-  std::vector<int> deaths;
-  SortCltn list;
-  list.Add(new IntElement(2, &deaths));
-  list.Add(new IntElement(1, &deaths));
-  list.AddTail(static_cast<void*>(nullptr));  // the base list's insertion, out of order
-  list.Add(new IntElement(3, &deaths));
-  list.FreeContents();
-  EXPECT_EQ(deaths, (std::vector<int>{1, 2, 3}));
-  EXPECT_TRUE(list.IsEmpty());
 }

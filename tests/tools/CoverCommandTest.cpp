@@ -9,27 +9,28 @@
 namespace tooltest {
 namespace {
 
-class CoverCommand : public ::testing::Test {
- protected:
-  // Two packed planes of four lines, alternately all 5 and all 7.
-  void SetUp() override {
-    makeImage(image, 1, 60, 4, 2, [](int, int, int y) { return static_cast<std::uint8_t>(y % 2 ? 7 : 5); });
-  }
-
+TEST(CoverCommand, WritesTheResultEvenOverTheSourceOrLeavesTheOutputWhenNothingChanges) {
   testfiles::TempDir dir;
-  std::string image = dir.file("stripes.dis");
-  std::string rules = dir.file("rules.txt");
-  std::string out = dir.file("out.dis");
-};
-
-TEST_F(CoverCommand, WritesTheResultAndSaysHowManyPixelsChangedEvenOverTheSource) {
-  testfiles::writeText(rules, "COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  const std::string image = dir.file("stripes.dis"), rules = dir.file("rules.txt"), out = dir.file("out.dis");
+  // Two packed planes of four lines, alternately all 5 and all 7.
+  makeImage(image, 1, 60, 4, 2, [](int, int, int y) { return static_cast<std::uint8_t>(y % 2 ? 7 : 5); });
+  testfiles::writeText(rules, "COLCOPER 7\nCOLTEST 7\nCOLSOST 1\n");
   ToolResult run = tool({"cover", image, rules, out}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, image + ": 1 rule changed nothing; " + out + " not written\n");
+  EXPECT_FALSE(std::filesystem::exists(out));
+  testfiles::writeText(out, "keep me");
+  ASSERT_EQ(tool({"cover", image, rules, out}, dir).status, 0);
+  EXPECT_EQ(testfiles::readText(out), "keep me");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+            3);  // the image, the rules, the untouched output
+
+  testfiles::writeText(rules, "COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  run = tool({"cover", image, rules, out}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, image + ": 1 rule changed 120 pixels of plane 1; written to " + out +
                          " (plane 1 only)\n");
-  // The output may also be the source itself.
-  ASSERT_EQ(tool({"cover", image, rules, image}, dir).status, 0);
+  ASSERT_EQ(tool({"cover", image, rules, image}, dir).status, 0);  // over its own source
   for (const std::string& written : {out, image}) {
     Png png;
     ASSERT_EQ(tool({"topng", written, dir.file("out.png")}, dir).status, 0);
@@ -39,20 +40,6 @@ TEST_F(CoverCommand, WritesTheResultAndSaysHowManyPixelsChangedEvenOverTheSource
     EXPECT_EQ(png.samples.at(60), 7);
     EXPECT_EQ(png.samples.at(120), 9);
   }
-}
-
-TEST_F(CoverCommand, ARunThatChangesNothingLeavesTheOutputAsItWas) {
-  testfiles::writeText(rules, "COLCOPER 7\nCOLTEST 7\nCOLSOST 1\n");
-  ToolResult run = tool({"cover", image, rules, out}, dir);
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, image + ": 1 rule changed nothing; " + out + " not written\n");
-  EXPECT_FALSE(std::filesystem::exists(out));
-  testfiles::writeText(out, "keep me");
-  run = tool({"cover", image, rules, out}, dir);
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(testfiles::readText(out), "keep me");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
-            3);  // the image, the rules, the untouched output
 }
 
 }  // namespace

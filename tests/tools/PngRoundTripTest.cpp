@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ToolTestSupport.h"
@@ -72,27 +73,21 @@ TEST_P(PngRoundTrip, EveryPlaneComesBackUnchangedSideBySideAndAfterARepack) {
   expectSamePicture(dir.file("after.png"), before);
 }
 
-TEST(PngImport, GreyAndOneBitPngsKeepTheirLevelsAndIndices) {
-  // A grey PNG gets a grey ramp; a 1-bit grey level is scaled to 0 or 255.
+TEST(PngImport, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndices) {
   testfiles::TempDir dir;
-  Png ramp = palettePng(19, 7, 2, runs(2));
-  ramp.palette.clear();
+  Png grey{19, 7, PNG_COLOR_TYPE_GRAY, 8, {}, {}};
+  for (std::size_t i = 0; i < 19 * 7; ++i) grey.samples.push_back(static_cast<std::uint8_t>(i * 13));
+  Png ramp{19, 7, PNG_COLOR_TYPE_PALETTE, 8, grey.samples, {}};
   for (int level = 0; level < 256; ++level) {
     const auto v = static_cast<std::uint8_t>(level);
     ramp.palette.push_back({v, v, v});
   }
-  for (const int depth : {8, 16, 1, -1}) {  // -1: a 1-bit palette PNG
-    SCOPED_TRACE("depth " + std::to_string(depth));
-    Png in = palettePng(19, 7, 2, runs(2));
-    Png expected = depth < 0 ? in : ramp;
-    if (depth > 0) {
-      in = Png{19, 7, PNG_COLOR_TYPE_GRAY, depth, {}, {}};
-      for (std::size_t i = 0; i < expected.samples.size(); ++i) {
-        in.samples.push_back(static_cast<std::uint8_t>(depth == 1 ? i % 3 == 0 : i * 13));
-        expected.samples[i] = depth == 1 ? (in.samples[i] ? 255 : 0) : in.samples[i];
-      }
-    }
-    in.bitDepth = depth < 0 ? 1 : depth;
+  Png grey16 = grey;
+  grey16.bitDepth = 16;
+  const Png twoColours = palettePng(19, 7, 2, runs(2));  // written with 1 bit a pixel
+  const std::pair<Png, Png> cases[] = {{grey, ramp}, {grey16, ramp}, {twoColours, twoColours}};
+  for (const auto& [in, expected] : cases) {
+    SCOPED_TRACE("colour type " + std::to_string(in.colourType) + ", depth " + std::to_string(in.bitDepth));
     ASSERT_TRUE(writePng(dir.file("in.png"), in));
     ASSERT_EQ(tool({"frompng", dir.file("in.png"), dir.file("in.dis")}, dir).status, 0);
     ASSERT_EQ(tool({"topng", dir.file("in.dis"), dir.file("out.png")}, dir).status, 0);

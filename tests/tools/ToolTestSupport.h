@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 
 #include <array>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +56,7 @@ inline ToolResult tool(const std::vector<std::string>& args, const testfiles::Te
 inline std::string sample(const char* name) { return std::string(BTREEIMG_SAMPLES) + "/" + name; }
 
 using Rgb = std::array<std::uint8_t, 3>;
+static_assert(sizeof(Rgb) == 3, "libpng takes colour maps as packed RGB bytes");
 
 struct Png {
   std::uint32_t width = 0;
@@ -67,44 +67,24 @@ struct Png {
   std::vector<Rgb> palette;
 };
 
-// Writes `png`: a palette, grey or RGB (3 samples a pixel) PNG of depth 8, or
-// 1 for palette and grey, or 16 for grey (each sample then written as both
-// bytes). Returns false when libpng failed.
+// Writes `png` through libpng's simplified interface: a palette PNG (libpng
+// picks the smallest depth that holds the palette, so 2 colours give 1 bit a
+// pixel), an 8-bit grey or RGB PNG, or a 16-bit grey one (sample s written
+// as s * 257). Returns false when libpng failed.
 inline bool writePng(const std::string& path, const Png& png) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  png_structp write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(write);
-  const std::size_t rowSamples = png.width * (png.colourType == PNG_COLOR_TYPE_RGB ? 3u : 1u);
-  std::vector<std::vector<std::uint8_t>> rows;  // made before the jump point
-  std::vector<png_bytep> pointers;
-  for (std::size_t y = 0; y < png.height; ++y) {
-    auto& row = rows.emplace_back(png.samples.begin() + y * rowSamples,
-                                  png.samples.begin() + (y + 1) * rowSamples);
-    if (png.bitDepth == 16) {
-      std::vector<std::uint8_t> wide;
-      for (const std::uint8_t b : row) wide.insert(wide.end(), {b, b});
-      row = wide;
-    }
-  }
-  for (auto& row : rows) pointers.push_back(row.data());
-  std::vector<png_color> colours;
-  for (const Rgb& c : png.palette) colours.push_back({c[0], c[1], c[2]});
-  volatile bool ok = false;
-  if (setjmp(png_jmpbuf(write)) == 0) {
-    png_init_io(write, file);
-    png_set_IHDR(write, info, png.width, png.height, png.bitDepth, png.colourType,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!colours.empty()) png_set_PLTE(write, info, colours.data(), static_cast<int>(colours.size()));
-    png_write_info(write, info);
-    if (png.bitDepth < 8) png_set_packing(write);  // one sample a byte in, packed out
-    png_write_image(write, pointers.data());
-    png_write_end(write, info);
-    ok = true;
-  }
-  png_destroy_write_struct(&write, &info);
-  std::fclose(file);
-  return ok;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png.width;
+  image.height = png.height;
+  image.format = png.colourType == PNG_COLOR_TYPE_RGB    ? PNG_FORMAT_RGB
+                 : png.colourType == PNG_COLOR_TYPE_GRAY ? PNG_FORMAT_GRAY
+                                                         : PNG_FORMAT_RGB_COLORMAP;
+  if (png.bitDepth == 16) image.format |= PNG_FORMAT_FLAG_LINEAR;
+  image.colormap_entries = static_cast<png_uint_32>(png.palette.size());
+  std::vector<png_uint_16> wide(png.samples.begin(), png.samples.end());
+  for (png_uint_16& sample : wide) sample = static_cast<png_uint_16>(sample * 257);
+  const void* pixels = png.bitDepth == 16 ? static_cast<const void*>(wide.data()) : png.samples.data();
+  return png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, png.palette.data()) != 0;
 }
 
 // Reads a palette PNG: its indices and its palette. Returns false on failure
@@ -118,12 +98,10 @@ inline bool readPng(const std::string& path, Png& png) {
     return false;
   }
   image.format = PNG_FORMAT_RGB_COLORMAP;
-  std::vector<png_byte> colours(PNG_IMAGE_COLORMAP_SIZE(image));
-  png = Png{image.width, image.height, PNG_COLOR_TYPE_PALETTE, 8, std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image)), {}};
-  if (png_image_finish_read(&image, nullptr, png.samples.data(), 0, colours.data()) == 0) return false;
-  for (std::size_t i = 0; i < image.colormap_entries; ++i) {
-    png.palette.push_back({colours[3 * i], colours[3 * i + 1], colours[3 * i + 2]});
-  }
+  png = Png{image.width, image.height, PNG_COLOR_TYPE_PALETTE, 8,
+            std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image)), std::vector<Rgb>(256)};
+  if (png_image_finish_read(&image, nullptr, png.samples.data(), 0, png.palette.data()) == 0) return false;
+  png.palette.resize(image.colormap_entries);
   return true;
 }
 
