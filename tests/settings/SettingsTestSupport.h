@@ -19,8 +19,6 @@ namespace settings_test {
 class CapturedDiagnostics {
  public:
   CapturedDiagnostics() { btreeimg::setDiagnosticSink(&collect, &texts_); }
-  CapturedDiagnostics(const CapturedDiagnostics&) = delete;
-  CapturedDiagnostics& operator=(const CapturedDiagnostics&) = delete;
   ~CapturedDiagnostics() { btreeimg::setDiagnosticSink(nullptr, nullptr); }
 
   const std::vector<std::string>& texts() const { return texts_; }
@@ -43,8 +41,6 @@ class FileSizeCap {
     small.rlim_cur = bytes;
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   }
-  FileSizeCap(const FileSizeCap&) = delete;
-  FileSizeCap& operator=(const FileSizeCap&) = delete;
   ~FileSizeCap() { setrlimit(RLIMIT_FSIZE, &old_); }
 
  private:
