@@ -40,12 +40,9 @@ void expectCoded(int width, int count, const Lines& writes, const Bytes& file,
     EXPECT_EQ(readLine(reopened, line, bytes.size(), 0x33), bytes);
 }
 
-TEST(PackedPlaneLayout, WorkedExampleWritesTheTwentyRegionBytesAndReadsBack) {
+TEST(PackedPlaneLayout, WorkedExampleAndRunsSplitAt255NeverCrossingLines) {
   expectCoded(8, 2, {{0, kLine0}, {1, kLine1}}, kExampleRegion,
               {{0, kLine0}, {1, kLine1}});
-}
-
-TEST(PackedPlaneLayout, RunsAreSplitAt255FullRunsFirstAndNeverCrossLines) {
   const Bytes v(300, 'v');
   expectCoded(300, 3, {{0, v}, {1, with(v, 0, 'a')}, {2, with(v, 256, 'b')}},
               concat(le32({0, 4, 10, 18}),
