@@ -175,13 +175,18 @@ void BtreePackedSpeed::SetData(long dataOffset) {
 
 int BtreePackedSpeed::commit() {
   // Step 1: the code, in one pass, into a scratch block of the most it can
-  // take (only the pages the code reaches are ever touched); without that
-  // block, its size alone, the pairs then being coded a second time
-  // straight into the memory file.
+  // take (only the pages the code reaches are ever touched); or its size
+  // alone, the pairs then being coded a second time straight into the
+  // memory file. The second way is taken when the plane's first bytes code
+  // to more than 1.5 bytes a byte (noise), whose size the coder counts
+  // quickly while a scratch block would be twice the plane, and when no
+  // scratch block can be had.
   const std::size_t bytes = planeBytes();
   if (bytes > kMaxField) return 0;
   std::unique_ptr<unsigned char[]> scratch;
-  if (bytes != 0) {
+  constexpr std::size_t kSample = 64 * 1024;
+  const std::size_t sample = std::min(bytes, kSample);
+  if (bytes != 0 && 2 * codedSize(planeBuffer, sample) <= 3 * sample) {
     scratch.reset(new (std::nothrow) unsigned char[maxCodedSize(bytes)]);
   }
   const std::size_t code =
