@@ -94,9 +94,12 @@ def load_runs(paths):
     """Per benchmark (name without /iterations:N): its repetitions."""
     runs = {}
     counters = {}
+    dates = []
     for path in paths:
         with open(path) as f:
             data = json.load(f)
+        if data.get("context", {}).get("date"):
+            dates.append(data["context"]["date"])
         for b in data["benchmarks"]:
             if b.get("run_type") != "iteration" or b.get("error_occurred"):
                 continue
@@ -107,7 +110,7 @@ def load_runs(paths):
             for key in ("rss_per_file",):
                 if key in b:
                     counters.setdefault((name, key), []).append(b[key])
-    return runs, counters
+    return runs, counters, sorted(dates)
 
 
 def fmt_time(ns):
@@ -139,7 +142,7 @@ def main():
     parser.add_argument("--repetitions", default="")
     parser.add_argument("files", nargs="+")
     args = parser.parse_args()
-    runs, counters = load_runs(args.files)
+    runs, counters, dates = load_runs(args.files)
 
     def median(name, which):
         if "+" in name:  # the sum of several benchmarks' medians
@@ -154,7 +157,10 @@ def main():
     out.append("Written by `scripts/bench` from one run of the programs in "
                "`bench/`; do not edit by hand.\n")
     out.append(f"- Machine: {model}, {cores} cores")
-    out.append(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M UTC}")
+    if dates:  # when the programs ran, as they report it
+        out.append(f"- Date: the programs started from {dates[0]} to {dates[-1]}")
+    else:
+        out.append(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M UTC}")
     out.append(f"- Load average (1, 5, 15 min) before the run: {args.load_before}; "
                f"after: {args.load_after}")
     if args.repetitions:
