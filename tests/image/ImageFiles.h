@@ -114,7 +114,7 @@ inline unsigned char mapByte(int index, int component) {
   return static_cast<unsigned char>(values[component]);
 }
 
-struct PlaneSpec {
+struct PlaneContent {
   int pack;     // the block's pack field; the region is coded in it
   Lines lines;  // the plane's dimensions are those of its lines
 };
@@ -127,7 +127,7 @@ struct BuiltImage {
 // version 2) with the planes back to back, each block followed by its
 // region; the first block carries the plane count and, unless `withMap` is
 // false, a colour map.
-inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
+inline BuiltImage buildImage(int version, const std::vector<PlaneContent>& planes,
                              bool withMap = true) {
   BuiltImage built;
   Bytes& out = built.bytes;
@@ -165,10 +165,10 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneSpec>& planes,
 // `planes` planes of `dimy` pattern lines of `dimx` bytes, all in `pack`.
 inline BuiltImage buildPatternImage(int version, int pack, int planes,
                                     std::size_t dimx, unsigned dimy) {
-  std::vector<PlaneSpec> specs;
+  std::vector<PlaneContent> contents;
   for (Lines& lines : patternPlanes(planes, dimy, dimx))
-    specs.push_back({pack, lines});
-  return buildImage(version, specs);
+    contents.push_back({pack, lines});
+  return buildImage(version, contents);
 }
 
 // An image file's bytes, written on request into a fresh directory.
