@@ -101,31 +101,13 @@ TEST_F(KeyedLists, LoadingAddsToWhatIsThereLookupsSkipOnlyLeadingBlanksAndMisses
   EXPECT_EQ(contentsOf(lists), twice);
 }
 
-TEST_F(KeyedLists, SavingWritesOneLinePerValueAndReadsBackAndNothingDeletesTheFile) {
-  ASSERT_EQ(lists.createFromFile(write(kExample).c_str()), 1);
-  lists.createAsKey("NOVALUES", nullptr);
-  const std::string saved = write("old content\n", "saved.txt");
-  ASSERT_EQ(lists.saveFromFile(saved.c_str()), 1);
-  EXPECT_EQ(testfiles::readText(saved), "FRUIT apple\r\nFRUIT pear\r\nVEG carrot\r\n");
-  EXPECT_FALSE(std::filesystem::exists(saved + ".~tmp"));
-  AsKeyDat again;
-  ASSERT_EQ(again.createFromFile(saved.c_str()), 1);
-  EXPECT_EQ(contentsOf(again), kExampleContents);
-
-  AsKeyDat none;
-  none.createAsKey("NOVALUES", nullptr);
-  EXPECT_EQ(none.saveFromFile(saved.c_str()), 1);
-  EXPECT_FALSE(std::filesystem::exists(saved));
-  EXPECT_EQ(none.saveFromFile(saved.c_str()), 1);
-  EXPECT_FALSE(std::filesystem::exists(saved));
-}
-
-TEST_F(KeyedLists, AFailedSaveReturnsZeroAndLeavesTheOldFile) {
-  std::string text;  // values long enough to pass the cap on file sizes below
+// Saving replaces the file through a temporary one: a failure part way
+// leaves the old file whole.
+TEST_F(KeyedLists, SavingWritesOneLinePerValueOrFailsWithZeroAndTheOldFileLeftWhole) {
+  std::string text = kExample;  // values long enough to pass the cap on file sizes below
   for (char c = 'a'; c < 'k'; ++c) text += "K " + std::string(100, c) + "\n";
-  ASSERT_EQ(lists.createFromFile(write(text, "long.txt").c_str()), 1);
-  const std::string saved = write("old content\n", "saved.txt");
-  const std::string folder = dir.file("folder");
+  ASSERT_EQ(lists.createFromFile(write(text).c_str()), 1);
+  const std::string saved = write("old content\n", "saved.txt"), folder = dir.file("folder");
   std::filesystem::create_directory(folder);
   settings_test::CapturedDiagnostics diagnostics;
   // A folder in the way of the temporary file, then of the target.
@@ -141,4 +123,19 @@ TEST_F(KeyedLists, AFailedSaveReturnsZeroAndLeavesTheOldFile) {
   EXPECT_EQ(testfiles::readText(saved), "old content\n");
   EXPECT_FALSE(std::filesystem::exists(saved + ".~tmp"));
   EXPECT_EQ(diagnostics.texts(), (Values{"Not Save " + folder + " ", "Not Save " + saved + " "}));
+  // Then a save that works, and reads back.
+  lists.destroyAsKey(lists.getListOf("K"));
+  lists.createAsKey("NOVALUES", nullptr);
+  ASSERT_EQ(lists.saveFromFile(saved.c_str()), 1);
+  EXPECT_EQ(testfiles::readText(saved), "FRUIT apple\r\nFRUIT pear\r\nVEG carrot\r\n");
+  AsKeyDat again;
+  ASSERT_EQ(again.createFromFile(saved.c_str()), 1);
+  EXPECT_EQ(contentsOf(again), kExampleContents);
+  // A collection without values deletes the file, or writes none.
+  AsKeyDat none;
+  none.createAsKey("NOVALUES", nullptr);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(none.saveFromFile(saved.c_str()), 1);
+    EXPECT_FALSE(std::filesystem::exists(saved));
+  }
 }
