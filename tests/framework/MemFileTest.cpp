@@ -82,45 +82,40 @@ TEST(MemFile, ReadsDeliverWhatExistsWritesPastTheEndZeroFillAndSeeksStayAtZero) 
   EXPECT_EQ(file.Seek(-4, CFile::end), 0u);
 }
 
-TEST(MemFile, AttachedBufferWithGrowthZeroIsAFixedSizeFile) {
+// The buffers live on the stack: freeing or reallocating one would be
+// caught by the sanitizer build.
+TEST(MemFile, AnAttachedBufferIsAFixedSizeFileOrWithAGrowthStepLeftForABlockDetachHandsOver) {
   unsigned char buffer[8] = {10, 11, 12, 13, 14, 15, 16, 17};
-  CMemFile file;
-  file.Attach(buffer, sizeof buffer);
-  EXPECT_EQ(file.GetLength(), 8u);
+  CMemFile fixed;
+  fixed.Attach(buffer, sizeof buffer);
+  EXPECT_EQ(fixed.GetLength(), 8u);
   const unsigned char abc[] = {0xA, 0xB, 0xC};
-  file.Seek(6, CFile::begin);
-  file.Write(abc, 2);  // straight into the caller's bytes
+  fixed.Seek(6, CFile::begin);
+  fixed.Write(abc, 2);  // straight into the caller's bytes
   // A write that would cross the end throws and writes nothing at all.
-  file.Seek(6, CFile::begin);
-  EXPECT_TRUE(throwsPtr<CMemoryException>([&] { file.Write(abc, 3); }));
-  file.Seek(100, CFile::begin);
-  EXPECT_TRUE(throwsPtr<CMemoryException>([&] { file.Write(abc, 1); }));
-  EXPECT_EQ(Bytes(buffer, buffer + 8),
-            (Bytes{10, 11, 12, 13, 14, 15, 0xA, 0xB}));
-  EXPECT_EQ(file.GetLength(), 8u);
-  EXPECT_EQ(file.Detach(), buffer);  // the caller's buffer comes back
-  EXPECT_EQ(file.GetLength(), 0u);
-}
-
-// The buffer lives on the stack: freeing or reallocating it would be caught
-// by the sanitizer build.
-TEST(MemFile, AttachedBufferWithAGrowthStepIsLeftForABlockDetachHandsOver) {
-  unsigned char buffer[4] = {9, 9, 9, 9};
-  CMemFile file;
-  file.Attach(buffer, sizeof buffer, 16);
-  EXPECT_EQ(file.GetLength(), 0u);
-  file.Write(sequence(3).data(), 3);
+  fixed.Seek(6, CFile::begin);
+  EXPECT_TRUE(throwsPtr<CMemoryException>([&] { fixed.Write(abc, 3); }));
+  fixed.Seek(100, CFile::begin);
+  EXPECT_TRUE(throwsPtr<CMemoryException>([&] { fixed.Write(abc, 1); }));
+  EXPECT_EQ(Bytes(buffer, buffer + 8), (Bytes{10, 11, 12, 13, 14, 15, 0xA, 0xB}));
+  EXPECT_EQ(fixed.GetLength(), 8u);
+  EXPECT_EQ(fixed.Detach(), buffer);  // the caller's buffer comes back
+  EXPECT_EQ(fixed.GetLength(), 0u);
+  CMemFile growing;
+  growing.Attach(buffer, 4, 16);
+  EXPECT_EQ(growing.GetLength(), 0u);
+  growing.Write(sequence(3).data(), 3);
   EXPECT_EQ(buffer[0], 1);  // first storage is the caller's buffer
-  file.Write(sequence(20, 4).data(), 20);  // moves to a block of its own
-  BYTE* block = file.Detach();
+  growing.Write(sequence(20, 4).data(), 20);  // moves to a block of its own
+  BYTE* block = growing.Detach();
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(Bytes(block, block + 23), sequence(23));
   std::free(block);  // the new owner releases it with free
-  EXPECT_EQ(file.GetPosition(), 0u);
-  file.Write(sequence(2).data(), 2);  // into a new block of its own
-  EXPECT_EQ(contents(file), sequence(2));
-  file.Close();
-  EXPECT_EQ(file.Read(buffer, 1), 0u);
+  EXPECT_EQ(growing.GetPosition(), 0u);
+  growing.Write(sequence(2).data(), 2);  // into a new block of its own
+  EXPECT_EQ(contents(growing), sequence(2));
+  growing.Close();
+  EXPECT_EQ(growing.Read(buffer, 1), 0u);
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
 #include "framework/Module.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace {
 
@@ -36,24 +33,6 @@ TEST(Module, ExtensionModulesRegisterAndTerminateAsTheFrameworkDoes) {
   AfxTermExtensionModule(second);
   EXPECT_FALSE(isLinked(second));
   EXPECT_EQ(BtreeImgIsRegistered(), 1);
-}
-
-// The test executable links the library too, so dlopen hands back the
-// object already loaded; that still checks that the registration function
-// is exported and that the library unloads cleanly.
-TEST(Module, SharedLibraryLoadsRegisteredAndUnloads) {
-  const char* path = std::getenv("BTREEIMG_LIBRARY");
-#ifdef BTREEIMG_STATIC
-  path = nullptr;
-#endif
-  if (path == nullptr || *path == '\0') GTEST_SKIP() << "no shared library";
-  void* handle = ::dlopen(path, RTLD_LOCAL | RTLD_NOW);
-  ASSERT_NE(handle, nullptr) << ::dlerror();
-  auto isRegistered =
-      reinterpret_cast<int (*)()>(::dlsym(handle, "BtreeImgIsRegistered"));
-  ASSERT_NE(isRegistered, nullptr) << ::dlerror();
-  EXPECT_EQ(isRegistered(), 1);
-  EXPECT_EQ(::dlclose(handle), 0) << ::dlerror();
 }
 
 }  // namespace
