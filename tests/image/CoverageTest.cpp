@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
 #include "support/TestFiles.h"
 
@@ -77,6 +78,10 @@ TEST_F(Coverage, RulesActOnTheWorkingLineAgainstTheSourcesNextLine) {
        {{4, 1}, {0, 0}, {6, 0}}},
       {{{4, 3, 4}}, "COLCOPER 4\nCOLTEST 4\nCOLSOST 6\n", {{6, 3, 6}}},
       {{{1, 2}, {3, 4}}, "COLCOPER 9\nCOLTEST 9\nCOLSOST 9\n", {}},
+      // A later rule that changes nothing keeps the earlier change.
+      {{{5, 1}, {7, 7}},
+       "COLCOPER 5\nCOLTEST 7\nCOLSOST 9\nCOLCOPER 8\nCOLTEST 8\nCOLSOST 1\n",
+       {{9, 1}, {7, 7}}},
   };
   for (int pack = 0; pack <= 2; ++pack) {
     for (const auto& c : cases) {
@@ -99,56 +104,56 @@ TEST_F(Coverage, ImageWithoutLinesRunsAndLeavesNoOutput) {
   Bytes header(imgtest::kBlock);  // version 2, 8 x 0, one plane
   header[0] = 2, header[10] = 8, header[1000] = 1;
   testfiles::writeFile(file("empty.dis"), header);
-  rules("COLCOPER 1\nCOLTEST 1\nCOLSOST 2\n");
   EXPECT_EQ(cover(file("empty.dis"), file("rules.txt"), file("out.dis")), 1);
   EXPECT_FALSE(fs::exists(file("out.dis")));
 }
 
-TEST_F(Coverage, SameFileRunReplacesTheImageThroughItsTemporaryName) {
-  const Bytes before = readFile(file("a.dis"));
-  // A relative name for the absolute one the image was opened with.
-  testfiles::ScopedChdir inside(dir_.path());
-  {
-    BtreeImg source(file("a.dis").c_str());
-    rules("COLCOPER 6\nCOLTEST 7\nCOLSOST 9\n");  // changes nothing
-    ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), "./a.dis"), 1);
-    EXPECT_EQ(readFile(file("a.dis")), before);
-    rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
-    ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), "./a.dis"), 1);
+// Regression: the result took the source's first block as it was, plane
+// count and plane 2's block position included, and so named planes it does
+// not hold.
+TEST_F(Coverage, MultiPlaneSourceGivesASoundOnePlaneResult) {
+  for (int pack = 0; pack <= 2; ++pack) {
+    imgtest::createImage(file("three.dis"), pack,
+                         imgtest::patternPlanes(3, 12, 40));
+    rules("COLCOPER 62\nCOLTEST 69\nCOLSOST 9\n");  // plane 1, line 0, x 5..9
+    ASSERT_EQ(cover(file("three.dis"), file("rules.txt"), file("out.dis")), 1);
+    ImageCheck check;
+    EXPECT_EQ(check.InspectFile(file("out.dis").c_str()), ImageCheck::sound)
+        << "pack " << pack;
+    EXPECT_EQ(check.PlaneCount(), 1);
+    EXPECT_EQ(check.Plane(1).pack, pack);
   }
-  EXPECT_EQ(readImage(file("a.dis")), (Lines{{9, 1}, {7, 7}}));
-  EXPECT_FALSE(fs::exists(file("a.~~T")));
 }
 
-TEST_F(Coverage, SameFileThroughALinkAndOtherLetterCaseElsewhere) {
+// The output reaches the image's own file through a relative name or a link
+// (the link stays); on a case-sensitive file system another letter case is
+// another file.
+TEST_F(Coverage, SameFileRunsReplaceTheImageThroughItsTemporaryName) {
+  const Bytes before = readFile(file("a.dis"));
+  testfiles::ScopedChdir inside(dir_.path());
   fs::create_symlink(file("a.dis"), file("link.dis"));
-  ASSERT_EQ(cover(file("a.dis"), file("rules.txt"), file("link.dis")), 1);
+  for (const std::string out : {"./a.dis", "link.dis", "A.DIS"}) {
+    SCOPED_TRACE(out);
+    makeImage(file("a.dis"), {{5, 1}, {7, 7}});
+    {
+      BtreeImg source(file("a.dis").c_str());
+      rules("COLCOPER 6\nCOLTEST 7\nCOLSOST 9\n");  // changes nothing
+      ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), out.c_str()), 1);
+      EXPECT_EQ(readFile(file("a.dis")), before);
+      rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+      ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), out.c_str()), 1);
+    }
+    EXPECT_EQ(readImage(file(out == "A.DIS" ? "A.DIS" : "a.dis")),
+              (Lines{{9, 1}, {7, 7}}));
+    EXPECT_EQ(readFile(file("a.dis")) == before, out == "A.DIS");
+    EXPECT_FALSE(fs::exists(file("a.~~T")));
+  }
   EXPECT_TRUE(fs::is_symlink(file("link.dis")));
-  EXPECT_EQ(readImage(file("a.dis")), (Lines{{9, 1}, {7, 7}}));
-  // On a case-sensitive file system another letter case is another file.
-  makeImage(file("b.dis"), {{5, 1}, {7, 7}});
-  const Bytes before = readFile(file("b.dis"));
-  ASSERT_EQ(cover(file("b.dis"), file("rules.txt"), file("B.DIS")), 1);
-  EXPECT_EQ(readFile(file("b.dis")), before);
-  EXPECT_EQ(readImage(file("B.DIS")), (Lines{{9, 1}, {7, 7}}));
 }
 
-TEST_F(Coverage, UnwritableOutputReturnsZeroAndKeepsTheImageAndNoFile) {
-  makeImage(file("A.Dis"), {{5, 1}, {7, 7}});
-  const Bytes before = readFile(file("A.Dis"));
-  // The temporary name replaces the final ".dis" in any case; a folder
-  // standing there makes the result impossible to write.
-  fs::create_directory(file("A.~~T"));
-  EXPECT_EQ(cover(file("A.Dis"), file("rules.txt"), file("A.Dis")), 0);
-  EXPECT_EQ(readFile(file("A.Dis")), before);
-  EXPECT_TRUE(fs::is_directory(file("A.~~T")));
-  EXPECT_FALSE(fs::exists(file("A.~~T.~tmp")));
-  EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("no/such/out.dis")),
-            0);
-  EXPECT_FALSE(fs::exists(file("no")));
-}
-
-TEST_F(Coverage, IncompleteOrMalformedRulesStopBeforeAnythingIsWritten) {
+// Rules that are incomplete or malformed, and an output that cannot be
+// written, return 0 and leave every file as it was.
+TEST_F(Coverage, FailuresReturnZeroAndWriteNothing) {
   const char* broken[] = {
       "COLTEST 7\nCOLSOST 9\n",   // no cover colours
       "COLCOPER 5\nCOLSOST 9\n",  // no test colours
@@ -164,27 +169,19 @@ TEST_F(Coverage, IncompleteOrMalformedRulesStopBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(file("out.dis"))) << text;
   }
   EXPECT_EQ(cover(file("a.dis"), file("missing.txt"), file("out.dis")), 0);
-}
-
-TEST(TestColor, AppliesOneRuleAndOnlySetsTheFlag) {
-  TempDir dir;
-  makeImage(dir.file("a.dis"), {{0}});
-  BtreeImg image(dir.file("a.dis").c_str());
-  char line[] = {5, 5, 5, -56}, next[] = {7, 6, 7, 7};
-  int changed = 0;
-  CString cover("5 and more text"), empty, negative("-56");
-  image.testColor(line, next, 3, cover, 7, 265, &changed);
-  EXPECT_EQ(changed, 1);
-  EXPECT_EQ(std::vector<char>(line, line + 4),
-            (std::vector<char>{9, 5, 9, -56}));
-  EXPECT_STREQ(cover, "5 and more text");
-  changed = 0;
-  image.testColor(line, next, 4, empty, 7, 1, &changed);
-  image.testColor(line, next, 0, negative, 7, 1, &changed);
-  EXPECT_EQ(changed, 0);
-  image.testColor(line, next, 4, negative, 7, 1, &changed);
-  EXPECT_EQ(changed, 1);
-  EXPECT_EQ(line[3], 1);
+  rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("no/such/out.dis")),
+            0);
+  EXPECT_FALSE(fs::exists(file("no")));
+  // The temporary name replaces the final ".dis" in any case; a folder
+  // standing there makes the result impossible to write.
+  makeImage(file("B.Dis"), {{5, 1}, {7, 7}});
+  const Bytes before = readFile(file("B.Dis"));
+  fs::create_directory(file("B.~~T"));
+  EXPECT_EQ(cover(file("B.Dis"), file("rules.txt"), file("B.Dis")), 0);
+  EXPECT_EQ(readFile(file("B.Dis")), before);
+  EXPECT_TRUE(fs::is_directory(file("B.~~T")));
+  EXPECT_FALSE(fs::exists(file("B.~~T.~tmp")));
 }
 
 }  // namespace

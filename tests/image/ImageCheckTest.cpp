@@ -1,3 +1,5 @@
+#include "image/ImageCheck.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
@@ -5,11 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Exceptions.h"
-#include "image/BtreeImg.h"
-#include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
-#include "support/ThrownPtr.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
 
@@ -35,31 +33,6 @@ Lines uniformLines(unsigned dimy) {
   for (unsigned y = 0; y < dimy; ++y)
     lines.emplace_back(10, static_cast<unsigned char>(y));
   return lines;
-}
-
-TEST(ImageCheck, ColourCoverageOfAMultiPlaneImageWritesASoundOnePlaneFile) {
-  // Regression: the result took the source's first block as it was, plane
-  // count and the block position of plane 2 included, and so named planes
-  // it does not hold.
-  for (int pack = 0; pack <= 2; ++pack) {
-    testfiles::TempDir dir;
-    const std::string source = dir.file("three.dis");
-    createImage(source, pack, patternPlanes(3, 12, 40));
-    // 62 over 69: plane 1, line 0, x 5..9.
-    testfiles::writeText(dir.file("rules.txt"),
-                         "COLCOPER 62\nCOLTEST 69\nCOLSOST 9\n");
-    {
-      BtreeImg image(source.c_str());
-      ASSERT_EQ(image.CoperturaU8(dir.file("rules.txt").c_str(),
-                                  dir.file("out.dis").c_str()),
-                1);
-    }
-    ImageCheck check;
-    EXPECT_EQ(check.InspectFile(dir.file("out.dis").c_str()), ImageCheck::sound)
-        << "pack " << pack;
-    EXPECT_EQ(check.PlaneCount(), 1);
-    EXPECT_EQ(check.Plane(1).pack, pack);
-  }
 }
 
 // Every kind of damage, each made in a sound file by one little-endian write

@@ -16,6 +16,7 @@
 #include "framework/CStringArray.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
+#include "support/RunPairs.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
 
@@ -53,18 +54,6 @@ inline Bytes rawRegion(const Lines& lines) {
   return out;
 }
 
-// Run pairs (count 1..255, value) of `in`.
-inline Bytes runPairs(const Bytes& in) {
-  Bytes out;
-  for (std::size_t j = 0, count; j < in.size(); j += count) {
-    for (count = 1;
-         j + count < in.size() && in[j + count] == in[j] && count < 255;)
-      ++count;
-    out.insert(out.end(), {static_cast<unsigned char>(count), in[j]});
-  }
-  return out;
-}
-
 // pack 1: a table of lines + 1 u32 offsets, then each line's pairs.
 // pack 2: unpacked size, packed size, then the pairs of the plane stored
 // bottom-up (the last line first). Any other value: raw.
@@ -72,7 +61,7 @@ inline Bytes region(int pack, const Lines& lines) {
   Bytes out(pack == 2 ? 8 : pack == 1 ? 4 * (lines.size() + 1) : 0);
   if (pack == 2) {
     const Bytes plane = rawRegion(Lines(lines.rbegin(), lines.rend()));
-    const Bytes pairs = runPairs(plane);
+    const Bytes pairs = testfiles::runPairs(plane);
     put32(out, 0, static_cast<unsigned>(plane.size()));
     put32(out, 4, static_cast<unsigned>(pairs.size()));
     out.insert(out.end(), pairs.begin(), pairs.end());
@@ -81,7 +70,7 @@ inline Bytes region(int pack, const Lines& lines) {
     for (std::size_t i = 0; i <= lines.size(); ++i) {
       put32(out, 4 * i, static_cast<unsigned>(out.size() - table));
       if (i == lines.size()) break;
-      const Bytes pairs = runPairs(lines[i]);
+      const Bytes pairs = testfiles::runPairs(lines[i]);
       out.insert(out.end(), pairs.begin(), pairs.end());
     }
   }
@@ -89,16 +78,11 @@ inline Bytes region(int pack, const Lines& lines) {
 }
 
 // Lines in runs of five equal bytes, their own for every plane and line.
-inline Bytes patternLine(int plane, unsigned line, std::size_t dimx) {
-  Bytes l(dimx);
-  for (std::size_t x = 0; x < dimx; ++x)
-    l[x] = static_cast<unsigned char>(plane * 61 + line * 7 + x / 5);
-  return l;
-}
 inline Lines patternPlane(int plane, unsigned dimy, std::size_t dimx) {
-  Lines lines;
+  Lines lines(dimy, Bytes(dimx));
   for (unsigned y = 0; y < dimy; ++y)
-    lines.push_back(patternLine(plane, y, dimx));
+    for (std::size_t x = 0; x < dimx; ++x)
+      lines[y][x] = static_cast<unsigned char>(plane * 61 + y * 7 + x / 5);
   return lines;
 }
 inline std::vector<Lines> patternPlanes(int n, unsigned dimy,

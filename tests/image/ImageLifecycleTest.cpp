@@ -1,4 +1,5 @@
-// Opening image files, creating images, and closing them to disk.
+// Opening image files, creating images (their layout byte for byte), and
+// closing them to disk.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -135,44 +136,76 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
 
 // ---- Creating and closing ---------------------------------------------------
 
-TEST(CreateImage, RefusesArgumentsOutsideTheFormat) {
-  TempDir dir;
-  const std::string path = dir.file("bad.img");
-  const int bad[][4] = {
-      {0, 0, 5, 1},         {0, -3, 5, 1},       {0, 5, 0, 1},  {0, 5, -1, 1},
-      {0, 5, 5, 0},         {0, 5, 5, 6},        {-1, 5, 5, 1}, {3, 5, 5, 1},
-      {0, 65536, 65536, 2}, {0, 40000, 60000, 3}};
-  for (const auto& b : bad) {
-    EXPECT_TRUE(invalidArg([&] {
-      BtreeImg img(path.c_str(), b[0], b[1], b[2], static_cast<short>(b[3]));
-    })) << b[0]
-        << " " << b[1] << " " << b[2] << " " << b[3];
+// The version follows the dimensions and the plane count; arguments outside
+// the format (version 0 below) are refused and create no file.
+TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
+  const struct {
+    int pack, dimx, dimy, planes, version;
+  } cases[] = {{0, 65535, 1, 2, 2},     {0, 65535, 1, 3, 3}, {0, 1, 65535, 2, 2},
+               {0, 7, 3, 5, 3},         {0, 65536, 1, 1, 4}, {0, 65536, 1, 3, 4},
+               {0, 1, 65536, 2, 4},     {0, 0, 5, 1, 0},     {0, -3, 5, 1, 0},
+               {0, 5, 0, 1, 0},         {0, 5, -1, 1, 0},    {0, 5, 5, 0, 0},
+               {0, 5, 5, 6, 0},         {-1, 5, 5, 1, 0},    {3, 5, 5, 1, 0},
+               {0, 65536, 65536, 2, 0}, {0, 40000, 60000, 3, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.pack << ": " << c.dimx << " x "
+                                    << c.dimy << " x " << c.planes);
+    TempDir dir;
+    auto create = [&] {
+      BtreeImg img(dir.file("v.img").c_str(), c.pack, c.dimx, c.dimy,
+                   static_cast<short>(c.planes));
+      EXPECT_EQ(img.Version(), c.version);
+    };
+    if (c.version == 0) {
+      EXPECT_TRUE(invalidArg(create));
+      EXPECT_FALSE(fs::exists(dir.file("v.img")));
+      continue;
+    }
+    create();
+    const Bytes f = readFile(dir.file("v.img"));
+    const bool wide = c.version == 4;  // u32 fields, else u16
+    EXPECT_EQ(get16(f, 0), static_cast<unsigned>(c.version));
+    EXPECT_EQ(wide ? get32(f, 10) : get16(f, 10),
+              static_cast<unsigned>(c.dimx));
+    EXPECT_EQ(wide ? get32(f, 14) : get16(f, 12),
+              static_cast<unsigned>(c.dimy));
   }
-  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(CreatedLayout, TheTwoDocumentedExamplesByteForByte) {
+  const std::vector<Lines> v2 = patternPlanes(2, 50, 100),
+                           v4 = patternPlanes(2, 2, 70000);
+  const Bytes f2 = createdBytes(0, v2), f4 = createdBytes(0, v4);
+  EXPECT_EQ(get32(f2, 1006), 6312u);  // plane 2's block; region 7624..12623
+  ASSERT_EQ(f2.size(), 12624u);
+  EXPECT_TRUE(f2 == buildImage(2, {{0, v2[0]}, {0, v2[1]}}, false).bytes);
+  EXPECT_EQ(get32(f4, 10), 70000u);
+  EXPECT_EQ(get32(f4, 1002), 141312u);  // plane 2's region from 142624
+  ASSERT_EQ(f4.size(), 142624u + 140000);
+  EXPECT_TRUE(f4 == buildImage(4, {{0, v4[0]}, {0, v4[1]}}, false).bytes);
 }
 
 class CreatedChain : public VersionAndPack {};
 
 // Five planes in version 3 (dimx 40) or three in version 4 (dimx 65536):
-// every line written, closed, reopened through the chain of block positions.
+// every block holds its encoding and the link to the next, written before
+// closing, and the image reopens with every line of every plane.
 TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
   const auto [version, pack] = GetParam();
   const unsigned dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
-  const int count = version == 4 ? 3 : 5;
-  const std::vector<Lines> planes = patternPlanes(count, dimy, dimx);
+  const unsigned count = version == 4 ? 3 : 5, span = dimx * dimy + 1312;
+  const std::vector<Lines> planes =
+      patternPlanes(static_cast<int>(count), dimy, dimx);
   TempDir dir;
-  const std::string path = dir.file("chain.img");
-  createImage(path, pack, planes);
-  const Bytes f = readFile(path);
-  const unsigned span = dimx * dimy + 1312;
-  for (unsigned p = 1; p <= static_cast<unsigned>(count); ++p) {
+  createImage(dir.file("chain.img"), pack, planes);
+  const Bytes f = readFile(dir.file("chain.img"));
+  for (unsigned p = 1; p <= count; ++p) {
     EXPECT_EQ(get16(f, (p - 1) * span), p == 1 ? version : 0);
     EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
-    EXPECT_EQ(get32(f, (p - 1) * span + 1002),
-              p < static_cast<unsigned>(count) ? p * span : 0);
+    EXPECT_EQ(get32(f, (p - 1) * span + 1002), p < count ? p * span : 0);
   }
-  BtreeImg img(path.c_str());
-  EXPECT_EQ(img.nPiani(), count);
+  BtreeImg img(dir.file("chain.img").c_str());
+  EXPECT_EQ(img.nPiani(), static_cast<short>(count));
   expectLines(img, planes);
 }
 
@@ -253,34 +286,27 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
   }
 }
 
-TEST(CloseImage, WritesOnceThroughATemporaryFileAndFailsWithoutHarm) {
+// A failure part-way is pinned with the library's other file replacements
+// (tests/robustness); here: closeImg writes once, the file ends behind the
+// last line written, and the destructor swallows a failure.
+TEST(CloseImage, WritesOnceAndTheDestructorSwallowsAFailure) {
   TempDir dir;
-  const std::string path = dir.file("keep.img"), obstacle = path + ".~tmp";
-  {
-    BtreeImg img(path.c_str(), 0, 5, 2, 1);
-    img.closeImg();
-    EXPECT_EQ(readFile(path).size(), kBlock + 5);
-    fs::remove(path);
-    img.closeImg();  // once only
-  }
-  EXPECT_FALSE(fs::exists(path));
-  const Bytes old = {'o', 'l', 'd'};
-  testfiles::writeFile(path, old);
-  fs::create_directory(obstacle);  // the temporary file cannot be created
-  Bytes line = patternLine(1, 1, 6);
+  const std::string path = dir.file("keep.img");
+  Bytes line = patternPlane(1, 2, 6)[1];
   {
     BtreeImg img(path.c_str(), 0, 6, 3, 1);
     img.wLinea(chars(line), 1, 1);
-    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
-    EXPECT_EQ(readFile(path), old);
-    fs::remove(obstacle);
-    img.closeImg();  // the retry writes what the image holds
+    img.closeImg();
+    fs::rename(path, path + ".bak");
+    img.closeImg();  // once only
   }
+  EXPECT_FALSE(fs::exists(path));
+  fs::rename(path + ".bak", path);
   const Bytes f = readFile(path);
   ASSERT_EQ(f.size(), kBlock + 12);  // line 2 never written
   EXPECT_EQ(slice(f, kBlock, 12), rawRegion({Bytes(6, 1), line}));
-  fs::create_directory(obstacle);
-  EXPECT_NO_THROW({ BtreeImg img(path.c_str(), 0, 6, 3, 2); });  // swallowed
+  fs::create_directory(path + ".~tmp");  // the temporary file cannot be made
+  EXPECT_NO_THROW({ BtreeImg img(path.c_str(), 0, 6, 3, 2); });
   EXPECT_EQ(readFile(path), f);
 }
 

@@ -11,33 +11,25 @@
 #include <tuple>
 #include <vector>
 
-#include "framework/Exceptions.h"
-#include "image/BtreeImg.h"
 #include "image/ImageFiles.h"
-#include "support/ThrownPtr.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
 
 namespace {
 
-// The planes an opened image holds: its count clamped to 1..5 in versions
-// 2 to 4, one plane in any other version.
-int heldPlanes(BtreeImg& img) {
-  const int v = img.Version();
-  return v < 2 || v > 4 ? 1 : std::clamp<int>(img.nPiani(), 1, 5);
-}
-
-// Opens `path`. When it opens, reads every line of every plane it holds (one
-// more than the line count, to wrap) through both forms of at(), in both
-// orders, then writes line 0 of each plane back. Only the constructor may
-// refuse the file; the fixed-size memory file may refuse to grow.
+// Opens `path`. When it opens, reads every line of every plane it holds
+// (its count clamped to 1..5 in versions 2 to 4, else one plane; one more
+// line than the count, to wrap) through both forms of at(), in both orders,
+// then writes line 0 of each plane back. Only the constructor may refuse the
+// file; the fixed-size memory file may refuse to grow.
 bool exercise(const std::string& path) {
   std::unique_ptr<BtreeImg> opened;
   if (testfiles::catchPtr<CException>(
           [&] { opened = std::make_unique<BtreeImg>(path.c_str()); }))
     return false;
   BtreeImg& img = *opened;
-  const int planes = heldPlanes(img);
+  const int v = img.Version();
+  const int planes = v < 2 || v > 4 ? 1 : std::clamp<int>(img.nPiani(), 1, 5);
   for (int pass = 0; pass < 2; ++pass, img.SetBassoAltoSinistraDestra()) {
     for (short p = 1; p <= planes; ++p) {
       for (unsigned y = 0; y <= img.dimy(1) && y < 70; ++y) {
