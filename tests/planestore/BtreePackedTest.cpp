@@ -51,16 +51,15 @@ TEST(PackedPlaneLayout, WorkedExampleAndRunsSplitAt255NeverCrossingLines) {
               {{2, with(v, 256, 'b')}});
 }
 
-TEST(PackedPlaneLayout, WritingLineZeroClearsTheOffsetTable) {
+// Writing line 0 clears the offset table. Rewriting line 1 moves only
+// entry[2]: entry[3] still says where the old line 2 ended, and line 2
+// reads nothing until it is rewritten.
+TEST(PackedPlaneLayout, RewritesKeepOnlyTheTableEntriesTheyMove) {
   expectCoded(8, 2, {{0, kLine0}, {1, kLine1}, {0, Bytes(8, 1)}},
               concat(le32({0, 2, 0}), {8, 1, 2, 7, 3, 0, 8, 9}),
               {{0, Bytes(8, 1)}, {1, Bytes(8, 0x33)}});
-}
-
-TEST(PackedPlaneLayout, RewritingLineOneLeavesLineTwoStaleUntilRewritten) {
   Lines writes = {
       {0, Bytes(4, 1)}, {1, Bytes(4, 2)}, {2, Bytes(4, 3)}, {1, {4, 5, 6, 6}}};
-  // Only entry[2] moves: entry[3] still says where the old line 2 ended.
   expectCoded(4, 3, writes,
               concat(le32({0, 2, 8, 6}), {4, 1, 1, 4, 1, 5, 2, 6}),
               {{0, Bytes(4, 1)}, {1, {4, 5, 6, 6}}, {2, Bytes(4, 0x33)}});

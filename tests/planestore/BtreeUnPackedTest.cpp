@@ -34,8 +34,10 @@ class RawPlaneTest : public ::testing::Test {
 };
 
 // The original took the line width from the first string and wrote past
-// the plane for a longer one.
-TEST_F(RawPlaneTest, WholePlaneWriteIsRefusedPastTheRegionEndAndCutsStrings) {
+// the plane for a longer one. In a six-line plane over the same file, line
+// 3 fits in the spare bytes, line 4 lies partly and line 5 wholly past the
+// end of the file.
+TEST_F(RawPlaneTest, WritesStopAtTheRegionEndAndThrowPastTheFileEnd) {
   CStringArray lines;
   for (const char* t : {"AB", "CDEFGHIJKL", "", "ignored"}) lines.Add(t);
   plane.SetRegionEnd(kRegion + 8);  // room for lines 0 and 1
@@ -46,13 +48,8 @@ TEST_F(RawPlaneTest, WholePlaneWriteIsRefusedPastTheRegionEndAndCutsStrings) {
   EXPECT_EQ(readLine(plane, 1, 4), Bytes(4, 5));
   plane.SetRegionEnd(BtreeMod::kNoRegionEnd);
   EXPECT_EQ(plane.writeAllDati(lines), 1);
-  EXPECT_EQ(image,
-            onlyAt(1312, {'A', 'B', 0, 0, 'C', 'D', 'E', 'F', 0, 0, 0, 0}));
-}
-
-TEST_F(RawPlaneTest, LinesPastAFixedFilesEndThrowOnWriteAndReadWhatExists) {
-  // In a six-line plane, line 3 fits in the spare bytes, line 4 lies partly
-  // and line 5 wholly past the end of the file.
+  const Bytes written = {'A', 'B', 0, 0, 'C', 'D', 'E', 'F', 0, 0, 0, 0};
+  EXPECT_EQ(image, onlyAt(1312, written));
   BtreeUnPacked longer(&file, kRegion, 4, 6);
   for (int line : {4, 5}) {
     EXPECT_TRUE(throwsPtr<CMemoryException>([&] {
@@ -60,7 +57,7 @@ TEST_F(RawPlaneTest, LinesPastAFixedFilesEndThrowOnWriteAndReadWhatExists) {
     }));
   }
   EXPECT_EQ(writeLine(longer, 3, {1, 2, 3, 4}), 1);
-  EXPECT_EQ(image, onlyAt(1324, {1, 2, 3, 4}));
+  EXPECT_EQ(image, onlyAt(1312, concat(written, {1, 2, 3, 4})));
   image[image.size() - 2] = 0x11;
   image[image.size() - 1] = 0x22;
   EXPECT_EQ(readLine(longer, 4, 4, 9), (Bytes{0x11, 0x22, 9, 9}));

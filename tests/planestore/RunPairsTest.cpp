@@ -8,23 +8,12 @@
 #include <vector>
 
 #include "PlaneBytes.h"
+#include "support/RunPairs.h"
 
 using namespace planetest;
 using btreeimg::detail::encodeRuns;
 
 namespace {
-
-// The code as the format defines it, one byte at a time.
-Bytes referenceEncode(const Bytes& in) {
-  Bytes out;
-  for (std::size_t j = 0, count = 0; j < in.size(); j += count) {
-    for (count = 1;
-         j + count < in.size() && in[j + count] == in[j] && count < 255;)
-      ++count;
-    out.insert(out.end(), {static_cast<unsigned char>(count), in[j]});
-  }
-  return out;
-}
 
 // What a code expands to, cut to `outSize` bytes, as the format defines it.
 Bytes referenceExpand(const Bytes& code, std::size_t outSize) {
@@ -99,7 +88,7 @@ RC_GTEST_PROP(
   for (const auto& [value, length] : runs)
     line.insert(line.end(), length % 3 == 0 ? length % 700 : 1, value);
   const Bytes code = encode(line);
-  RC_ASSERT(code == referenceEncode(line));
+  RC_ASSERT(code == testfiles::runPairs(line));
   RC_ASSERT(expand(code, line.size()) == line);
 }
 
