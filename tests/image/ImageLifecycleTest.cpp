@@ -9,6 +9,7 @@
 
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
 #include "support/ThrownPtr.h"
 
@@ -189,7 +190,8 @@ class CreatedChain : public VersionAndPack {};
 
 // Five planes in version 3 (dimx 40) or three in version 4 (dimx 65536):
 // every block holds its encoding and the link to the next, written before
-// closing, and the image reopens with every line of every plane.
+// closing, the file inspects as sound, and the image reopens with every
+// line of every plane.
 TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
   const auto [version, pack] = GetParam();
   const unsigned dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
@@ -199,6 +201,7 @@ TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
   TempDir dir;
   createImage(dir.file("chain.img"), pack, planes);
   const Bytes f = readFile(dir.file("chain.img"));
+  EXPECT_EQ(ImageCheck().Inspect(f.data(), f.size()), ImageCheck::sound);
   for (unsigned p = 1; p <= count; ++p) {
     EXPECT_EQ(get16(f, (p - 1) * span), p == 1 ? version : 0);
     EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));

@@ -1,7 +1,8 @@
-// Damaged image files: every cut of a valid file, and single damaged bytes
-// in the fields that place and size the planes. Each one opens or is refused
-// with a framework exception, and an image that opens reads every line of
-// every plane it holds (the sanitizer build watches the reads).
+// Damaged image files: every cut of a valid file (none of which inspects as
+// sound), and single damaged bytes in the fields that place and size the
+// planes. Each one opens or is refused with a framework exception, and an
+// image that opens reads every line of every plane it holds (the sanitizer
+// build watches the reads).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
@@ -55,7 +57,7 @@ class Damaged : public ::testing::TestWithParam<std::tuple<int, int>> {
   }
 };
 
-TEST_P(Damaged, TheWholeFileReadsAsBuiltAndEveryCutOpensOrIsRefused) {
+TEST_P(Damaged, TheWholeFileIsSoundAndReadsAsBuiltAndEveryCutOpensOrIsRefused) {
   DiskImage disk{valid().bytes};
   const std::string path = disk.save();
   {  // Whole, the file reads as it was built.
@@ -65,7 +67,12 @@ TEST_P(Damaged, TheWholeFileReadsAsBuiltAndEveryCutOpensOrIsRefused) {
   }
   ASSERT_TRUE(exercise(path));
   EXPECT_EQ(testfiles::readFile(path), disk.bytes);  // opened: never written
+  ImageCheck check;
+  ASSERT_EQ(check.Inspect(disk.bytes.data(), disk.bytes.size()),
+            ImageCheck::sound);
   for (std::size_t size = disk.bytes.size(); size-- > 0;) {
+    EXPECT_NE(check.Inspect(disk.bytes.data(), size), ImageCheck::sound)
+        << size;
     std::filesystem::resize_file(path, size);
     exercise(path);
     if (HasFatalFailure()) {
