@@ -318,8 +318,14 @@ unsigned int BtreeImg::lineBufferSize(int plane) {
 }
 
 Mem* BtreeImg::lineBuffer(int plane) {
-  // Made on first use, so that opening a file costs no line buffers.
-  if (linee[plane - 1] == nullptr) linee[plane - 1] = new Mem(lineBufferSize(plane));
+  // Made on first use, so that opening a file costs no line buffers. A line
+  // read from a damaged plane may fill less than the buffer, and the caller
+  // may write the buffer back: its bytes start as zeros, never as garbage.
+  if (linee[plane - 1] == nullptr) {
+    Mem* buffer = new Mem(lineBufferSize(plane));
+    buffer->fill(0);
+    linee[plane - 1] = buffer;
+  }
   return linee[plane - 1];
 }
 

@@ -130,8 +130,12 @@ void BtreeImg::SetDimX(int newDimX, short plane) {
   // storage transfers; plane 1's length is every plane's in versions 3 and 4.
   // The buffer objects stay the same, so a Mem* the caller holds stays valid.
   for (int q = 1; q <= planeCount_; ++q) {
-    if (linee[q - 1] != nullptr && linee[q - 1]->size() < lineBufferSize(q)) {
-      linee[q - 1]->setCapacity(lineBufferSize(q));
+    Mem* buffer = linee[q - 1];
+    const unsigned int wanted = lineBufferSize(q);
+    if (buffer != nullptr && buffer->size() < wanted) {
+      const unsigned int kept = buffer->size();
+      buffer->setCapacity(wanted);
+      std::memset(buffer->asCharArray() + kept, 0, wanted - kept);
     }
   }
 }

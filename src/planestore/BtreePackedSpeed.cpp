@@ -7,6 +7,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "framework/ByteOrder.h"
 #include "framework/ThrowHelpers.h"
 #include "planestore/RunPairs.h"
@@ -31,6 +35,33 @@ unsigned char* allocatePlane(std::size_t bytes) {
   auto* block = static_cast<unsigned char*>(std::malloc(bytes));
   if (block == nullptr) throwMemoryError();
   return block;
+}
+
+// Copies source[0 .. n-1] to destination, from the last byte down to the
+// first. The decoded plane holds line 0 last, so a caller reading lines 0,
+// 1, 2, ... walks down through it; copying each line downwards too makes the
+// whole walk one descending stream, which the processor prefetches as well
+// as an ascending one. (Copied upwards, every line would be a jump back
+// against the stream, and reading the plane would take about half as long
+// again.)
+void copyDescending(unsigned char* destination, const unsigned char* source,
+                    std::size_t n) {
+#if defined(__SSE2__)
+  while (n >= 64) {
+    n -= 64;
+    const auto* from = reinterpret_cast<const __m128i*>(source + n);
+    auto* to = reinterpret_cast<__m128i*>(destination + n);
+    const __m128i d = _mm_loadu_si128(from + 3);
+    const __m128i c = _mm_loadu_si128(from + 2);
+    const __m128i b = _mm_loadu_si128(from + 1);
+    const __m128i a = _mm_loadu_si128(from);
+    _mm_storeu_si128(to + 3, d);
+    _mm_storeu_si128(to + 2, c);
+    _mm_storeu_si128(to + 1, b);
+    _mm_storeu_si128(to, a);
+  }
+#endif
+  std::memcpy(destination, source, n);
 }
 
 }  // namespace
@@ -136,8 +167,8 @@ int BtreePackedSpeed::LineBytes() { return lineLength > 0 ? lineLength : 0; }
 int BtreePackedSpeed::lineAt(int line, unsigned char* buffer) {
   if (line < 0 || line >= lineCount) return 0;
   if (planeBuffer == nullptr) return 1;
-  std::memcpy(buffer, planeBuffer + lineStart(line),
-              static_cast<std::size_t>(lineLength));
+  copyDescending(buffer, planeBuffer + lineStart(line),
+                 static_cast<std::size_t>(lineLength));
   return 1;
 }
 
