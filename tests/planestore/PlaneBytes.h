@@ -14,7 +14,6 @@
 
 #include "framework/ByteOrder.h"
 #include "framework/CMemFile.h"
-#include "framework/CString.h"
 #include "planestore/BtreeMod.h"
 
 namespace planetest {
@@ -35,17 +34,6 @@ inline Bytes le32(std::initializer_list<std::uint32_t> values) {
 inline Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-inline Bytes repeated(const Bytes& pattern, int times) {
-  Bytes out;
-  while (times-- > 0) out = concat(out, pattern);
-  return out;
-}
-
-inline CString text(const Bytes& bytes) {
-  return CString(reinterpret_cast<const char*>(bytes.data()),
-                 static_cast<int>(bytes.size()));
 }
 
 // Bytes [from, from + n) of a memory file (fewer when it ends sooner).

@@ -25,10 +25,13 @@ Bytes referenceExpand(const Bytes& code, std::size_t outSize) {
 }
 
 // Encodes into a buffer whose guard area behind the code must stay untouched.
-Bytes encode(const Bytes& in) {
-  Bytes out(btreeimg::detail::maxCodedSize(in.size()) + 48, kGuardByte);
-  const std::size_t n = encodeRuns(in.data(), in.size(), out.data());
-  EXPECT_EQ(n, btreeimg::detail::codedSize(in.data(), in.size()));
+// The byte behind the input repeats its last one: runs must stop before it.
+Bytes encode(Bytes in) {
+  const std::size_t size = in.size();
+  in.push_back(size ? in.back() : 0);
+  Bytes out(btreeimg::detail::maxCodedSize(size) + 48, kGuardByte);
+  const std::size_t n = encodeRuns(in.data(), size, out.data());
+  EXPECT_EQ(n, btreeimg::detail::codedSize(in.data(), size));
   EXPECT_EQ(Bytes(out.begin() + n, out.end()),
             Bytes(out.size() - n, kGuardByte));
   out.resize(n);
@@ -54,32 +57,6 @@ Bytes expand(const Bytes& code, std::size_t outSize) {
 }
 
 }  // namespace
-
-TEST(RunPairs, RunsStopAtTheEndOfTheCodedBytes) {
-  // The bytes after the coded four hold the same value as the last one.
-  const Bytes memory = {1, 2, 2, 2, 2, 2, 2, 2};
-  Bytes out(8, kGuardByte);
-  out.resize(encodeRuns(memory.data(), 4, out.data()));
-  EXPECT_EQ(out, (Bytes{1, 1, 3, 2}));
-}
-
-// Every call checks that nothing behind the bytes reported was written.
-TEST(RunPairs, ExpandsMalformedCodesWithinTheOutputAndTheCode) {
-  EXPECT_EQ(expand({}, 8), Bytes());
-  EXPECT_EQ(expand({200, 3}, 10), Bytes(10, 3));  // a run past the output
-  EXPECT_EQ(expand(repeated({1, 7, 5, 9, 20, 4}, 64), 12),
-            (Bytes{7, 9, 9, 9, 9, 9, 4, 4, 4, 4, 4, 4}));
-  EXPECT_EQ(expand(repeated({1, 7, 5, 9}, 64), 0), Bytes());
-  EXPECT_EQ(expand({2, 4, 3, 6}, 20), (Bytes{4, 4, 6, 6, 6}));  // code ends
-  // Count-0 pairs add nothing; a lone last byte is no pair.
-  EXPECT_EQ(expand({0, 9, 2, 4, 0, 0, 1, 5, 3}, 20), (Bytes{4, 4, 5}));
-  EXPECT_EQ(expand(Bytes(100000, 0), 20), Bytes());
-  // Short runs and sixteen count-1 pairs are stored in wide chunks: a chunk
-  // must not leave bytes behind the runs it covers.
-  EXPECT_EQ(expand(concat({3, 7}, repeated({0, 9}, 40)), 100), Bytes(3, 7));
-  EXPECT_EQ(expand(concat(repeated({1, 5}, 10), repeated({0, 6}, 10)), 100),
-            Bytes(10, 5));
-}
 
 RC_GTEST_PROP(
     RunPairs, AnyLineCodesAsDefinedAndExpandsBack,
@@ -110,7 +87,7 @@ RC_GTEST_PROP(RunPairs, AnyCodeExpandsAsTheClippedRunsSay, ()) {
   Bytes code;
   for (int s = *rc::gen::inRange(1, 6); s > 0; --s) {
     const G& counts = shapes[*rc::gen::inRange<std::size_t>(0, shapes.size())];
-    for (int i = *rc::gen::inRange(1, 90); i > 0; --i)
+    for (int i = *rc::gen::inRange(0, 90); i > 0; --i)
       code.insert(code.end(), {*counts, *rc::gen::arbitrary<unsigned char>()});
   }
   if (*rc::gen::arbitrary<bool>()) code.push_back(0x2A);
