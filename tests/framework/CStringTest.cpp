@@ -21,17 +21,15 @@ TEST(CString, CompareOrdersBytesAsUnsignedAndCompareNoCaseFoldsOnlyAscii) {
     const char *a, *b;
     int compare, noCase;
   } cases[] = {
-      {"abc", "abc", 0, 0},    {"abc", "abd", -1, -1}, {"abc", "ab", 1, 1},
-      {"abc", "abcd", -1, -1}, {"abc", "ABC", 1, 0},   {"abc", "ABD", 1, -1},
-      {"\xE0", "z", 1, 1},     {"\xE0", "\xC0", 1, 1}, {"_", "z", -1, 1},
+      {"abc", "abc", 0, 0},    {"abc", "ABC", 1, 0},   {"abc", "ab", 1, 1},
+      {"abc", "ABD", 1, -1},   {"\xE0", "z", 1, 1},    {"\xE0", "\xC0", 1, 1},
+      {"_", "z", -1, 1},       {"", nullptr, 0, 0},  // null compares as ""
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+    SCOPED_TRACE(std::string(c.a) + " vs " + (c.b ? c.b : "null"));
     EXPECT_EQ(sign(CString(c.a).Compare(c.b)), c.compare);
     EXPECT_EQ(sign(CString(c.a).CompareNoCase(c.b)), c.noCase);
   }
-  EXPECT_EQ(CString().Compare(nullptr), 0);  // null compares as ""
-  EXPECT_TRUE(CString(static_cast<const char*>(nullptr)).IsEmpty());
   CString text("aZ9_\xE0");
   EXPECT_EQ(text.MakeUpper(), "AZ9_\xE0");
   EXPECT_EQ(text.MakeLower(), "az9_\xE0");
@@ -46,9 +44,7 @@ TEST(CString, ReplaceChangesEveryOccurrenceWithoutRescanningAndCountsThem) {
       {"a.b.c.", ".", "::", 3, "a::b::c::"},
       {"aaaa", "aa", "b", 2, "bb"},
       {"xax", "a", "aa", 1, "xaax"},
-      {"abc", "z", "y", 0, "abc"},
       {"abc", "", "y", 0, "abc"},
-      {"abc", "b", "", 1, "ac"},
   };
   for (const auto& c : cases) {
     CString text(c.text);
@@ -57,7 +53,7 @@ TEST(CString, ReplaceChangesEveryOccurrenceWithoutRescanningAndCountsThem) {
   }
 }
 
-TEST(CString, GetBufferGivesWritableRoomAndReleaseBufferSetsTheLength) {
+TEST(CString, BuffersFormatAndIndexesStayWithinTheTextAndSubstringsAreClamped) {
   CString text("ab");
   std::strcpy(text.GetBuffer(10), "123456789");
   text.ReleaseBuffer();
@@ -65,16 +61,12 @@ TEST(CString, GetBufferGivesWritableRoomAndReleaseBufferSetsTheLength) {
   text.GetBuffer(4)[0] = 'X';
   text.ReleaseBuffer(3);
   EXPECT_EQ(text, "X23");
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { text.GetAt(3); }));
+  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { text.SetAt(-1, 'x'); }));
   const std::string longText(5000, 'q');  // Format has no length limit
   text.Format("[%s]=%d", longText.c_str(), 512);
   EXPECT_EQ(text.str(), "[" + longText + "]=512");
-}
-
-TEST(CString, IndexedAccessOutsideTheTextThrowsAndSubstringsAreClamped) {
-  CString text("abcdef");
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { text.GetAt(6); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { text.GetAt(-1); }));
-  EXPECT_TRUE(throwsPtr<CInvalidArgException>([&] { text.SetAt(6, 'x'); }));
+  text = "abcdef";
   EXPECT_EQ(text.Left(99) + text.Mid(2, 2) + text.Mid(5, 10) + text.Mid(10) +
                 text.Right(2) + text.Right(-1),
             "abcdefcdfef");
