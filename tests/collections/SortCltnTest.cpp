@@ -23,12 +23,8 @@ TEST(SortCltn, AddKeepsAscendingOrderWithEqualElementsInTheOrderAddedAndFindsByA
   auto* second = new IntElement(5, &deaths);
   for (int v : {5, 9, 1}) list.Add(new IntElement(v, &deaths));
   list.Add(second);
-  EXPECT_EQ(list.GetCount(), 4);
   EXPECT_EQ(valueOf(list.Find(9)), 9);
-  EXPECT_EQ(valueOf(list.Find(1L)), 1);
   EXPECT_EQ(list.Find(7), nullptr);
-  // IntElement keeps the base Compare(const char*): every text matches the head.
-  EXPECT_EQ(valueOf(list.Find("zzz")), 1);
   EXPECT_EQ(list.Find(list.GetHead()), list.GetHeadPosition());  // the base list's search
   // Remove hands back the first equal stored element, not the argument.
   IntElement probe(5);
