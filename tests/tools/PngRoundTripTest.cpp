@@ -35,10 +35,9 @@ TEST_P(PngRoundTrip, EveryPlaneComesBackUnchangedSideBySideAndAfterARepack) {
   std::vector<Png> planes;
   std::vector<std::string> args = {"frompng"};
   for (int p = 1; p <= 5; ++p) {
-    planes.push_back(palettePng(37, 23, p == 5 ? 16 : 200, p == 5 ? noise(1) : [p](int, int x, int y) {
+    planes.push_back(palettePng(37, 23, 200, p == 5 ? noise(1) : [p](int, int x, int y) {
       return static_cast<std::uint8_t>((x / 9 + y / 4) * p);
     }));
-    planes.back().palette = palette(200);
     args.push_back(dir.file("p" + std::to_string(p) + ".png"));
     ASSERT_TRUE(writePng(args.back(), planes.back()));
   }
@@ -46,28 +45,24 @@ TEST_P(PngRoundTrip, EveryPlaneComesBackUnchangedSideBySideAndAfterARepack) {
   ToolResult run = tool(args, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  run = tool({"check", dir.file("five.dis")}, dir);
-  EXPECT_EQ(run.status, 0) << run.out;
-  for (int p = 1; p <= 5; ++p) {
-    const std::string out = dir.file("out" + std::to_string(p) + ".png");
-    ASSERT_EQ(tool({"topng", dir.file("five.dis"), out, "--plane", std::to_string(p)}, dir).status, 0);
-    expectSamePicture(out, planes[static_cast<std::size_t>(p - 1)]);
-  }
   // Repacked into the next encoding every pixel stays; without --plane, all
   // planes stand side by side.
   const std::string next = std::to_string((GetParam() + 1) % 3);
   run = tool({"repack", dir.file("five.dis"), dir.file("re.dis"), "--pack", next}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(tool({"check", dir.file("re.dis")}, dir).status, 0);
   for (const char* image : {"five.dis", "re.dis"}) {
+    EXPECT_EQ(tool({"check", dir.file(image)}, dir).status, 0) << image;
     Png all;
     ASSERT_EQ(tool({"topng", dir.file(image), dir.file("all.png")}, dir).status, 0);
     ASSERT_TRUE(readPng(dir.file("all.png"), all));
     ASSERT_EQ(all.width, 5 * 37u);
+    EXPECT_EQ(all.palette, planes[0].palette);
     for (std::size_t i = 0; i < all.samples.size(); ++i) {
       ASSERT_EQ(all.samples[i], planes[i % all.width / 37].samples[i / all.width * 37 + i % 37]) << image << i;
     }
   }
+  ASSERT_EQ(tool({"topng", dir.file("re.dis"), dir.file("five.png"), "--plane", "5"}, dir).status, 0);
+  expectSamePicture(dir.file("five.png"), planes[4]);
 }
 
 TEST(PngImport, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndices) {

@@ -121,19 +121,14 @@ inline void makeImage(const std::string& path, int pack, int width, int height, 
   image.closeImg();
 }
 
-// A palette of `n` distinct colours.
-inline std::vector<Rgb> palette(int n) {
-  std::vector<Rgb> colours;
-  for (int i = 0; i < n; ++i) {
-    colours.push_back({static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(255 - i * 11),
-                       static_cast<std::uint8_t>(i * 91)});
-  }
-  return colours;
-}
-
-// A palette PNG of indices below `colours`, drawn by `pixel` (plane 1).
+// A palette PNG of indices below `colours`, drawn by `pixel` (plane 1), with
+// a palette of that many distinct colours.
 inline Png palettePng(std::uint32_t width, std::uint32_t height, int colours, const Pixel& pixel) {
-  Png png{width, height, PNG_COLOR_TYPE_PALETTE, 8, {}, palette(colours)};
+  Png png{width, height, PNG_COLOR_TYPE_PALETTE, 8, {}, {}};
+  for (int i = 0; i < colours; ++i) {
+    png.palette.push_back({static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(255 - i * 11),
+                           static_cast<std::uint8_t>(i * 91)});
+  }
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
       png.samples.push_back(static_cast<std::uint8_t>(pixel(1, static_cast<int>(x), static_cast<int>(y)) % colours));
