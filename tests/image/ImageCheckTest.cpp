@@ -43,9 +43,6 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
   // at 1320, 1328 bytes in all.
   const Bytes packed = createdBytes(1, {uniformLines(4)});
   const Bytes whole = createdBytes(2, {uniformLines(4)});
-  Lines split = uniformLines(4);  // line 0: 5 x 0, 5 x 1
-  std::fill(split[0].begin() + 5, split[0].end(), 1);
-  const Bytes packedSplit = createdBytes(1, {split});
   const Lines zeros(50, Bytes(100, 0));
   const Bytes raw2 = createdBytes(0, {zeros, zeros});           // version 2
   const Bytes raw3 = createdBytes(0, patternPlanes(3, 4, 10));  // version 3
@@ -60,8 +57,6 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
     int width, verdict;
     const char* problems;  // one a line
   } cases[] = {
-      {packed, 0, 0, cut, unusable,
-       "file is 0 bytes, shorter than one 1312-byte header block"},
       {packed, 1311, 0, cut, unusable,
        "file is 1311 bytes, shorter than one 1312-byte header block"},
       {packed, 0, 7, u16, unusable, "unknown version 7 (2, 3 or 4 expected)"},
@@ -79,33 +74,17 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
        "read with plane 1's dimensions\n"
        "plane 1: raw region of 5000 bytes at 1312 runs into plane 2's header "
        "block at 100"},
-      // Plane 2's block moved 10 bytes into plane 1's raw region.
-      {raw2, 1006, 6302, u32, damaged,
-       "plane 2: its block states 0 x 0, plane 1's 100 x 50; the plane is "
-       "read with plane 1's dimensions\n"
-       "plane 1: raw region of 5000 bytes at 1312 runs into plane 2's header "
-       "block at 6302"},
       {raw2, 12623, 0, cut, damaged,
        "plane 2: raw region of 5000 bytes at 7624 runs past the end of the "
        "file (12623 bytes)"},
       {raw3, second + 4, 7, u16, damaged,
        "plane 2: encoding 7 is not 0 (raw), 1 (packed) or 2 (whole-plane "
        "packed)"},
-      {raw3, second + 12, 3, u16, damaged,
-       "plane 2: its block states 10 x 3, plane 1's 10 x 4; the plane is "
-       "read with plane 1's dimensions"},
       {packed, table, 2, u32, damaged,
        "plane 1: line offset table entry 0 is 2, not 0\n"
        "plane 1: line 0 decodes to 0 bytes, not 10"},
-      {packed, table + 8, 1, u32, damaged,
-       "plane 1: line offset table decreases at entry 2 (1 after 2)"},
       {packed, code + 2, 9, u8, damaged,
        "plane 1: line 1 decodes to 9 bytes, not 10"},
-      {packed, code + 4, 11, u8, damaged,
-       "plane 1: line 2 decodes to 11 bytes, not 10"},
-      // Line 0 becomes (10, 0)(0, 1).
-      {packedSplit, code, 0x0100000A, u32, damaged,
-       "plane 1: line 0: its code holds 1 run pair(s) of count 0"},
       // Line 0 ends with half a pair taken from line 1.
       {packed, table + 4, 3, u32, damaged,
        "plane 1: line 0: its code of 3 bytes ends in half a run pair\n"
@@ -128,9 +107,6 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
       // (20, 3)(0, 2)(10, 1)(10, 0): the right length, one empty pair.
       {whole, pairs, 0x02000314, u32, damaged,
        "plane 1: whole-plane stream holds 1 run pair(s) of count 0"},
-      {whole, head + 4, 7, u32, damaged,
-       "plane 1: whole-plane stream decodes to 30 bytes, the plane has 40\n"
-       "plane 1: whole-plane stream of 7 bytes ends in half a run pair"},
       {whole, head + 4, 10, u32, damaged,
        "plane 1: whole-plane stream of 10 bytes at 1320 runs past the end "
        "of the file (1328 bytes)"},
@@ -138,7 +114,7 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
        "plane 1: whole-plane stream head of 8 bytes at 1312 runs past the "
        "end of the file (1316 bytes)"},
   };
-  for (const Bytes* sound : {&packed, &whole, &packedSplit, &raw2, &raw3})
+  for (const Bytes* sound : {&packed, &whole, &raw2, &raw3})
     EXPECT_EQ(inspect(*sound).verdict, ImageCheck::sound);
   for (const auto& c : cases) {
     Bytes bytes = c.base;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,11 @@
 namespace imgtest {
 
 using testfiles::Bytes;
+using testfiles::catchPtr;
+using testfiles::readFile;
+using testfiles::TempDir;
+using testfiles::throwsPtr;
+namespace fs = std::filesystem;
 using Lines = std::vector<Bytes>;
 constexpr std::size_t kBlock = 1312;
 
@@ -58,23 +64,24 @@ inline Bytes rawRegion(const Lines& lines) {
 // pack 2: unpacked size, packed size, then the pairs of the plane stored
 // bottom-up (the last line first). Any other value: raw.
 inline Bytes region(int pack, const Lines& lines) {
-  Bytes out(pack == 2 ? 8 : pack == 1 ? 4 * (lines.size() + 1) : 0);
   if (pack == 2) {
     const Bytes plane = rawRegion(Lines(lines.rbegin(), lines.rend()));
-    const Bytes pairs = testfiles::runPairs(plane);
+    Bytes out(8);
     put32(out, 0, static_cast<unsigned>(plane.size()));
+    const Bytes pairs = testfiles::runPairs(plane);
     put32(out, 4, static_cast<unsigned>(pairs.size()));
     out.insert(out.end(), pairs.begin(), pairs.end());
-  } else if (pack == 1) {
-    const std::size_t table = out.size();
-    for (std::size_t i = 0; i <= lines.size(); ++i) {
-      put32(out, 4 * i, static_cast<unsigned>(out.size() - table));
-      if (i == lines.size()) break;
-      const Bytes pairs = testfiles::runPairs(lines[i]);
-      out.insert(out.end(), pairs.begin(), pairs.end());
-    }
+    return out;
   }
-  return pack == 1 || pack == 2 ? out : rawRegion(lines);
+  if (pack != 1) return rawRegion(lines);
+  const std::size_t table = 4 * (lines.size() + 1);
+  Bytes out(table);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const Bytes pairs = testfiles::runPairs(lines[i]);
+    out.insert(out.end(), pairs.begin(), pairs.end());
+    put32(out, 4 * (i + 1), static_cast<unsigned>(out.size() - table));
+  }
+  return out;
 }
 
 // Lines in runs of five equal bytes, their own for every plane and line.
