@@ -140,8 +140,9 @@ TEST_P(ReplaceFailure, KeyedListSaveReturnsZeroAndKeepsTheOldFile) {
   EXPECT_EQ(readFile(path), before);
 }
 
+// The temporary name replaces the image's final ".dis" in any case.
 TEST_P(ReplaceFailure, SameFileCoverageReturnsZeroAndKeepsTheImage) {
-  const std::string path = dir_.file("woven.dis");
+  const std::string path = dir_.file("woven.Dis");
   createdImage(path)->closeImg();
   const Bytes before = readFile(path);
   testfiles::writeText(dir_.file("rules.txt"), "COLCOPER 1\nCOLTEST 0\nCOLSOST 9\n");
