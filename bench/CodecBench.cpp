@@ -185,6 +185,29 @@ void BM_BtreePackedLineAt(benchmark::State& state) {
 }
 BENCHMARK(BM_BtreePackedLineAt)->Apply(kinds);
 
+// Reference (no goal): the bytes a packed line read must take in, copied
+// into one buffer of two lines' size without decoding them; for "noise",
+// twice the plane (one pair per pixel), where PackBits reads the plane once.
+void BM_ReadPackedPairs(benchmark::State& state) {
+  Data& d = data(kindOf(state));
+  d.packed.Seek(0, CFile::begin);
+  void* at = nullptr;
+  const std::size_t length = d.packed.GetBufferPtr(
+      CFile::bufferRead, static_cast<UINT>(d.packed.GetLength()), &at);
+  const auto* bytes = static_cast<const unsigned char*>(at);
+  std::vector<unsigned char> buffer(2 * std::size_t{kSide});
+  std::size_t chunk = buffer.size();
+  benchmark::DoNotOptimize(chunk);
+  for (auto _ : state) {
+    for (std::size_t o = 0; o < length; o += chunk) {
+      std::memcpy(buffer.data(), bytes + o, std::min(chunk, length - o));
+      benchmark::ClobberMemory();
+    }
+  }
+  finish(state);
+}
+BENCHMARK(BM_ReadPackedPairs)->Apply(kinds);
+
 void BM_BtreePackedSpeedDecode(benchmark::State& state) {
   Data& d = data(kindOf(state));
   for (auto _ : state) {

@@ -70,6 +70,8 @@ GOALS += [
      "BM_MemcpyLinesBottomUp", "BM_MemcpyLines", "speed", None),
     ("2", "whole-plane packed line read vs that reference",
      "BM_BtreeImgAtPackedSpeed", "BM_MemcpyLinesBottomUp", "speed", None),
+    ("3", "reference: reading the packed noise lines' pairs alone, not decoding them",
+     "BM_ReadPackedPairs/kind:2", "BM_TiffPackBitsDecode/kind:2", "speed", None),
     ("6", "reference: writing a 16 MiB result file (temporary + rename)",
      "BM_ReplaceFile", "BM_MemcpyPlane", "time", None),
     ("6", "colour coverage, 1 rule, vs memcpy + writing the result file",

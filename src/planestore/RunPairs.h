@@ -197,6 +197,16 @@ inline bool noZeroCount(__m128i first, __m128i next) {
          0;
 }
 
+// True when all sixteen pairs in `first` and `next` have count 1.
+inline bool allCountOne(__m128i first, __m128i next) {
+  const __m128i countByte = _mm_set1_epi16(0x00FF);
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i both =
+      _mm_and_si128(_mm_cmpeq_epi16(_mm_and_si128(first, countByte), one),
+                    _mm_cmpeq_epi16(_mm_and_si128(next, countByte), one));
+  return _mm_movemask_epi8(both) == 0xFFFF;
+}
+
 // Sum of the counts of the sixteen pairs.
 inline std::size_t countSum(__m128i first, __m128i next) {
   const __m128i counts = _mm_set1_epi16(0x00FF);
@@ -321,7 +331,7 @@ inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
 // wherever the pairs behind them are known to store their own bytes over
 // the part of a chunk past its run: then nothing is left standing past what
 // the pairs cover. The last bytes of the output, and of the input, are done
-// exactly, pair by pair.
+// exactly, pair by pair (or, for a last stretch of count 1, in one step).
 inline std::size_t expandRuns(const unsigned char* in,
                               const unsigned char* inEnd, unsigned char* out,
                               std::size_t outSize) {
@@ -358,6 +368,20 @@ inline std::size_t expandRuns(const unsigned char* in,
         runpairs::store16(out + written, runpairs::valuesOf(a, b));
         in += 32;
         written += 16;
+        // The rest of a stretch of count 1 in a loop of its own that counts
+        // its steps ahead: its one test per step is whether all sixteen
+        // counts are 1.
+        for (std::size_t steps =
+                 std::min(static_cast<std::size_t>(inEnd - in) / 32,
+                          (outSize - written) / 16);
+             steps != 0; --steps) {
+          const __m128i c = runpairs::load16(in);
+          const __m128i d = runpairs::load16(in + 16);
+          if (!runpairs::allCountOne(c, d)) break;
+          runpairs::store16(out + written, runpairs::valuesOf(c, d));
+          in += 32;
+          written += 16;
+        }
         continue;
       }
       const __m128i two = _mm_set1_epi16(2);
@@ -406,8 +430,31 @@ inline std::size_t expandRuns(const unsigned char* in,
     written += count;
     in += 2;
   }
+  // Step 3: the last bytes of the output, fewer than sixteen, in one step
+  // when the pairs that fill them are all of count 1 (the end of every line
+  // of noise). Fewer than 32 bytes of pairs may be left, so they are read
+  // through a copy.
+  const std::size_t room = outSize - written;
+  if (room != 0 && room < 16 &&
+      static_cast<std::size_t>(inEnd - in) >= 2 * room) {
+    unsigned char code[32] = {};
+    std::memcpy(code, in,
+                std::min<std::size_t>(32, static_cast<std::size_t>(inEnd - in)));
+    const __m128i a = runpairs::load16(code);
+    const __m128i b = runpairs::load16(code + 16);
+    const std::uint32_t ones =
+        runpairs::countMask(runpairs::countIsOne(a), runpairs::countIsOne(b));
+    const std::uint32_t wanted =
+        runpairs::kAllSixteen & ((std::uint32_t{1} << (2 * room)) - 1);
+    if ((ones & wanted) == wanted) {
+      unsigned char values[16];
+      runpairs::store16(values, runpairs::valuesOf(a, b));
+      std::memcpy(out + written, values, room);
+      return outSize;
+    }
+  }
 #endif
-  // Step 3: pair by pair, exactly; a run that reaches the end of the output
+  // Step 4: pair by pair, exactly; a run that reaches the end of the output
   // is clipped there.
   while (inEnd - in >= 2 && written < outSize) {
     const std::size_t count = in[0];
