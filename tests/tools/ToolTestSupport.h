@@ -30,7 +30,8 @@ struct ToolResult {
 };
 
 // Runs `program` with `args`, no standard input; its output goes through
-// files in `dir`.
+// files in `dir`. BTREEIMG_TOOL_WRAPPER, when set, is a command put in front
+// (scripts/valgrind runs the tool under memcheck this way).
 inline ToolResult runProgram(const std::string& program, const std::vector<std::string>& args,
                              const testfiles::TempDir& dir) {
   auto quoted = [](const std::string& text) {
@@ -39,7 +40,9 @@ inline ToolResult runProgram(const std::string& program, const std::vector<std::
     return q + "'";
   };
   const std::string out = dir.file(".run-out"), err = dir.file(".run-err");
-  std::string command = quoted(program);
+  const char* wrapper = std::getenv("BTREEIMG_TOOL_WRAPPER");
+  std::string command = wrapper != nullptr ? std::string(wrapper) + " " + quoted(program)
+                                           : quoted(program);
   for (const std::string& arg : args) command += " " + quoted(arg);
   const int raw = std::system((command + " </dev/null >" + quoted(out) + " 2>" + quoted(err)).c_str());
   ToolResult run{raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testfiles::readText(out),
