@@ -358,7 +358,10 @@ inline std::size_t expandRuns(const unsigned char* in,
     // Counts from 1 to 16 (gradients): a 16-byte chunk per pair, each
     // stored over the excess of the one before; the sixteen pairs behind
     // them, present and none of count 0, cover the last chunk's excess.
-    while (inEnd - in >= 32) {
+    // A long first pair goes straight to step 2: where runs are long (line
+    // art), testing sixteen pairs that cannot all be short would cost as
+    // much as storing the run.
+    while (inEnd - in >= 32 && in[0] <= 16) {
       const __m128i a = runpairs::load16(in);
       const __m128i b = runpairs::load16(in + 16);
       const std::uint32_t ones =
