@@ -331,7 +331,7 @@ inline void fillRun(unsigned char* out, unsigned char v, std::size_t n) {
 // wherever the pairs behind them are known to store their own bytes over
 // the part of a chunk past its run: then nothing is left standing past what
 // the pairs cover. The last bytes of the output, and of the input, are done
-// exactly, pair by pair (or, for a last stretch of count 1, in one step).
+// exactly, pair by pair.
 inline std::size_t expandRuns(const unsigned char* in,
                               const unsigned char* inEnd, unsigned char* out,
                               std::size_t outSize) {
@@ -433,31 +433,8 @@ inline std::size_t expandRuns(const unsigned char* in,
     written += count;
     in += 2;
   }
-  // Step 3: the last bytes of the output, fewer than sixteen, in one step
-  // when the pairs that fill them are all of count 1 (the end of every line
-  // of noise). Fewer than 32 bytes of pairs may be left, so they are read
-  // through a copy.
-  const std::size_t room = outSize - written;
-  if (room != 0 && room < 16 &&
-      static_cast<std::size_t>(inEnd - in) >= 2 * room) {
-    unsigned char code[32] = {};
-    std::memcpy(code, in,
-                std::min<std::size_t>(32, static_cast<std::size_t>(inEnd - in)));
-    const __m128i a = runpairs::load16(code);
-    const __m128i b = runpairs::load16(code + 16);
-    const std::uint32_t ones =
-        runpairs::countMask(runpairs::countIsOne(a), runpairs::countIsOne(b));
-    const std::uint32_t wanted =
-        runpairs::kAllSixteen & ((std::uint32_t{1} << (2 * room)) - 1);
-    if ((ones & wanted) == wanted) {
-      unsigned char values[16];
-      runpairs::store16(values, runpairs::valuesOf(a, b));
-      std::memcpy(out + written, values, room);
-      return outSize;
-    }
-  }
 #endif
-  // Step 4: pair by pair, exactly; a run that reaches the end of the output
+  // Step 3: pair by pair, exactly; a run that reaches the end of the output
   // is clipped there.
   while (inEnd - in >= 2 && written < outSize) {
     const std::size_t count = in[0];
