@@ -1,5 +1,5 @@
-// Shared pieces of the benchmark programs: the deterministic test planes, a
-// scratch directory, and a look at the process's resident memory.
+// Shared pieces of the benchmark programs: the deterministic test planes and
+// a look at the process's resident memory.
 //
 // Every plane is generated from a fixed seed by a small generator written
 // out here (not std::mt19937 + a distribution, whose output may differ from
@@ -14,8 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -109,32 +107,6 @@ inline std::vector<unsigned char> makePlane(Kind kind) {
   }
   return plane;
 }
-
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "btreeimg-bench-XXXXXX")
-            .string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string& name) const {
-    return (path_ / name).string();
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 // The process's resident memory in bytes (Linux: /proc/self/statm).
 inline std::size_t residentBytes() {

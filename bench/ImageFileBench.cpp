@@ -26,6 +26,7 @@
 #include "BenchData.h"
 #include "ImageFiles.h"
 #include "image/BtreeImg.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -34,8 +35,8 @@ using bench::kSide;
 
 constexpr std::size_t kBlock = 1312;
 
-bench::ScratchDir& scratch() {
-  static bench::ScratchDir dir;
+testfiles::TempDir& scratch() {
+  static testfiles::TempDir dir;
   return dir;
 }
 

@@ -12,6 +12,7 @@
 #include "BenchData.h"
 #include "ImageFiles.h"
 #include "image/BtreeImg.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using bench::kPlaneBytes;
 using bench::kSide;
 
 struct Files {
-  bench::ScratchDir dir;
+  testfiles::TempDir dir;
   std::vector<unsigned char> plane = bench::makePlane(bench::Kind::kPhoto);
   std::string raw = dir.file("raw.dis");
   std::string speed = dir.file("speed.dis");

@@ -10,6 +10,7 @@
 
 #include "BenchData.h"
 #include "settings/KeyToStr.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ constexpr int kLines = 100000;
 // characters with blanks inside; lines end in CR LF as the library writes
 // them.
 const std::string& tableFile() {
-  static bench::ScratchDir dir;
+  static testfiles::TempDir dir;
   static const std::string path = [] {
     const std::string p = dir.file("table.txt");
     std::FILE* f = std::fopen(p.c_str(), "wb");

@@ -37,23 +37,20 @@ GOALS = [
     ("2", "whole-plane packed line read, buffer form",
      "BM_BtreeImgAtPackedSpeedBuffer", "BM_MemcpyLines", "speed", 0.8),
 ]
-for name, k in KINDS:
-    GOALS.append(("3", f"decode packed lines, {name} (vs PackBits into a strip buffer)",
-                  f"BM_BtreePackedLineAt/kind:{k}", f"BM_TiffPackBitsDecode/kind:{k}",
-                  "speed", 0.5 if name == "noise" else 1.5))
-for name, k in KINDS:
-    GOALS.append(("3", f"decode whole plane at construction, {name} (vs PackBits into a plane)",
-                  f"BM_BtreePackedSpeedDecode/kind:{k}",
-                  f"BM_TiffPackBitsDecodePlane/kind:{k}",
-                  "speed", 0.5 if name == "noise" else 1.5))
-for name, k in KINDS:
-    GOALS.append(("3", f"encode, writeAt of every line, {name}",
-                  f"BM_BtreePackedWriteAt/kind:{k}", f"BM_TiffPackBitsEncode/kind:{k}",
-                  "speed", 1.0))
-for name, k in KINDS:
-    GOALS.append(("3", f"encode, whole-plane commit, {name}",
-                  f"BM_BtreePackedSpeedCommit/kind:{k}", f"BM_TiffPackBitsEncode/kind:{k}",
-                  "speed", 1.0))
+# Goal 3, per plane kind: (what, figure, anchor, target on "noise", target).
+for what, figure, anchor, noise_target, target in (
+        ("decode packed lines, {} (vs PackBits into a strip buffer)",
+         "BM_BtreePackedLineAt", "BM_TiffPackBitsDecode", 0.5, 1.5),
+        ("decode whole plane at construction, {} (vs PackBits into a plane)",
+         "BM_BtreePackedSpeedDecode", "BM_TiffPackBitsDecodePlane", 0.5, 1.5),
+        ("encode, writeAt of every line, {}",
+         "BM_BtreePackedWriteAt", "BM_TiffPackBitsEncode", 1.0, 1.0),
+        ("encode, whole-plane commit, {}",
+         "BM_BtreePackedSpeedCommit", "BM_TiffPackBitsEncode", 1.0, 1.0)):
+    for name, k in KINDS:
+        GOALS.append(("3", what.format(name), f"{figure}/kind:{k}",
+                      f"{anchor}/kind:{k}", "speed",
+                      noise_target if name == "noise" else target))
 GOALS += [
     ("4", "open a 256 MiB raw image from the page cache",
      "BM_BtreeImgOpen", "BM_ReadFile", "time", 1.1),

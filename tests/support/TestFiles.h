@@ -1,5 +1,5 @@
 // Test helpers: a temporary directory per test, and whole-file reads and
-// writes. Header-only, for the test executables.
+// writes. Header-only, for the test and benchmark executables.
 #ifndef BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 #define BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 
