@@ -120,7 +120,8 @@ BOOL CFileException::GetErrorMessage(char* text, UINT maxLength, UINT*) const {
     out = describeCause(m_cause);
     if (m_lOsError > 0) {
       out += " (";
-      out += std::strerror(static_cast<int>(m_lOsError));
+      char text[128];  // strerror_r: strerror's buffer is shared by threads
+      out += strerror_r(static_cast<int>(m_lOsError), text, sizeof text);
       out += ")";
     }
   }

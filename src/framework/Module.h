@@ -28,6 +28,8 @@ class AFX_EXT_CLASS CDynLinkLibrary : public CObject {
 
   AFX_EXTENSION_MODULE* module() const { return module_; }
   // The most recently registered library, or null; walk with next().
+  // Registering and ending registrations is safe from any thread; a walk
+  // must not overlap the end of a registration on another thread.
   static CDynLinkLibrary* first();
   CDynLinkLibrary* next() const { return next_; }
 

@@ -16,8 +16,9 @@
 // buffer. The Mem returned by at() and line() belongs to the image; the next
 // read of the same plane overwrites it.
 //
-// Not thread-safe: an image is used by one thread at a time. The module-wide
-// message buffer (moduleMessage()) is shared by all images.
+// Not thread-safe: an image is used by one thread at a time. Different images
+// may be used on different threads at once; the message buffer of header
+// operations (moduleMessage()) is kept per thread.
 #ifndef BTREEIMG_IMAGE_BTREEIMG_H_
 #define BTREEIMG_IMAGE_BTREEIMG_H_
 
@@ -156,8 +157,10 @@ class AFX_EXT_CLASS BtreeImg {
   void testColor(char* line, char* next, int n, CString& cover, int test,
                  int subst, int* changed);
 
-  // The module-wide message buffer: the text of the last memory-file error of
-  // a header operation, empty until one happened.
+  // The message buffer of header operations: the text of the calling
+  // thread's last memory-file error of a header operation, empty until one
+  // happened on this thread. Each thread has its own buffer (as with errno);
+  // the pointer stays valid while the thread lives.
   static const char* moduleMessage();
 
  private:

@@ -19,11 +19,13 @@ using btreeimg::detail::storeU32;
 
 namespace {
 
-// The module-wide message buffer.
-char gModuleMessage[256];
+// The message buffer of header operations, one per thread: a thread reads
+// the message of its own last failure, as with errno, and threads working on
+// different images never write the same bytes.
+thread_local char tModuleMessage[256];
 
 // Runs one memory-file step of a header operation. A file error of the memory
-// file leaves `message` in the module-wide buffer and is thrown on as a
+// file leaves `message` in the calling thread's buffer and is thrown on as a
 // CFileException* carrying that text. A memory exception (a write beyond a
 // memory file that cannot grow) passes through untouched.
 template <typename Step>
@@ -33,14 +35,14 @@ void guarded(const char* message, const CString& fileName, Step&& step) {
   } catch (CFileException* e) {
     const int cause = e->m_cause;
     e->Delete();
-    std::snprintf(gModuleMessage, sizeof gModuleMessage, "%s", message);
+    std::snprintf(tModuleMessage, sizeof tModuleMessage, "%s", message);
     btreeimg::detail::throwFileError(cause, fileName, -1, message);
   }
 }
 
 }  // namespace
 
-const char* BtreeImg::moduleMessage() { return gModuleMessage; }
+const char* BtreeImg::moduleMessage() { return tModuleMessage; }
 
 // ---- Header copies and fields -------------------------------------------
 
