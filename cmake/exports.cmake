@@ -5,7 +5,8 @@ set(BTREEIMG_EXPORTED_CLASSES
   CObject CException CMemoryException CInvalidArgException CFileException
   CString CPtrList CStringArray CFile CStdioFile CMemFile CDynLinkLibrary
   Mem BtreeMod BtreeUnPacked BtreePacked BtreePackedSpeed BtreeImg ImageCheck
-  Sorted SortCltn BalNode BalCltn MyAssoc KeyToStr Env MyAsKey AsKeyDat)
+  Sorted SortCltn BalNode BalCltn MyAssoc KeyToStr Env MyAsKey AsKeyDat
+  btreeimg::FileReplacement)
 set(BTREEIMG_EXPORTED_FUNCTIONS
   AfxInitExtensionModule AfxTermExtensionModule BtreeImgIsRegistered
   btreeimg::setDiagnosticSink)

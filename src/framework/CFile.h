@@ -11,6 +11,10 @@
 #include "framework/Export.h"
 #include "framework/Types.h"
 
+namespace btreeimg {
+class FileReplacement;
+}
+
 class AFX_EXT_CLASS CFile : public CObject {
  public:
   enum OpenFlags {
@@ -76,6 +80,9 @@ class AFX_EXT_CLASS CFile : public CObject {
   static void Remove(const char* fileName);
 
  protected:
+  // Opens a file object on its temporary file's descriptor.
+  friend class btreeimg::FileReplacement;
+
   // Throws the exception for errno `osError` on this file.
   [[noreturn]] void throwError(int osError) const;
 

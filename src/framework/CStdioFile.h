@@ -41,6 +41,8 @@ class AFX_EXT_CLASS CStdioFile : public CFile {
   void Abort() override;
 
  private:
+  friend class btreeimg::FileReplacement;
+
   // Next decoded character, or -1 at the end of the file.
   int get();
   bool refill();

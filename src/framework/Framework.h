@@ -11,6 +11,7 @@
 #include "framework/CStringArray.h"
 #include "framework/Diagnostics.h"
 #include "framework/Exceptions.h"
+#include "framework/FileReplacement.h"
 #include "framework/Export.h"
 #include "framework/Module.h"
 #include "framework/Types.h"

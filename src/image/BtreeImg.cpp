@@ -9,7 +9,6 @@
 #include "framework/ByteOrder.h"
 #include "framework/CFile.h"
 #include "framework/Exceptions.h"
-#include "framework/ReplaceFile.h"
 #include "framework/ThrowHelpers.h"
 #include "image/HeaderLayout.h"
 #include "planestore/BtreePacked.h"
@@ -361,32 +360,38 @@ void BtreeImg::refreshRegionEnds() {
 // ---- Closing --------------------------------------------------------------
 
 void BtreeImg::closeImg() {
-  if (saveOnClose == 1) {
-    for (int p = 1; p <= planeCount_; ++p) {
-      if (piani[p - 1] != nullptr && piani[p - 1]->commit() == 0) {
-        throwFileError(CFileException::invalidFile, fileName, -1,
-                       "a whole-plane packed plane does not fit before the "
-                       "next plane's header block");
-      }
-    }
-    // The memory file's bytes, written through a temporary file.
-    const ULONGLONG length = memFile.GetLength();
-    if (length > UINT_MAX) {
-      throwFileError(CFileException::invalidFile, fileName, -1,
-                     "image larger than 4 GiB");
-    }
-    memFile.Seek(0, CFile::begin);
-    void* start = nullptr;
-    memFile.GetBufferPtr(CFile::bufferRead, static_cast<UINT>(length), &start);
-    btreeimg::detail::replaceFileContent(
-        fileName, static_cast<const unsigned char*>(start), length);
-    saveOnClose = 0;
-    unsigned char* taken = memFile.Detach();
-    std::free(fileBuffer);
-    fileBuffer = taken;
-  }
+  if (saveOnClose == 1) save(nullptr);
   memFile.Close();
 }
+
+void BtreeImg::save(btreeimg::FileReplacement::TemporaryStem stem) {
+  for (int p = 1; p <= planeCount_; ++p) {
+    if (piani[p - 1] != nullptr && piani[p - 1]->commit() == 0) {
+      throwFileError(CFileException::invalidFile, fileName, -1,
+                     "a whole-plane packed plane does not fit before the "
+                     "next plane's header block");
+    }
+  }
+  const ULONGLONG length = memFile.GetLength();
+  if (length > UINT_MAX) {
+    throwFileError(CFileException::invalidFile, fileName, -1,
+                   "image larger than 4 GiB");
+  }
+  memFile.Seek(0, CFile::begin);
+  void* start = nullptr;
+  memFile.GetBufferPtr(CFile::bufferRead, static_cast<UINT>(length), &start);
+  btreeimg::FileReplacement replacement(fileName, stem);
+  replacement.write(start, static_cast<std::size_t>(length));
+  replacement.commit();
+  saveOnClose = 0;
+  // The memory file's buffer becomes the file buffer, so that the planes stay
+  // readable until the memory file is closed.
+  unsigned char* taken = memFile.Detach();
+  std::free(fileBuffer);
+  fileBuffer = taken;
+}
+
+void BtreeImg::discard() { saveOnClose = 0; }
 
 void BtreeImg::releaseAll() {
   for (int i = 0; i < block::kMaxPlanes; ++i) {

@@ -25,6 +25,7 @@
 #include "framework/CMemFile.h"
 #include "framework/CString.h"
 #include "framework/CStringArray.h"
+#include "framework/FileReplacement.h"
 #include "framework/Export.h"
 #include "framework/Types.h"
 #include "planestore/BtreeMod.h"
@@ -59,14 +60,22 @@ class AFX_EXT_CLASS BtreeImg {
   // closeImg(), swallowing a failure, then frees everything owned.
   ~BtreeImg();
 
-  // For a created image not yet saved: encodes any whole-plane packed planes,
-  // writes the file to a temporary file beside `name` and renames it over
-  // `name`. Then, for every image, releases the memory file. A second call
-  // does nothing. Throws CFileException* when the file cannot be created or
-  // fully written, or a whole-plane packed plane does not fit before the next
+  // For a created image not yet saved: encodes any whole-plane packed planes
+  // and replaces the file `name` with the image through a
+  // btreeimg::FileReplacement (a private temporary file beside it, flushed,
+  // given the old file's mode, renamed over it; a symbolic link `name` keeps
+  // pointing at the file that gets the image). Then, for every image,
+  // releases the memory file. A second call does nothing. Throws
+  // CFileException* when the file cannot be created, fully written or
+  // flushed, or a whole-plane packed plane does not fit before the next
   // plane's header block: nothing is replaced, the image keeps its content and
   // stays marked for saving, so the call may be retried.
   void closeImg();
+  // For a created image not yet saved: drops the unsaved content, so that
+  // neither closeImg() nor the destructor writes the file `name`; a file of
+  // that name stays as it is. The image's planes can still be read until
+  // closeImg(). Does nothing for an opened or already saved image.
+  void discard();
 
   // ---- Header operations -----------------------------------------------
 
@@ -180,6 +189,9 @@ class AFX_EXT_CLASS BtreeImg {
   unsigned int ownDimX(int plane);
   // Frees storage objects, line buffers, the memory file and the file buffer.
   void releaseAll();
+  // The saving step of closeImg(), with `stem` naming the temporary file
+  // (null: the default name).
+  void save(btreeimg::FileReplacement::TemporaryStem stem);
   void writeBlockAt(ULONGLONG position, const unsigned char* block);
   void writeFirstLine(int plane, unsigned char value);
   void refreshRegionEnds();

@@ -106,8 +106,9 @@ bool sameExistingFile(const char* a, const char* b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The image's own path with its final ".dis" extension (any letter case)
-// replaced by ".~~T"; a name without that extension gets ".~~T" appended.
+// The stem of the temporary file of a run on the image's own file: its path
+// with the final ".dis" extension (any letter case) replaced by ".~~T"; a
+// name without that extension gets ".~~T" appended.
 CString temporaryCoverageName(const CString& path) {
   const int length = path.GetLength();
   if (length >= 4 && path.Right(4).CompareNoCase(".dis") == 0) {
@@ -153,10 +154,10 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
       }
     }
 
-    // Step 2: where the result goes. A run on the image's own file writes a
-    // temporary file first and renames it over the image's file at the end.
+    // Step 2: where the result goes. A run on the image's own file replaces
+    // that file, through a temporary file named by the coverage rule.
     const bool sameFile = sameExistingFile(outputName, fileName);
-    const CString target = sameFile ? temporaryCoverageName(fileName) : outputName;
+    const CString target = sameFile ? fileName : outputName;
 
     // Step 3: the rewritten lines into a one-plane image with this image's
     // first block.
@@ -188,15 +189,19 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
                       static_cast<int>(y), 1);
         below->copyTo(working.data(), width);
       }
-      output.closeImg();
-    }
-
-    // Step 4: keep the result only when something changed.
-    if (changed == 0) {
-      std::remove(target);
-    } else if (sameFile && std::rename(target, fileName) != 0) {
-      std::remove(target);
-      return 0;
+      // Step 4: keep the result only when something changed. An unchanged
+      // run writes nothing, and an existing file of another output name goes.
+      if (changed == 0) {
+        output.discard();
+        if (!sameFile) std::remove(outputName);
+        return 1;
+      }
+      try {
+        output.save(sameFile ? temporaryCoverageName : nullptr);
+      } catch (CException*) {
+        output.discard();  // no second attempt when the output goes away
+        throw;
+      }
     }
     return 1;
   } catch (CException* e) {

@@ -7,7 +7,7 @@
 
 #include "framework/Diagnose.h"
 #include "framework/Exceptions.h"
-#include "framework/ReplaceFile.h"
+#include "framework/FileReplacement.h"
 #include "framework/ThrowHelpers.h"
 #include "settings/LineScan.h"
 #include "settings/SaveTarget.h"
@@ -104,11 +104,9 @@ int AsKeyDat::saveFromFile(const char* fileName) {
   if (fileName == nullptr || *fileName == '\0') return 0;
   if (btreeimg::detail::refusesWrites(fileName)) return 0;
   try {
-    btreeimg::detail::FileReplacement replacement(fileName);
+    btreeimg::FileReplacement replacement(fileName);
     CStdioFile file;
-    if (!file.Open(replacement.tempPath(), CFile::modeCreate |
-                                               CFile::modeReadWrite |
-                                               CFile::typeText)) {
+    if (!replacement.open(file, CFile::modeWrite | CFile::typeText)) {
       return 0;  // the replacement removes the temporary file
     }
     ULONGLONG length = 0;

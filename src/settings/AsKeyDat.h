@@ -88,9 +88,10 @@ class AFX_EXT_CLASS AsKeyDat {
   // entries and values of the lines before it staying. A read error throws
   // CFileException*; what was read before stays.
   int createFromFile(const char* fileName);
-  // Writes the collection to `fileName`, replacing the file through a
-  // temporary file beside it ("<name>.~tmp") and a rename. When no line is
-  // written the file is deleted instead. Returns 1 on success; 0, with the
+  // Writes the collection to `fileName`, replacing the file through
+  // btreeimg::FileReplacement (a temporary file "<name>.~tmp-XXXXXX" beside
+  // it, flushed and renamed over it, the old file's mode kept). When no line
+  // is written the file is deleted instead. Returns 1 on success; 0, with the
   // old file left as it was, when the file exists but may not be written,
   // when the temporary file cannot be made, or when writing or renaming
   // fails (then "Not Save <fileName> " also goes to the diagnostics sink).

@@ -5,7 +5,7 @@
 #include "framework/CStdioFile.h"
 #include "framework/Diagnose.h"
 #include "framework/Exceptions.h"
-#include "framework/ReplaceFile.h"
+#include "framework/FileReplacement.h"
 #include "framework/ThrowHelpers.h"
 #include "settings/SaveTarget.h"
 
@@ -120,10 +120,9 @@ void Env::save() {
     return;
   }
   try {
-    btreeimg::detail::FileReplacement replacement(kFileName);
+    btreeimg::FileReplacement replacement(kFileName);
     CStdioFile file;
-    if (!file.Open(replacement.tempPath(),
-                   CFile::modeCreate | CFile::modeWrite | CFile::typeText)) {
+    if (!replacement.open(file, CFile::modeWrite | CFile::typeText)) {
       diagnose("Not Save configuration ENV.VD6 (Open)");
       return;  // the replacement removes the temporary file
     }
@@ -154,7 +153,7 @@ void Env::save() {
       return;
     }
     try {
-      replacement.commit();
+      replacement.commit();  // flushed to the disk, then renamed
     } catch (CFileException* e) {
       e->Delete();
       diagnose("Not Save configuration ENV.VD6 (Rename)");

@@ -8,9 +8,10 @@
 // one blank, value), in ascending key order, in text mode (CR LF on disk).
 // Comment and empty lines of a file that was read are not written back.
 //
-// Saving replaces "ENV.VD6" through a temporary file beside it
-// ("ENV.VD6.~tmp") that is renamed over it once complete, so a failed save
-// leaves the old file whole. Failures cannot be reported to the caller; the
+// Saving replaces "ENV.VD6" through btreeimg::FileReplacement (a private
+// temporary file "ENV.VD6.~tmp-XXXXXX" beside it, flushed and renamed over
+// it once complete, the old file's mode kept), so a failed save leaves the
+// old file whole. Failures cannot be reported to the caller; the
 // texts below go to the diagnostics sink (framework/Diagnostics.h), silent
 // by default:
 //   "Not Save configuration ENV.VD6 (Open)"   "ENV.VD6" exists but may not be

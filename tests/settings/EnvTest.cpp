@@ -1,6 +1,8 @@
 #include "settings/Env.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -114,10 +116,18 @@ TEST_F(EnvFile, AFailedSaveOrAnOverLongLineLeavesTheOldFileWholeAndSaysWhy) {
   EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", "VD6MIS " + longest + "\r\n"));
   env.putEnv("VD6MIS", (longest + "w").c_str());
   EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", ""));
-  const std::string temporary = dir.file("ENV.VD6.~tmp");
-  std::filesystem::create_directory(temporary);  // in the way of the temporary file
-  env.putEnv("VD6DEB", "1");
-  std::filesystem::remove(temporary);
+  {
+    // No descriptor left for the temporary file.
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    const int lowest = ::dup(0);
+    ::close(lowest);
+    rlimit none = old;
+    none.rlim_cur = static_cast<rlim_t>(lowest);
+    setrlimit(RLIMIT_NOFILE, &none);
+    env.putEnv("VD6DEB", "1");
+    setrlimit(RLIMIT_NOFILE, &old);
+  }
   EXPECT_STREQ(env.getEnv("VD6DEB"), "1");  // changed in memory
   EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", ""));
   EXPECT_EQ(diagnostics.texts(), (std::vector<std::string>{"Not Save VD6MIS " + longest + "w\n in ENV.VD6",

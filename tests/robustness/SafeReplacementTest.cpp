@@ -1,0 +1,290 @@
+// What every save promises, checked on each operation that replaces a file:
+// nothing written through a link planted at a temporary name, the replaced
+// file's mode kept, a linked target kept a link, the old file whole after a
+// failed write or flush, after a kill at any moment and beside a second
+// process saving the same file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ReplacingOperations.h"
+#include "SystemCalls.h"
+#include "framework/Framework.h"
+#include "image/BtreeImg.h"
+#include "support/TestFiles.h"
+#include "support/ThrownPtr.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using replacing::Operation;
+using testfiles::Bytes;
+using testfiles::readFile;
+
+std::set<std::string> entries(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+unsigned modeOf(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+}
+
+// Lowers the process's file size limit for its lifetime; a write past it
+// fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit lowered = old_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int);
+};
+
+// Each test runs one operation inside a folder of its own, which is also the
+// current folder (the settings file lives there).
+class SafeReplacement : public ::testing::TestWithParam<Operation> {
+ protected:
+  SafeReplacement() : inside_(dir_.path()) {}
+
+  const Operation& op() const { return GetParam(); }
+  std::string target() const { return op().target; }
+
+  testfiles::TempDir dir_;
+  testfiles::ScopedChdir inside_;
+};
+
+// ---- Promise 1: the temporary file is the save's own ----------------------
+
+TEST_P(SafeReplacement, NeverWritesThroughALinkPlantedAtATemporaryName) {
+  const Bytes expected = replacing::expectedContent(op(), 1);
+  op().prepare(target());
+  testfiles::writeText("thesis.txt", "months of work");
+  // The fixed name of earlier versions, and the first random name the save
+  // will try (the random source is made predictable for this test).
+  const std::string stem = op().stem;
+  fs::create_symlink("thesis.txt", stem);
+  fs::create_symlink("thesis.txt", stem + "-aaaaaa");
+  const auto before = entries(dir_.path());
+  syscalls::predictableRandom(true);
+  const bool saved = op().save(target(), 1);
+  syscalls::predictableRandom(false);
+
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(testfiles::readText("thesis.txt"), "months of work");
+  EXPECT_TRUE(fs::is_symlink(stem));
+  EXPECT_TRUE(fs::is_symlink(stem + "-aaaaaa"));
+  EXPECT_FALSE(fs::is_symlink(target()));
+  EXPECT_EQ(readFile(target()), expected);
+  EXPECT_EQ(entries(dir_.path()), before);
+}
+
+TEST(TemporaryFile, IsPrivateUntilCommittedAndTakesTheNewFileModeThen) {
+  testfiles::TempDir dir;
+  const std::string target = dir.file("new.dis");
+  const mode_t old = ::umask(022);
+  {
+    btreeimg::FileReplacement replacement(target.c_str());
+    EXPECT_EQ(modeOf(replacement.temporaryPath().GetString()), 0600u);
+    replacement.write("abc", 3);
+    replacement.commit();
+  }
+  EXPECT_EQ(modeOf(target), 0644u);
+  ::umask(077);
+  {
+    btreeimg::FileReplacement replacement(dir.file("private.dis").c_str());
+    replacement.commit();
+  }
+  ::umask(old);
+  EXPECT_EQ(modeOf(dir.file("private.dis")), 0600u);
+  EXPECT_EQ(testfiles::readText(target), "abc");
+}
+
+// ---- Promise 2: the replaced file's mode survives -------------------------
+
+TEST_P(SafeReplacement, KeepsThePermissionBitsOfTheReplacedFile) {
+  for (const unsigned mode : {0600u, 0640u, 0604u}) {
+    op().prepare(target());
+    ASSERT_EQ(::chmod(target().c_str(), mode), 0);
+    ASSERT_TRUE(op().save(target(), 1));
+    EXPECT_EQ(modeOf(target()), mode) << std::oct << mode;
+  }
+}
+
+// ---- Promise 3: a linked target stays a link ------------------------------
+
+TEST_P(SafeReplacement, ReplacesTheFileALinkPointsAtAndKeepsTheLink) {
+  const Bytes expected = replacing::expectedContent(op(), 1);
+  fs::create_directory("designs");
+  op().prepare("designs/real");
+  fs::create_symlink("designs/real", target());
+  ASSERT_TRUE(op().save(target(), 1));
+  ASSERT_TRUE(fs::is_symlink(target()));
+  EXPECT_EQ(fs::read_symlink(target()), "designs/real");
+  EXPECT_EQ(readFile("designs/real"), expected);
+  EXPECT_EQ(entries("designs"), std::set<std::string>{"real"});
+}
+
+TEST(LinkedTarget, ADanglingLinkCreatesTheFileItNamesAndAChainIsFollowed) {
+  testfiles::TempDir dir;
+  testfiles::ScopedChdir inside(dir.path());
+  fs::create_directory("designs");
+  fs::create_symlink("designs/new.dis", "dangling.dis");
+  fs::create_symlink("../dangling.dis", "designs/chain.dis");  // from its own folder
+  const Bytes expected = replacing::expectedContent(replacing::operation("CloseImg"), 0);
+  ASSERT_TRUE(replacing::operation("CloseImg").save("designs/chain.dis", 0));
+  EXPECT_TRUE(fs::is_symlink("dangling.dis"));
+  EXPECT_TRUE(fs::is_symlink("designs/chain.dis"));
+  EXPECT_EQ(readFile("designs/new.dis"), expected);
+}
+
+// ---- Promise 4: a failed write or flush keeps the old file ----------------
+
+TEST_P(SafeReplacement, AFailedWriteOrFlushIsReportedAndKeepsTheOldFile) {
+  op().prepare(target());
+  const Bytes before = readFile(target());
+  const auto names = entries(dir_.path());
+  {
+    FileSizeLimit limit(100);
+    EXPECT_FALSE(op().save(target(), 1)) << "write past the size limit";
+  }
+  EXPECT_EQ(readFile(target()), before);
+  EXPECT_EQ(entries(dir_.path()), names);
+
+  syscalls::failFlushes(true);
+  const bool saved = op().save(target(), 1);
+  syscalls::failFlushes(false);
+  EXPECT_FALSE(saved) << "failed flush";
+  EXPECT_EQ(readFile(target()), before);
+  EXPECT_EQ(entries(dir_.path()), names);
+}
+
+TEST(Durability, TheFileIsFlushedBeforeTheRenameAndTheFolderAfter) {
+  testfiles::TempDir dir;
+  syscalls::startRecording();
+  BtreeImg(dir.file("image.dis").c_str(), 0, 8, 8, 1).closeImg();
+  EXPECT_EQ(syscalls::stopRecording(),
+            (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+}
+
+TEST(Durability, AFailedCloseImgLeavesTheImageMarkedForSaving) {
+  testfiles::TempDir dir;
+  const std::string path = dir.file("image.dis");
+  BtreeImg image(path.c_str(), 0, 8, 8, 1);
+  syscalls::failFlushes(true);
+  auto error = testfiles::catchPtr<CFileException>([&] { image.closeImg(); });
+  syscalls::failFlushes(false);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->m_cause, CFileException::hardIO);
+  EXPECT_NE(error->m_strFileName.Find("image.dis"), -1);
+  EXPECT_FALSE(fs::exists(path));
+  image.closeImg();  // the retry writes the image
+  EXPECT_EQ(BtreeImg(path.c_str()).dimy(1), 8u);
+}
+
+// ---- Promises 4 and 5: whole files only, whatever happens meanwhile -------
+
+// Runs `body` in a child process; returns its pid.
+template <class F>
+pid_t inChild(F body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    body();
+    ::_exit(0);
+  }
+  return pid;
+}
+
+class WholeFilesOnly : public ::testing::TestWithParam<const char*> {
+ protected:
+  WholeFilesOnly() : inside_(dir_.path()), op_(replacing::operation(GetParam())) {}
+
+  void SetUp() override {
+    versions_ = {replacing::expectedContent(op_, 0), replacing::expectedContent(op_, 1)};
+    op_.prepare(op_.target);
+    ASSERT_TRUE(op_.save(op_.target, 0));
+  }
+
+  bool isOneWholeSave(const Bytes& content) const {
+    return content == versions_[0] || content == versions_[1];
+  }
+
+  testfiles::TempDir dir_;
+  testfiles::ScopedChdir inside_;
+  const Operation& op_;
+  std::vector<Bytes> versions_;
+};
+
+TEST_P(WholeFilesOnly, AKillAtAnyMomentLeavesTheOldOrTheNewFile) {
+  std::mt19937 random(12345);
+  for (int round = 0; round < 40; ++round) {
+    const pid_t child = inChild([&] {
+      for (int i = 0;; ++i) op_.save(op_.target, i % 2);
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(isOneWholeSave(readFile(op_.target))) << "round " << round;
+  }
+}
+
+TEST_P(WholeFilesOnly, TwoProcessesSavingAtOnceLeaveOneWholeSave) {
+  constexpr int kSaves = 30;
+  const pid_t first = inChild([&] {
+    for (int i = 0; i < kSaves; ++i) op_.save(op_.target, 0);
+  });
+  const pid_t second = inChild([&] {
+    for (int i = 0; i < kSaves; ++i) op_.save(op_.target, 1);
+  });
+  int reads = 0;
+  for (int done = 0; done < 2;) {
+    ASSERT_TRUE(isOneWholeSave(readFile(op_.target))) << "read " << reads;
+    ++reads;
+    int status = 0;
+    while (::waitpid(-1, &status, WNOHANG) > 0) ++done;
+  }
+  (void)first;
+  (void)second;
+  EXPECT_TRUE(isOneWholeSave(readFile(op_.target)));
+  for (const std::string& name : entries(dir_.path())) {
+    EXPECT_EQ(name.find(".~tmp"), std::string::npos) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOperation, SafeReplacement,
+                         ::testing::ValuesIn(replacing::operations()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(ImagesAndSettings, WholeFilesOnly,
+                         ::testing::Values("CloseImg", "EnvSave"));
+
+}  // namespace
