@@ -101,30 +101,28 @@ int runCover(const std::string& file, const std::string& rules,
   const int ruleCount = loadRules(rules);
   BtreeImg source(file.c_str());
 
-  // The coverage writes a temporary file beside the output, and leaves none
-  // when nothing changed; only a changed result replaces the output, so an
-  // existing output survives a run that changed nothing.
-  const std::string temporary = temporaryBeside(output, "cover");
-  std::remove(temporary.c_str());
-  if (source.CoperturaU8(CString(rules.c_str()), CString(temporary.c_str())) != 1) {
-    std::remove(temporary.c_str());
+  // The coverage writes its result into a private folder beside the output
+  // and leaves none there when nothing changed; only a changed result
+  // replaces the output, so an existing output survives a run that changed
+  // nothing.
+  PrivateFolder folder(output, "cover");
+  const std::string result = folder.file("result.dis");
+  if (source.CoperturaU8(CString(rules.c_str()), CString(result.c_str())) != 1) {
     fail(kCannotWrite, output + ": the coverage could not be written");
   }
   std::error_code error;
-  if (!std::filesystem::exists(temporary, error)) {
+  if (!std::filesystem::exists(result, error)) {
     std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
               << " changed nothing; " << output << " not written\n";
     return kOk;
   }
   std::uint64_t changed = 0;
   try {
-    changed = changedPixels(source, temporary);
+    changed = changedPixels(source, result);
   } catch (CException* e) {
-    const std::string cause = takeCause(e);
-    std::remove(temporary.c_str());
-    fail(kCannotWrite, output + ": the result cannot be read back: " + cause);
+    fail(kCannotWrite, output + ": the result cannot be read back: " + takeCause(e));
   }
-  moveInto(temporary, output);
+  copyInto(result, output);
   std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
             << " changed " << changed << " pixels of plane 1; written to " << output;
   if (check.PlaneCount() > 1) std::cout << " (plane 1 only)";

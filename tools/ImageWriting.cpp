@@ -1,7 +1,6 @@
 #include "ImageWriting.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "Commands.h"
@@ -18,13 +17,13 @@ constexpr std::size_t kMapAt = 20;  // the colour map's place in the first block
 ImageWriter::ImageWriter(const std::string& output, int pack, std::uint32_t width,
                          std::uint32_t height, int planes,
                          const std::vector<Rgb>& map)
-    : output_(output), temporary_(temporaryBeside(output, "new")), pack_(pack) {
+    : output_(output), pack_(pack) {
   if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX) {
     fail(kBadInput, output + ": an image of " + std::to_string(width) + " x " +
                         std::to_string(height) + " cannot be made");
   }
   try {
-    image_ = std::make_unique<BtreeImg>(temporary_.c_str(), pack,
+    image_ = std::make_unique<BtreeImg>(output.c_str(), pack,
                                         static_cast<int>(width),
                                         static_cast<int>(height),
                                         static_cast<short>(planes));
@@ -47,8 +46,8 @@ ImageWriter::~ImageWriter() {
 }
 
 void ImageWriter::discard() {
-  image_.reset();  // writes the temporary file, which goes at once
-  std::remove(temporary_.c_str());
+  image_->discard();  // nothing reaches the output
+  image_.reset();
 }
 
 void ImageWriter::writeLine(int plane, std::uint32_t y, const std::uint8_t* row) {
@@ -71,7 +70,6 @@ void ImageWriter::commit() {
     fail(kCannotWrite, output_ + ": " + cause);
   }
   image_.reset();
-  moveInto(temporary_, output_);
 }
 
 }  // namespace tool

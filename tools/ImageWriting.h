@@ -1,7 +1,7 @@
-// Writing a new image for the tool's commands: the image is built under a
-// temporary name beside the output and renamed over it only when complete,
-// so that a failure leaves no half-written output and an existing output
-// unchanged.
+// Writing a new image for the tool's commands: the image is built in memory
+// and replaces the output only when complete (through the library's safe
+// replacement), so that a failure leaves no half-written output and an
+// existing output unchanged.
 #ifndef BTREEIMG_TOOLS_IMAGEWRITING_H_
 #define BTREEIMG_TOOLS_IMAGEWRITING_H_
 
@@ -25,15 +25,15 @@ class ImageWriter {
               std::uint32_t height, int planes, const std::vector<Rgb>& map);
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;
-  // Without commit(): removes the temporary file.
+  // Without commit(): the output is left as it was.
   ~ImageWriter();
 
   // Writes line `y` of `plane` (width bytes). Lines of a plane are written
   // in order from 0. Fails with kCannotWrite when the line does not fit the
   // plane's place in the file.
   void writeLine(int plane, std::uint32_t y, const std::uint8_t* row);
-  // Closes the image (encoding whole-plane packed planes) and renames it
-  // over the output. Fails with kCannotWrite.
+  // Closes the image (encoding whole-plane packed planes), which replaces
+  // the output. Fails with kCannotWrite.
   void commit();
   // The version the library chose for the new image.
   int version() const { return version_; }
@@ -42,7 +42,6 @@ class ImageWriter {
   void discard();
 
   std::string output_;
-  std::string temporary_;
   int pack_;
   int version_ = 0;
   std::unique_ptr<BtreeImg> image_;

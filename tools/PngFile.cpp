@@ -4,7 +4,9 @@
 // made by the caller beforehand.
 #include "PngFile.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -12,6 +14,8 @@
 
 #include "Progress.h"
 #include "ToolSupport.h"
+#include "framework/Exceptions.h"
+#include "framework/FileReplacement.h"
 
 namespace tool {
 
@@ -164,8 +168,20 @@ void writePng(const std::string& path, const IndexedImage& image,
   std::vector<std::uint8_t> pixels = image.pixels;  // libpng takes non-const rows
   std::vector<png_bytep> rows = rowPointers(pixels.data(), image.width, image.height);
 
-  FilePtr file(std::fopen(path.c_str(), "wb"));
-  if (!file) fail(kCannotWrite, path + ": cannot be created");
+  // The PNG replaces `path` the way the library replaces its own files: a
+  // private temporary file, flushed and renamed over it when complete.
+  std::unique_ptr<btreeimg::FileReplacement> replacement;
+  try {
+    replacement = std::make_unique<btreeimg::FileReplacement>(path.c_str());
+  } catch (CException* e) {
+    fail(kCannotWrite, path + ": cannot be created: " + takeCause(e));
+  }
+  const int descriptor = ::fcntl(replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
+  FilePtr file(descriptor < 0 ? nullptr : ::fdopen(descriptor, "wb"));
+  if (!file) {
+    if (descriptor >= 0) ::close(descriptor);
+    fail(kCannotWrite, path + ": cannot be created");
+  }
   Session session;
   session.progress = progress;
   session.doneBefore = doneBefore;
@@ -178,10 +194,14 @@ void writePng(const std::string& path, const IndexedImage& image,
   png_destroy_write_struct(&png, &info);
   written = std::fclose(file.release()) == 0 && written;
   if (!written) {
-    std::remove(path.c_str());
     fail(kCannotWrite, path + ": cannot be written" +
                            (session.error[0] ? std::string(": ") + session.error
                                              : std::string()));
+  }
+  try {
+    replacement->commit();
+  } catch (CException* e) {
+    fail(kCannotWrite, path + ": cannot be written: " + takeCause(e));
   }
 }
 

@@ -81,18 +81,7 @@ int runToPng(const std::string& file, const std::string& output, int plane) {
                         std::to_string(picture.width) + " x " +
                         std::to_string(picture.height) + ")");
   }
-  const std::string temporary = temporaryBeside(output, "topng");
-  try {
-    writePng(temporary, picture, trimmedPalette(colourMap(image), picture),
-             &progress, done);
-  } catch (Failure& f) {
-    // The message names the temporary file; the user named the output.
-    if (f.message.compare(0, temporary.size(), temporary) == 0) {
-      f.message = output + f.message.substr(temporary.size());
-    }
-    throw;
-  }
-  moveInto(temporary, output);
+  writePng(output, picture, trimmedPalette(colourMap(image), picture), &progress, done);
   return kOk;
 }
 

@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <vector>
 
+#include "framework/CFile.h"
 #include "framework/Exceptions.h"
+#include "framework/FileReplacement.h"
 #include "image/ImageCheck.h"
 
 namespace tool {
@@ -51,18 +55,33 @@ void requireUsableImage(const std::string& path, ImageCheck& check) {
   }
 }
 
-std::string temporaryBeside(const std::string& path, const char* tag) {
+PrivateFolder::PrivateFolder(const std::string& path, const char* tag) {
   const std::filesystem::path target(path);
-  std::filesystem::path name = "." + target.filename().string() + "." + tag +
-                               "-" + std::to_string(::getpid()) + ".tmp";
-  return (target.parent_path() / name).string();
+  std::string pattern =
+      (target.parent_path() / ("." + target.filename().string() + "." + tag + "-XXXXXX"))
+          .string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    fail(kCannotWrite, path + ": cannot be written: " + std::strerror(errno));
+  }
+  path_ = pattern;
 }
 
-void moveInto(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) != 0) {
-    const int error = errno;
-    std::remove(from.c_str());
-    fail(kCannotWrite, to + ": cannot be written: " + std::strerror(error));
+PrivateFolder::~PrivateFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void copyInto(const std::string& from, const std::string& output) {
+  try {
+    CFile source(from.c_str(), CFile::modeRead | CFile::typeBinary);
+    btreeimg::FileReplacement replacement(output.c_str());
+    std::vector<char> buffer(1 << 20);
+    while (const UINT got = source.Read(buffer.data(), static_cast<UINT>(buffer.size()))) {
+      replacement.write(buffer.data(), got);
+    }
+    replacement.commit();
+  } catch (CException* e) {
+    fail(kCannotWrite, output + ": cannot be written: " + takeCause(e));
   }
 }
 

@@ -46,13 +46,25 @@ void warn(const std::string& text);
 // gives one warning (the command goes on with what the library reads).
 void requireUsableImage(const std::string& path, ImageCheck& check);
 
-// A name beside `path` (same folder) for a file being written, unique to
-// this process: "<folder>/.<name>.<tag>-<pid>.tmp".
-std::string temporaryBeside(const std::string& path, const char* tag);
+// A folder of this process's own beside `path` (mode 0700, named
+// "<folder>/.<name>.<tag>-XXXXXX"), for files a command makes on the way to
+// its output; removed with its contents when the object goes away.
+class PrivateFolder {
+ public:
+  PrivateFolder(const std::string& path, const char* tag);
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  ~PrivateFolder();
+  // The path of `name` inside the folder.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-// Renames `from` over `to`; on failure removes `from` and fails with
-// kCannotWrite.
-void moveInto(const std::string& from, const std::string& to);
+ private:
+  std::string path_;
+};
+
+// Replaces `output` with the bytes of the file `from`, through the library's
+// safe replacement. Fails with kCannotWrite.
+void copyInto(const std::string& from, const std::string& output);
 
 }  // namespace tool
 

@@ -1,0 +1,101 @@
+// Every output of the tool goes through the library's safe replacement: an
+// existing output keeps its permission bits, an output that is a symbolic
+// link stays one while the file it points at gets the result, and a link
+// planted at the temporary name is never written through.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ToolTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tooltest::tool;
+
+struct Command {
+  const char* name;
+  const char* output;  // the output's name in the test's folder
+  std::vector<std::string> (*args)(const testfiles::TempDir& dir);
+};
+
+const Command kCommands[] = {
+    {"topng", "out.png",
+     [](const testfiles::TempDir& dir) {
+       return std::vector<std::string>{"topng", dir.file("in.dis"), dir.file("link-or-file")};
+     }},
+    {"frompng", "out.dis",
+     [](const testfiles::TempDir& dir) {
+       return std::vector<std::string>{"frompng", dir.file("in.png"), dir.file("link-or-file")};
+     }},
+    {"repack", "out.dis",
+     [](const testfiles::TempDir& dir) {
+       return std::vector<std::string>{"repack", "--pack", "1", dir.file("in.dis"),
+                                       dir.file("link-or-file")};
+     }},
+    {"cover", "out.dis",
+     [](const testfiles::TempDir& dir) {
+       return std::vector<std::string>{"cover", dir.file("in.dis"), dir.file("rules.txt"),
+                                       dir.file("link-or-file")};
+     }},
+};
+
+class SafeOutput : public ::testing::TestWithParam<Command> {
+ protected:
+  void SetUp() override {
+    tooltest::makeImage(dir_.file("in.dis"), 0, 9, 5, 1,
+                        [](int, int x, int y) { return static_cast<std::uint8_t>((x + y) % 3); });
+    ASSERT_EQ(tool({"topng", dir_.file("in.dis"), dir_.file("in.png")}, dir_).status, 0);
+    testfiles::writeText(dir_.file("rules.txt"), "COLCOPER 1\nCOLTEST 2\nCOLSOST 7\n");
+  }
+
+  // Runs the command with `output` as its output; returns the exit status.
+  int run(const std::string& output) {
+    std::vector<std::string> args = GetParam().args(dir_);
+    args.back() = output;
+    return tool(args, dir_).status;
+  }
+
+  testfiles::TempDir dir_;
+};
+
+TEST_P(SafeOutput, KeepsTheModeOfAnExistingOutputAndTheLinkToIt) {
+  // The result the command writes on a fresh output.
+  ASSERT_EQ(run(dir_.file("fresh")), 0);
+  const testfiles::Bytes expected = testfiles::readFile(dir_.file("fresh"));
+
+  const std::string output = dir_.file(GetParam().output);
+  testfiles::writeText(output, "old");
+  ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
+  ASSERT_EQ(run(output), 0);
+  struct stat info;
+  ASSERT_EQ(::stat(output.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(testfiles::readFile(output), expected);
+
+  fs::create_directory(dir_.file("designs"));
+  testfiles::writeText(dir_.file("designs/real"), "old");
+  fs::create_symlink("designs/real", dir_.file("linked"));
+  testfiles::writeText(dir_.file("thesis.txt"), "months of work");
+  fs::create_symlink("thesis.txt", dir_.file("linked.~tmp"));
+  fs::create_symlink("../thesis.txt", dir_.file("designs/real.~tmp"));
+  ASSERT_EQ(run(dir_.file("linked")), 0);
+  EXPECT_TRUE(fs::is_symlink(dir_.file("linked")));
+  EXPECT_EQ(testfiles::readFile(dir_.file("designs/real")), expected);
+  EXPECT_EQ(testfiles::readText(dir_.file("thesis.txt")), "months of work");
+  EXPECT_EQ(fs::read_symlink(dir_.file("designs/real.~tmp")), "../thesis.txt");
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir_.file("designs"))) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"real", "real.~tmp"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOutput, SafeOutput, ::testing::ValuesIn(kCommands),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
