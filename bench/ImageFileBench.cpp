@@ -6,12 +6,13 @@
 //    while the image is open, over the file's size.
 //  - BM_BtreeImgCreate creates a 4096 x 4096 x 4-plane raw image, writes it
 //    line by line and closes it; anchor BM_MemcpyWriteFile copies the same
-//    bytes into one buffer and writes the file in one write.
+//    bytes into one buffer and writes the file in one write, saved the way
+//    the library saves (temporary file, flush, rename, folder flush).
 //  - BM_BtreeImgCoverage runs colour coverage of a 4096 x 4096 "design"
 //    plane with 1 and with 8 rules; anchor BM_MemcpyPlane copies the plane.
-//    BM_ReplaceFile (no goal) writes a result of that size to a temporary
-//    file and renames it into place: the part of coverage spent in the
-//    kernel.
+//    BM_ReplaceFile (no goal) saves a result of that size the way the
+//    library saves (temporary file, flush, rename, folder flush): the part
+//    of coverage spent in the kernel and the disk.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "BenchData.h"
+#include "FlushedWrite.h"
 #include "ImageFiles.h"
 #include "image/BtreeImg.h"
 #include "support/TestFiles.h"
@@ -142,12 +144,7 @@ void BM_MemcpyWriteFile(benchmark::State& state) {
         out += kSide;
       }
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (::write(fd, buffer, kCreateBytes) !=
-        static_cast<ssize_t>(kCreateBytes)) {
-      state.SkipWithError("short write");
-    }
-    ::close(fd);
+    if (!bench::flushedWrite(path, buffer, kCreateBytes)) state.SkipWithError("write failed");
     std::free(buffer);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -218,23 +215,16 @@ void BM_MemcpyPlane(benchmark::State& state) {
 BENCHMARK(BM_MemcpyPlane)->Unit(benchmark::kMillisecond);
 
 // Reference (no goal): what writing coverage's result costs by itself: the
-// 16 MiB of a one-plane image written to a temporary file beside the
-// output and renamed over it, as closing a created image does.
+// 16 MiB of a one-plane image saved as closing a created image saves it.
 void BM_ReplaceFile(benchmark::State& state) {
   const std::vector<unsigned char>& plane = design();
   std::vector<unsigned char> image(kBlock + kPlaneBytes);
   std::memcpy(image.data() + kBlock, plane.data(), kPlaneBytes);
   const std::string path = scratch().file("replaced.dis");
-  const std::string temporary = path + ".~tmp";
   for (auto _ : state) {
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (::write(fd, image.data(), image.size()) !=
-        static_cast<ssize_t>(image.size())) {
-      state.SkipWithError("short write");
+    if (!bench::flushedWrite(path, image.data(), image.size())) {
+      state.SkipWithError("write failed");
     }
-    ::close(fd);
-    std::rename(temporary.c_str(), path.c_str());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(kPlaneBytes));
