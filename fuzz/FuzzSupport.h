@@ -15,11 +15,14 @@
 
 namespace fuzz {
 
-// A folder of this process's own, made once.
+// A folder of this process's own, made once: in memory (/dev/shm) where
+// there is one, since every save flushes its file to the disk, else in /tmp.
 inline const std::string& workFolder() {
   static const std::string folder = [] {
-    char pattern[] = "/tmp/btreeimg-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
+    char shm[] = "/dev/shm/btreeimg-fuzz-XXXXXX";
+    char tmp[] = "/tmp/btreeimg-fuzz-XXXXXX";
+    const char* made = mkdtemp(shm);
+    if (made == nullptr) made = mkdtemp(tmp);
     if (made == nullptr) std::abort();
     return std::string(made);
   }();
