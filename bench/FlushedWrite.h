@@ -6,6 +6,7 @@
 #define BTREEIMG_BENCH_FLUSHEDWRITE_H_
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
