@@ -1,0 +1,290 @@
+"""Multi-plane 8-bit raster images as numpy arrays.
+
+An image file holds up to five planes of byte-per-pixel lines, each plane
+raw (encoding 0), packed line by line (1) or packed as a whole plane (2),
+behind one 256-entry colour map. The C++ library reads and writes the files;
+this package hands their planes over as numpy arrays::
+
+    import btreeimg
+    with btreeimg.open("design.dis") as im:
+        pixels = im.plane(1)            # uint8 array (height, width)
+        colours = im.colour_map         # uint8 array (256, 3)
+    btreeimg.write("copy.dis", pixels, pack=1, colour_map=colours)
+    problems = btreeimg.check("copy.dis")   # [] when sound
+
+``import btreeimg.pillow`` lets Pillow open and save the files as well.
+
+Errors are Python's own: OSError and its subclasses (FileNotFoundError,
+PermissionError, IsADirectoryError, ...) with ``errno`` and ``filename``
+for files that cannot be read or written, ValueError for bad arguments,
+FormatError (a ValueError) for a file that is not a usable image, and
+MemoryError. Reading a plane, writing, colour coverage and checking release
+the GIL, so several threads can work on different images at once.
+"""
+
+import operator
+import os
+import shutil
+import tempfile
+
+import numpy as np
+
+from . import _btreeimg
+from ._btreeimg import FormatError
+
+__all__ = ["Image", "FormatError", "open", "write", "check", "grey_ramp"]
+
+MAX_PLANES = 5
+ENCODINGS = (0, 1, 2)
+
+
+def _path(path):
+    """The file system path `path` (str, bytes or os.PathLike) as bytes."""
+    return os.fsencode(path)
+
+
+def grey_ramp():
+    """A (256, 3) uint8 colour map whose entry i is (i, i, i)."""
+    ramp = np.arange(256, dtype=np.uint8)
+    return np.repeat(ramp[:, None], 3, axis=1)
+
+
+class Image:
+    """An image file, read whole into memory when opened.
+
+    Planes are numbered from 1 and lines from 0, as in the C++ library.
+    Every method returns new arrays that the caller owns. Use the image as a
+    context manager, or call close(); an image may be used from several
+    threads (calls on one image run one at a time).
+    """
+
+    def __init__(self, path):
+        """Opens the image file `path` and reads it whole.
+
+        Raises FileNotFoundError, PermissionError or another OSError when
+        the file cannot be read, and FormatError when it is not a usable
+        image.
+        """
+        self._name = os.fspath(path)
+        self._core = _btreeimg.Image(_path(path))
+
+    # ---- Lifecycle -----------------------------------------------------
+
+    def close(self):
+        """Frees the image. Further use raises ValueError; closing twice is
+        fine."""
+        core, self._core = self._core, None
+        if core is not None:
+            core.close()
+
+    @property
+    def closed(self):
+        """True once the image is closed."""
+        return self._core is None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        self.close()
+
+    def __repr__(self):
+        if self._core is None:
+            return f"<btreeimg.Image {self._name!r} closed>"
+        return (f"<btreeimg.Image {self._name!r} version {self.version}, "
+                f"{self.plane_count} planes of {self.shape(1)}>")
+
+    def _open_core(self):
+        core = self._core
+        if core is None:
+            raise ValueError("I/O operation on a closed image")
+        return core
+
+    # ---- What the image holds -----------------------------------------
+
+    @property
+    def name(self):
+        """The path the image was opened from."""
+        return self._name
+
+    @property
+    def version(self):
+        """The file format version: 2, 3 or 4."""
+        return self._open_core().version
+
+    @property
+    def plane_count(self):
+        """The number of planes the image holds, 1 to 5."""
+        return self._open_core().plane_count
+
+    def shape(self, plane):
+        """(height, width) of plane `plane` (1 .. plane_count).
+
+        Raises ValueError for a plane the image does not hold.
+        """
+        return tuple(self._open_core().shape(operator.index(plane)))
+
+    def encoding(self, plane):
+        """The encoding of plane `plane`: 0 raw, 1 packed line by line,
+        2 packed as a whole plane (or the undefined value a damaged file
+        states)."""
+        return self._open_core().encoding(operator.index(plane))
+
+    @property
+    def colour_map(self):
+        """A new (256, 3) uint8 array: entry i is the (red, green, blue) of
+        pixel value i."""
+        return self._open_core().colour_map()
+
+    # ---- Pixels ---------------------------------------------------------
+
+    def plane(self, plane):
+        """A new uint8 array of shape (height, width) holding plane `plane`.
+
+        Raises ValueError for a plane the image does not hold, and
+        FormatError for a plane whose encoding the format does not define.
+        """
+        return self._open_core().plane(operator.index(plane))
+
+    def line(self, line, plane):
+        """A new uint8 array of shape (width,) holding line `line`
+        (0 .. height-1) of plane `plane`.
+
+        Raises ValueError for a line or plane the image does not hold.
+        """
+        return self._open_core().line(operator.index(line),
+                                      operator.index(plane))
+
+    # ---- Colour coverage -----------------------------------------------
+
+    def cover(self, rules, output):
+        """Rewrites plane 1 by the colour rules in the file `rules` into
+        the one-plane image file `output`.
+
+        A rule file holds "COLCOPER n", "COLTEST n" and "COLSOST n" lines;
+        rule i takes the i-th value of each key: a pixel of colour COLCOPER
+        whose pixel below has colour COLTEST becomes COLSOST. Returns True
+        when a pixel changed, and then (only then) `output` is written,
+        replacing any file of that name (which may be this image's own
+        file). An unchanged run leaves an existing `output` as it was.
+
+        Raises OSError when a file cannot be read or written, ValueError
+        when the rule file is not usable.
+        """
+        core = self._open_core()
+        rules_path = _path(rules)
+        problem = _btreeimg.rules_problem(rules_path)
+        if problem:
+            raise ValueError(f"{os.fsdecode(rules_path)}: {problem}")
+        return _cover_into(core, rules_path, _path(output))
+
+
+def _cover_into(core, rules_path, output_path):
+    """Runs the coverage into a fresh folder beside `output_path`, then
+    moves a changed result into place; the folder is removed either way."""
+    folder = tempfile.mkdtemp(prefix=b".btreeimg-cover-",
+                              dir=os.path.dirname(output_path) or b".")
+    try:
+        result = os.path.join(folder, b"result.dis")
+        if core.cover(rules_path, result) != 1:
+            raise OSError(5, "the coverage result could not be written",
+                          os.fsdecode(output_path))
+        if not os.path.exists(result):
+            return False
+        try:  # an existing output keeps its permissions
+            os.chmod(result, os.stat(output_path).st_mode & 0o7777)
+        except FileNotFoundError:
+            pass
+        os.replace(result, output_path)
+        return True
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def open(path):  # noqa: A001 - the package's documented name
+    """Opens the image file `path` (str, bytes or os.PathLike) and returns
+    an Image, usable as a context manager.
+
+    Raises FileNotFoundError, PermissionError or another OSError when the
+    file cannot be read, and FormatError when it is not a usable image.
+    """
+    return Image(path)
+
+
+def _planes_of(planes):
+    """The planes argument of write() as a list of 2-D uint8 arrays."""
+    if isinstance(planes, np.ndarray):
+        if planes.ndim not in (2, 3):
+            raise ValueError("planes must be a 2-D uint8 array or a sequence "
+                             f"of 1 to 5 of them, not a {planes.ndim}-D array")
+        planes = [planes] if planes.ndim == 2 else list(planes)
+    elif isinstance(planes, (str, bytes)) or not hasattr(planes, "__len__"):
+        raise ValueError("planes must be a 2-D uint8 array or a sequence of "
+                         "1 to 5 of them")
+    arrays = [np.asarray(p) for p in planes]
+    if not 1 <= len(arrays) <= MAX_PLANES:
+        raise ValueError(f"an image holds 1 to {MAX_PLANES} planes, "
+                         f"not {len(arrays)}")
+    for k, a in enumerate(arrays, 1):
+        if a.dtype != np.uint8:
+            raise ValueError(f"plane {k} is an array of {a.dtype}, not uint8")
+        if a.ndim != 2:
+            raise ValueError(f"plane {k} has {a.ndim} dimensions, not 2")
+        if a.shape != arrays[0].shape:
+            raise ValueError(f"plane {k} has shape {a.shape}, plane 1 has "
+                             f"{arrays[0].shape}")
+    if 0 in arrays[0].shape:
+        raise ValueError(f"planes of shape {arrays[0].shape} hold no pixels")
+    return arrays
+
+
+def _colour_map_bytes(colour_map):
+    """The colour_map argument of write() as 768 bytes."""
+    if colour_map is None:
+        return grey_ramp().tobytes()
+    entries = np.asarray(colour_map)
+    if entries.dtype != np.uint8 or entries.shape != (256, 3):
+        raise ValueError("colour_map must be a (256, 3) uint8 array, not "
+                         f"{entries.dtype} {entries.shape}")
+    return entries.tobytes()
+
+
+def write(path, planes, pack=1, colour_map=None):
+    """Writes a new image file `path` from `planes`.
+
+    `planes` is one 2-D uint8 array or a sequence of 1 to 5 of one shape
+    (a 3-D array counts as a sequence of its 2-D slices); any strides will
+    do, slices of larger arrays included. Every plane is written in encoding
+    `pack`: 0 raw, 1 packed line by line (the default), 2 packed as a whole
+    plane. `colour_map` is a (256, 3) uint8 array; None gives a grey ramp.
+    The format version follows from the layout: 4 when a dimension exceeds
+    65535, else 3 for more than two planes, else 2.
+
+    The file is replaced only when the whole image was written: on any
+    failure a file of that name is left as it was.
+
+    Raises ValueError for arrays of the wrong type, shape or count, a bad
+    pack or colour map, or packed planes that do not fit the file's layout
+    (planes are laid out at their raw size, so only the last plane of a
+    packed image may come out larger than raw); OSError when the file cannot
+    be written; MemoryError.
+    """
+    arrays = _planes_of(planes)
+    if isinstance(pack, bool) or operator.index(pack) not in ENCODINGS:
+        raise ValueError(f"pack must be 0, 1 or 2, not {pack!r}")
+    _btreeimg.write(_path(path), arrays, operator.index(pack),
+                    _colour_map_bytes(colour_map))
+
+
+def check(path):
+    """The structural problems of the image file `path`, one text each;
+    an empty list when the file is sound.
+
+    The file's bytes are inspected without opening it as an image: header
+    blocks and plane regions inside the file and apart, packed line tables,
+    every packed line and whole-plane stream decoding to exactly its size.
+    A file that is not an image at all gives one problem saying why. Raises
+    FileNotFoundError, PermissionError or another OSError when the file
+    cannot be read.
+    """
+    return list(_btreeimg.check(_path(path)))

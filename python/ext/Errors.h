@@ -1,0 +1,40 @@
+// How the extension reports failures to Python. The library throws its
+// framework exceptions as heap pointers; a translator registered here turns
+// every one that leaves a binding into Python's own exception and deletes it,
+// so that no pointer leaks and no C++ exception reaches the interpreter.
+//
+//   CFileException     FormatError (a ValueError) for a file that is not a
+//                      usable image (cause invalidFile, no OS error);
+//                      otherwise OSError with errno and filename, which
+//                      Python turns into FileNotFoundError, PermissionError,
+//                      IsADirectoryError, ... by its errno
+//   CInvalidArgException  ValueError
+//   CMemoryException   MemoryError
+//   any other CException  RuntimeError
+#ifndef BTREEIMG_PYTHON_ERRORS_H_
+#define BTREEIMG_PYTHON_ERRORS_H_
+
+#include <pybind11/pybind11.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace btreeimg::python {
+
+// Raised (as a C++ exception) for a file that is not a usable image; the
+// translator turns it into FormatError.
+class FormatProblem : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Creates FormatError in `module` and registers the translation of the
+// library's exceptions. Called once, when the module is imported.
+void registerErrors(pybind11::module_& module);
+
+// The errno value that stands for a CFileException cause with no OS error.
+int errnoOfCause(int cause);
+
+}  // namespace btreeimg::python
+
+#endif  // BTREEIMG_PYTHON_ERRORS_H_

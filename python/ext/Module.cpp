@@ -1,0 +1,54 @@
+// The extension module btreeimg._btreeimg: a thin layer over the library.
+// The package's pure Python code (btreeimg/__init__.py) gives it its public
+// names, argument checks and documentation; nothing here is meant to be
+// called from outside the package.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "Checking.h"
+#include "Errors.h"
+#include "OpenImage.h"
+#include "Writing.h"
+
+namespace py = pybind11;
+using btreeimg::python::OpenImage;
+
+PYBIND11_MODULE(_btreeimg, m) {
+  m.doc() = "The C++ core of the btreeimg package; use the package itself.";
+  btreeimg::python::registerErrors(m);
+
+  py::class_<OpenImage>(m, "Image",
+                        "An image file read whole into memory (see btreeimg.Image).")
+      .def(py::init<const std::string&>(), py::arg("path"),
+           "Opens the image file `path` (bytes) and reads it whole.")
+      .def_property_readonly("version", &OpenImage::version,
+                             "The format version of the first block.")
+      .def_property_readonly("plane_count", &OpenImage::planeCount,
+                             "The number of planes the image holds.")
+      .def("shape", &OpenImage::shape, py::arg("plane"),
+           "(height, width) of the plane.")
+      .def("encoding", &OpenImage::encoding, py::arg("plane"),
+           "The plane's encoding: 0 raw, 1 packed, 2 whole-plane packed.")
+      .def("plane", &OpenImage::plane, py::arg("plane"),
+           "A new (height, width) uint8 array holding the plane.")
+      .def("line", &OpenImage::line, py::arg("line"), py::arg("plane"),
+           "A new (width,) uint8 array holding one line of the plane.")
+      .def("colour_map", &OpenImage::colourMap,
+           "A new (256, 3) uint8 array holding the colour map.")
+      .def("cover", &OpenImage::cover, py::arg("rules"), py::arg("output"),
+           "Colour coverage of plane 1 into `output`; 1 when carried out.")
+      .def("close", &OpenImage::close, "Frees the image.")
+      .def_property_readonly("closed", &OpenImage::closed,
+                             "True once close() was called.");
+
+  m.def("write", &btreeimg::python::writeImage, py::arg("path"),
+        py::arg("planes"), py::arg("pack"), py::arg("colour_map"),
+        "Writes 2-D uint8 arrays as the planes of a new image file.");
+  m.def("check", &btreeimg::python::checkImage, py::arg("path"),
+        py::call_guard<py::gil_scoped_release>(),
+        "The structural problems of an image file; empty when it is sound.");
+  m.def("rules_problem", &btreeimg::python::rulesProblem, py::arg("path"),
+        py::call_guard<py::gil_scoped_release>(),
+        "Why a colour rule file cannot drive a coverage; '' when it can.");
+}

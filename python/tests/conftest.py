@@ -1,0 +1,47 @@
+"""Shared fixtures of the Python package's tests.
+
+The tests import the package as a user would (``import btreeimg``), from
+the build tree (ctest sets PYTHONPATH). BTREEIMG_SAMPLES names the shipped
+samples and BTREEIMG_TOOL the command-line tool, when it was built.
+"""
+
+import os
+import pathlib
+import subprocess
+
+import numpy as np
+import pytest
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+@pytest.fixture(scope="session")
+def samples():
+    """The folder of the shipped sample image and rules."""
+    return pathlib.Path(os.environ.get("BTREEIMG_SAMPLES", HERE.parent.parent / "samples"))
+
+
+@pytest.fixture(scope="session")
+def tool():
+    """Runs the command-line tool; skips when it was not built."""
+    path = os.environ.get("BTREEIMG_TOOL")
+    if not path or not os.path.exists(path):
+        pytest.skip("the btreeimg tool was not built")
+
+    def run(*args):
+        subprocess.run([path, *map(str, args)], check=True, capture_output=True)
+
+    return run
+
+
+def design(height, width, seed=0):
+    """A plane of runs, like line art: every encoding stores it compactly."""
+    rng = np.random.default_rng(seed)
+    rows = rng.integers(0, 8, size=(height, 1)) * 16
+    cols = (np.arange(width) // max(1, width // 7)).astype(np.int64)
+    return ((rows + cols * 3) % 256).astype(np.uint8)
+
+
+def noise(height, width, seed=0):
+    """A plane of random bytes: packed, it is twice its raw size."""
+    return np.random.default_rng(seed).integers(0, 256, (height, width), dtype=np.uint8)
