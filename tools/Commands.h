@@ -29,6 +29,10 @@ int runRepack(const std::string& file, const std::string& output, int pack);
 int runCover(const std::string& file, const std::string& rules,
              const std::string& output);
 
+// thumbnail FILE OUT.png [-s SIZE]: plane 1 fitted into SIZE x SIZE as a
+// palette PNG, reading only the sampled lines.
+int runThumbnail(const std::string& file, const std::string& output, int size);
+
 // The encoding's name: "raw", "packed", "whole-plane packed" or "undefined".
 const char* encodingName(int pack);
 

@@ -32,6 +32,7 @@ struct Commands {
   bool json = false;
   int plane = 0;
   int pack = 0;
+  int size = 256;
 };
 
 CLI::App* command(CLI::App& app, const char* name, const char* description) {
@@ -105,6 +106,18 @@ int main(int argc, char** argv) {
   cover->add_option("OUT", c.output, "image file to write (may be FILE)")
       ->required();
 
+  CLI::App* thumbnail = command(app, "thumbnail",
+                                "Plane 1 fitted into SIZE x SIZE with its "
+                                "aspect ratio kept (never enlarged), as a "
+                                "palette PNG through the image's colour map; "
+                                "only the sampled lines are read. For the "
+                                "desktop's thumbnailers.");
+  thumbnail->add_option("FILE", c.file, "image file")->required();
+  thumbnail->add_option("OUT", c.output, "PNG to write")->required();
+  thumbnail->add_option("-s,--size", c.size, "the square to fit, in pixels")
+      ->check(CLI::Range(1, 4096))
+      ->capture_default_str();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -123,6 +136,7 @@ int main(int argc, char** argv) {
     }
     if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack);
     if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output);
+    if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size);
   } catch (const tool::Failure& f) {
     std::cerr << "btreeimg: " << f.message << '\n';
     return f.status;
