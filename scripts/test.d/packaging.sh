@@ -17,6 +17,14 @@ test -L "$scratch/prefix/lib/libbtreeimg.so.0"
 test -f "$scratch/prefix/include/btreeimg/image/BtreeImg.h"
 test ! -e "$scratch/prefix/include/btreeimg/framework/ByteOrder.h"
 
+if [ -d build/test/python ]; then
+  echo "--- the Python package from the prefix"
+  site="$scratch/prefix/lib/python3/dist-packages"
+  test -f "$site/btreeimg/__init__.py"
+  (cd "$scratch" && PYTHONPATH="$site" /usr/bin/python3 -c \
+    'import sys, btreeimg; print(btreeimg.open(sys.argv[1]))' "$root/samples/design.dis")
+fi
+
 echo "--- example through find_package"
 cmake -S examples -B "$scratch/example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
@@ -46,6 +54,6 @@ test ! -e "$scratch/parent/build/btreeimg/tests"
 
 echo "--- static library, same tests"
 cmake -S . -B build/static -G Ninja -DBUILD_SHARED_LIBS=OFF \
-  -DBTREEIMG_WERROR=ON >/dev/null
+  -DBTREEIMG_WERROR=ON -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
 cmake --build build/static -j "$jobs"
 ctest --test-dir build/static --output-on-failure -j "$jobs"
