@@ -18,6 +18,7 @@
 #include "framework/CPtrList.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
+#include "image/CoverageRules.h"
 #include "image/HeaderLayout.h"
 #include "settings/AsKeyDat.h"
 
@@ -153,6 +154,13 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
         return 0;
       }
     }
+    // Compiled once, so that each line is rewritten in one pass whatever the
+    // number of rules (an empty cover value leaves its rule out).
+    std::vector<btreeimg::detail::ColourRule> acting;
+    for (const Rule& rule : rules) {
+      if (!rule.skip) acting.push_back({rule.cover, rule.test, rule.subst});
+    }
+    const btreeimg::detail::CoverageRules compiled(acting);
 
     // Step 2: where the result goes. A run on the image's own file replaces
     // that file, through a temporary file named by the coverage rule.
@@ -180,11 +188,7 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
       for (unsigned int y = 0; y < height; ++y) {
         Mem* below = at(y + 1 == height ? 0 : y + 1, 1);
         const auto* following = static_cast<unsigned char*>(below->pointer());
-        for (const Rule& rule : rules) {
-          if (rule.skip) continue;
-          applyRule(working.data(), following, static_cast<int>(width),
-                    rule.cover, rule.test, rule.subst, &changed);
-        }
+        compiled.apply(working.data(), following, width, &changed);
         output.wLinea(reinterpret_cast<char*>(working.data()),
                       static_cast<int>(y), 1);
         below->copyTo(working.data(), width);

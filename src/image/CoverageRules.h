@@ -1,0 +1,308 @@
+// Colour rules compiled for rewriting whole lines. Internal: not installed.
+//
+// A colour rule (cover, test, substitute) gives every pixel of the cover
+// colour whose pixel in the same column of the following line has the test
+// colour the substitute colour. Rules act one after another on the working
+// line, so a pixel that an earlier rule changed can match a later rule's
+// cover colour; the following line is only read. Colours compare as signed
+// 8-bit values, so a cover or test colour outside -128..127 matches nothing;
+// the substitute stores its low 8 bits.
+//
+// A pixel's outcome therefore depends only on its own value p and the value
+// t below it: for each t, the rules whose test colour is t compose into one
+// map from p to (new value, whether any rule matched). CoverageRules builds
+// those maps once per rule list, a table row per test colour the rules name,
+// and keeps the (t, p) pairs some rule matches. A line is then rewritten in
+// blocks of 32 columns (AVX2, chosen at run time) or 16 (SSE2), by one of
+// three methods:
+//  - compare: each pair is a vector compare of both lines, whatever the
+//    data. Used when there are at most kMaxComparePairs pairs.
+//  - runs: a block whose columns all repeat the column before it takes that
+//    column's result: one compare. Otherwise, a block whose columns all
+//    repeat either the column before it or its own last column takes those
+//    two columns' table results, lane by lane. Images that colour rules are
+//    made for (a few colours in runs) take these two paths almost
+//    everywhere, so the cost does not depend on the number of rules. Any
+//    other block goes through compare, or through the table when the pairs
+//    are many.
+//  - table: one look-up per pixel: the columns left over after the blocks,
+//    and everything where no vector instructions exist.
+// Every method gives the bytes and changed flag of applying the rules one
+// after another.
+//
+// The code is inline so that the tests compile the same code as the library.
+#ifndef BTREEIMG_IMAGE_COVERAGERULES_H_
+#define BTREEIMG_IMAGE_COVERAGERULES_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#if (defined(__GNUC__) || defined(__clang__)) && \
+    (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define BTREEIMG_COVERAGE_AVX2 1
+#endif
+#endif
+
+namespace btreeimg::detail {
+
+// One colour rule as the rule file gives it (values of any size).
+struct ColourRule {
+  int cover;
+  int test;
+  int subst;
+};
+
+// A rule list compiled for line rewriting. Immutable after construction, so
+// one object may serve several threads.
+class CoverageRules {
+ public:
+  // How apply() rewrites a line. kAuto picks by the rule list and the
+  // processor; the others let the tests drive each method and block width
+  // on its own (a width the processor lacks falls back to 16 columns).
+  enum class Method { kAuto, kTable, kCompare16, kRuns16, kCompare32, kRuns32 };
+
+  // kAuto compares when the rules match at most this many (t, p) pairs.
+  static constexpr std::size_t kMaxComparePairs = 4;
+  // Runs compares blocks of many values when the pairs are at most this
+  // many, and looks them up pixel by pixel otherwise.
+  static constexpr std::size_t kMaxBusyComparePairs = 32;
+
+  // Compiles `rules`, in the order they act.
+  explicit CoverageRules(const std::vector<ColourRule>& rules);
+
+  // False when no pixel can match any rule (no rules, or every cover or
+  // test colour outside -128..127): apply() then changes nothing.
+  bool canMatch() const { return !pairLanes_.empty(); }
+
+  // Rewrites line[0 .. n-1] against next[0 .. n-1] as the rules would one
+  // after another, and sets *changed to 1 when any rule matched a pixel
+  // (even one whose substitute equals it); never resets it.
+  // REQUIRES: line and next hold n bytes each and do not overlap.
+  void apply(unsigned char* line, const unsigned char* next, std::size_t n,
+             int* changed, Method method = Method::kAuto) const;
+
+ private:
+  static constexpr std::uint16_t kHit = 0x100;  // entry flag: a rule matched
+
+  // The table entry of pixel p above value t: the new value in the low
+  // byte, kHit when a rule matched.
+  std::uint16_t entry(unsigned char t, unsigned char p) const {
+    return entries_[row_[t] + p];
+  }
+  // Table look-ups for n pixels. Returns the OR of their entries.
+  unsigned tableLine(unsigned char* line, const unsigned char* next,
+                     std::size_t n) const;
+#if defined(__SSE2__)
+  __m128i compare16(__m128i l, __m128i t, __m128i* hits) const;
+  template <std::size_t kPairs>
+  bool compareLine16(unsigned char* line, const unsigned char* next,
+                     std::size_t n) const;
+  bool runsLine16(unsigned char* line, const unsigned char* next,
+                  std::size_t n) const;
+#endif
+#if defined(BTREEIMG_COVERAGE_AVX2)
+  __attribute__((target("avx2"))) __m256i compare32(__m256i l, __m256i t,
+                                                    __m256i* hits) const;
+  template <std::size_t kPairs>
+  __attribute__((target("avx2"))) bool compareLine32(
+      unsigned char* line, const unsigned char* next, std::size_t n) const;
+  __attribute__((target("avx2"))) bool runsLine32(
+      unsigned char* line, const unsigned char* next, std::size_t n) const;
+#endif
+  // The method over a whole line, 32 columns at a time when `wide`.
+  // Return whether any rule matched.
+  bool compareLine(unsigned char* line, const unsigned char* next,
+                   std::size_t n, bool wide) const;
+  bool runsLine(unsigned char* line, const unsigned char* next,
+                std::size_t n, bool wide) const;
+  static bool haveAvx2();
+
+  // Where the row of each value of the following line starts in entries_.
+  // Row 0, that of the values no rule tests, leaves every pixel as it is.
+  std::array<std::uint32_t, 256> row_{};
+  std::vector<std::uint16_t> entries_;  // up to 257 rows of 256 entries
+
+  // The pairs for compare, by test value: the value repeated in every lane
+  // of lanes_[lane], then per pair its pixel value and the XOR that turns
+  // it into its new value (0 when the rules bring it back).
+  struct alignas(32) Lanes {
+    unsigned char v[32];
+  };
+  struct Group {
+    std::size_t lane;
+    std::size_t pairs;
+  };
+  struct PairLanes {
+    std::size_t test;
+    std::size_t cover;  // its XOR follows
+  };
+  std::vector<Lanes> lanes_;
+  std::vector<Group> groups_;
+  std::vector<PairLanes> pairLanes_;  // per pair, in group order
+  Method method_ = Method::kTable;  // what kAuto stands for
+  bool busyCompare_ = false;        // runs: busy blocks by compare
+};
+
+// ---- Construction and the portable parts ----------------------------------
+
+inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
+  // Step 1: the rules that can match, by test value, in order.
+  std::array<std::vector<const ColourRule*>, 256> byTest;
+  std::vector<unsigned char> tests;  // in order of first appearance
+  for (const ColourRule& rule : rules) {
+    if (rule.cover < -128 || rule.cover > 127 || rule.test < -128 ||
+        rule.test > 127) {
+      continue;
+    }
+    const auto t = static_cast<unsigned char>(rule.test);
+    if (byTest[t].empty()) tests.push_back(t);
+    byTest[t].push_back(&rule);
+  }
+  // Step 2: one table row per test value: every pixel value run through
+  // that value's rules in order. The entries a rule matched are the pairs.
+  const auto splat = [](unsigned v) {
+    Lanes all;
+    for (unsigned char& lane : all.v) lane = static_cast<unsigned char>(v);
+    return all;
+  };
+  entries_.resize(256 * (tests.size() + 1));
+  for (unsigned p = 0; p < 256; ++p) entries_[p] = static_cast<std::uint16_t>(p);
+  for (std::size_t r = 0; r < tests.size(); ++r) {
+    const unsigned char t = tests[r];
+    row_[t] = static_cast<std::uint32_t>((r + 1) * 256);
+    Group group{lanes_.size(), 0};
+    lanes_.push_back(splat(t));
+    for (unsigned p = 0; p < 256; ++p) {
+      unsigned value = p;
+      bool hit = false;
+      for (const ColourRule* rule : byTest[t]) {
+        if (value == static_cast<unsigned char>(rule->cover)) {
+          value = static_cast<unsigned char>(rule->subst);
+          hit = true;
+        }
+      }
+      entries_[(r + 1) * 256 + p] =
+          static_cast<std::uint16_t>(value | (hit ? kHit : 0));
+      if (hit) {
+        pairLanes_.push_back({group.lane, lanes_.size()});
+        lanes_.push_back(splat(p));
+        lanes_.push_back(splat(p ^ value));
+        ++group.pairs;
+      }
+    }
+    if (group.pairs != 0) {
+      groups_.push_back(group);
+    } else {
+      lanes_.pop_back();
+    }
+  }
+  // Step 3: what kAuto stands for.
+  const std::size_t pairs = pairLanes_.size();
+  const bool wide = haveAvx2();
+  if (pairs <= kMaxComparePairs) {
+    method_ = wide ? Method::kCompare32 : Method::kCompare16;
+  } else {
+    method_ = wide ? Method::kRuns32 : Method::kRuns16;
+  }
+  busyCompare_ = pairs <= kMaxBusyComparePairs;
+}
+
+inline bool CoverageRules::haveAvx2() {
+#if defined(BTREEIMG_COVERAGE_AVX2)
+  static const bool kHave = __builtin_cpu_supports("avx2") != 0;
+  return kHave;
+#else
+  return false;
+#endif
+}
+
+inline unsigned CoverageRules::tableLine(unsigned char* line,
+                                         const unsigned char* next,
+                                         std::size_t n) const {
+  unsigned any = 0;
+  for (std::size_t x = 0; x < n; ++x) {
+    const std::uint16_t e = entry(next[x], line[x]);
+    line[x] = static_cast<unsigned char>(e);
+    any |= e;
+  }
+  return any;
+}
+
+inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
+                                 std::size_t n, int* changed,
+                                 Method method) const {
+  if (!canMatch() || n == 0) return;
+  if (method == Method::kAuto) method = method_;
+  const bool wide = (method == Method::kCompare32 || method == Method::kRuns32) &&
+                    haveAvx2();
+  bool hit = false;
+  switch (method) {
+    case Method::kCompare16:
+    case Method::kCompare32:
+      hit = compareLine(line, next, n, wide);
+      break;
+    case Method::kRuns16:
+    case Method::kRuns32:
+      hit = runsLine(line, next, n, wide);
+      break;
+    default:
+      hit = (tableLine(line, next, n) & kHit) != 0;
+      break;
+  }
+  if (hit) *changed = 1;
+}
+
+inline bool CoverageRules::compareLine(unsigned char* line,
+                                       const unsigned char* next,
+                                       std::size_t n, bool wide) const {
+  static_assert(kMaxComparePairs == 4, "one case per held pair count");
+#if defined(BTREEIMG_COVERAGE_AVX2)
+  if (wide) {
+    switch (pairLanes_.size()) {
+      case 1: return compareLine32<1>(line, next, n);
+      case 2: return compareLine32<2>(line, next, n);
+      case 3: return compareLine32<3>(line, next, n);
+      case 4: return compareLine32<4>(line, next, n);
+      default: return compareLine32<0>(line, next, n);
+    }
+  }
+#endif
+  (void)wide;
+#if defined(__SSE2__)
+  switch (pairLanes_.size()) {
+    case 1: return compareLine16<1>(line, next, n);
+    case 2: return compareLine16<2>(line, next, n);
+    case 3: return compareLine16<3>(line, next, n);
+    case 4: return compareLine16<4>(line, next, n);
+    default: return compareLine16<0>(line, next, n);
+  }
+#else
+  return (tableLine(line, next, n) & kHit) != 0;
+#endif
+}
+
+inline bool CoverageRules::runsLine(unsigned char* line,
+                                    const unsigned char* next, std::size_t n,
+                                    bool wide) const {
+#if defined(BTREEIMG_COVERAGE_AVX2)
+  if (wide) return runsLine32(line, next, n);
+#endif
+  (void)wide;
+#if defined(__SSE2__)
+  return runsLine16(line, next, n);
+#else
+  return (tableLine(line, next, n) & kHit) != 0;
+#endif
+}
+
+}  // namespace btreeimg::detail
+
+// The vector methods.
+#include "image/CoverageRulesSimd.h"  // IWYU pragma: export
+
+#endif  // BTREEIMG_IMAGE_COVERAGERULES_H_

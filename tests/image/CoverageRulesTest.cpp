@@ -1,0 +1,255 @@
+#include "image/CoverageRules.h"
+
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "image/ImageFiles.h"
+
+using namespace imgtest;  // NOLINT: the test-local helpers
+using btreeimg::detail::ColourRule;
+using btreeimg::detail::CoverageRules;
+using Method = CoverageRules::Method;
+
+namespace {
+
+// A rule as a rule list holds it; `skip` stands for an empty cover value.
+struct ListedRule {
+  bool skip;
+  int cover;
+  int test;
+  int subst;
+};
+using Rules = std::vector<ListedRule>;
+
+// The rules applied one after another to every pixel, as the format
+// defines them: both colours compared as signed bytes, the substitute's low
+// byte stored, any match setting the flag.
+void referenceLine(Bytes& line, const Bytes& next, const Rules& rules,
+                   int* changed) {
+  for (const ListedRule& rule : rules) {
+    if (rule.skip) continue;
+    for (std::size_t x = 0; x < line.size(); ++x) {
+      if (static_cast<signed char>(line[x]) == rule.cover &&
+          static_cast<signed char>(next[x]) == rule.test) {
+        line[x] = static_cast<unsigned char>(rule.subst & 0xFF);
+        *changed = 1;
+      }
+    }
+  }
+}
+
+// The whole plane by the reference: each line against the source's next
+// line, the last one against the first.
+Lines referencePlane(const Lines& plane, const Rules& rules, int* changed) {
+  Lines out = plane;
+  for (std::size_t y = 0; y < plane.size(); ++y)
+    referenceLine(out[y], plane[(y + 1) % plane.size()], rules, changed);
+  return out;
+}
+
+// The rules a coverage run compiles: those with a cover value.
+CoverageRules compile(const Rules& rules) {
+  std::vector<ColourRule> acting;
+  for (const ListedRule& r : rules)
+    if (!r.skip) acting.push_back({r.cover, r.test, r.subst});
+  return CoverageRules(acting);
+}
+
+// ---- Generators ---------------------------------------------------------------
+
+// A few colours for one case, as signed values: rules and pixels draw most
+// of their values from them, so that rules match and chain.
+std::vector<int> genPalette() {
+  const bool wide = *rc::gen::inRange(0, 4) == 0;
+  return *rc::gen::container<std::vector<int>>(
+      *rc::gen::inRange(1, wide ? 24 : 7), rc::gen::inRange(-128, 128));
+}
+
+// A colour value of a rule: mostly from the palette or an earlier
+// substitute; sometimes any byte value, the same value 256 away (outside
+// -128..127, so it never matches), or an extreme.
+rc::Gen<int> genColour(const std::vector<int>& known) {
+  return rc::gen::weightedOneOf<int>(
+      {{12, rc::gen::elementOf(known)},
+       {2, rc::gen::inRange(-128, 128)},
+       {1, rc::gen::map(rc::gen::elementOf(known),
+                        [](int v) { return v < 0 ? v + 256 : v - 256; })},
+       {1, rc::gen::element(INT_MIN, INT_MAX, 128, -129, 255, 1000)}});
+}
+
+// Up to 64 rules; the substitutes join the colours later rules draw from.
+Rules genRules(const std::vector<int>& palette, bool skips) {
+  std::vector<int> known = palette;
+  Rules rules(*rc::gen::inRange(skips ? 0 : 1, 65));
+  for (ListedRule& r : rules) {
+    r.skip = skips && *rc::gen::inRange(0, 10) == 0;
+    r.cover = *genColour(known);
+    r.test = *genColour(known);
+    r.subst = *genColour(known);
+    known.push_back(static_cast<signed char>(r.subst & 0xFF));
+  }
+  return rules;
+}
+
+// A line of `width` pixels in runs of palette colours or of any byte.
+Bytes genLine(const std::vector<int>& palette, std::size_t width) {
+  Bytes line;
+  while (line.size() < width) {
+    const int value = *rc::gen::weightedOneOf<int>(
+        {{4, rc::gen::elementOf(palette)}, {1, rc::gen::inRange(0, 256)}});
+    const auto run = std::min<std::size_t>(
+        *rc::gen::weightedOneOf<std::size_t>(
+            {{3, rc::gen::inRange<std::size_t>(1, 4)},
+             {2, rc::gen::inRange<std::size_t>(4, 80)}}),
+        width - line.size());
+    line.insert(line.end(), run, static_cast<unsigned char>(value));
+  }
+  return line;
+}
+
+// A plane of one or more lines, 0 to 200 pixels wide.
+Lines genPlane(const std::vector<int>& palette, std::size_t minWidth) {
+  const auto width = *rc::gen::weightedOneOf<std::size_t>(
+      {{1, rc::gen::element<std::size_t>(0, 1, 15, 16, 17, 31, 32, 33, 64)},
+       {3, rc::gen::inRange<std::size_t>(0, 201)}});
+  Lines plane(*rc::gen::inRange(1, 6));
+  for (Bytes& line : plane)
+    line = genLine(palette, std::max(width, minWidth));
+  return plane;
+}
+
+// ---- Properties ---------------------------------------------------------------
+
+const Method kMethods[] = {Method::kAuto,     Method::kTable,
+                           Method::kCompare16, Method::kRuns16,
+                           Method::kCompare32, Method::kRuns32};
+
+RC_GTEST_PROP(CoverageRules, EveryMethodGivesTheBytesAndFlagOfTheRulesInTurn,
+              ()) {
+  const std::vector<int> palette = genPalette();
+  const Rules rules = genRules(palette, true);
+  const Lines plane = genPlane(palette, 0);
+  const int flagBefore = *rc::gen::inRange(0, 2);
+  int expectedFlag = flagBefore;
+  const Lines expected = referencePlane(plane, rules, &expectedFlag);
+
+  const CoverageRules compiled = compile(rules);
+  for (const Method method : kMethods) {
+    int flag = flagBefore;
+    for (std::size_t y = 0; y < plane.size(); ++y) {
+      Bytes line = plane[y];
+      compiled.apply(line.data(), plane[(y + 1) % plane.size()].data(),
+                     line.size(), &flag, method);
+      RC_ASSERT(line == expected[y]);
+    }
+    RC_ASSERT(flag == expectedFlag);
+  }
+}
+
+RC_GTEST_PROP(CoverageRules, ImageFileCoverageWritesTheRuleByRuleResult, ()) {
+  const std::vector<int> palette = genPalette();
+  const Rules rules = genRules(palette, false);  // a file holds no empty value
+  const Lines plane = genPlane(palette, 1);
+  int changed = 0;
+  const Lines expected = referencePlane(plane, rules, &changed);
+
+  TempDir dir;
+  createImage(dir.file("a.dis"), *rc::gen::inRange(0, 3), {plane});
+  std::string text;
+  for (const ListedRule& r : rules) {
+    text += "COLCOPER " + std::to_string(r.cover) + "\r\nCOLTEST " +
+            std::to_string(r.test) + "\r\nCOLSOST " + std::to_string(r.subst) +
+            "\r\n";
+  }
+  testfiles::writeText(dir.file("rules.txt"), text);
+  {
+    BtreeImg source(dir.file("a.dis").c_str());
+    RC_ASSERT(source.CoperturaU8(dir.file("rules.txt").c_str(),
+                                 dir.file("out.dis").c_str()) == 1);
+  }
+  RC_ASSERT(fs::exists(dir.file("out.dis")) == (changed == 1));
+  if (changed == 0) return;
+  BtreeImg out(dir.file("out.dis").c_str());
+  RC_ASSERT(out.dimy(1) == plane.size());
+  for (unsigned y = 0; y < out.dimy(1); ++y)
+    RC_ASSERT(readLine(out, y, 1) == expected[y]);
+}
+
+// ---- Cases the properties reach only by chance ------------------------------
+
+// A match sets the flag even where the pixel keeps its value: a substitute
+// equal to the cover colour, or a chain that leads back to it.
+TEST(CoverageRules, MatchesThatKeepThePixelStillSetTheFlag) {
+  const Rules keeps[] = {{{false, 5, 7, 5}},
+                         {{false, 5, 7, 9}, {false, 9, 7, 5 + 256}}};
+  for (const Rules& rules : keeps) {
+    for (const Method method : kMethods) {
+      Bytes line(40, 5);
+      const Bytes next(40, 7);
+      int flag = 0;
+      compile(rules).apply(line.data(), next.data(), line.size(), &flag,
+                           method);
+      EXPECT_EQ(line, Bytes(40, 5));
+      EXPECT_EQ(flag, 1);
+    }
+  }
+}
+
+// More pairs than runs compares for a block of many values: such blocks go
+// through the table. Lines of every byte value make each block such a one.
+TEST(CoverageRules, ManyPairsOnLinesWithoutRunsFollowTheRules) {
+  // Line y + 1 is line y plus 17 in every column; rule k covers 4k (as a
+  // signed byte) over 4k + 17.
+  Rules rules;
+  for (int k = 0; k < 64; ++k) {
+    rules.push_back({false, static_cast<signed char>(4 * k),
+                     static_cast<signed char>(4 * k + 17), k});
+  }
+  Lines plane(3, Bytes(256 + 7));
+  for (std::size_t y = 0; y < plane.size(); ++y)
+    for (std::size_t x = 0; x < plane[y].size(); ++x)
+      plane[y][x] = static_cast<unsigned char>((x * 131 + y * 17) % 256);
+  int expectedFlag = 0;
+  const Lines expected = referencePlane(plane, rules, &expectedFlag);
+  ASSERT_EQ(expectedFlag, 1);
+  const CoverageRules compiled = compile(rules);
+  for (const Method method : {Method::kRuns16, Method::kRuns32}) {
+    int flag = 0;
+    for (std::size_t y = 0; y < plane.size(); ++y) {
+      Bytes line = plane[y];
+      compiled.apply(line.data(), plane[(y + 1) % plane.size()].data(),
+                     line.size(), &flag, method);
+      EXPECT_EQ(line, expected[y]) << "line " << y;
+    }
+    EXPECT_EQ(flag, 1);
+  }
+}
+
+// Regression: a rule list naming all 256 test values needs 257 table rows;
+// a row number of one byte sent the last test value to the row of values no
+// rule tests.
+TEST(CoverageRules, EveryTestValueHasItsOwnRow) {
+  Rules rules;
+  for (int t = -128; t < 128; ++t) rules.push_back({false, 9, t, t});
+  Bytes line(300, 9), next(300);
+  for (std::size_t x = 0; x < next.size(); ++x)
+    next[x] = static_cast<unsigned char>(x);
+  Bytes expected = line;
+  int expectedFlag = 0;
+  referenceLine(expected, next, rules, &expectedFlag);
+  for (const Method method : kMethods) {
+    Bytes got = line;
+    int flag = 0;
+    compile(rules).apply(got.data(), next.data(), got.size(), &flag, method);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(flag, 1);
+  }
+}
+
+}  // namespace
