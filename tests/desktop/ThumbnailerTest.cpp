@@ -1,0 +1,64 @@
+// GdkPixbuf's thumbnailer, which file managers run for the image formats
+// GdkPixbuf knows, going through the loader module: the same pixels as the
+// tool's thumbnail command, and a plain failure on a damaged file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "DesktopTestSupport.h"
+
+namespace desktoptest {
+namespace {
+
+TEST(Thumbnailer, GivesThePixelsOfTheThumbnailCommand) {
+  useBuiltDesktop();
+  testfiles::TempDir dir;
+  makeColouredImage(dir.file("wide.dis"), 1, 1000, 301, 2, tooltest::runs(150));
+  makeColouredImage(dir.file("tall.dis"), 2, 333, 1000, 1, tooltest::noise(5));
+  struct Case {
+    std::string image, size;
+    std::uint32_t width, height;
+  };
+  const Case cases[] = {{tooltest::sample("design.dis"), "128", 128, 96},
+                        {tooltest::sample("design.dis"), "256", 256, 192},
+                        {dir.file("wide.dis"), "128", 128, 39},
+                        {dir.file("tall.dis"), "100", 33, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image + " at " + c.size);
+    const std::string ours = dir.file("ours.png"), theirs = dir.file("theirs.png");
+    std::filesystem::remove(theirs);
+    const OtherRun run = runOther({BTREEIMG_PIXBUF_THUMBNAILER, "-s", c.size, c.image, theirs}, dir);
+    ASSERT_TRUE(run.exited && run.status == 0) << run.err;
+    const tooltest::ToolResult tool = tooltest::tool({"thumbnail", "-s", c.size, c.image, ours}, dir);
+    ASSERT_EQ(tool.status, 0) << tool.err;
+    Picture expected, got;
+    ASSERT_TRUE(readRgbPng(ours, expected));
+    ASSERT_TRUE(readRgbPng(theirs, got));
+    EXPECT_EQ(got.width, c.width);
+    EXPECT_EQ(got.height, c.height);
+    EXPECT_EQ(difference(got, expected), "");
+  }
+}
+
+TEST(Thumbnailer, FailsWithoutACrashOnACutOrDamagedFile) {
+  useBuiltDesktop();
+  testfiles::TempDir dir;
+  const testfiles::Bytes design = testfiles::readFile(tooltest::sample("design.dis"));
+  testfiles::Bytes cut(design.begin(), design.begin() + 20000);
+  testfiles::Bytes damaged = design;
+  damaged.at(1312 + 4 * 5 + 1) = 0x7f;  // a line offset table entry far too large
+  testfiles::writeFile(dir.file("cut.dis"), cut);
+  testfiles::writeFile(dir.file("damaged.dis"), damaged);
+  for (const char* name : {"cut.dis", "damaged.dis"}) {
+    SCOPED_TRACE(name);
+    const OtherRun run = runOther({BTREEIMG_PIXBUF_THUMBNAILER, "-s", "128", dir.file(name), dir.file("t.png")}, dir);
+    EXPECT_TRUE(run.exited && run.status > 0 && run.status < 128) << run.status << run.err;
+    EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("t.png")));
+  }
+}
+
+}  // namespace
+}  // namespace desktoptest
