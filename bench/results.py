@@ -85,6 +85,20 @@ for heap, arg in (("fresh", 0), ("recycled", 1)):
                       "time", target))
 GOALS.append(("8", "KeyToStr loading 100,000 lines",
               "BM_KeyToStrLoad", "BM_SscanfMultimapLoad", "time", 1.0))
+# Goal 9: the Python package, from bench/python_bench.py (figure and anchor
+# timed in the same Python process).
+GOALS += [
+    ("9", "Python: Image.plane(1) of a 4096 x 4096 raw image (vs numpy copying "
+     "an array of that size)", "PY_ImagePlane", "PY_NumpyCopy", "speed", 0.8),
+    ("9", "Python: btreeimg.write of four 4096 x 4096 raw planes (vs the same "
+     "create, wLinea, closeImg from C++)",
+     "PY_Write", "PY_CxxCreateWriteClose", "time", 1.3),
+    ("9", "Pillow open + load of a 4096 x 4096 raw .dis (vs an uncompressed "
+     "8-bit palette TIFF of the same pixels)",
+     "PY_PillowOpenLoadDis", "PY_PillowOpenLoadTiff", "time", 1.2),
+    ("9", "reference: the same, then every pixel looked at once (getextrema)",
+     "PY_PillowOpenLoadExtremaDis", "PY_PillowOpenLoadExtremaTiff", "time", None),
+]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 

@@ -1,10 +1,15 @@
 #include "OpenImage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "Errors.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "framework/ByteOrder.h"
 #include "image/HeaderLayout.h"
 
@@ -20,6 +25,36 @@ namespace {
 py::array_t<unsigned char> zeros(py::tuple shape) {
   static const char* const kType = "uint8";
   return py::module_::import("numpy").attr("zeros")(shape, kType);
+}
+
+// Copies n bytes to `to` with non-temporal stores where the processor has
+// them (SSE2): a large destination is then written without first being read
+// into the cache. streamFence() orders those stores before what follows.
+void streamCopy(unsigned char* to, const unsigned char* from, std::size_t n) {
+#if defined(__SSE2__)
+  for (; n > 0 && (reinterpret_cast<std::uintptr_t>(to) & 15) != 0; --n) {
+    *to++ = *from++;
+  }
+  for (; n >= 64; n -= 64, to += 64, from += 64) {
+    const auto* in = reinterpret_cast<const __m128i*>(from);
+    auto* out = reinterpret_cast<__m128i*>(to);
+    const __m128i a = _mm_loadu_si128(in);
+    const __m128i b = _mm_loadu_si128(in + 1);
+    const __m128i c = _mm_loadu_si128(in + 2);
+    const __m128i d = _mm_loadu_si128(in + 3);
+    _mm_stream_si128(out, a);
+    _mm_stream_si128(out + 1, b);
+    _mm_stream_si128(out + 2, c);
+    _mm_stream_si128(out + 3, d);
+  }
+#endif
+  if (n > 0) std::memcpy(to, from, n);
+}
+
+void streamFence() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 }  // namespace
@@ -75,19 +110,49 @@ BtreeImg& OpenImage::image() {
   return *image_;
 }
 
+bool OpenImage::fillsWholeLines(BtreeImg& im, int plane) {
+  // Packed lines of a damaged plane may each stop short.
+  if (encoding_[plane - 1] == 1) return false;
+  // Raw lines lie one after the other, so when the storage's last line (the
+  // first plane's line count sets it) comes whole, every line does. A whole
+  // plane packed plane decodes into a plane of full lines. What stops a
+  // line short is then the end of the file, or a storage line shorter than
+  // the plane's own width: the same bytes read over two different fillings
+  // show it.
+  const unsigned lines = height_[0];
+  const unsigned width = width_[plane - 1];
+  if (lines == 0) return false;
+  std::vector<unsigned char> zeros(width, 0), ones(width, 0xff);
+  im.at(lines - 1, static_cast<short>(plane), zeros.data());
+  im.at(lines - 1, static_cast<short>(plane), ones.data());
+  return zeros == ones;
+}
+
 py::array_t<unsigned char> OpenImage::plane(int plane) {
   readablePlane(plane);
   const unsigned width = width_[plane - 1];
   const unsigned height = height_[plane - 1];
-  py::array_t<unsigned char> out = zeros(py::make_tuple(height, width));
+  // Uninitialised memory: numpy takes a large array from malloc, which
+  // reuses freed memory, where zeroed memory would cost a page fault per
+  // page. Lines that may stop short are read into zeros.
+  py::array_t<unsigned char> out(
+      {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
   unsigned char* rows = out.mutable_data();
   {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(mutex_);
     BtreeImg& im = image();
+    // Each line goes through a scratch line that stays in the cache, and on
+    // into the array with stores that bypass the cache: the array is written
+    // once, never read into the cache first.
+    const bool whole = fillsWholeLines(im, plane);
+    std::vector<unsigned char> scratch(width);
     for (unsigned y = 0; y < height; ++y) {
-      im.at(y, static_cast<short>(plane), rows + std::size_t{y} * width);
+      if (!whole) std::memset(scratch.data(), 0, width);
+      im.at(y, static_cast<short>(plane), scratch.data());
+      streamCopy(rows + std::size_t{y} * width, scratch.data(), width);
     }
+    streamFence();
   }
   return out;
 }

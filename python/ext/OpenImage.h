@@ -56,6 +56,9 @@ class OpenImage {
   // Plane number checked against 1..planeCount (std::invalid_argument) and
   // its encoding against those the library reads (FormatProblem).
   int readablePlane(int plane) const;
+  // Whether every read of `plane` fills the caller's line whole, so that its
+  // rows need no zeros first. The caller holds mutex_.
+  bool fillsWholeLines(BtreeImg& im, int plane);
   // The open image; the caller holds mutex_. std::invalid_argument when
   // closed.
   BtreeImg& image();

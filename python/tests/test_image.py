@@ -127,3 +127,14 @@ def test_check_names_the_damage(tmp_path):
     assert any(p.startswith("plane 2:") for p in problems)
     path.write_bytes(b"\x07\x00" + bytes(2000))
     assert len(btreeimg.check(path)) == 1  # not an image: one reason
+
+
+def test_bytes_a_cut_file_does_not_hold_read_as_zeros(tmp_path):
+    path = tmp_path / "cut.dis"
+    btreeimg.write(path, [design(64, 64), np.full((64, 64), 7, np.uint8)], pack=0)
+    path.write_bytes(path.read_bytes()[:-100])
+    with btreeimg.open(path) as im:
+        plane = im.plane(2).reshape(-1)
+        line = im.line(63, 2)
+    assert (plane[-100:] == 0).all() and (plane[:-100] == 7).all()
+    assert np.array_equal(line, plane[-64:])
