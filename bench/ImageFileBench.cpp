@@ -1,4 +1,5 @@
-// Whole image files: opening, creating and writing, colour coverage.
+// Whole image files: opening, creating and writing. (Colour coverage has its
+// own program, CoverageBench.cpp.)
 //
 //  - BM_BtreeImgOpen opens (and destroys) a 256 MiB raw image from the page
 //    cache; anchor BM_ReadFile allocates a buffer, reads the file into it and
@@ -8,11 +9,6 @@
 //    line by line and closes it; anchor BM_MemcpyWriteFile copies the same
 //    bytes into one buffer and writes the file in one write, saved the way
 //    the library saves (temporary file, flush, rename, folder flush).
-//  - BM_BtreeImgCoverage runs colour coverage of a 4096 x 4096 "design"
-//    plane with 1 and with 8 rules; anchor BM_MemcpyPlane copies the plane.
-//    BM_ReplaceFile (no goal) saves a result of that size the way the
-//    library saves (temporary file, flush, rename, folder flush): the part
-//    of coverage spent in the kernel and the disk.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,12 +41,6 @@ testfiles::TempDir& scratch() {
 const std::vector<unsigned char>& photo() {
   static const std::vector<unsigned char> plane =
       bench::makePlane(bench::Kind::kPhoto);
-  return plane;
-}
-
-const std::vector<unsigned char>& design() {
-  static const std::vector<unsigned char> plane =
-      bench::makePlane(bench::Kind::kDesign);
   return plane;
 }
 
@@ -170,84 +160,6 @@ void BM_BtreeImgCreate(benchmark::State& state) {
                           static_cast<std::int64_t>(kCreateBytes));
 }
 BENCHMARK(BM_BtreeImgCreate)->Unit(benchmark::kMillisecond);
-
-// ---- Colour coverage --------------------------------------------------------
-
-const std::string& designImage() {
-  static const std::string path = [] {
-    std::string p = scratch().file("design.dis");
-    bench::writeImage(p, 0, kSide, kSide, 1, design());
-    return p;
-  }();
-  return path;
-}
-
-// A rule file of `count` rules over the design plane's colours. The first
-// rule always changes pixels (colour 17 above 96), so every run writes its
-// result.
-std::string ruleFile(int count) {
-  static const int kRules[8][3] = {{17, 96, 50},   {0, 17, 1},
-                                   {-1, 0, 2},     {96, -42, 3},
-                                   {-96, 17, 4},   {-42, -1, 5},
-                                   {50, 0, 6},     {1, 96, 7}};
-  const std::string path = scratch().file("rules" + std::to_string(count));
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  for (int i = 0; i < count; ++i) {
-    std::fprintf(f, "COLCOPER %d\r\nCOLTEST %d\r\nCOLSOST %d\r\n", kRules[i][0],
-                 kRules[i][1], kRules[i][2]);
-  }
-  std::fclose(f);
-  return path;
-}
-
-// Anchor: the plane copied into another plane buffer.
-void BM_MemcpyPlane(benchmark::State& state) {
-  const std::vector<unsigned char>& plane = design();
-  std::vector<unsigned char> copy(kPlaneBytes);
-  for (auto _ : state) {
-    std::memcpy(copy.data(), plane.data(), kPlaneBytes);
-    benchmark::DoNotOptimize(copy.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(kPlaneBytes));
-}
-BENCHMARK(BM_MemcpyPlane)->Unit(benchmark::kMillisecond);
-
-// Reference (no goal): what writing coverage's result costs by itself: the
-// 16 MiB of a one-plane image saved as closing a created image saves it.
-void BM_ReplaceFile(benchmark::State& state) {
-  const std::vector<unsigned char>& plane = design();
-  std::vector<unsigned char> image(kBlock + kPlaneBytes);
-  std::memcpy(image.data() + kBlock, plane.data(), kPlaneBytes);
-  const std::string path = scratch().file("replaced.dis");
-  for (auto _ : state) {
-    if (!bench::flushedWrite(path, image.data(), image.size())) {
-      state.SkipWithError("write failed");
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(kPlaneBytes));
-}
-BENCHMARK(BM_ReplaceFile)->Unit(benchmark::kMillisecond);
-
-void BM_BtreeImgCoverage(benchmark::State& state) {
-  BtreeImg image(designImage().c_str());
-  const CString rules(ruleFile(static_cast<int>(state.range(0))).c_str());
-  const CString output(scratch().file("covered.dis").c_str());
-  for (auto _ : state) {
-    if (image.CoperturaU8(rules, output) != 1) {
-      state.SkipWithError("coverage failed");
-    }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(kPlaneBytes));
-}
-BENCHMARK(BM_BtreeImgCoverage)
-    ->ArgName("rules")
-    ->Arg(1)
-    ->Arg(8)
-    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -109,17 +109,19 @@ class CoverageRules {
   __attribute__((target("avx2"))) __m256i compare32(__m256i l, __m256i t,
                                                     __m256i* hits) const;
   template <std::size_t kPairs>
-  __attribute__((target("avx2"))) bool compareLine32(
-      unsigned char* line, const unsigned char* next, std::size_t n) const;
-  __attribute__((target("avx2"))) bool runsLine32(
-      unsigned char* line, const unsigned char* next, std::size_t n) const;
+  __attribute__((target("avx2"))) bool compareLine32(unsigned char* line,
+                                                     const unsigned char* next,
+                                                     std::size_t n) const;
+  __attribute__((target("avx2"))) bool runsLine32(unsigned char* line,
+                                                  const unsigned char* next,
+                                                  std::size_t n) const;
 #endif
   // The method over a whole line, 32 columns at a time when `wide`.
   // Return whether any rule matched.
   bool compareLine(unsigned char* line, const unsigned char* next,
                    std::size_t n, bool wide) const;
-  bool runsLine(unsigned char* line, const unsigned char* next,
-                std::size_t n, bool wide) const;
+  bool runsLine(unsigned char* line, const unsigned char* next, std::size_t n,
+                bool wide) const;
   static bool haveAvx2();
 
   // Where the row of each value of the following line starts in entries_.
@@ -144,8 +146,8 @@ class CoverageRules {
   std::vector<Lanes> lanes_;
   std::vector<Group> groups_;
   std::vector<PairLanes> pairLanes_;  // per pair, in group order
-  Method method_ = Method::kTable;  // what kAuto stands for
-  bool busyCompare_ = false;        // runs: busy blocks by compare
+  Method method_ = Method::kTable;    // what kAuto stands for
+  bool busyCompare_ = false;          // runs: busy blocks by compare
 };
 
 // ---- Construction and the portable parts ----------------------------------
@@ -171,7 +173,8 @@ inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
     return all;
   };
   entries_.resize(256 * (tests.size() + 1));
-  for (unsigned p = 0; p < 256; ++p) entries_[p] = static_cast<std::uint16_t>(p);
+  for (unsigned p = 0; p < 256; ++p)
+    entries_[p] = static_cast<std::uint16_t>(p);
   for (std::size_t r = 0; r < tests.size(); ++r) {
     const unsigned char t = tests[r];
     row_[t] = static_cast<std::uint32_t>((r + 1) * 256);
@@ -238,8 +241,8 @@ inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
                                  Method method) const {
   if (!canMatch() || n == 0) return;
   if (method == Method::kAuto) method = method_;
-  const bool wide = (method == Method::kCompare32 || method == Method::kRuns32) &&
-                    haveAvx2();
+  const bool wide =
+      (method == Method::kCompare32 || method == Method::kRuns32) && haveAvx2();
   bool hit = false;
   switch (method) {
     case Method::kCompare16:
@@ -258,28 +261,38 @@ inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
 }
 
 inline bool CoverageRules::compareLine(unsigned char* line,
-                                       const unsigned char* next,
-                                       std::size_t n, bool wide) const {
+                                       const unsigned char* next, std::size_t n,
+                                       bool wide) const {
   static_assert(kMaxComparePairs == 4, "one case per held pair count");
 #if defined(BTREEIMG_COVERAGE_AVX2)
   if (wide) {
     switch (pairLanes_.size()) {
-      case 1: return compareLine32<1>(line, next, n);
-      case 2: return compareLine32<2>(line, next, n);
-      case 3: return compareLine32<3>(line, next, n);
-      case 4: return compareLine32<4>(line, next, n);
-      default: return compareLine32<0>(line, next, n);
+      case 1:
+        return compareLine32<1>(line, next, n);
+      case 2:
+        return compareLine32<2>(line, next, n);
+      case 3:
+        return compareLine32<3>(line, next, n);
+      case 4:
+        return compareLine32<4>(line, next, n);
+      default:
+        return compareLine32<0>(line, next, n);
     }
   }
 #endif
   (void)wide;
 #if defined(__SSE2__)
   switch (pairLanes_.size()) {
-    case 1: return compareLine16<1>(line, next, n);
-    case 2: return compareLine16<2>(line, next, n);
-    case 3: return compareLine16<3>(line, next, n);
-    case 4: return compareLine16<4>(line, next, n);
-    default: return compareLine16<0>(line, next, n);
+    case 1:
+      return compareLine16<1>(line, next, n);
+    case 2:
+      return compareLine16<2>(line, next, n);
+    case 3:
+      return compareLine16<3>(line, next, n);
+    case 4:
+      return compareLine16<4>(line, next, n);
+    default:
+      return compareLine16<0>(line, next, n);
   }
 #else
   return (tableLine(line, next, n) & kHit) != 0;

@@ -63,7 +63,8 @@ inline __m128i CoverageRules::compare16(__m128i l, __m128i t,
     const Lanes* v = lanes_.data() + group.lane;
     const __m128i below = _mm_cmpeq_epi8(t, coverage::load16(v->v));
     for (const Lanes* end = v + 2 * group.pairs; v != end; v += 2) {
-      const __m128i m = _mm_and_si128(below, _mm_cmpeq_epi8(l, coverage::load16(v[1].v)));
+      const __m128i m =
+          _mm_and_si128(below, _mm_cmpeq_epi8(l, coverage::load16(v[1].v)));
       flip = _mm_or_si128(flip, _mm_and_si128(m, coverage::load16(v[2].v)));
       *hits = _mm_or_si128(*hits, m);
     }
@@ -74,8 +75,9 @@ inline __m128i CoverageRules::compare16(__m128i l, __m128i t,
 // Compare over the whole line. kPairs from 1 to kMaxComparePairs: that many
 // pairs, held in registers; 0: any number, through compare16.
 template <std::size_t kPairs>
-inline bool CoverageRules::compareLine16(
-    unsigned char* line, const unsigned char* next, std::size_t n) const {
+inline bool CoverageRules::compareLine16(unsigned char* line,
+                                         const unsigned char* next,
+                                         std::size_t n) const {
   using namespace coverage;
   __m128i hits = _mm_setzero_si128();
   std::size_t x = 0;
@@ -94,7 +96,8 @@ inline bool CoverageRules::compareLine16(
       const __m128i l = load16(line + x), t = load16(next + x);
       __m128i flip = _mm_setzero_si128();
       for (std::size_t i = 0; i < kPairs; ++i) {
-        const __m128i m = _mm_and_si128(_mm_cmpeq_epi8(t, test[i]), _mm_cmpeq_epi8(l, cover[i]));
+        const __m128i m = _mm_and_si128(_mm_cmpeq_epi8(t, test[i]),
+                                        _mm_cmpeq_epi8(l, cover[i]));
         flip = _mm_or_si128(flip, _mm_and_si128(m, delta[i]));
         hits = _mm_or_si128(hits, m);
       }
@@ -120,7 +123,8 @@ inline bool CoverageRules::runsLine16(unsigned char* line,
   std::size_t x = 0;
   for (; x + 16 <= n; x += 16) {
     const __m128i l = load16(line + x), t = load16(next + x);
-    const __m128i ma = _mm_and_si128(_mm_cmpeq_epi8(l, pa), _mm_cmpeq_epi8(t, ta));
+    const __m128i ma =
+        _mm_and_si128(_mm_cmpeq_epi8(l, pa), _mm_cmpeq_epi8(t, ta));
     if (_mm_movemask_epi8(ma) == 0xFFFF) {
       store16(line + x, qa);
       continue;
@@ -130,9 +134,11 @@ inline bool CoverageRules::runsLine16(unsigned char* line,
     any |= e;
     const __m128i tb = splat16(tLast), pb = splat16(pLast),
                   qb = splat16(static_cast<unsigned char>(e));
-    const __m128i mb = _mm_and_si128(_mm_cmpeq_epi8(l, pb), _mm_cmpeq_epi8(t, tb));
+    const __m128i mb =
+        _mm_and_si128(_mm_cmpeq_epi8(l, pb), _mm_cmpeq_epi8(t, tb));
     if (_mm_movemask_epi8(_mm_or_si128(ma, mb)) == 0xFFFF) {
-      store16(line + x, _mm_or_si128(_mm_and_si128(mb, qb), _mm_andnot_si128(mb, qa)));
+      store16(line + x,
+              _mm_or_si128(_mm_and_si128(mb, qb), _mm_andnot_si128(mb, qa)));
     } else if (busyCompare_) {
       store16(line + x, compare16(l, t, &hits));
     } else {
@@ -158,8 +164,10 @@ __attribute__((target("avx2"))) inline __m256i CoverageRules::compare32(
     const Lanes* v = lanes_.data() + group.lane;
     const __m256i below = _mm256_cmpeq_epi8(t, coverage::load32(v->v));
     for (const Lanes* end = v + 2 * group.pairs; v != end; v += 2) {
-      const __m256i m = _mm256_and_si256(below, _mm256_cmpeq_epi8(l, coverage::load32(v[1].v)));
-      flip = _mm256_or_si256(flip, _mm256_and_si256(m, coverage::load32(v[2].v)));
+      const __m256i m = _mm256_and_si256(
+          below, _mm256_cmpeq_epi8(l, coverage::load32(v[1].v)));
+      flip =
+          _mm256_or_si256(flip, _mm256_and_si256(m, coverage::load32(v[2].v)));
       *hits = _mm256_or_si256(*hits, m);
     }
   }
@@ -187,7 +195,8 @@ __attribute__((target("avx2"))) inline bool CoverageRules::compareLine32(
       const __m256i l = load32(line + x), t = load32(next + x);
       __m256i flip = _mm256_setzero_si256();
       for (std::size_t i = 0; i < kPairs; ++i) {
-        const __m256i m = _mm256_and_si256(_mm256_cmpeq_epi8(t, test[i]), _mm256_cmpeq_epi8(l, cover[i]));
+        const __m256i m = _mm256_and_si256(_mm256_cmpeq_epi8(t, test[i]),
+                                           _mm256_cmpeq_epi8(l, cover[i]));
         flip = _mm256_or_si256(flip, _mm256_and_si256(m, delta[i]));
         hits = _mm256_or_si256(hits, m);
       }
@@ -209,7 +218,8 @@ __attribute__((target("avx2"))) inline bool CoverageRules::runsLine32(
   std::size_t x = 0;
   for (; x + 32 <= n; x += 32) {
     const __m256i l = load32(line + x), t = load32(next + x);
-    const __m256i ma = _mm256_and_si256(_mm256_cmpeq_epi8(l, pa), _mm256_cmpeq_epi8(t, ta));
+    const __m256i ma =
+        _mm256_and_si256(_mm256_cmpeq_epi8(l, pa), _mm256_cmpeq_epi8(t, ta));
     if (_mm256_movemask_epi8(ma) == -1) {
       store32(line + x, qa);
       continue;
@@ -219,7 +229,8 @@ __attribute__((target("avx2"))) inline bool CoverageRules::runsLine32(
     any |= e;
     const __m256i tb = splat32(tLast), pb = splat32(pLast),
                   qb = splat32(static_cast<unsigned char>(e));
-    const __m256i mb = _mm256_and_si256(_mm256_cmpeq_epi8(l, pb), _mm256_cmpeq_epi8(t, tb));
+    const __m256i mb =
+        _mm256_and_si256(_mm256_cmpeq_epi8(l, pb), _mm256_cmpeq_epi8(t, tb));
     if (_mm256_movemask_epi8(_mm256_or_si256(ma, mb)) == -1) {
       store32(line + x, _mm256_blendv_epi8(qa, qb, mb));
     } else if (busyCompare_) {

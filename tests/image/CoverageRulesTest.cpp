@@ -1,5 +1,3 @@
-#include "image/CoverageRules.h"
-
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "image/CoverageRules.h"
 #include "image/ImageFiles.h"
 
 using namespace imgtest;  // NOLINT: the test-local helpers
@@ -61,7 +60,8 @@ CoverageRules compile(const Rules& rules) {
   return CoverageRules(acting);
 }
 
-// ---- Generators ---------------------------------------------------------------
+// ---- Generators
+// ---------------------------------------------------------------
 
 // A few colours for one case, as signed values: rules and pixels draw most
 // of their values from them, so that rules match and chain.
@@ -103,11 +103,11 @@ Bytes genLine(const std::vector<int>& palette, std::size_t width) {
   while (line.size() < width) {
     const int value = *rc::gen::weightedOneOf<int>(
         {{4, rc::gen::elementOf(palette)}, {1, rc::gen::inRange(0, 256)}});
-    const auto run = std::min<std::size_t>(
-        *rc::gen::weightedOneOf<std::size_t>(
-            {{3, rc::gen::inRange<std::size_t>(1, 4)},
-             {2, rc::gen::inRange<std::size_t>(4, 80)}}),
-        width - line.size());
+    const auto run =
+        std::min<std::size_t>(*rc::gen::weightedOneOf<std::size_t>(
+                                  {{3, rc::gen::inRange<std::size_t>(1, 4)},
+                                   {2, rc::gen::inRange<std::size_t>(4, 80)}}),
+                              width - line.size());
     line.insert(line.end(), run, static_cast<unsigned char>(value));
   }
   return line;
@@ -119,14 +119,14 @@ Lines genPlane(const std::vector<int>& palette, std::size_t minWidth) {
       {{1, rc::gen::element<std::size_t>(0, 1, 15, 16, 17, 31, 32, 33, 64)},
        {3, rc::gen::inRange<std::size_t>(0, 201)}});
   Lines plane(*rc::gen::inRange(1, 6));
-  for (Bytes& line : plane)
-    line = genLine(palette, std::max(width, minWidth));
+  for (Bytes& line : plane) line = genLine(palette, std::max(width, minWidth));
   return plane;
 }
 
-// ---- Properties ---------------------------------------------------------------
+// ---- Properties
+// ---------------------------------------------------------------
 
-const Method kMethods[] = {Method::kAuto,     Method::kTable,
+const Method kMethods[] = {Method::kAuto,      Method::kTable,
                            Method::kCompare16, Method::kRuns16,
                            Method::kCompare32, Method::kRuns32};
 

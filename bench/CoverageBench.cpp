@@ -1,0 +1,184 @@
+// Colour coverage of a 4096 x 4096 "design" plane (six colours in runs),
+// with rule files of 1, 8, 32 and 64 rules, beside two anchors:
+//  - BM_MemcpyPlane copies the plane;
+//  - BM_MemcpyReplaceFile copies the plane into the bytes of a one-plane
+//    image and saves them the way the library saves a file (a temporary
+//    file created exclusively beside the target, written, flushed, renamed
+//    over the target, the folder flushed): the floor of a coverage run,
+//    which reads the plane and saves its result.
+// BM_BtreeImgCoverage/rules:N runs CoperturaU8 with N rules from the image
+// file into another file; every rule list changes pixels, so every run saves
+// its result. The rules' cover and test colours are colours of the plane,
+// and some rules take the substitutes of earlier ones as cover colours.
+// BM_CoverageRulesPlane/rules:N (no goal) rewrites the plane in memory, line
+// by line, with the same rules: the rule engine alone.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchData.h"
+#include "FlushedWrite.h"
+#include "ImageFiles.h"
+#include "image/BtreeImg.h"
+#include "image/CoverageRules.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+using bench::kPlaneBytes;
+using bench::kSide;
+
+constexpr std::size_t kBlock = 1312;
+
+testfiles::TempDir& scratch() {
+  static testfiles::TempDir dir;
+  return dir;
+}
+
+const std::vector<unsigned char>& design() {
+  static const std::vector<unsigned char> plane =
+      bench::makePlane(bench::Kind::kDesign);
+  return plane;
+}
+
+const std::string& designImage() {
+  static const std::string path = [] {
+    std::string p = scratch().file("design.dis");
+    bench::writeImage(p, 0, kSide, kSide, 1, design());
+    return p;
+  }();
+  return path;
+}
+
+// `count` rules (cover, test, substitute). The first eight chain (17 above
+// 96 becomes 50, which then becomes 6 above 0, ...); the others take cover
+// and test colours from the plane's six and mostly substitute another of
+// them, so that later rules act on what earlier ones wrote. The first rule
+// always changes pixels.
+std::vector<std::array<int, 3>> rules(int count) {
+  static const int kFirst[8][3] = {{17, 96, 50}, {0, 17, 1},   {-1, 0, 2},
+                                   {96, -42, 3}, {-96, 17, 4}, {-42, -1, 5},
+                                   {50, 0, 6},   {1, 96, 7}};
+  static const int kColours[6] = {0, -1, 17, 96, -96, -42};  // signed bytes
+  bench::Rng rng(0xC0105);
+  std::vector<std::array<int, 3>> out;
+  for (int i = 0; i < count; ++i) {
+    if (i < 8) {
+      out.push_back({kFirst[i][0], kFirst[i][1], kFirst[i][2]});
+      continue;
+    }
+    const int cover = kColours[rng.below(6)];
+    const int test = kColours[rng.below(6)];
+    const int subst = rng.below(3) == 0 ? static_cast<int>(rng.below(8)) + 1
+                                        : kColours[rng.below(6)];
+    out.push_back({cover, test, subst});
+  }
+  return out;
+}
+
+std::string ruleFile(int count) {
+  const std::string path = scratch().file("rules" + std::to_string(count));
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  for (const auto& [cover, test, subst] : rules(count)) {
+    std::fprintf(f, "COLCOPER %d\r\nCOLTEST %d\r\nCOLSOST %d\r\n", cover, test,
+                 subst);
+  }
+  std::fclose(f);
+  return path;
+}
+
+// Anchor: the plane copied into another plane buffer.
+void BM_MemcpyPlane(benchmark::State& state) {
+  const std::vector<unsigned char>& plane = design();
+  std::vector<unsigned char> copy(kPlaneBytes);
+  for (auto _ : state) {
+    std::memcpy(copy.data(), plane.data(), kPlaneBytes);
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_MemcpyPlane)->Unit(benchmark::kMillisecond);
+
+// Anchor: the floor of a coverage run. The plane copied into the bytes of a
+// one-plane image, which are saved as the library saves a file.
+void BM_MemcpyReplaceFile(benchmark::State& state) {
+  const std::vector<unsigned char>& plane = design();
+  std::vector<unsigned char> image(kBlock + kPlaneBytes);
+  const std::string path = scratch().file("anchor.dis");
+  for (auto _ : state) {
+    std::memcpy(image.data() + kBlock, plane.data(), kPlaneBytes);
+    benchmark::ClobberMemory();
+    if (!bench::flushedWrite(path, image.data(), image.size())) {
+      state.SkipWithError("write failed");
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_MemcpyReplaceFile)->Unit(benchmark::kMillisecond);
+
+void BM_BtreeImgCoverage(benchmark::State& state) {
+  BtreeImg image(designImage().c_str());
+  const CString ruleName(ruleFile(static_cast<int>(state.range(0))).c_str());
+  const CString output(scratch().file("covered.dis").c_str());
+  for (auto _ : state) {
+    if (image.CoperturaU8(ruleName, output) != 1) {
+      state.SkipWithError("coverage failed");
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_BtreeImgCoverage)
+    ->ArgName("rules")
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond);
+
+// Reference (no goal): the rule engine alone. Each line copied into a
+// working line and rewritten against the next line of the plane (the last
+// against the first), as a coverage run does, without the files.
+void BM_CoverageRulesPlane(benchmark::State& state) {
+  const std::vector<unsigned char>& plane = design();
+  std::vector<btreeimg::detail::ColourRule> list;
+  for (const auto& [cover, test, subst] :
+       rules(static_cast<int>(state.range(0)))) {
+    list.push_back({cover, test, subst});
+  }
+  const btreeimg::detail::CoverageRules compiled(list);
+  std::vector<unsigned char> out(kPlaneBytes);
+  std::size_t lineLength = kSide;  // run-time lengths, as the library's copies
+  benchmark::DoNotOptimize(lineLength);
+  for (auto _ : state) {
+    int changed = 0;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(kSide); ++y) {
+      unsigned char* line = out.data() + y * kSide;
+      std::memcpy(line, plane.data() + y * kSide, lineLength);
+      const std::size_t below = (y + 1) % static_cast<std::size_t>(kSide);
+      compiled.apply(line, plane.data() + below * kSide, lineLength, &changed);
+    }
+    benchmark::DoNotOptimize(changed);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_CoverageRulesPlane)
+    ->ArgName("rules")
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
