@@ -30,8 +30,8 @@ case $modules in
 esac
 
 echo "--- the file type, by name and by content"
-update-mime-database "$prefix/share/mime"
 export XDG_DATA_DIRS="$prefix/share:/usr/local/share:/usr/share"
+update-mime-database "$prefix/share/mime"
 unset XDG_CURRENT_DESKTOP
 cp "$samples/design.dis" "$scratch/design.dis"
 cp "$samples/design.dis" "$scratch/design-copy"
