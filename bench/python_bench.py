@@ -57,6 +57,8 @@ class Suite:
     """The benchmarks and their state."""
 
     def __init__(self, build, scratch):
+        """Imports the package from `build` and writes the data files into
+        `scratch`."""
         sys.path.insert(0, os.path.join(build, "python"))
         import numpy as np
         from PIL import Image
@@ -100,25 +102,31 @@ class Suite:
                 assert im.mode == "P" and np.array_equal(np.asarray(im), self.plane)
 
     def bench_plane(self):
+        """Image.plane(1) of the open raw image."""
         self.image.plane(1)
 
     def bench_copy(self):
+        """numpy copying the same pixels."""
         self.plane.copy()
 
     def bench_write(self):
+        """btreeimg.write of four raw planes."""
         self.btreeimg.write(self.written, self.planes4, pack=0)
 
     def bench_cxx_write(self):
+        """The same image created, written and closed from C++."""
         if self.cxx_write(os.fsencode(self.cxx_written), self.pointers, 4, SIDE, SIDE, 0) != 1:
             raise RuntimeError("the C++ anchor could not write its image")
 
     def pillow_open_load(self, path, touch):
+        """Pillow open + load of `path`; with `touch`, every pixel looked at."""
         with self.Image.open(path) as im:
             im.load()
             if touch:
                 im.getextrema()
 
     def benchmarks(self):
+        """The benchmarks by name."""
         return {
             "PY_ImagePlane": self.bench_plane,
             "PY_NumpyCopy": self.bench_copy,
@@ -147,6 +155,7 @@ def measure(function, min_time):
 
 
 def main():
+    """Runs the benchmarks and writes their JSON."""
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
     parser.add_argument("--repetitions", type=int, default=7)

@@ -83,18 +83,22 @@ class Image:
         return self._core is None
 
     def __enter__(self):
+        """The image itself, closed when the with block ends."""
         return self
 
     def __exit__(self, *exc_info):
+        """Closes the image."""
         self.close()
 
     def __repr__(self):
+        """The path, version, planes and shape of plane 1, or "closed"."""
         if self._core is None:
             return f"<btreeimg.Image {self._name!r} closed>"
         return (f"<btreeimg.Image {self._name!r} version {self.version}, "
                 f"{self.plane_count} planes of {self.shape(1)}>")
 
     def _open_core(self):
+        """The extension's image; ValueError once closed."""
         core = self._core
         if core is None:
             raise ValueError("I/O operation on a closed image")

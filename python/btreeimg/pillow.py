@@ -57,25 +57,27 @@ class BtreeImgImageFile(ImageFile.ImageFile):
         self._image = None
         self._temporary = None
         try:
+            # The library reads the file whole here and never again.
             self._image = btreeimg.open(self._source_path())
         except btreeimg.FormatError as error:
-            self._drop_temporary()
             raise SyntaxError(f"not a btreeimg image file: {error}") from error
-        except BaseException:
+        finally:
             self._drop_temporary()
-            raise
         self._plane_index = 0
         self._loaded_plane = None
         self.n_frames = self._image.plane_count
         self.is_animated = self.n_frames > 1
-        self.mode = "P"
+        if isinstance(getattr(type(self), "mode", None), property):
+            self._mode = "P"  # newer Pillow: mode is read-only
+        else:
+            self.mode = "P"
         self.palette = ImagePalette.raw("RGB", self._image.colour_map.tobytes())
         self._describe_plane()
         self.tile = []
 
     def _source_path(self):
         """A path the library can open: the file's own name, or a temporary
-        copy of a stream that has none."""
+        copy of a stream that has none (removed once opened)."""
         if self.filename and os.path.isfile(self.filename):
             return self.filename
         self.fp.seek(0)
@@ -87,11 +89,13 @@ class BtreeImgImageFile(ImageFile.ImageFile):
         return path
 
     def _drop_temporary(self):
+        """Removes the temporary copy of a stream, if one was made."""
         if getattr(self, "_temporary", None):
             os.remove(self._temporary)
             self._temporary = None
 
     def _describe_plane(self):
+        """Sets the size to the current plane's."""
         height, width = self._image.shape(self._plane_index + 1)
         self._size = (width, height)
 
@@ -123,11 +127,10 @@ class BtreeImgImageFile(ImageFile.ImageFile):
         return Image.Image.load(self)
 
     def close(self):
-        """Closes the file and frees the decoded image file."""
+        """Closes the file and frees the image the library holds."""
         if getattr(self, "_image", None) is not None:
             self._image.close()
             self._image = None
-        self._drop_temporary()
         super().close()
 
 
@@ -159,6 +162,8 @@ def _frames(im, append_images):
 
 
 def _write(im, fp, filename, all_frames):
+    """Writes `im` (every frame and appended image when `all_frames`) to
+    `fp`, named `filename`."""
     options = im.encoderinfo
     frames = _frames(im, options.get("append_images", [])) if all_frames else [im]
     planes, colour_map = [], None
