@@ -38,14 +38,16 @@ def test_another_thread_runs_while_a_large_plane_is_read(tmp_path, long_switch_i
     try:
         with btreeimg.open(path) as im:
             during = []
-            for _ in range(3):
+            for _ in range(5):
                 before = ticks
                 im.plane(1)
                 during.append(ticks - before)
     finally:
         stop.set()
         counter.join()
-    assert all(n > 0 for n in during), during
+    # Holding the GIL, the reads would leave every count at 0; on a busy
+    # machine the counter may miss a read, not all of them.
+    assert sum(during) > 0, during
 
 
 def test_threads_writing_and_reading_their_own_images_agree(tmp_path):
