@@ -18,7 +18,8 @@ int runCheck(const std::vector<std::string>& files);
 // PNG through the image's colour map.
 int runToPng(const std::string& file, const std::string& output, int plane);
 
-// frompng IN.png... OUT [--pack P]: one plane per PNG.
+// frompng IN.png... OUT [--pack P]: one plane per PNG (palette, grey, or
+// RGB of at most 256 colours).
 int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
                int pack);
 
@@ -28,6 +29,10 @@ int runRepack(const std::string& file, const std::string& output, int pack);
 // cover FILE RULES OUT: colour coverage of plane 1.
 int runCover(const std::string& file, const std::string& rules,
              const std::string& output);
+
+// diff A B [--json]: the two images' pixels and colour maps compared; 0
+// when equal, kDiffer when not.
+int runDiff(const std::string& first, const std::string& second, bool json);
 
 // thumbnail FILE OUT.png [-s SIZE]: plane 1 fitted into SIZE x SIZE as a
 // palette PNG, reading only the sampled lines.

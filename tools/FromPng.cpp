@@ -1,16 +1,22 @@
-// frompng: palette or grey PNGs into a new image, one plane each.
+// frompng: PNGs into a new image, one plane each. The PNGs are read row by
+// row into the image being built, so that the tool holds a row of each,
+// never a whole picture.
 #include <algorithm>
 #include <iostream>
+#include <memory>
 
 #include "Commands.h"
 #include "ImageWriting.h"
 #include "PngFile.h"
 #include "Progress.h"
+#include "RgbColours.h"
 #include "ToolSupport.h"
 
 namespace tool {
 
 namespace {
+
+using Readers = std::vector<std::unique_ptr<PngReader>>;
 
 std::vector<Rgb> greyRamp() {
   std::vector<Rgb> map(256);
@@ -21,28 +27,55 @@ std::vector<Rgb> greyRamp() {
   return map;
 }
 
-// The colour map: the first palette among the inputs, padded with black to
-// 256 entries; a grey ramp when no input has a palette. Says when an input's
-// own colours differ from it, since its indices are kept as they are.
-std::vector<Rgb> chooseMap(const std::vector<std::string>& names,
-                           const std::vector<IndexedImage>& images) {
-  const auto withPalette = std::find_if(images.begin(), images.end(),
-                                        [](const IndexedImage& i) { return !i.palette.empty(); });
-  if (withPalette == images.end()) return greyRamp();
-  const std::string& source = names[static_cast<std::size_t>(withPalette - images.begin())];
-  std::vector<Rgb> map = withPalette->palette;
+// The input whose colours make the colour map: the first RGB input when
+// there is one (RGB colours then become the map), else the first with a
+// palette; null when every input is grey. Refuses a palette input beside an
+// RGB one, whose colours would not be its own, and says when another
+// input's indices are shown through colours that are not their own.
+const PngReader* chooseColourSource(const Readers& readers) {
+  const PngReader* rgb = nullptr;
+  const PngReader* palette = nullptr;
+  for (const auto& reader : readers) {
+    if (reader->kind() == PngReader::kRgb && rgb == nullptr) rgb = reader.get();
+    if (reader->kind() == PngReader::kPalette && palette == nullptr) palette = reader.get();
+  }
+  if (rgb != nullptr && palette != nullptr) {
+    fail(kBadInput, palette->path() + ": is a palette PNG; it cannot be combined with RGB PNGs (" +
+                        rgb->path() + "), whose colours make the colour map");
+  }
+  const PngReader* source = rgb != nullptr ? rgb : palette;
+  if (source == nullptr) return nullptr;
+  std::vector<Rgb> map = source->palette();
   map.resize(256, Rgb{});
-  for (std::size_t k = 0; k < images.size(); ++k) {
-    const IndexedImage& image = images[k];
-    if (&image == &*withPalette) continue;
-    if (image.palette.empty()) {
-      warn(names[k] + ": grey levels kept as indices into " + source + "'s palette");
-    } else if (!std::equal(image.palette.begin(), image.palette.end(), map.begin())) {
-      warn(names[k] + ": palette differs from " + source +
-           "'s; its indices are kept and shown through " + source + "'s colours");
+  for (const auto& reader : readers) {
+    if (reader->kind() == PngReader::kGrey) {
+      warn(reader->path() + ": grey levels kept as indices into " + source->path() + "'s " +
+           (rgb ? "colours" : "palette"));
+    } else if (reader->kind() == PngReader::kPalette && reader.get() != source &&
+               !std::equal(reader->palette().begin(), reader->palette().end(), map.begin())) {
+      warn(reader->path() + ": palette differs from " + source->path() +
+           "'s; its indices are kept and shown through " + source->path() + "'s colours");
     }
   }
-  return map;
+  return source;
+}
+
+// Opens every input and checks that they have one size.
+Readers openInputs(const std::vector<std::string>& inputs) {
+  Readers readers;
+  for (const std::string& name : inputs) {
+    readers.push_back(std::make_unique<PngReader>(name));
+    const PngReader& first = *readers.front();
+    const PngReader& png = *readers.back();
+    if (png.width() != first.width() || png.height() != first.height()) {
+      fail(kBadInput, name + ": is " + std::to_string(png.width()) + " x " +
+                          std::to_string(png.height()) + ", " + first.path() + " is " +
+                          std::to_string(first.width()) + " x " +
+                          std::to_string(first.height()) +
+                          "; the planes of an image have one size");
+    }
+  }
+  return readers;
 }
 
 }  // namespace
@@ -52,38 +85,44 @@ int runFromPng(const std::vector<std::string>& inputs, const std::string& output
   if (inputs.empty() || inputs.size() > 5) {
     fail(kUsage, "frompng takes 1 to 5 PNG files (one per plane) and the output");
   }
-  std::vector<IndexedImage> images;
-  for (const std::string& name : inputs) {
-    images.push_back(readPng(name));
-    const IndexedImage& image = images.back();
-    if (image.width != images.front().width || image.height != images.front().height) {
-      fail(kBadInput, name + ": is " + std::to_string(image.width) + " x " +
-                          std::to_string(image.height) + ", " + inputs.front() +
-                          " is " + std::to_string(images.front().width) + " x " +
-                          std::to_string(images.front().height) +
-                          "; the planes of an image have one size");
-    }
-  }
-  const std::uint32_t width = images.front().width;
-  const std::uint32_t height = images.front().height;
-  const int planes = static_cast<int>(images.size());
+  const Readers readers = openInputs(inputs);
+  const std::uint32_t width = readers.front()->width();
+  const std::uint32_t height = readers.front()->height();
+  const int planes = static_cast<int>(readers.size());
+  const PngReader* colourSource = chooseColourSource(readers);
+  std::vector<Rgb> map = colourSource ? colourSource->palette() : greyRamp();
 
-  ImageWriter writer(output, pack, width, height, planes, chooseMap(inputs, images));
+  ImageWriter writer(output, pack, width, height, planes, map);
+  RgbColours colours;  // the RGB inputs' colours, in the order they appear
   {
-    Progress progress("frompng", std::uint64_t{height} * images.size());
+    Progress progress("frompng", std::uint64_t{height} * readers.size());
     std::uint64_t done = 0;
+    std::vector<std::uint8_t> row(std::size_t{width} * 4), line(width);
+    bool rgbBefore = false;
     for (int p = 1; p <= planes; ++p) {
-      const IndexedImage& image = images[static_cast<std::size_t>(p - 1)];
+      PngReader& png = *readers[static_cast<std::size_t>(p - 1)];
+      const bool rgb = png.kind() == PngReader::kRgb;
       for (std::uint32_t y = 0; y < height; ++y) {
-        writer.writeLine(p, y, image.pixels.data() + std::size_t{y} * width);
+        png.readRow(row.data());
+        if (rgb) colours.toIndices(png, rgbBefore, y, row.data(), line.data());
+        writer.writeLine(p, y, rgb ? line.data() : row.data());
         progress.update(++done);
       }
+      rgbBefore = rgbBefore || rgb;
     }
   }
+  if (colourSource && colourSource->kind() == PngReader::kRgb) {
+    writer.setColourMap(colours.map());
+  }
   writer.commit();
-  std::cout << output << ": " << planes << (planes == 1 ? " plane" : " planes")
-            << " of " << width << " x " << height << ", " << encodingName(pack)
-            << ", version " << writer.version() << '\n';
+  std::cout << output << ": " << planes << (planes == 1 ? " plane" : " planes") << " of "
+            << width << " x " << height << ", " << encodingName(pack) << ", version "
+            << writer.version();
+  if (colours.count() != 0) {
+    std::cout << ", " << colours.count() << (colours.count() == 1 ? " colour" : " colours")
+              << " in the colour map";
+  }
+  std::cout << '\n';
   return kOk;
 }
 

@@ -1,5 +1,6 @@
 #include "ImageReading.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "Progress.h"
@@ -18,6 +19,12 @@ std::vector<Rgb> colourMap(BtreeImg& image) {
     }
   }
   return map;
+}
+
+std::string hexColour(const Rgb& colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", colour[0], colour[1], colour[2]);
+  return text;
 }
 
 IndexedImage readPlane(BtreeImg& image, int plane, Progress* progress,

@@ -18,8 +18,12 @@ class Progress;
 // The image's 256-entry colour map.
 std::vector<Rgb> colourMap(BtreeImg& image);
 
+// A colour as "#rrggbb".
+std::string hexColour(const Rgb& colour);
+
 // Plane `plane`'s pixels, read line by line through BtreeImg::at, rows top
-// to bottom. `progress` (may be null) is advanced by one per line from
+// to bottom. This holds the whole plane: for small pictures only (the
+// commands that go through every pixel read line by line instead). `progress` (may be null) is advanced by one per line from
 // `doneBefore`.
 IndexedImage readPlane(BtreeImg& image, int plane, Progress* progress,
                        std::uint64_t doneBefore);

@@ -30,15 +30,20 @@ ImageWriter::ImageWriter(const std::string& output, int pack, std::uint32_t widt
   } catch (CException* e) {
     fail(kBadInput, output + ": " + takeCause(e));
   }
+  setColourMap(map);
+  version_ = image_->Version();
+}
+
+void ImageWriter::setColourMap(const std::vector<Rgb>& map) {
   // The colour map goes into the first block through the header operations,
   // so that the block copy and the file agree.
   unsigned char header[kHeaderSize];
   image_->readHeader(header, 1);
-  for (std::size_t i = 0; i < 256 && i < map.size(); ++i) {
-    std::memcpy(header + kMapAt + 3 * i, map[i].data(), 3);
+  for (std::size_t i = 0; i < 256; ++i) {
+    const Rgb colour = i < map.size() ? map[i] : Rgb{};
+    std::memcpy(header + kMapAt + 3 * i, colour.data(), 3);
   }
   image_->writeHeader(header, 1);
-  version_ = image_->Version();
 }
 
 ImageWriter::~ImageWriter() {

@@ -35,6 +35,8 @@ class ImageWriter {
   // Closes the image (encoding whole-plane packed planes), which replaces
   // the output. Fails with kCannotWrite.
   void commit();
+  // Replaces the colour map (256 entries; fewer are padded with black).
+  void setColourMap(const std::vector<Rgb>& map);
   // The version the library chose for the new image.
   int version() const { return version_; }
 

@@ -31,12 +31,6 @@ struct FileInfo {
   std::vector<unsigned> coloursUsed;  // per plane
 };
 
-std::string hexColour(const Rgb& c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "#%02x%02x%02x", c[0], c[1], c[2]);
-  return text;
-}
-
 bool isGreyRamp(const std::vector<Rgb>& map) {
   for (std::size_t i = 0; i < map.size(); ++i) {
     if (map[i] != Rgb{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
@@ -68,10 +62,14 @@ void countPixels(FileInfo& info, BtreeImg& image) {
   Progress progress("info " + info.file, total);
   std::uint64_t done = 0;
   for (int p = 1; p <= planes; ++p) {
-    const IndexedImage plane = readPlane(image, p, &progress, done);
-    done += plane.height;
+    const auto plane = static_cast<short>(p);
+    std::vector<std::uint8_t> line(image.dimx(plane));
     std::array<std::uint64_t, 256> counts{};
-    for (const std::uint8_t v : plane.pixels) ++counts[v];
+    for (std::uint32_t y = 0; y < image.dimy(plane); ++y) {
+      image.at(y, plane, line.data());
+      for (const std::uint8_t v : line) ++counts[v];
+      progress.update(++done);
+    }
     unsigned used = 0;
     for (std::size_t i = 0; i < 256; ++i) {
       info.pixels[i] += counts[i];

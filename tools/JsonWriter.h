@@ -1,5 +1,5 @@
 // A small streaming JSON writer for the tool's machine-readable output:
-// objects, arrays, strings (escaped), integers and booleans, with
+// objects, arrays, strings (escaped), integers, booleans and null, with
 // two-space indentation.
 #ifndef BTREEIMG_TOOLS_JSONWRITER_H_
 #define BTREEIMG_TOOLS_JSONWRITER_H_
@@ -49,6 +49,11 @@ class JsonWriter {
   JsonWriter& value(bool flag) {
     separate();
     out_ << (flag ? "true" : "false");
+    return *this;
+  }
+  JsonWriter& null() {
+    separate();
+    out_ << "null";
     return *this;
   }
   // Ends the document with a line feed.

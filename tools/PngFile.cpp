@@ -1,16 +1,17 @@
-// libpng reports errors by longjmp. Each session below keeps every libpng
-// call inside one function that creates no object with a destructor after
-// its setjmp, so that a jump never skips one; the C++ objects involved are
-// made by the caller beforehand.
+// libpng reports errors by longjmp. Every libpng call below sits in a small
+// function of its own that creates no object with a destructor after its
+// setjmp, so that a jump never skips one; the C++ objects involved belong to
+// the callers.
 #include "PngFile.h"
 
 #include <fcntl.h>
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <exception>
-#include <memory>
+#include <cstring>
 
 #include "Progress.h"
 #include "ToolSupport.h"
@@ -21,188 +22,309 @@ namespace tool {
 
 namespace {
 
-struct Session {
-  char error[256] = "";
-  const char* refusal = nullptr;  // a PNG read fine but not importable
-  Progress* progress = nullptr;   // advanced per row written
-  std::uint64_t doneBefore = 0;
+// Where libpng's error handler leaves its text.
+struct ErrorText {
+  char text[256] = "";
 };
 
 void onError(png_structp png, png_const_charp text) {
-  auto* session = static_cast<Session*>(png_get_error_ptr(png));
-  std::snprintf(session->error, sizeof session->error, "%s", text);
+  auto* error = static_cast<ErrorText*>(png_get_error_ptr(png));
+  std::snprintf(error->text, sizeof error->text, "%s", text);
   png_longjmp(png, 1);
 }
 
 void onWarning(png_structp, png_const_charp) {}
 
-void onRowWritten(png_structp png, png_uint_32 row, int) {
-  auto* session = static_cast<Session*>(png_get_error_ptr(png));
-  if (session->progress) session->progress->update(session->doneBefore + row);
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+// What the header of a PNG says, after the transforms are set.
+struct Head {
+  int colourType = 0;
+  int bitDepth = 0;
+  int passes = 1;
+  png_uint_32 width = 0, height = 0;
+  std::size_t decodedBytes = 0;  // a decoded row
+  png_colorp colours = nullptr;  // the palette, owned by libpng
+  int colourCount = 0;
+  const char* refusal = nullptr;  // a PNG read fine but not importable
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads the header, sets the transforms that give one byte per pixel, and
-// sizes `image`. Returns false on a libpng error or a refusal.
-bool readHead(png_structp png, png_infop info, std::FILE* file,
-              IndexedImage& image, Session& session) {
+// Reads the header and sets the transforms that give the rows PngReader
+// delivers: bytes of indices or grey levels, or RGBA (8 or 16 bits a
+// sample). Returns false on a libpng error or a refusal.
+bool readHead(png_structp png, png_infop info, std::FILE* file, Head& head) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
   png_read_info(png, info);
   const int type = png_get_color_type(png, info);
   const int depth = png_get_bit_depth(png, info);
-  if ((type & PNG_COLOR_MASK_COLOR) != 0 && type != PNG_COLOR_TYPE_PALETTE) {
-    session.refusal =
-        "holds RGB colour; only palette and grey PNGs can be imported";
-    return false;
-  }
   if (type == PNG_COLOR_TYPE_PALETTE) {
-    png_colorp colours = nullptr;
-    int count = 0;
-    if (png_get_PLTE(png, info, &colours, &count) == 0 || count < 1) {
-      session.refusal = "is a palette PNG without a palette";
+    if (png_get_PLTE(png, info, &head.colours, &head.colourCount) == 0 ||
+        head.colourCount < 1) {
+      head.refusal = "is a palette PNG without a palette";
       return false;
     }
-    image.palette.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-      image.palette[static_cast<std::size_t>(i)] = {colours[i].red, colours[i].green,
-                                                    colours[i].blue};
-    }
     if (depth < 8) png_set_packing(png);
+  } else if ((type & PNG_COLOR_MASK_COLOR) != 0) {
+    // RGB keeps every bit; a tRNS colour becomes an alpha channel, and
+    // opaque RGB gets one, so that every row is RGBA.
+    if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
+      png_set_tRNS_to_alpha(png);
+    } else if ((type & PNG_COLOR_MASK_ALPHA) == 0) {
+      png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
+    }
   } else {
     if (depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (depth == 16) png_set_strip_16(png);
     if ((type & PNG_COLOR_MASK_ALPHA) != 0) png_set_strip_alpha(png);
   }
-  png_set_interlace_handling(png);
+  head.passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  image.width = png_get_image_width(png, info);
-  image.height = png_get_image_height(png, info);
-  if (png_get_rowbytes(png, info) != image.width) {
-    session.refusal = "has a pixel format the tool cannot read";
-    return false;
+  head.colourType = type;
+  head.bitDepth = depth;
+  head.width = png_get_image_width(png, info);
+  head.height = png_get_image_height(png, info);
+  head.decodedBytes = png_get_rowbytes(png, info);
+  return true;
+}
+
+bool readOneRow(png_structp png, png_bytep row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_row(png, row, nullptr);
+  return true;
+}
+
+// Decodes an interlaced PNG from its first row up to the end of the band
+// [first, first + count): rows of the band go to `band` (`stride` bytes
+// apart), every other row to `scratch`. Stops in the last pass behind the
+// band, leaving the rest of the file unread.
+bool readBand(png_structp png, int passes, png_uint_32 height, png_uint_32 first,
+              png_uint_32 count, png_bytep band, std::size_t stride, png_bytep scratch) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  for (int pass = 0; pass < passes; ++pass) {
+    const png_uint_32 end = pass + 1 == passes ? first + count : height;
+    for (png_uint_32 y = 0; y < end; ++y) {
+      const bool inBand = y >= first && y < first + count;
+      png_read_row(png, inBand ? band + std::size_t{y - first} * stride : scratch, nullptr);
+    }
   }
   return true;
 }
 
-bool readRows(png_structp png, png_infop info, png_bytepp rows) {
+bool writeHead(png_structp png, png_infop info, std::FILE* file, png_uint_32 width,
+               png_uint_32 height, const png_color* colours, int count) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_read_image(png, rows);
-  png_read_end(png, info);
+  png_init_io(png, file);
+  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_PLTE(png, info, colours, count);
+  png_write_info(png, info);
   return true;
 }
 
-bool writeAll(png_structp png, png_infop info, std::FILE* file,
-              const IndexedImage& image, const png_color* colours, int count,
-              png_bytepp rows) {
+bool writeOneRow(png_structp png, png_const_bytep row) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, file);
-  png_set_write_status_fn(png, onRowWritten);
-  png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_PALETTE,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_PLTE(png, info, colours, count);
-  png_write_info(png, info);
-  png_write_image(png, rows);
+  png_write_row(png, row);
+  return true;
+}
+
+bool writeEnd(png_structp png, png_infop info) {
+  if (setjmp(png_jmpbuf(png))) return false;
   png_write_end(png, info);
   return true;
 }
 
-std::vector<png_bytep> rowPointers(std::uint8_t* pixels, std::uint32_t width,
-                                   std::uint32_t height) {
-  std::vector<png_bytep> rows(height);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    rows[y] = pixels + std::size_t{y} * width;
-  }
-  return rows;
-}
-
 }  // namespace
 
-IndexedImage readPng(const std::string& path) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) fail(kBadInput, path + ": cannot be opened");
-  unsigned char signature[8] = {};
-  if (std::fread(signature, 1, 8, file.get()) != 8 ||
-      png_sig_cmp(signature, 0, 8) != 0) {
-    fail(kBadInput, path + ": is not a PNG file");
-  }
-  std::rewind(file.get());
+// ---- PngReader --------------------------------------------------------------
 
-  Session session;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session,
-                                           onError, onWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (info == nullptr) {
-    png_destroy_read_struct(&png, nullptr, nullptr);
-    fail(kBadInput, path + ": out of memory");
+struct PngReader::Decoder {
+  std::FILE* file = nullptr;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ErrorText error;
+  Head head;
+  bool fresh = true;  // no row read yet
+  ~Decoder() {
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    if (file) std::fclose(file);
   }
-  IndexedImage image;
-  std::string problem;
-  try {
-    if (readHead(png, info, file.get(), image, session)) {
-      image.pixels.resize(std::size_t{image.width} * image.height);
-      std::vector<png_bytep> rows =
-          rowPointers(image.pixels.data(), image.width, image.height);
-      if (!readRows(png, info, rows.data())) problem = session.error;
-    } else {
-      problem = session.refusal ? session.refusal : session.error;
+};
+
+PngReader::PngReader(const std::string& path, std::size_t bandBytes)
+    : path_(path), bandBytes_(bandBytes) {
+  open();
+  const Head& head = decoder_->head;
+  width_ = head.width;
+  height_ = head.height;
+  interlaced_ = head.passes > 1;
+  if (head.colourType == PNG_COLOR_TYPE_PALETTE) {
+    kind_ = kPalette;
+    for (int i = 0; i < head.colourCount; ++i) {
+      const png_color& c = head.colours[i];
+      palette_.push_back({c.red, c.green, c.blue});
     }
-  } catch (const std::exception&) {
-    problem = "is too large to read";
+  } else if ((head.colourType & PNG_COLOR_MASK_COLOR) != 0) {
+    kind_ = kRgb;
   }
-  png_destroy_read_struct(&png, &info, nullptr);
-  if (!problem.empty()) fail(kBadInput, path + ": " + problem);
-  return image;
+  rowBytes_ = std::size_t{width_} * (kind_ == kRgb ? 4 : 1);
+  const std::size_t decoded = rowBytes_ * (head.bitDepth == 16 && kind_ == kRgb ? 2 : 1);
+  if (head.decodedBytes != decoded) {
+    fail(kBadInput, path_ + ": has a pixel format the tool cannot read");
+  }
 }
 
-void writePng(const std::string& path, const IndexedImage& image,
-              const std::vector<Rgb>& palette, Progress* progress,
-              std::uint64_t doneBefore) {
-  std::vector<png_color> colours;
-  for (const Rgb& c : palette) colours.push_back({c[0], c[1], c[2]});
-  std::vector<std::uint8_t> pixels = image.pixels;  // libpng takes non-const rows
-  std::vector<png_bytep> rows = rowPointers(pixels.data(), image.width, image.height);
+PngReader::~PngReader() = default;
 
+void PngReader::open() {
+  decoder_.reset();
+  auto decoder = std::make_unique<Decoder>();
+  decoder->file = std::fopen(path_.c_str(), "rb");
+  if (decoder->file == nullptr) {
+    fail(kBadInput, path_ + ": cannot be opened: " + std::strerror(errno));
+  }
+  unsigned char signature[8] = {};
+  if (std::fread(signature, 1, 8, decoder->file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    fail(kBadInput, path_ + ": is not a PNG file");
+  }
+  std::rewind(decoder->file);
+  decoder->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &decoder->error, onError,
+                                        onWarning);
+  decoder->info = decoder->png ? png_create_info_struct(decoder->png) : nullptr;
+  if (decoder->info == nullptr) fail(kBadInput, path_ + ": out of memory");
+  decoder_ = std::move(decoder);
+  if (!readHead(decoder_->png, decoder_->info, decoder_->file, decoder_->head)) {
+    if (decoder_->head.refusal) fail(kBadInput, path_ + ": " + decoder_->head.refusal);
+    failRead();
+  }
+}
+
+void PngReader::failRead() {
+  fail(kBadInput, path_ + ": " +
+                      (decoder_->error.text[0] ? decoder_->error.text : "cannot be read"));
+}
+
+void PngReader::decodeBand(std::uint32_t first) {
+  if (!decoder_->fresh) open();  // decoding starts again from the first row
+  decoder_->fresh = false;
+  const std::size_t stride = decoder_->head.decodedBytes;
+  const std::size_t fit = std::max<std::size_t>(1, bandBytes_ / std::max<std::size_t>(1, stride));
+  bandRows_ = static_cast<std::uint32_t>(std::min<std::size_t>(fit, height_ - first));
+  bandFirst_ = first;
+  band_.resize(std::size_t{bandRows_} * stride);
+  std::vector<std::uint8_t> scratch(stride);
+  if (!readBand(decoder_->png, decoder_->head.passes, height_, first, bandRows_,
+                band_.data(), stride, scratch.data())) {
+    failRead();
+  }
+}
+
+void PngReader::readRow(std::uint8_t* row) {
+  const bool wide = kind_ == kRgb && decoder_->head.bitDepth == 16;
+  const std::uint8_t* decoded = row;
+  if (interlaced_) {
+    if (nextRow_ < bandFirst_ || nextRow_ - bandFirst_ >= bandRows_) decodeBand(nextRow_);
+    decoded = band_.data() + std::size_t{nextRow_ - bandFirst_} * decoder_->head.decodedBytes;
+  } else {
+    if (wide) band_.resize(decoder_->head.decodedBytes);  // one 16-bit row
+    decoder_->fresh = false;
+    if (!readOneRow(decoder_->png, wide ? band_.data() : row)) failRead();
+    if (wide) decoded = band_.data();
+  }
+  if (wide) {
+    // 16-bit RGBA, big-endian: a colour sample is kept when its two bytes
+    // are equal (s = 257 x v); alpha 65535 is 255 and any other alpha stays
+    // below 255, so that a translucent pixel is still seen as one.
+    for (std::size_t i = 0; i < rowBytes_; ++i) {
+      const std::uint8_t high = decoded[2 * i], low = decoded[2 * i + 1];
+      if (i % 4 == 3) {
+        row[i] = high == 0xff && low == 0xff ? 0xff : std::min<std::uint8_t>(high, 0xfe);
+      } else if (high != low) {
+        fail(kBadInput, path_ + ": the pixel at line " + std::to_string(nextRow_) +
+                            ", column " + std::to_string(i / 4) +
+                            " has a 16-bit colour that an 8-bit colour map cannot hold "
+                            "exactly; reduce the image to 8 bits a sample first");
+      } else {
+        row[i] = high;
+      }
+    }
+  } else if (decoded != row) {
+    std::memcpy(row, decoded, rowBytes_);
+  }
+  ++nextRow_;
+}
+
+// ---- PngWriter --------------------------------------------------------------
+
+struct PngWriter::Encoder {
+  std::unique_ptr<btreeimg::FileReplacement> replacement;
+  std::FILE* file = nullptr;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ErrorText error;
+  ~Encoder() {
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    if (file) std::fclose(file);
+  }
+};
+
+PngWriter::PngWriter(const std::string& path, std::uint32_t width, std::uint32_t height,
+                     const std::vector<Rgb>& palette)
+    : path_(path), encoder_(std::make_unique<Encoder>()) {
   // The PNG replaces `path` the way the library replaces its own files: a
   // private temporary file, flushed and renamed over it when complete.
-  std::unique_ptr<btreeimg::FileReplacement> replacement;
   try {
-    replacement = std::make_unique<btreeimg::FileReplacement>(path.c_str());
+    encoder_->replacement = std::make_unique<btreeimg::FileReplacement>(path.c_str());
   } catch (CException* e) {
     fail(kCannotWrite, path + ": cannot be created: " + takeCause(e));
   }
-  const int descriptor = ::fcntl(replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
-  FilePtr file(descriptor < 0 ? nullptr : ::fdopen(descriptor, "wb"));
-  if (!file) {
+  const int descriptor = ::fcntl(encoder_->replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
+  encoder_->file = descriptor < 0 ? nullptr : ::fdopen(descriptor, "wb");
+  if (encoder_->file == nullptr) {
     if (descriptor >= 0) ::close(descriptor);
-    fail(kCannotWrite, path + ": cannot be created");
+    fail(kCannotWrite, path + ": cannot be created: " + std::strerror(errno));
   }
-  Session session;
-  session.progress = progress;
-  session.doneBefore = doneBefore;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session,
-                                            onError, onWarning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool written = info != nullptr &&
-                 writeAll(png, info, file.get(), image, colours.data(),
-                          static_cast<int>(colours.size()), rows.data());
-  png_destroy_write_struct(&png, &info);
-  written = std::fclose(file.release()) == 0 && written;
-  if (!written) {
-    fail(kCannotWrite, path + ": cannot be written" +
-                           (session.error[0] ? std::string(": ") + session.error
-                                             : std::string()));
+  encoder_->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &encoder_->error, onError,
+                                          onWarning);
+  encoder_->info = encoder_->png ? png_create_info_struct(encoder_->png) : nullptr;
+  if (encoder_->info == nullptr) failWrite("out of memory");
+  std::vector<png_color> colours;
+  for (const Rgb& c : palette) colours.push_back({c[0], c[1], c[2]});
+  if (!writeHead(encoder_->png, encoder_->info, encoder_->file, width, height,
+                 colours.data(), static_cast<int>(colours.size()))) {
+    failWrite(encoder_->error.text);
   }
+}
+
+PngWriter::~PngWriter() = default;
+
+void PngWriter::failWrite(const std::string& what) {
+  fail(kCannotWrite, path_ + ": cannot be written" + (what.empty() ? "" : ": " + what));
+}
+
+void PngWriter::writeRow(const std::uint8_t* row) {
+  if (!writeOneRow(encoder_->png, row)) failWrite(encoder_->error.text);
+}
+
+void PngWriter::finish() {
+  if (!writeEnd(encoder_->png, encoder_->info)) failWrite(encoder_->error.text);
+  png_destroy_write_struct(&encoder_->png, &encoder_->info);
+  const int closed = std::fclose(encoder_->file);
+  encoder_->file = nullptr;
+  if (closed != 0) failWrite(std::strerror(errno));
   try {
-    replacement->commit();
+    encoder_->replacement->commit();
   } catch (CException* e) {
-    fail(kCannotWrite, path + ": cannot be written: " + takeCause(e));
+    failWrite(takeCause(e));
   }
+}
+
+void writePng(const std::string& path, const IndexedImage& image,
+              const std::vector<Rgb>& palette, Progress* progress, std::uint64_t doneBefore) {
+  PngWriter writer(path, image.width, image.height, palette);
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    writer.writeRow(image.pixels.data() + std::size_t{y} * image.width);
+    if (progress) progress->update(doneBefore + y + 1);
+  }
+  writer.finish();
 }
 
 }  // namespace tool

@@ -14,9 +14,10 @@ namespace tool {
 enum ExitStatus {
   kOk = 0,           // done; for check: no problem found
   kProblems = 1,     // check: structural problems found
+  kDiffer = 1,       // diff: the images differ
   kBadInput = 2,     // an input cannot be used: unreadable, not an image,
-                     // not a palette or grey PNG, a bad rule file, a plane
-                     // the image does not have
+                     // a PNG the tool cannot import, a bad rule file, a
+                     // plane the image does not have
   kCannotWrite = 3,  // an output could not be written
   kUsage = 4,        // the command line was not understood
 };

@@ -17,10 +17,10 @@ namespace {
 
 constexpr const char* kExitStatuses =
     "Exit status:\n"
-    "  0  done (check: no problem found)\n"
-    "  1  check found structural problems\n"
-    "  2  an input cannot be used: unreadable, not an image file, not a\n"
-    "     palette or grey PNG, a bad rule file, a plane the image lacks\n"
+    "  0  done (check: no problem found; diff: the images are equal)\n"
+    "  1  check found structural problems; diff: the images differ\n"
+    "  2  an input cannot be used: unreadable, not an image file, a PNG\n"
+    "     that cannot be imported, a bad rule file, a plane the image lacks\n"
     "  3  an output could not be written (nothing is left half-written)\n"
     "  4  the command line was not understood";
 
@@ -28,7 +28,7 @@ constexpr const char* kExitStatuses =
 struct Commands {
   std::vector<std::string> files;
   std::vector<std::string> pngs;
-  std::string file, output, rules;
+  std::string file, output, rules, second;
   bool json = false;
   int plane = 0;
   int pack = 0;
@@ -73,10 +73,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 5));
 
   CLI::App* frompng = command(app, "frompng",
-                              "Palette or grey PNGs into an image, one plane "
-                              "per PNG (1 to 5, of one size); the colour map "
-                              "from the first palette, a grey ramp when "
-                              "there is none.");
+                              "PNGs into an image, one plane per PNG (1 to 5, "
+                              "of one size). Palette PNGs keep their indices "
+                              "and give the colour map; grey PNGs get a grey "
+                              "ramp; RGB PNGs (opaque, 256 colours at most) "
+                              "become exact palette images, the colours "
+                              "listed in the order they first appear.");
   frompng->add_option("IN.png...OUT", c.pngs,
                       "1 to 5 PNG files, one per plane, then the image file "
                       "to write")
@@ -105,6 +107,17 @@ int main(int argc, char** argv) {
   cover->add_option("RULES", c.rules, "rule file")->required();
   cover->add_option("OUT", c.output, "image file to write (may be FILE)")
       ->required();
+
+  CLI::App* diff = command(app, "diff",
+                           "Compares two images by their pixels and colour "
+                           "map, whatever their versions and encodings: per "
+                           "plane, whether the dimensions differ, how many "
+                           "pixels differ and where the first is; which "
+                           "colour-map entries differ. Exit status 0 when "
+                           "equal, 1 when they differ.");
+  diff->add_option("A", c.file, "first image file")->required();
+  diff->add_option("B", c.second, "second image file")->required();
+  diff->add_flag("--json", c.json, "machine-readable output: one JSON object");
 
   CLI::App* thumbnail = command(app, "thumbnail",
                                 "Plane 1 fitted into SIZE x SIZE with its "
@@ -137,6 +150,7 @@ int main(int argc, char** argv) {
     if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack);
     if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output);
     if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size);
+    if (diff->parsed()) return tool::runDiff(c.file, c.second, c.json);
   } catch (const tool::Failure& f) {
     std::cerr << "btreeimg: " << f.message << '\n';
     return f.status;

@@ -27,7 +27,8 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   testfiles::Bytes bad = testfiles::readFile(f("good.dis"));
   bad.at(1336) = 12;  // line 2's run is longer than the line
   testfiles::writeFile(f("bad.dis"), bad);
-  ASSERT_TRUE(writePng(f("rgb.png"), Png{2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6}, {}}));
+  ASSERT_TRUE(writeRawPng(f("rgba.png"), RawPng{2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, false,
+                                                {1, 2, 3, 255, 4, 5, 6, 0}, {}, {}}));
   ASSERT_TRUE(writePng(f("small.png"), palettePng(3, 3, 4, runs(4))));
   ASSERT_TRUE(writePng(f("large.png"), palettePng(4, 3, 4, runs(4))));
   // Packed noise needs twice its raw size plus the line table; plane 1 of
@@ -35,6 +36,13 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   ASSERT_TRUE(writePng(f("noise.png"), palettePng(40, 30, 256, noise(2))));
   testfiles::writeText(f("rules1.txt"), "COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLSOST 9\nCOLSOST 9\n");
   testfiles::writeText(f("rules2.txt"), "COLCOPER 5\nCOLTEST seven\nCOLSOST 9\n");
+  // The same pixels in every encoding, and plane 1 changed by a coverage.
+  makeImage(f("d.dis"), 0, 40, 6, 3, runs(3));
+  for (const char* pack : {"0", "1", "2"}) {
+    ASSERT_EQ(tool({"repack", f("d.dis"), f(std::string("d") + pack + ".dis"), "--pack", pack}, dir).status, 0);
+  }
+  testfiles::writeText(f("rules3.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
+  ASSERT_THAT(tool({"cover", f("d.dis"), f("rules3.txt"), f("covered.dis")}, dir).out, HasSubstr(" changed 52 pixels"));
   const std::string usage = "Run with --help for more information.";
   struct Case {
     std::vector<std::string> args;
@@ -48,10 +56,17 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       // Damage found: 1, unless a file cannot be used at all.
       {{"check", f("good.dis"), f("bad.dis")}, 1, f("bad.dis") + ": plane 1: line 2 decodes to 12 bytes, not 10\n", ""},
       {{"check", f("bad.dis"), f("missing.dis"), f("good.dis")}, 2, "", f("missing.dis") + ": cannot be opened"},
+      // diff: 0 for equal pixels and colour maps, 1 for any difference.
+      {{"diff", f("d.dis"), f("d0.dis")}, 0, f("d.dis") + " and " + f("d0.dis") + ": equal\n", ""},
+      {{"diff", f("d1.dis"), f("d.dis")}, 0, f("d1.dis") + " and " + f("d.dis") + ": equal\n", ""},
+      {{"diff", f("d.dis"), f("d2.dis")}, 0, f("d.dis") + " and " + f("d2.dis") + ": equal\n", ""},
+      {{"diff", f("d.dis"), f("covered.dis")}, 1, "plane 1: 40 x 6, 52 pixels differ, the first at line 0, column 0\n", ""},
+      {{"diff", f("d.dis"), f("a.dis")}, 1, "plane 1: dimensions differ: 40 x 6 in the first image, 8 x 2 in the second\n", ""},
+      {{"diff", f("d.dis"), f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
       // Inputs that cannot be used: 2.
       {{"check", f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
       {{"topng", f("a.dis"), xpng, "--plane", "4"}, 2, "", f("a.dis") + ": has no plane 4 (it has 3)"},
-      {{"frompng", f("rgb.png"), x}, 2, "", f("rgb.png") + ": holds RGB colour"},
+      {{"frompng", f("rgba.png"), x}, 2, "", f("rgba.png") + ": the pixel at line 0, column 1 is not fully opaque"},
       {{"frompng", f("small.png"), f("large.png"), x}, 2, "", f("large.png") + ": is 4 x 3"},
       {{"frompng", f("a.dis"), x}, 2, "", f("a.dis") + ": is not a PNG file"},
       {{"cover", f("a.dis"), f("missing.txt"), x}, 2, "", f("missing.txt") + ": cannot be opened"},
@@ -68,8 +83,9 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"paint"}, 4, "", usage},
       {{"repack", f("a.dis"), x, "--pack", "3"}, 4, "", usage},
       {{"topng", f("a.dis"), xpng, "--plane", "0"}, 4, "", usage},
+      {{"diff", f("a.dis")}, 4, "", usage},
   };
-  for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover"}) {
+  for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff"}) {
     cases.push_back({{command, "--help"}, 0, "3  an output could not be written", ""});
   }
   for (const auto& c : cases) {

@@ -90,6 +90,71 @@ inline bool writePng(const std::string& path, const Png& png) {
   return png_image_write_to_file(&image, path.c_str(), 0, pixels, 0, png.palette.data()) != 0;
 }
 
+// A PNG written through libpng's own row interface, for the forms the
+// simplified interface cannot write: interlaced, 16-bit RGB with any sample
+// values, a tRNS colour.
+struct RawPng {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int colourType = PNG_COLOR_TYPE_RGB;  // RGB, RGB_ALPHA, GRAY or PALETTE
+  int bitDepth = 8;                     // 8 or 16 (16: not PALETTE)
+  bool interlaced = false;
+  std::vector<std::uint16_t> samples;  // one per sample, rows top to bottom
+  std::vector<Rgb> palette;
+  std::vector<std::uint16_t> transparent;  // RGB: the tRNS colour, if any
+};
+
+inline int channelsOf(int colourType) {
+  switch (colourType) {
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    default: return 1;
+  }
+}
+
+inline bool writeRawPng(const std::string& path, const RawPng& raw) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  const int channels = channelsOf(raw.colourType);
+  const std::size_t bytes = raw.bitDepth / 8;
+  std::vector<png_byte> rows(raw.samples.size() * bytes);
+  for (std::size_t i = 0; i < raw.samples.size(); ++i) {
+    if (bytes == 2) rows[2 * i] = static_cast<png_byte>(raw.samples[i] >> 8);
+    rows[bytes * i + bytes - 1] = static_cast<png_byte>(raw.samples[i]);
+  }
+  std::vector<png_bytep> pointers;
+  for (std::uint32_t y = 0; y < raw.height; ++y) {
+    pointers.push_back(rows.data() + std::size_t{y} * raw.width * channels * bytes);
+  }
+  std::vector<png_color> colours;
+  for (const Rgb& c : raw.palette) colours.push_back({c[0], c[1], c[2]});
+  // Nothing with a destructor is made after the setjmp.
+  const bool ok = [&] {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, raw.width, raw.height, raw.bitDepth, raw.colourType,
+                 raw.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    if (!colours.empty()) {
+      png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+    }
+    if (raw.transparent.size() == 3) {
+      png_color_16 colour{0, raw.transparent[0], raw.transparent[1], raw.transparent[2], 0};
+      png_set_tRNS(png, info, nullptr, 0, &colour);
+    }
+    png_write_info(png, info);
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    return true;
+  }();
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0 && ok;
+}
+
 // Reads a palette PNG: its indices and its palette. Returns false on failure
 // and for a PNG without a palette.
 inline bool readPng(const std::string& path, Png& png) {

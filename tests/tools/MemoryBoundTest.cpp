@@ -1,0 +1,98 @@
+// The tool streams rows: its peak resident memory beyond the image files
+// the library holds open stays under a fixed bound, however large the
+// image. Measured on a 32 MiB image (four 4096 x 2048 planes), where a
+// command that held a plane or a picture would need 8 to 64 MiB more.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ToolTestSupport.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define BTREEIMG_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define BTREEIMG_TEST_SANITIZED 1
+#endif
+
+namespace tooltest {
+namespace {
+
+// The tool's own memory beyond the files: its code and libraries (about
+// 5 MiB), libpng's and zlib's state and a few lines. (An interlaced PNG adds
+// at most one band, PngReader::kBandBytes, see PngReaderTest.)
+constexpr std::uintmax_t kBound = std::uintmax_t{12} << 20;
+
+constexpr const char* kTime = "/usr/bin/time";  // Debian's package "time"
+
+struct Measured {
+  int status = -1;
+  std::uintmax_t peakBytes = 0;  // the tool's peak resident memory
+};
+
+// Runs the tool with `args` under GNU time, which reports the peak resident
+// memory of its child. (The kernel's figure for a child made by this test
+// process itself would start from this process's own peak, which fork
+// copies.)
+Measured runMeasured(const std::vector<std::string>& args, const testfiles::TempDir& dir) {
+  const std::string report = dir.file(".peak");
+  std::vector<std::string> words = {"-f", "%M", "-o", report, BTREEIMG_TOOL};
+  words.insert(words.end(), args.begin(), args.end());
+  Measured measured;
+  measured.status = runProgram(kTime, words, dir).status;
+  measured.peakBytes = std::stoull(testfiles::readText(report)) * 1024;  // KiB
+  return measured;
+}
+
+std::uintmax_t sizeOf(const std::string& path) { return std::filesystem::file_size(path); }
+
+TEST(MemoryBound, EveryCommandStaysWithinAFixedBoundBeyondTheFilesItHoldsOpen) {
+#ifdef BTREEIMG_TEST_SANITIZED
+  GTEST_SKIP() << "resident memory is not the tool's own under a sanitizer";
+#endif
+  if (std::getenv("BTREEIMG_TOOL_WRAPPER") != nullptr) {
+    GTEST_SKIP() << "the tool runs under a wrapper";
+  }
+  ASSERT_TRUE(std::filesystem::exists(kTime)) << kTime << " is missing: scripts/install-deps installs it";
+  testfiles::TempDir dir;
+  auto f = [&dir](const std::string& name) { return dir.file(name); };
+  makeImage(f("big.dis"), 0, 4096, 2048, 4, runs(5));
+  for (int p = 1; p <= 4; ++p) {
+    const std::string plane = std::to_string(p);
+    ASSERT_EQ(tool({"topng", f("big.dis"), f("p" + plane + ".png"), "--plane", plane}, dir).status, 0);
+  }
+  testfiles::writeText(f("rules.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
+
+  // Each command, and the image files the library holds at its peak.
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> held;  // files whose size the library holds
+  };
+  const Case cases[] = {
+      {{"topng", f("big.dis"), f("all.png")}, {f("big.dis")}},
+      {{"frompng", f("p1.png"), f("p2.png"), f("p3.png"), f("p4.png"), f("from.dis")}, {f("from.dis")}},
+      {{"repack", f("big.dis"), f("packed.dis"), "--pack", "1"}, {f("big.dis"), f("packed.dis")}},
+      {{"cover", f("big.dis"), f("rules.txt"), f("covered.dis")}, {f("big.dis"), f("covered.dis")}},
+      {{"diff", f("big.dis"), f("packed.dis")}, {f("big.dis"), f("packed.dis")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    const Measured run = runMeasured(c.args, dir);
+    ASSERT_EQ(run.status, 0);
+    std::uintmax_t held = 0;
+    for (const std::string& file : c.held) held += sizeOf(file);
+    EXPECT_LE(run.peakBytes, held + kBound)
+        << "peak " << (run.peakBytes >> 20) << " MiB, files " << (held >> 20) << " MiB";
+  }
+  // What was streamed arrived whole.
+  EXPECT_EQ(tool({"diff", f("big.dis"), f("from.dis")}, dir).status, 0);
+  EXPECT_EQ(tool({"diff", f("big.dis"), f("covered.dis")}, dir).status, 1);
+}
+
+}  // namespace
+}  // namespace tooltest

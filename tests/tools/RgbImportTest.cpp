@@ -1,0 +1,149 @@
+// frompng with RGB and RGBA PNGs: exact palette images of at most 256
+// colours, the colour map in the order the colours first appear.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ToolTestSupport.h"
+
+namespace tooltest {
+namespace {
+
+using ::testing::HasSubstr;
+
+// Colour k of a family of distinct colours (k < 65536).
+Rgb colour(unsigned k) {
+  return {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+          static_cast<std::uint8_t>(k * 7 + 3)};
+}
+
+// An RGB picture whose pixel i has colour kOf(i), in any of the forms.
+RawPng rgbPicture(std::uint32_t width, std::uint32_t height, unsigned (*kOf)(std::uint32_t),
+                  int colourType = PNG_COLOR_TYPE_RGB, int bitDepth = 8, bool interlaced = false) {
+  RawPng png{width, height, colourType, bitDepth, interlaced, {}, {}, {}};
+  for (std::uint32_t i = 0; i < width * height; ++i) {
+    for (const std::uint8_t sample : colour(kOf(i))) {
+      png.samples.push_back(static_cast<std::uint16_t>(bitDepth == 16 ? sample * 257 : sample));
+    }
+    if (colourType == PNG_COLOR_TYPE_RGB_ALPHA) png.samples.push_back(bitDepth == 16 ? 65535 : 255);
+  }
+  return png;
+}
+
+// 512 pixels: the first 256 go through all 256 colours in a scrambled
+// order, the rest repeat them in another.
+unsigned all256(std::uint32_t i) { return i < 256 ? i * 97 % 256 : i * 13 % 256; }
+
+TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear) {
+  testfiles::TempDir dir;
+  // The model: colours numbered in the order of their first appearance.
+  std::map<unsigned, std::uint8_t> indexOf;
+  std::vector<Rgb> expectedMap;
+  std::vector<std::uint8_t> expectedPixels;
+  for (std::uint32_t i = 0; i < 512; ++i) {
+    const unsigned k = all256(i);
+    if (indexOf.emplace(k, static_cast<std::uint8_t>(expectedMap.size())).second) {
+      expectedMap.push_back(colour(k));
+    }
+    expectedPixels.push_back(indexOf[k]);
+  }
+  // The same picture in every form an RGB PNG may take: every one gives
+  // the same image file.
+  RawPng withUnusedTrns = rgbPicture(32, 16, all256);
+  withUnusedTrns.transparent = {1, 2, 3};
+  const std::pair<const char*, RawPng> forms[] = {
+      {"rgb8", rgbPicture(32, 16, all256)},
+      {"rgba8", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA)},
+      {"rgb16", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB, 16)},
+      {"rgba16-interlaced", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16, true)},
+      {"rgb8-interlaced", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB, 8, true)},
+      {"rgb8-unused-trns", withUnusedTrns},
+  };
+  for (const auto& [name, png] : forms) {
+    SCOPED_TRACE(name);
+    const std::string in = dir.file(std::string(name) + ".png");
+    const std::string out = dir.file(std::string(name) + ".dis");
+    ASSERT_TRUE(writeRawPng(in, png));
+    const ToolResult run = tool({"frompng", in, out, "--pack", "1"}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, out + ": 1 plane of 32 x 16, packed, version 2, 256 colours in the colour map\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(testfiles::readFile(out) == testfiles::readFile(dir.file("rgb8.dis")));
+  }
+  Png back;
+  ASSERT_EQ(tool({"topng", dir.file("rgb8.dis"), dir.file("back.png")}, dir).status, 0);
+  ASSERT_TRUE(readPng(dir.file("back.png"), back));
+  EXPECT_EQ(back.palette, expectedMap);
+  EXPECT_TRUE(back.samples == expectedPixels);
+
+  // Two RGB planes share one map: the second plane's new colours follow
+  // the first plane's.
+  ASSERT_TRUE(writeRawPng(dir.file("a.png"), rgbPicture(2, 1, [](std::uint32_t i) { return 10 + i; })));
+  ASSERT_TRUE(writeRawPng(dir.file("b.png"), rgbPicture(2, 1, [](std::uint32_t i) { return 12 - i; })));
+  const ToolResult run = tool({"frompng", dir.file("a.png"), dir.file("b.png"), dir.file("ab.dis")}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(tool({"topng", dir.file("ab.dis"), dir.file("ab.png")}, dir).status, 0);
+  ASSERT_TRUE(readPng(dir.file("ab.png"), back));
+  EXPECT_EQ(back.palette, (std::vector<Rgb>{colour(10), colour(11), colour(12)}));
+  EXPECT_EQ(back.samples, (std::vector<std::uint8_t>{0, 1, 2, 1}));
+}
+
+TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelOrAnInexact16BitColour) {
+  testfiles::TempDir dir;
+  std::filesystem::create_directory(dir.file("out"));
+  const std::string out = dir.file("out/x.dis");
+  testfiles::writeText(out, "old");
+  auto png = [&dir](const char* name, const RawPng& raw) {
+    EXPECT_TRUE(writeRawPng(dir.file(name), raw));
+    return dir.file(name);
+  };
+  // 257 colours, the last one at the last pixel; 600 colours, the rest of
+  // the PNG read to count them.
+  const std::string c257 = png("257.png", rgbPicture(257, 2, [](std::uint32_t i) { return i < 257 ? i : 0; }));
+  const std::string c600 = png("600.png", rgbPicture(300, 2, [](std::uint32_t i) { return i; }));
+  RawPng translucent = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA);
+  translucent.samples.at((1 * 4 + 2) * 4 + 3) = 128;  // line 1, column 2
+  RawPng keyed = rgbPicture(4, 3, all256);
+  const Rgb key = colour(all256(5));  // line 1, column 1
+  keyed.transparent = {key[0], key[1], key[2]};
+  RawPng inexact = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB, 16);
+  inexact.samples.at((2 * 4 + 3) * 3 + 1) = 0x1234;  // line 2, column 3, green
+  const std::string half = png("half.png", rgbPicture(200, 1, [](std::uint32_t i) { return i; }));
+  const std::string other = png("other.png", rgbPicture(200, 1, [](std::uint32_t i) { return i + 100; }));
+  ASSERT_TRUE(writePng(dir.file("palette.png"), palettePng(200, 1, 4, runs(4))));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{c257}, c257 + ": has 257 distinct colours; a colour map holds at most 256: reduce the "
+                      "colours to 256 or fewer first"},
+      {{c600}, c600 + ": has 600 distinct colours;"},
+      {{half, other}, other + ": has 300 distinct colours together with the RGB PNGs before it;"},
+      {{png("translucent.png", translucent)},
+       "translucent.png: the pixel at line 1, column 2 is not fully opaque (alpha 128); only "
+       "opaque colours can be imported: remove the transparency and reduce the image to at "
+       "most 256 colours first"},
+      {{png("keyed.png", keyed)}, "keyed.png: the pixel at line 1, column 1 is not fully opaque (alpha 0)"},
+      {{png("inexact.png", inexact)},
+       "inexact.png: the pixel at line 2, column 3 has a 16-bit colour that an 8-bit colour map "
+       "cannot hold exactly; reduce the image to 8 bits a sample first"},
+      {{half, dir.file("palette.png")},
+       "palette.png: is a palette PNG; it cannot be combined with RGB PNGs (" + half + ")"},
+  };
+  for (const auto& [inputs, message] : cases) {
+    std::vector<std::string> args = {"frompng"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    args.push_back(out);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const ToolResult run = tool(args, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr(message));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(testfiles::readText(out), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("out")), {}), 1);
+  }
+}
+
+}  // namespace
+}  // namespace tooltest

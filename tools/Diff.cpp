@@ -1,0 +1,143 @@
+// diff: two image files compared by their pixels and colour map, like cmp
+// for the pixels: exit status 0 when equal, 1 when they differ.
+#include <iostream>
+#include <string>
+
+#include "Commands.h"
+#include "ImageDiff.h"
+#include "ImageReading.h"
+#include "JsonWriter.h"
+#include "Progress.h"
+#include "ToolSupport.h"
+#include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
+
+namespace tool {
+
+namespace {
+
+// Colour-map entries listed one by one in the text output.
+constexpr std::size_t kListedEntries = 16;
+
+std::string size(const PlaneDiff& plane, int which) {
+  return std::to_string(plane.width[which]) + " x " + std::to_string(plane.height[which]);
+}
+
+void printPlane(int p, const PlaneDiff& plane) {
+  std::cout << "plane " << p << ": ";
+  if (!plane.inFirst || !plane.inSecond) {
+    std::cout << "only in the " << (plane.inFirst ? "first" : "second") << " image ("
+              << size(plane, plane.inFirst ? 0 : 1) << ")\n";
+  } else if (!plane.compared) {
+    std::cout << "dimensions differ: " << size(plane, 0) << " in the first image, "
+              << size(plane, 1) << " in the second\n";
+  } else if (plane.differingPixels == 0) {
+    std::cout << size(plane, 0) << ", equal\n";
+  } else {
+    std::cout << size(plane, 0) << ", " << plane.differingPixels
+              << (plane.differingPixels == 1 ? " pixel differs" : " pixels differ")
+              << ", the first at line " << plane.firstLine << ", column "
+              << plane.firstColumn << '\n';
+  }
+}
+
+void printText(const std::string& first, const std::string& second, const ImageDiff& diff) {
+  for (std::size_t p = 0; p < diff.planes.size(); ++p) {
+    printPlane(static_cast<int>(p + 1), diff.planes[p]);
+  }
+  const std::size_t entries = diff.differingEntries.size();
+  if (entries == 0) {
+    std::cout << "colour map: equal\n";
+  } else {
+    std::cout << "colour map: " << entries << (entries == 1 ? " entry differs" : " entries differ")
+              << '\n';
+    for (std::size_t i = 0; i < entries && i < kListedEntries; ++i) {
+      const auto index = static_cast<std::size_t>(diff.differingEntries[i]);
+      std::cout << "  " << index << ": " << hexColour(diff.map[0][index]) << " in the first image, "
+                << hexColour(diff.map[1][index]) << " in the second\n";
+    }
+    if (entries > kListedEntries) {
+      std::cout << "  ... and " << entries - kListedEntries << " more\n";
+    }
+  }
+  std::cout << first << " and " << second << (diff.equal() ? ": equal\n" : ": differ\n");
+}
+
+// The plane's dimensions in image `which`, or null when it lacks the plane.
+void writeDimensions(JsonWriter& json, const PlaneDiff& plane, int which) {
+  if (!(which == 0 ? plane.inFirst : plane.inSecond)) {
+    json.null();
+    return;
+  }
+  json.beginObject().key("width").value(plane.width[which]);
+  json.key("height").value(plane.height[which]).endObject();
+}
+
+void writeJson(const std::string& first, const std::string& second, const ImageDiff& diff) {
+  JsonWriter json(std::cout);
+  json.beginObject().key("first").value(first).key("second").value(second);
+  json.key("equal").value(diff.equal());
+  json.key("planes").beginArray();
+  for (std::size_t p = 0; p < diff.planes.size(); ++p) {
+    const PlaneDiff& plane = diff.planes[p];
+    json.beginObject().key("plane").value(static_cast<int>(p + 1));
+    json.key("first");
+    writeDimensions(json, plane, 0);
+    json.key("second");
+    writeDimensions(json, plane, 1);
+    json.key("dimensionsDiffer").value(!plane.compared);
+    json.key("differingPixels");
+    if (plane.compared) {
+      json.value(plane.differingPixels);
+    } else {
+      json.null();
+    }
+    json.key("firstDifference");
+    if (plane.compared && plane.differingPixels != 0) {
+      json.beginObject().key("line").value(plane.firstLine);
+      json.key("column").value(plane.firstColumn).endObject();
+    } else {
+      json.null();
+    }
+    json.endObject();
+  }
+  json.endArray();
+  json.key("colourMap").beginObject().key("differingEntries").beginArray();
+  for (const int index : diff.differingEntries) {
+    const auto i = static_cast<std::size_t>(index);
+    json.beginObject().key("index").value(index);
+    json.key("first").value(hexColour(diff.map[0][i]));
+    json.key("second").value(hexColour(diff.map[1][i])).endObject();
+  }
+  json.endArray().endObject().endObject();
+  json.finish();
+}
+
+}  // namespace
+
+int runDiff(const std::string& first, const std::string& second, bool json) {
+  ImageCheck checks[2];
+  requireReadableImage(first, checks[0]);
+  requireReadableImage(second, checks[1]);
+  BtreeImg a(first.c_str());
+  BtreeImg b(second.c_str());
+  const int planesA = checks[0].PlaneCount(), planesB = checks[1].PlaneCount();
+  std::uint64_t lines = 0;
+  for (int p = 1; p <= planesA && p <= planesB; ++p) {
+    const auto q = static_cast<short>(p);
+    if (a.dimx(q) == b.dimx(q) && a.dimy(q) == b.dimy(q)) lines += a.dimy(q);
+  }
+  ImageDiff diff;
+  {
+    Progress progress("diff", lines);
+    diff = compareImages(a, planesA, b, planesB, &progress);
+  }
+  if (json) {
+    writeJson(first, second, diff);
+  } else {
+    printText(first, second, diff);
+  }
+  return diff.equal() ? kOk : kDiffer;
+}
+
+}  // namespace tool

@@ -1,0 +1,79 @@
+#include "ImageDiff.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ImageReading.h"
+#include "Progress.h"
+#include "image/BtreeImg.h"
+
+namespace tool {
+
+namespace {
+
+// Compares plane `p` of the two images, which have it at one size.
+void comparePixels(BtreeImg& first, BtreeImg& second, short p, PlaneDiff& diff,
+                   Progress* progress, std::uint64_t& done) {
+  diff.compared = true;
+  const std::uint32_t width = diff.width[0];
+  std::vector<std::uint8_t> a(width), b(width);
+  for (std::uint32_t y = 0; y < diff.height[0]; ++y) {
+    first.at(y, p, a.data());
+    second.at(y, p, b.data());
+    if (std::memcmp(a.data(), b.data(), width) != 0) {
+      std::uint32_t differing = 0;
+      for (std::uint32_t x = 0; x < width; ++x) differing += a[x] != b[x];
+      if (diff.differingPixels == 0) {
+        diff.firstLine = y;
+        diff.firstColumn = static_cast<std::uint32_t>(
+            std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+      }
+      diff.differingPixels += differing;
+    }
+    if (progress) progress->update(++done);
+  }
+}
+
+}  // namespace
+
+bool ImageDiff::equal() const {
+  return differingEntries.empty() &&
+         std::all_of(planes.begin(), planes.end(), [](const PlaneDiff& plane) {
+           return plane.compared && plane.differingPixels == 0;
+         });
+}
+
+ImageDiff compareImages(BtreeImg& first, int firstPlanes, BtreeImg& second, int secondPlanes,
+                        Progress* progress) {
+  ImageDiff diff;
+  diff.map[0] = colourMap(first);
+  diff.map[1] = colourMap(second);
+  for (int i = 0; i < 256; ++i) {
+    if (diff.map[0][static_cast<std::size_t>(i)] != diff.map[1][static_cast<std::size_t>(i)]) {
+      diff.differingEntries.push_back(i);
+    }
+  }
+  diff.planes.resize(static_cast<std::size_t>(std::max(firstPlanes, secondPlanes)));
+  std::uint64_t done = 0;
+  for (int p = 1; p <= static_cast<int>(diff.planes.size()); ++p) {
+    PlaneDiff& plane = diff.planes[static_cast<std::size_t>(p - 1)];
+    const auto q = static_cast<short>(p);
+    plane.inFirst = p <= firstPlanes;
+    plane.inSecond = p <= secondPlanes;
+    if (plane.inFirst) {
+      plane.width[0] = first.dimx(q);
+      plane.height[0] = first.dimy(q);
+    }
+    if (plane.inSecond) {
+      plane.width[1] = second.dimx(q);
+      plane.height[1] = second.dimy(q);
+    }
+    if (plane.inFirst && plane.inSecond && plane.width[0] == plane.width[1] &&
+        plane.height[0] == plane.height[1]) {
+      comparePixels(first, second, q, plane, progress, done);
+    }
+  }
+  return diff;
+}
+
+}  // namespace tool
