@@ -1,5 +1,6 @@
 # Decides BTREEIMG_BUILD_PIXBUF, the GdkPixbuf loader module: on by default
-# when pkg-config finds gdk-pixbuf-2.0, off with a note otherwise. Gives the
+# when pkg-config finds gdk-pixbuf-2.0 (and this is the top-level project,
+# not one pulled in by a parent), off with a note otherwise. Gives the
 # imported target PkgConfig::GDK_PIXBUF. Included by desktop/ and by its
 # tests, which CMake reads first.
 include_guard(GLOBAL)
@@ -7,7 +8,7 @@ find_package(PkgConfig QUIET)
 if(PKG_CONFIG_FOUND)
   pkg_check_modules(GDK_PIXBUF QUIET IMPORTED_TARGET GLOBAL gdk-pixbuf-2.0)
 endif()
-if(GDK_PIXBUF_FOUND)
+if(GDK_PIXBUF_FOUND AND BTREEIMG_TOP_LEVEL)
   set(_btreeimg_pixbuf_default ON)
 else()
   set(_btreeimg_pixbuf_default OFF)
