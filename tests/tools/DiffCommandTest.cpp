@@ -1,0 +1,102 @@
+// diff: what it reports of two images that differ, as text and as JSON.
+// (Its exit statuses are in CommandLineTest's table.)
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ToolTestSupport.h"
+
+namespace tooltest {
+namespace {
+
+TEST(DiffCommand, ReportsEachPlaneAndEachDifferingColourMapEntryInTextAndJson) {
+  testfiles::TempDir dir;
+  auto f = [&dir](const std::string& name) { return dir.file(name); };
+  // First: two planes. Second: plane 1 with two pixels changed, plane 2 the
+  // same, a third plane, and colour-map entry 2 changed.
+  const Png one = palettePng(6, 3, 4, runs(4)), two = palettePng(6, 3, 4, noise(3));
+  Png changed = one;
+  for (const std::size_t at : {2 * 6 + 0, 1 * 6 + 4}) changed.samples[at] = (changed.samples[at] + 1) % 4;
+  changed.palette[2] = {9, 9, 9};
+  ASSERT_TRUE(writePng(f("one.png"), one));
+  ASSERT_TRUE(writePng(f("two.png"), two));
+  ASSERT_TRUE(writePng(f("changed.png"), changed));
+  ASSERT_EQ(tool({"frompng", f("one.png"), f("two.png"), f("a.dis")}, dir).status, 0);
+  ASSERT_EQ(tool({"frompng", f("changed.png"), f("two.png"), f("one.png"), f("b.dis")}, dir).status, 0);
+
+  ToolResult run = tool({"diff", f("a.dis"), f("b.dis")}, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "plane 1: 6 x 3, 2 pixels differ, the first at line 1, column 4\n"
+            "plane 2: 6 x 3, equal\n"
+            "plane 3: only in the second image (6 x 3)\n"
+            "colour map: 1 entry differs\n"
+            "  2: #4ae9b6 in the first image, #090909 in the second\n" +
+                f("a.dis") + " and " + f("b.dis") + ": differ\n");
+
+  run = tool({"diff", "--json", f("a.dis"), f("b.dis")}, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, R"({
+  "first": ")" + f("a.dis") + R"(",
+  "second": ")" + f("b.dis") + R"(",
+  "equal": false,
+  "planes": [
+    {
+      "plane": 1,
+      "first": {
+        "width": 6,
+        "height": 3
+      },
+      "second": {
+        "width": 6,
+        "height": 3
+      },
+      "dimensionsDiffer": false,
+      "differingPixels": 2,
+      "firstDifference": {
+        "line": 1,
+        "column": 4
+      }
+    },
+    {
+      "plane": 2,
+      "first": {
+        "width": 6,
+        "height": 3
+      },
+      "second": {
+        "width": 6,
+        "height": 3
+      },
+      "dimensionsDiffer": false,
+      "differingPixels": 0,
+      "firstDifference": null
+    },
+    {
+      "plane": 3,
+      "first": null,
+      "second": {
+        "width": 6,
+        "height": 3
+      },
+      "dimensionsDiffer": true,
+      "differingPixels": null,
+      "firstDifference": null
+    }
+  ],
+  "colourMap": {
+    "differingEntries": [
+      {
+        "index": 2,
+        "first": "#4ae9b6",
+        "second": "#090909"
+      }
+    ]
+  }
+}
+)");
+}
+
+}  // namespace
+}  // namespace tooltest
