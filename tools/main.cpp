@@ -2,10 +2,12 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "HelpFormat.h"
 #include "ToolSupport.h"
 #include "framework/Exceptions.h"
 
@@ -46,7 +48,10 @@ CLI::App* command(CLI::App& app, const char* name, const char* description) {
 int main(int argc, char** argv) {
   CLI::App app("Inspect, verify and convert multi-plane image files.",
                "btreeimg");
+  app.formatter(std::make_shared<tool::HelpFormatter>());
   app.set_version_flag("--version", "btreeimg " BTREEIMG_TOOL_VERSION);
+  app.set_help_all_flag("--help-all", "Print every command with its options "
+                                      "and exit");
   app.require_subcommand(1);
   app.footer(kExitStatuses);
   Commands c;

@@ -17,6 +17,12 @@ test -L "$scratch/prefix/lib/libbtreeimg.so.0"
 test -f "$scratch/prefix/include/btreeimg/image/BtreeImg.h"
 test ! -e "$scratch/prefix/include/btreeimg/framework/ByteOrder.h"
 
+echo "--- the tool and its manual page from the prefix"
+"$scratch/prefix/bin/btreeimg" --version
+manpage="$scratch/prefix/share/man/man1/btreeimg.1"
+grep -q '^\.TH BTREEIMG "1"' "$manpage"
+grep -q 'btreeimg diff A B \[\\-\\-json\]' "$manpage"
+
 if [ -d build/test/python ]; then
   echo "--- the Python package from the prefix"
   site="$scratch/prefix/lib/python3/dist-packages"
