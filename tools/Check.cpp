@@ -12,7 +12,7 @@ int runCheck(const std::vector<std::string>& files) {
   int status = kOk;
   for (const std::string& file : files) {
     ImageCheck check;
-    const int verdict = check.InspectFile(file.c_str());
+    const int verdict = inspectImage(file, check);
     const CStringArray& problems = check.Problems();
     if (verdict == ImageCheck::unusable) {
       for (int i = 0; i < problems.GetSize(); ++i) {

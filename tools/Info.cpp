@@ -81,7 +81,7 @@ void countPixels(FileInfo& info, BtreeImg& image) {
 }
 
 void gather(FileInfo& info) {
-  if (info.check.InspectFile(info.file.c_str()) == ImageCheck::unusable) {
+  if (inspectImage(info.file, info.check) == ImageCheck::unusable) {
     const CStringArray& problems = info.check.Problems();
     info.error = problems.GetSize() ? static_cast<const char*>(problems.GetAt(0))
                                     : "not an image file";

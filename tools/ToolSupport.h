@@ -42,6 +42,14 @@ std::string takeCause(CException* e);
 // Prints "btreeimg: <text>" on stderr.
 void warn(const std::string& text);
 
+// ImageCheck's inspection of the file `path`, made on a read-only mapping of
+// the file (the page cache's own pages: nothing is copied, and only the
+// bytes the inspection looks at are read), or through
+// ImageCheck::InspectFile when the file cannot be mapped. A file that
+// another process cuts short while it is inspected ends the tool with a
+// message and kBadInput. Returns the verdict.
+int inspectImage(const std::string& path, ImageCheck& check);
+
 // Runs the structural inspection on `path` before a command reads it with
 // BtreeImg: an unusable file ends the command with kBadInput, a damaged one
 // gives one warning (the command goes on with what the library reads).

@@ -43,7 +43,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   }
   testfiles::writeText(f("rules3.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
   ASSERT_THAT(tool({"cover", f("d.dis"), f("rules3.txt"), f("covered.dis")}, dir).out, HasSubstr(" changed 52 pixels"));
-  const std::string usage = "Run with --help for more information.";
+  const std::string usage = "Run with --help or --help-all for more information.";
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -52,6 +52,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   std::vector<Case> cases = {
       {{"--help"}, 0, "frompng", ""},
       {{"--version"}, 0, "btreeimg ", ""},
+      {{"--help-all"}, 0, "\n  btreeimg diff A B [--json]\n                      Compares two images", ""},
       {{"check", f("good.dis")}, 0, f("good.dis") + ": ok\n", ""},
       // Damage found: 1, unless a file cannot be used at all.
       {{"check", f("good.dis"), f("bad.dis")}, 1, f("bad.dis") + ": plane 1: line 2 decodes to 12 bytes, not 10\n", ""},
