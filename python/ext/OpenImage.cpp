@@ -66,6 +66,13 @@ OpenImage::OpenImage(const std::string& path) : path_(path) {
   }
   BtreeImg& im = *image_;
   version_ = im.Version();
+  // The library opens any file and reads what its fields say; a version
+  // other than 2, 3 and 4 means the file is no image at all.
+  if (version_ < 2 || version_ > 4) {
+    image_.reset();
+    throw FormatProblem(path_ + ": not an image file (version " +
+                        std::to_string(version_) + ", 2, 3 or 4 expected)");
+  }
   // Opening refuses more than 5 planes; a count below 1 holds one plane.
   planeCount_ = std::clamp<int>(im.nPiani(), 1, 5);
   unsigned char fields[block::kSize];

@@ -25,7 +25,8 @@ namespace btreeimg::python {
 class OpenImage {
  public:
   // Opens and reads the image file `path` (the GIL released). Throws what
-  // BtreeImg's opening constructor throws.
+  // BtreeImg's opening constructor throws, and FormatProblem for a version
+  // other than 2, 3 and 4.
   explicit OpenImage(const std::string& path);
   OpenImage(const OpenImage&) = delete;
   OpenImage& operator=(const OpenImage&) = delete;

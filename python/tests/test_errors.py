@@ -70,6 +70,11 @@ def test_damaged_files_are_format_errors(tmp_path):
         btreeimg.open(path)
     assert isinstance(caught.value, ValueError)
     assert str(path) in str(caught.value)
+    # Files that are no images: empty, text, an unknown version.
+    for data in (b"", b"COLCOPER 1\n" * 200, bytes(first_block(5, 4, 4)) + bytes(16)):
+        path.write_bytes(data)
+        with pytest.raises(btreeimg.FormatError, match="not an image file"):
+            btreeimg.open(path)
     # A one-block file claiming lines of a million bytes.
     path.write_bytes(bytes(first_block(4, 10**6, 2)))
     with pytest.raises(btreeimg.FormatError, match="dimensions"):
