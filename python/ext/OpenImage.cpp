@@ -19,9 +19,8 @@ namespace block = btreeimg::detail::block;
 namespace btreeimg::python {
 namespace {
 
-// A new zero-filled uint8 array. numpy.zeros takes its memory from calloc,
-// which hands out a large block as fresh zero pages: no cost beyond malloc's.
-// Zeros matter where a damaged plane leaves part of a line unwritten.
+// A new zero-filled uint8 array, for a single line: a line that a damaged
+// plane fills only in part shows zeros where nothing was read.
 py::array_t<unsigned char> zeros(py::tuple shape) {
   static const char* const kType = "uint8";
   return py::module_::import("numpy").attr("zeros")(shape, kType);
@@ -113,7 +112,7 @@ int OpenImage::readablePlane(int plane) const {
 }
 
 BtreeImg& OpenImage::image() {
-  if (!image_) throw std::invalid_argument("the image is closed");
+  if (!image_) throw std::invalid_argument("I/O operation on a closed image");
   return *image_;
 }
 
