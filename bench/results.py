@@ -114,6 +114,20 @@ GOALS += [
 GOALS.append(("10", "btreeimg thumbnail -s 256 of a 16384 x 16384 raw image from the "
               "page cache (vs reading the file whole into memory)",
               "BM_ThumbnailCommand/real_time", "BM_ReadLargeImageFile", "time", 1.3))
+# Goal 11: the tool's topng and diff, called in bench_tool's own process.
+GOALS += [
+    ("11", "btreeimg topng of a 4096 x 4096 four-plane raw image, side by side "
+     "(vs libpng writing the same rows at the same compression, saved alike)",
+     "BM_ToolToPng", "BM_LibpngWriteRows", "time", 1.1),
+    ("11", "btreeimg diff of two equal 4096 x 4096 four-plane images, the "
+     "comparison (vs memcmp of the planes)",
+     "BM_ToolDiff", "BM_MemcmpPlanes", "time", 1.5),
+    ("11", "reference: each line of both copied into a line buffer, then compared",
+     "BM_CopyLinesMemcmp", "BM_MemcmpPlanes", "time", None),
+    ("11", "reference: the whole diff command from the page cache (vs reading "
+     "both files, then memcmp)",
+     "BM_ToolDiffCommand", "BM_ReadFilesMemcmp", "time", None),
+]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
