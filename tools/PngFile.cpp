@@ -249,7 +249,12 @@ void PngReader::readRow(std::uint8_t* row) {
   } else if (decoded != row) {
     std::memcpy(row, decoded, rowBytes_);
   }
-  ++nextRow_;
+  if (++nextRow_ == height_) {
+    // Done: the band and libpng's state go now, not when the reader does
+    // (frompng keeps every input's reader until the image is written).
+    std::vector<std::uint8_t>().swap(band_);
+    decoder_.reset();
+  }
 }
 
 // ---- PngWriter --------------------------------------------------------------

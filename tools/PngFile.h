@@ -50,7 +50,8 @@ class PngReader {
   // Bytes in a row: width() for kPalette and kGrey, 4 x width() for kRgb.
   std::size_t rowBytes() const { return rowBytes_; }
 
-  // Reads the next row into `row` (rowBytes() bytes).
+  // Reads the next row into `row` (rowBytes() bytes). After the last row
+  // the file is closed and the rows' memory released.
   // REQUIRES: fewer than height() rows read so far.
   // Fails with kBadInput, naming the file, when the PNG is damaged.
   void readRow(std::uint8_t* row);
