@@ -80,20 +80,6 @@ def test_save_all_writes_every_image_as_a_plane(tmp_path, samples):
         assert np.array_equal(a.colour_map, b.colour_map)
 
 
-def test_png_converted_through_pillow(tmp_path):
-    pixels = design(33, 47, seed=5)
-    png = tmp_path / "source.png"
-    src = Image.fromarray(pixels, "P")
-    src.putpalette(palette_of(np.random.default_rng(1).integers(0, 256, (256, 3), dtype=np.uint8)))
-    src.save(png)
-    with Image.open(png) as pic:
-        pic.save(tmp_path / "converted.dis")
-    with Image.open(tmp_path / "converted.dis") as back:
-        assert np.array_equal(np.asarray(back), pixels)
-        assert back.convert("RGB").tobytes() == src.convert("RGB").tobytes()
-    assert btreeimg.check(tmp_path / "converted.dis") == []
-
-
 def test_streams_without_a_file_name(tmp_path):
     buffer = io.BytesIO()
     Image.fromarray(design(5, 6), "L").save(buffer, format="BTREEIMG", pack=0)

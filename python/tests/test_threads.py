@@ -60,16 +60,12 @@ def test_threads_writing_and_reading_their_own_images_agree(tmp_path):
                 path = tmp_path / f"t{seed}-{pack}.dis"
                 btreeimg.write(path, planes, pack=pack)
                 with btreeimg.open(path) as im:
-                    for k in (1, 2, 3):
-                        if not np.array_equal(im.plane(k), planes[k - 1]):
-                            failures.append((seed, pack, k))
+                    assert all(np.array_equal(im.plane(k), planes[k - 1]) for k in (1, 2, 3))
                 assert btreeimg.check(path) == []
-                try:
+                with pytest.raises(FileNotFoundError):
                     btreeimg.open(tmp_path / f"missing{seed}.dis")
-                except FileNotFoundError:
-                    pass
-        except Exception as error:  # reported by the main thread
-            failures.append(error)
+        except BaseException as error:  # reported by the main thread
+            failures.append((seed, error))
 
     threads = [threading.Thread(target=work, args=(s * 10,)) for s in range(6)]
     for t in threads:
