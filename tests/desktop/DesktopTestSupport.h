@@ -8,7 +8,6 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "image/BtreeImg.h"
 #include "support/TestFiles.h"
 #include "tools/ToolTestSupport.h"
 
@@ -68,20 +66,8 @@ inline bool readRgbPng(const std::string& path, Picture& picture) {
   return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
 }
 
-// Empty when the pictures are equal; otherwise where they first differ.
-inline std::string difference(const Picture& a, const Picture& b) {
-  if (a.width != b.width || a.height != b.height) {
-    return std::to_string(a.width) + " x " + std::to_string(a.height) + " against " +
-           std::to_string(b.width) + " x " + std::to_string(b.height);
-  }
-  for (std::size_t i = 0; i < a.rgb.size(); ++i) {
-    if (a.rgb[i] != b.rgb[i]) {
-      const std::size_t pixel = i / 3;
-      return "pixel " + std::to_string(pixel % a.width) + ", " + std::to_string(pixel / a.width) +
-             " differs";
-    }
-  }
-  return "";
+inline bool operator==(const Picture& a, const Picture& b) {
+  return a.width == b.width && a.height == b.height && a.rgb == b.rgb;
 }
 
 // Colour-map entry i: distinct colours for distinct entries.
@@ -90,53 +76,26 @@ inline tooltest::Rgb colourOf(int i) {
           static_cast<std::uint8_t>(i * 7)};
 }
 
-// Writes an image of `planes` planes through the library, with the colour
-// map of colourOf(). Returns its version.
+// Writes an image through the library and gives it the colour map of
+// colourOf() (at byte 20 of the first header block). Returns its version.
 inline int makeColouredImage(const std::string& path, int pack, int width, int height,
                              short planes, const Pixel& pixel) {
-  BtreeImg image(path.c_str(), pack, width, height, planes);
-  unsigned char header[1312];
-  image.readHeader(header, 1);
-  for (int i = 0; i < 256; ++i) std::memcpy(header + 20 + 3 * i, colourOf(i).data(), 3);
-  image.writeHeader(header, 1);
-  std::vector<char> line(static_cast<std::size_t>(width));
-  for (short p = 1; p <= planes; ++p) {
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) line[static_cast<std::size_t>(x)] = static_cast<char>(pixel(p, x, y));
-      EXPECT_EQ(image.wLinea(line.data(), y, p), 1);
-    }
-  }
-  const int version = image.Version();
-  image.closeImg();
-  return version;
+  tooltest::makeImage(path, pack, width, height, planes, pixel);
+  testfiles::Bytes bytes = testfiles::readFile(path);
+  for (int i = 0; i < 256; ++i) std::memcpy(&bytes.at(20 + 3 * i), colourOf(i).data(), 3);
+  testfiles::writeFile(path, bytes);
+  return bytes[0];
 }
 
-// Runs a program that is not the tool (so never under the tool's wrapper),
-// with no standard input. In a sanitizer build it gets the sanitizer's
-// runtime, which the instrumented loader module needs, and no leak check.
-struct OtherRun {
-  bool exited = false;  // false: ended by a signal
-  int status = -1;
-  std::string err;
-};
-
-inline OtherRun runOther(const std::vector<std::string>& args, const testfiles::TempDir& dir) {
-  auto quoted = [](const std::string& text) {
-    std::string q = "'";
-    for (const char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-  };
-  std::string command;
+// Runs a program that is not the tool (so never under the tool's wrapper).
+// In a sanitizer build it gets the sanitizer's runtime, which the
+// instrumented loader module needs, and no leak check.
+inline tooltest::ToolResult runOther(std::vector<std::string> args, const testfiles::TempDir& dir) {
   if (std::strlen(BTREEIMG_SANITIZER_PRELOAD) > 0) {
-    command = "env LD_PRELOAD=" + quoted(BTREEIMG_SANITIZER_PRELOAD) + " ASAN_OPTIONS=detect_leaks=0";
+    args.insert(args.begin(), {std::string("LD_PRELOAD=") + BTREEIMG_SANITIZER_PRELOAD,
+                               "ASAN_OPTIONS=detect_leaks=0"});
   }
-  for (const std::string& arg : args) command += " " + quoted(arg);
-  const std::string err = dir.file(".other-err");
-  const int raw = std::system((command + " </dev/null >/dev/null 2>" + quoted(err)).c_str());
-  OtherRun run{raw != -1 && WIFEXITED(raw), raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
-          testfiles::readText(err)};
-  std::remove(err.c_str());
-  return run;
+  return tooltest::runProgram("env", args, dir, /*wrapped=*/false);
 }
 
 }  // namespace desktoptest

@@ -20,7 +20,6 @@ echo "--- the installed files"
 test -f "$prefix/share/mime/packages/btreeimg.xml" || fail "no MIME type definition"
 entry=$prefix/share/thumbnailers/btreeimg.thumbnailer
 grep -qxF "TryExec=$prefix/bin/btreeimg" "$entry" || fail "TryExec in $(cat "$entry")"
-grep -qxF "Exec=$prefix/bin/btreeimg thumbnail -s %s %i %o" "$entry" || fail "Exec in $(cat "$entry")"
 grep -qxF "MimeType=image/x-btreeimg;" "$entry" || fail "MimeType in $(cat "$entry")"
 modules=$(find "$prefix" -name libpixbufloader-btreeimg.so)
 [ "$(echo "$modules" | wc -l)" = 1 ] && [ -n "$modules" ] || fail "loader module: '$modules'"
@@ -40,8 +39,7 @@ for file in design.dis design-copy; do
   type=$(xdg-mime query filetype "$scratch/$file")
   [ "$type" = image/x-btreeimg ] || fail "xdg-mime says $file is '$type'"
 done
-type=$(xdg-mime query filetype "$scratch/notes")
-[ "$type" != image/x-btreeimg ] || fail "a text file is typed as an image"
+[ "$(xdg-mime query filetype "$scratch/notes")" != image/x-btreeimg ] || fail "a text file is typed as an image"
 
 echo "--- the loader module from the prefix, and the thumbnailer entry's command"
 run() {  # an uninstrumented program that loads the module

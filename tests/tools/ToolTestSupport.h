@@ -31,16 +31,17 @@ struct ToolResult {
 
 // Runs `program` with `args`, no standard input; its output goes through
 // files in `dir`. BTREEIMG_TOOL_WRAPPER, when set, is a command put in front
-// (scripts/valgrind runs the tool under memcheck this way).
+// (scripts/valgrind runs the tool under memcheck this way) unless `wrapped`
+// is false.
 inline ToolResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                             const testfiles::TempDir& dir) {
+                             const testfiles::TempDir& dir, bool wrapped = true) {
   auto quoted = [](const std::string& text) {
     std::string q = "'";
     for (const char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
   };
   const std::string out = dir.file(".run-out"), err = dir.file(".run-err");
-  const char* wrapper = std::getenv("BTREEIMG_TOOL_WRAPPER");
+  const char* wrapper = wrapped ? std::getenv("BTREEIMG_TOOL_WRAPPER") : nullptr;
   std::string command = wrapper != nullptr ? std::string(wrapper) + " " + quoted(program)
                                            : quoted(program);
   for (const std::string& arg : args) command += " " + quoted(arg);
