@@ -46,28 +46,20 @@ unsigned modeOf(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
 }
 
-// Lowers the process's file size limit for its lifetime; a write past it
-// fails with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit lowered = old_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  void (*oldHandler_)(int);
-};
+// Saves with the process's file size limit lowered to `bytes`: a write past
+// it fails with EFBIG instead of raising SIGXFSZ.
+bool saveUnderSizeLimit(const Operation& op, rlim_t bytes) {
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit lowered = old;
+  lowered.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &lowered);
+  const bool saved = op.save(op.target, 1);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  return saved;
+}
 
 // Each test runs one operation inside a folder of its own, which is also the
 // current folder (the settings file lives there).
@@ -172,10 +164,7 @@ TEST_P(SafeReplacement, AFailedWriteOrFlushIsReportedAndKeepsTheOldFile) {
   op().prepare(target());
   const Bytes before = readFile(target());
   const auto names = entries(dir_.path());
-  {
-    FileSizeLimit limit(100);
-    EXPECT_FALSE(op().save(target(), 1)) << "write past the size limit";
-  }
+  EXPECT_FALSE(saveUnderSizeLimit(op(), 100)) << "write past the size limit";
   EXPECT_EQ(readFile(target()), before);
   EXPECT_EQ(entries(dir_.path()), names);
 
@@ -259,12 +248,11 @@ TEST_P(WholeFilesOnly, AKillAtAnyMomentLeavesTheOldOrTheNewFile) {
 
 TEST_P(WholeFilesOnly, TwoProcessesSavingAtOnceLeaveOneWholeSave) {
   constexpr int kSaves = 30;
-  const pid_t first = inChild([&] {
-    for (int i = 0; i < kSaves; ++i) op_.save(op_.target, 0);
-  });
-  const pid_t second = inChild([&] {
-    for (int i = 0; i < kSaves; ++i) op_.save(op_.target, 1);
-  });
+  for (const int version : {0, 1}) {
+    inChild([&] {
+      for (int i = 0; i < kSaves; ++i) op_.save(op_.target, version);
+    });
+  }
   int reads = 0;
   for (int done = 0; done < 2;) {
     ASSERT_TRUE(isOneWholeSave(readFile(op_.target))) << "read " << reads;
@@ -272,8 +260,6 @@ TEST_P(WholeFilesOnly, TwoProcessesSavingAtOnceLeaveOneWholeSave) {
     int status = 0;
     while (::waitpid(-1, &status, WNOHANG) > 0) ++done;
   }
-  (void)first;
-  (void)second;
   EXPECT_TRUE(isOneWholeSave(readFile(op_.target)));
   for (const std::string& name : entries(dir_.path())) {
     EXPECT_EQ(name.find(".~tmp"), std::string::npos) << name;

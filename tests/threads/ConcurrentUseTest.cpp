@@ -70,7 +70,8 @@ int workAlone(int thread, const TempDir& dir) {
     ImageCheck check;
     failed += check.InspectFile(name.c_str()) != ImageCheck::sound;
 
-    // Cover plane 1 by a rule of this thread's own colours.
+    // Cover plane 1 by a rule of this thread's own colours, saved as a
+    // keyed list.
     const std::string rules = stem + "-rules.txt";
     AsKeyDat list;
     const int colours[] = {pixel(thread, 1, 0, 0), pixel(thread, 1, 0, 1), 200};
@@ -102,22 +103,14 @@ int workAlone(int thread, const TempDir& dir) {
     failed += BtreeImg::moduleMessage()[0] != '\0';
     failed += BtreeImgIsRegistered() != 1;
   }
-  return failed;
-}
-
-// A table loaded per thread and a collection filled and emptied per thread:
-// the balanced tree's insertion state is per thread.
-int workOnTables(int thread, const TempDir& dir) {
-  int failed = 0;
-  const std::string table = dir.file("table" + std::to_string(thread) + ".txt");
+  // A table filled per thread: the balanced tree's insertion state is per
+  // thread. A missing table gives a diagnostic text.
   std::string text;
   for (int i = 0; i < 200; ++i) text += "K" + std::to_string(i * 7 % 200) + " v\n";
-  testfiles::writeText(table, text);
-  KeyToStr loaded(table.c_str());
-  failed += loaded.GetCount() != 200;
-  failed += loaded.StrOf("K13") == nullptr;
-  KeyToStr missing(dir.file("none.txt").c_str());  // a diagnostic text
-  failed += missing.GetCount() != 0;
+  testfiles::writeText(stem + "-table.txt", text);
+  KeyToStr loaded((stem + "-table.txt").c_str());
+  failed += loaded.GetCount() != 200 || loaded.StrOf("K13") == nullptr;
+  failed += KeyToStr((stem + "-none.txt").c_str()).GetCount() != 0;
   return failed;
 }
 
@@ -135,7 +128,6 @@ TEST(ConcurrentUse, ThreadsOnTheirOwnFilesGetWhatOneThreadAloneGets) {
     workers.emplace_back([&, t] {
       try {
         failed += workAlone(t, dir);
-        failed += workOnTables(t, dir);
       } catch (CException* e) {
         char text[256];
         e->GetErrorMessage(text, sizeof text);
