@@ -1,8 +1,6 @@
 #include "settings/Env.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -117,16 +115,13 @@ TEST_F(EnvFile, AFailedSaveOrAnOverLongLineLeavesTheOldFileWholeAndSaysWhy) {
   env.putEnv("VD6MIS", (longest + "w").c_str());
   EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", ""));
   {
-    // No descriptor left for the temporary file.
-    rlimit old{};
-    getrlimit(RLIMIT_NOFILE, &old);
-    const int lowest = ::dup(0);
-    ::close(lowest);
-    rlimit none = old;
-    none.rlim_cur = static_cast<rlim_t>(lowest);
-    setrlimit(RLIMIT_NOFILE, &none);
+    // No temporary file can be made: for this save, ENV.VD6 is a link into
+    // a folder that cannot exist (a path through a plain file).
+    std::filesystem::rename(dir.file("ENV.VD6"), dir.file("ENV.VD6.kept"));
+    std::filesystem::create_symlink("ENV.VD6.kept/ENV.VD6", dir.file("ENV.VD6"));
     env.putEnv("VD6DEB", "1");
-    setrlimit(RLIMIT_NOFILE, &old);
+    std::filesystem::remove(dir.file("ENV.VD6"));
+    std::filesystem::rename(dir.file("ENV.VD6.kept"), dir.file("ENV.VD6"));
   }
   EXPECT_STREQ(env.getEnv("VD6DEB"), "1");  // changed in memory
   EXPECT_EQ(envText(), withLine(kDefaultFile, "VD6MIS", ""));
