@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -234,6 +235,13 @@ void BtreeImg::createFromHeader(const void* header, int nPiani, int pack) {
   // Step 1: the caller's block into the copy of its own version.
   const unsigned char* source = static_cast<const unsigned char*>(header);
   const int v = loadU16(source + block::kVersionAt);
+  if (v != 2 && v != 3 && v != 4) {
+    throwInvalidArgument("header block of a version other than 2, 3 or 4");
+  }
+  const int ownPack = loadU16(source + block::kPackAt);
+  if (pack == -1 && (ownPack < 0 || ownPack > 2)) {
+    throwInvalidArgument("header block with an encoding other than 0, 1 or 2");
+  }
   unsigned char* first = v == 4 ? header4[0] : v == 3 ? header3[0] : header2[0];
   std::memcpy(first, source, block::kSize);
   const unsigned int dimx1 = v == 4 ? loadU32(first + block::kDimXAt)
@@ -364,14 +372,37 @@ void BtreeImg::closeImg() {
   memFile.Close();
 }
 
-void BtreeImg::save(btreeimg::FileReplacement::TemporaryStem stem) {
+void BtreeImg::completePlanes() {
+  // Lines never written read as zero pixels: a raw plane's region is filled
+  // to its end with zeros, a packed plane's table is completed with zero
+  // lines, and a whole-plane packed plane codes its whole plane anyway.
   for (int p = 1; p <= planeCount_; ++p) {
-    if (piani[p - 1] != nullptr && piani[p - 1]->commit() == 0) {
-      throwFileError(CFileException::invalidFile, fileName, -1,
-                     "a whole-plane packed plane does not fit before the "
-                     "next plane's header block");
+    BtreeMod* storage = piani[p - 1];
+    if (storage == nullptr) continue;
+    int done = 1;
+    if (auto* packed = dynamic_cast<BtreePacked*>(storage)) {
+      done = packed->complete();
+    } else if (dynamic_cast<BtreeUnPacked*>(storage) != nullptr) {
+      const ULONGLONG end =
+          static_cast<ULONGLONG>(storage->DataOffset()) +
+          ULONGLONG(std::max(storage->LineSize(), 0)) *
+              ULONGLONG(std::max(storage->LineCount(), 0));
+      if (end > memFile.GetLength()) memFile.SetLength(end);
+    } else {
+      done = storage->commit();
+    }
+    if (done == 0) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "plane %d does not fit before the next plane's header "
+                    "block", p);
+      throwFileError(CFileException::invalidFile, fileName, -1, text);
     }
   }
+}
+
+void BtreeImg::save(btreeimg::FileReplacement::TemporaryStem stem) {
+  completePlanes();
   const ULONGLONG length = memFile.GetLength();
   if (length > UINT_MAX) {
     throwFileError(CFileException::invalidFile, fileName, -1,

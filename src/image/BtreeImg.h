@@ -31,6 +31,10 @@
 #include "planestore/BtreeMod.h"
 #include "planestore/Mem.h"
 
+namespace btreeimg {
+class ImageWriter;
+}
+
 class AFX_EXT_CLASS BtreeImg {
  public:
   // ---- Lifecycle -------------------------------------------------------
@@ -54,20 +58,26 @@ class AFX_EXT_CLASS BtreeImg {
   // dimensions, colour map and encoding), with `nPiani` planes (1..5) and
   // encoding `pack`, or the header's own when `pack` is -1. Dimensions of 0
   // are accepted. Further planes are laid out back to back behind plane 1.
+  // Throws CInvalidArgException* for a header of a version other than 2, 3
+  // or 4, or (with `pack` -1) of an encoding other than 0, 1 or 2: the image
+  // saved would be one no reader could use.
   BtreeImg(const char* name, const void* header, short nPiani, short pack);
   BtreeImg(const BtreeImg&) = delete;
   BtreeImg& operator=(const BtreeImg&) = delete;
   // closeImg(), swallowing a failure, then frees everything owned.
   ~BtreeImg();
 
-  // For a created image not yet saved: encodes any whole-plane packed planes
-  // and replaces the file `name` with the image through a
+  // For a created image not yet saved: completes every plane (lines never
+  // written are saved as lines of zero bytes: a raw plane is filled to its
+  // end, a packed plane's table gets zero lines from the first line not
+  // written in order), encodes any whole-plane packed planes, and replaces
+  // the file `name` with the image through a
   // btreeimg::FileReplacement (a private temporary file beside it, flushed,
   // given the old file's mode, renamed over it; a symbolic link `name` keeps
   // pointing at the file that gets the image). Then, for every image,
   // releases the memory file. A second call does nothing. Throws
   // CFileException* when the file cannot be created, fully written or
-  // flushed, or a whole-plane packed plane does not fit before the next
+  // flushed, or a plane's completed code does not fit before the next
   // plane's header block: nothing is replaced, the image keeps its content and
   // stays marked for saving, so the call may be retried.
   void closeImg();
@@ -173,6 +183,9 @@ class AFX_EXT_CLASS BtreeImg {
   static const char* moduleMessage();
 
  private:
+  // Builds new images plane by plane, choosing each plane's encoding.
+  friend class btreeimg::ImageWriter;
+
   void Reset();
 
   // Setup shared by the constructors.
@@ -192,6 +205,10 @@ class AFX_EXT_CLASS BtreeImg {
   // The saving step of closeImg(), with `stem` naming the temporary file
   // (null: the default name).
   void save(btreeimg::FileReplacement::TemporaryStem stem);
+  // Completes every plane before a save (lines never written become zero
+  // lines, whole-plane packed planes are coded). Throws CFileException* when
+  // a plane does not fit before the next plane's header block.
+  void completePlanes();
   void writeBlockAt(ULONGLONG position, const unsigned char* block);
   void writeFirstLine(int plane, unsigned char value);
   void refreshRegionEnds();

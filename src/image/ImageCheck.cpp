@@ -77,6 +77,19 @@ const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
   return planes_[plane - 1];
 }
 
+CString ImageCheck::Summary() const {
+  const int count = problems_.GetSize();
+  if (count == 0) return verdict_ == sound ? CString() : CString("not an image file");
+  CString text = problems_.GetAt(0);
+  if (count > 1) {
+    char more[64];
+    std::snprintf(more, sizeof more, " (and %d more problem%s)", count - 1,
+                  count == 2 ? "" : "s");
+    text += more;
+  }
+  return text;
+}
+
 void ImageCheck::report(int plane, const char* format, ...) {
   char text[320];
   int used = 0;

@@ -84,6 +84,11 @@ class AFX_EXT_CLASS ImageCheck {
   // One text per problem, in the order found. Empty when the verdict is
   // sound. Valid until the next inspection.
   const CStringArray& Problems() const { return problems_; }
+  // The verdict in one sentence, as every reader of these files words it:
+  // the first problem, then how many more there are ("...; and 3 more
+  // problems"). "not an image file" for an unusable file that named no
+  // problem; empty when the verdict is sound.
+  CString Summary() const;
 
  private:
   static constexpr int kMaxPlanes = 5;

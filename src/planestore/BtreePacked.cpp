@@ -164,6 +164,7 @@ int BtreePacked::writeAt(int line, unsigned char* buffer) {
     memFile->Seek(entryOffset(line + LONGLONG{1}), CFile::begin);
     memFile->Write(entry, sizeof entry);
   }
+  linesWritten = line + 1;
   return 1;
 }
 
@@ -205,6 +206,68 @@ int BtreePacked::writeAllDati(CStringArray& lines) {
   }
   memFile->Seek(regionOffset, CFile::begin);
   memFile->Write(table.data(), static_cast<UINT>(tableBytes));
+  linesWritten = nLines;
+  return 1;
+}
+
+int BtreePacked::complete() {
+  if (nLines <= 0) return 1;
+  // Step 1: the first line to make: behind the lines written in order, or
+  // earlier where an entry does not rise above the one before it (a line
+  // written out of order). Every line codes to at least one pair.
+  int from = linesWritten;
+  std::uint32_t previous = 0;
+  if (from > 0 && (!readEntry(0, &previous) || previous != 0)) {
+    from = 0;
+    previous = 0;
+  }
+  for (int i = 1; i <= from; ++i) {
+    std::uint32_t entry = 0;
+    if (!readEntry(i, &entry) || (lineSize > 0 && entry <= previous) ||
+        entry < previous) {
+      from = i - 1;
+      break;
+    }
+    previous = entry;
+  }
+  // Step 2: one zero line's code, repeated for every line from `from` on.
+  const std::size_t width =
+      lineSize > 0 ? static_cast<std::size_t>(lineSize) : 0;
+  const std::size_t pairs = (width + kMaxRun - 1) / kMaxRun;
+  const ULONGLONG lineCode = 2 * ULONGLONG{pairs};
+  const ULONGLONG start = from == 0 ? 0 : previous;
+  const ULONGLONG total = start + lineCode * static_cast<ULONGLONG>(nLines - from);
+  const LONGLONG tableBytes = kEntryBytes * (nLines + LONGLONG{1});
+  if (total > kMaxEntry || static_cast<ULONGLONG>(tableBytes) > kMaxEntry ||
+      !fitsRegion(entryOffset(nLines + LONGLONG{1})) ||
+      !fitsRegion(static_cast<LONGLONG>(dataOffset + total))) {
+    return 0;
+  }
+  if (total > start) {
+    memFile->Seek(static_cast<LONGLONG>(dataOffset + start), CFile::begin);
+    void* at = nullptr;
+    memFile->GetBufferPtr(CFile::bufferWrite, static_cast<UINT>(total - start),
+                          &at);
+    auto* code = static_cast<unsigned char*>(at);
+    for (int i = from; i < nLines; ++i) {
+      for (std::size_t zeros = width; zeros > 0;) {
+        const std::size_t run = std::min(zeros, kMaxRun);
+        *code++ = static_cast<unsigned char>(run);
+        *code++ = 0;
+        zeros -= run;
+      }
+    }
+  }
+  // Step 3: the entries from `from` on (entry 0 is 0 in any table).
+  std::vector<unsigned char> entries(
+      kEntryBytes * static_cast<std::size_t>(nLines + 1 - from));
+  for (int i = from; i <= nLines; ++i) {
+    storeU32(entries.data() + kEntryBytes * (i - from),
+             static_cast<std::uint32_t>(start + lineCode * (i - from)));
+  }
+  memFile->Seek(entryOffset(from), CFile::begin);
+  memFile->Write(entries.data(), static_cast<UINT>(entries.size()));
+  linesWritten = nLines;
   return 1;
 }
 

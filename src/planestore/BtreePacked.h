@@ -63,6 +63,14 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   // its entries count from the new dataOffset.
   void SetData(long dataOffset) override;
 
+  // Makes every line of the table decode: the lines from the first one not
+  // written through this object in order (or the first whose entries do not
+  // rise, should that come earlier) to the last become lines of zero bytes.
+  // A storage never written through starts at line 0. Returns 1 when done,
+  // 0, changing nothing, when their code or the table would reach the
+  // region's end.
+  int complete();
+
  protected:
   long regionOffset;
 
@@ -78,6 +86,9 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   // One line's code, reused between writes (lines whose code may exceed
   // 1 MiB are coded straight into the memory file instead).
   std::vector<unsigned char> scratch;
+  // Lines 0 .. linesWritten - 1 were written in order through this object
+  // since the table was last cleared.
+  int linesWritten = 0;
 };
 
 #endif  // BTREEIMG_PLANESTORE_BTREEPACKED_H_
