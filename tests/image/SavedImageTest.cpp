@@ -1,0 +1,250 @@
+// Every image the library saves is sound: lines never written are saved as
+// zero lines, whatever the version, the encoding, the planes and the lines
+// written; and the writer that chooses each plane's encoding.
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <set>
+
+#include "image/ImageCheck.h"
+#include "image/ImageFiles.h"
+#include "image/ImageWriter.h"
+
+namespace imgtest {
+namespace {
+
+using btreeimg::ImageWriter;
+
+// A line of runs of a few values: packed code of about the raw size.
+rc::Gen<Bytes> lineOf(std::size_t dimx) {
+  return rc::gen::map(
+      rc::gen::container<std::vector<unsigned char>>(dimx,
+                                                     rc::gen::inRange<unsigned char>(0, 4)),
+      [](Bytes line) {
+        for (std::size_t x = 1; x < line.size(); ++x)
+          if (line[x] == 3) line[x] = line[x - 1];  // runs
+        return line;
+      });
+}
+
+struct Written {
+  unsigned dimx, dimy;
+  int planes;
+  std::vector<std::vector<std::pair<unsigned, Bytes>>> lines;  // per plane
+};
+
+// Lines to write: any subset in any order for raw and whole-plane planes, a
+// prefix in order for packed ones.
+Written linesToWrite(int pack, unsigned dimx, unsigned dimy, int planes) {
+  Written w{dimx, dimy, planes, {}};
+  for (int p = 0; p < planes; ++p) {
+    std::vector<std::pair<unsigned, Bytes>> lines;
+    if (*rc::gen::arbitrary<bool>()) {
+      std::vector<unsigned> order;
+      if (pack == 1) {
+        const unsigned n = *rc::gen::inRange(0u, dimy + 1);
+        for (unsigned y = 0; y < n; ++y) order.push_back(y);
+      } else {
+        order = *rc::gen::container<std::vector<unsigned>>(
+            rc::gen::inRange(0u, dimy));
+      }
+      for (unsigned y : order) lines.emplace_back(y, *lineOf(dimx));
+    }
+    w.lines.push_back(lines);
+  }
+  return w;
+}
+
+// What a reader must find: the lines written last, zeros elsewhere, line 0 of
+// plane 1 all ones until written.
+std::vector<Lines> expected(const Written& w, const std::vector<std::set<unsigned>>& refused) {
+  std::vector<Lines> planes;
+  for (int p = 0; p < w.planes; ++p) {
+    Lines lines(w.dimy, Bytes(w.dimx, 0));
+    if (p == 0) lines[0] = Bytes(w.dimx, 1);
+    for (const auto& [y, line] : w.lines[p])
+      if (!refused[p].count(y)) lines[y] = line;
+    planes.push_back(lines);
+  }
+  return planes;
+}
+
+void expectSoundWith(const std::string& path, const std::vector<Lines>& planes) {
+  const Bytes bytes = readFile(path);
+  ImageCheck check;
+  RC_ASSERT(check.Inspect(bytes.data(), bytes.size()) == int{ImageCheck::sound});
+  BtreeImg image(path.c_str());
+  RC_ASSERT(image.nPiani() == static_cast<short>(planes.size()));
+  for (std::size_t p = 0; p < planes.size(); ++p)
+    for (unsigned y = 0; y < planes[p].size(); ++y)
+      RC_ASSERT(readLine(image, y, static_cast<short>(p + 1)) == planes[p][y]);
+}
+
+unsigned widthFor(int version) {
+  return version == 4 ? 65536 : *rc::gen::inRange(1u, 40u);
+}
+
+RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
+  const int version = *rc::gen::element(2, 3, 4);
+  const int pack = *rc::gen::inRange(0, 3);
+  const int planes = version == 3 ? *rc::gen::inRange(3, 6)
+                     : version == 2 ? *rc::gen::inRange(1, 3)
+                                    : *rc::gen::inRange(1, 4);
+  const unsigned dimx = widthFor(version);
+  const unsigned dimy = version == 4 ? *rc::gen::inRange(1u, 3u)
+                                     : *rc::gen::inRange(1u, 12u);
+  const Written w = linesToWrite(pack, dimx, dimy, planes);
+  TempDir dir;
+  const std::string path = dir.file("saved.img");
+  std::vector<std::set<unsigned>> refused(planes);
+  {
+    BtreeImg image(path.c_str(), pack, static_cast<int>(dimx),
+                   static_cast<int>(dimy), static_cast<short>(planes));
+    RC_ASSERT(image.Version() == version);
+    for (int p = 0; p < planes; ++p) {
+      for (auto [y, line] : w.lines[p]) {
+        // A packed line that outgrows the plane's room is refused, and so
+        // are the ones behind it.
+        if (!refused[p].empty() ||
+            image.wLinea(chars(line), static_cast<int>(y), static_cast<short>(p + 1)) == 0) {
+          refused[p].insert(y);
+        } else {
+          refused[p].erase(y);
+        }
+      }
+    }
+    try {
+      image.closeImg();
+    } catch (CFileException* e) {
+      e->Delete();
+      // Only packed code that does not fit may stop a save: then nothing
+      // is written at all.
+      RC_ASSERT(pack != 0);
+      RC_ASSERT(!fs::exists(path));
+      image.discard();
+      return;
+    }
+  }
+  expectSoundWith(path, expected(w, refused));
+}
+
+RC_GTEST_PROP(SavedImage, WriterChoosingEncodingsNeverRefusesALine, ()) {
+  const int planes = *rc::gen::inRange(1, 6);
+  const unsigned dimx = *rc::gen::inRange(1u, 600u);
+  const unsigned dimy = *rc::gen::inRange(1u, 8u);
+  const bool noisy = *rc::gen::arbitrary<bool>();
+  Written w = linesToWrite(1, dimx, dimy, planes);
+  if (noisy) {
+    for (auto& plane : w.lines)
+      for (auto& [y, line] : plane)
+        for (std::size_t x = 0; x < line.size(); ++x)
+          line[x] = static_cast<unsigned char>(x * 7 + y);
+  }
+  TempDir dir;
+  const std::string path = dir.file("chosen.img");
+  {
+    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, dimx, dimy, planes);
+    for (int p = 0; p < planes; ++p)
+      for (const auto& [y, line] : w.lines[p]) writer.writeLine(p + 1, y, line.data());
+    writer.commit();
+  }
+  expectSoundWith(path, expected(w, std::vector<std::set<unsigned>>(planes)));
+}
+
+// ---- The writer's own promises ------------------------------------------------
+
+TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
+  TempDir dir;
+  Lines noisy(4, Bytes(16)), flat(4, Bytes(16, 9));
+  for (unsigned y = 0; y < 4; ++y)
+    for (unsigned x = 0; x < 16; ++x) noisy[y][x] = static_cast<unsigned char>(x * 17 + y);
+  const std::string path = dir.file("mixed.img");
+  {
+    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 16, 4, 3);
+    for (unsigned y = 0; y < 4; ++y) {
+      writer.writeLine(1, y, flat[y].data());
+      writer.writeLine(2, y, noisy[y].data());
+      writer.writeLine(3, y, noisy[y].data());  // the last plane too
+    }
+    EXPECT_EQ(writer.encoding(1), 1);
+    EXPECT_EQ(writer.encoding(2), 0);
+    EXPECT_EQ(writer.encoding(3), 0);
+    writer.commit();
+  }
+  const Bytes f = readFile(path);
+  const unsigned span = kBlock + 64;
+  EXPECT_EQ(get16(f, 4), 1u);
+  EXPECT_EQ(get16(f, span + 4), 0u);
+  EXPECT_EQ(get16(f, 2 * span + 4), 0u);
+  EXPECT_EQ(f.size(), 3 * span);
+  {
+    BtreeImg image(path.c_str());
+    expectLines(image, {flat, noisy, noisy});
+  }
+
+  // Asked for packed planes, the writer refuses what does not fit.
+  ImageWriter packed(dir.file("packed.img").c_str(), 1, 16, 4, 2);
+  packed.writeLine(1, 0, noisy[0].data());
+  const auto refused = catchPtr<CFileException>(
+      [&] { packed.writeLine(1, 1, noisy[1].data()); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+  EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 3, flat[3].data()); }));  // out of order
+  EXPECT_TRUE(invalidArg([&] { packed.writeLine(3, 0, flat[0].data()); }));
+}
+
+TEST(ImageWriter, NarrowPlanesAreRawFromTheStart) {
+  TempDir dir;
+  const std::string path = dir.file("narrow.img");
+  {
+    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 2, 5, 2);
+    EXPECT_EQ(writer.encoding(1), 0);
+    Bytes line{7, 8};
+    writer.writeLine(2, 4, line.data());  // raw: any order
+    writer.commit();
+  }
+  BtreeImg image(path.c_str());
+  EXPECT_EQ(readLine(image, 0, 1), (Bytes{1, 1}));
+  EXPECT_EQ(readLine(image, 4, 2), (Bytes{7, 8}));
+  EXPECT_EQ(readLine(image, 3, 2), (Bytes{0, 0}));
+}
+
+TEST(ImageWriter, KeepsTheColourMapInTheHeaderAndTheFileAndWritesOnlyOnCommit) {
+  TempDir dir;
+  const std::string path = dir.file("map.img");
+  Bytes map(768);
+  for (std::size_t i = 0; i < map.size(); ++i) map[i] = static_cast<unsigned char>(i * 5);
+  {
+    ImageWriter dropped(path.c_str(), 0, 3, 2, 1);
+    dropped.setColourMap(map.data());
+  }
+  EXPECT_FALSE(fs::exists(path));
+  ImageWriter writer(path.c_str(), 2, 3, 2, 1);
+  writer.setColourMap(map.data());
+  writer.commit();
+  writer.commit();  // once
+  BtreeImg image(path.c_str());
+  Bytes read(768);
+  image.readMap(read.data());
+  EXPECT_EQ(read, map);
+  EXPECT_EQ(image.GetRgbHeader(255, 2, 0), static_cast<unsigned char>(767 * 5));
+}
+
+TEST(CreateFromHeader, RefusesHeadersNoReaderCouldUse) {
+  TempDir dir;
+  Bytes header = buildPatternImage(2, 0, 1, 4, 2).bytes;
+  header.resize(kBlock);
+  put16(header, 0, 5);
+  EXPECT_TRUE(invalidArg([&] { BtreeImg img(dir.file("v5.img").c_str(), header.data(), 1, 0); }));
+  put16(header, 0, 2);
+  put16(header, 4, 7);
+  EXPECT_TRUE(invalidArg([&] { BtreeImg img(dir.file("p7.img").c_str(), header.data(), 1, -1); }));
+  {
+    BtreeImg img(dir.file("p1.img").c_str(), header.data(), 1, 1);  // nothing written
+  }
+  const Bytes f = readFile(dir.file("p1.img"));
+  EXPECT_EQ(ImageCheck().Inspect(f.data(), f.size()), ImageCheck::sound);
+}
+
+}  // namespace
+}  // namespace imgtest
