@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <random>
 
@@ -24,6 +25,9 @@ using detail::throwOsError;
 constexpr int kMaxLinks = 40;
 // Random names tried before giving up on creating the temporary file.
 constexpr int kMaxNameTries = 100;
+// The temporary name's tail: "-" and six random letters and digits.
+constexpr std::size_t kRandomLength = 6;
+constexpr std::size_t kSuffixLength = 1 + kRandomLength;
 
 CString defaultStem(const CString& target) { return target + ".~tmp"; }
 
@@ -37,8 +41,26 @@ CString folderOf(const CString& path) {
   return CString(text, static_cast<int>(slash - text));
 }
 
+// The kernel's rule for symbolic links in shared folders (sticky and
+// world-writable, as /tmp), which a link read with readlink escapes: such a
+// link is followed only when this user (the effective one) or the folder's
+// owner owns it. Anybody may plant a link in such a folder; followed by
+// someone else, it would send their save onto a file of the planter's choice.
+// `path` is the caller's target, named in the exception.
+void requireFollowableLink(const CString& link, const struct stat& linkInfo,
+                           const char* path) {
+  struct stat folder;
+  if (::stat(folderOf(link), &folder) != 0) throwOsError(errno, path);
+  const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+  if (!shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == folder.st_uid) return;
+  throwFileError(CFileException::accessDenied, path, EACCES,
+                 "not followed: a symbolic link in a shared sticky folder, owned by "
+                 "neither this user nor the folder's owner");
+}
+
 // Follows `path` while it names a symbolic link; the result names a file
-// that is not a link, or nothing yet. Throws on a loop or an unreadable link.
+// that is not a link, or nothing yet. Throws on a loop, an unreadable link or
+// a link the kernel's rule for shared folders would not follow.
 CString resolveLinks(const CString& path) {
   CString current = path;
   for (int hop = 0; hop <= kMaxLinks; ++hop) {
@@ -48,6 +70,7 @@ CString resolveLinks(const CString& path) {
       throwOsError(errno, path);
     }
     if (!S_ISLNK(info.st_mode)) return current;
+    requireFollowableLink(current, info, path);
     char link[4096];
     const ssize_t length = ::readlink(current, link, sizeof link);
     if (length < 0) throwOsError(errno, path);
@@ -58,11 +81,38 @@ CString resolveLinks(const CString& path) {
   throwOsError(ELOOP, path);
 }
 
+// `stem`, shortened where "<stem>-XXXXXX" would pass the folder's limit on
+// the length of a name (255 bytes on most file systems), as it does for a
+// target's name of 244 bytes and more. The bytes go from the end of the part
+// before the last '.' of the stem's name, so that a marker such as ".~tmp"
+// stays, and never split a UTF-8 character. The random part is kept whole:
+// the name stays unique, and creating it exclusively settles any clash.
+CString fittingStem(const CString& stem) {
+  const char* text = stem;
+  const std::size_t length = static_cast<std::size_t>(stem.GetLength());
+  const char* slash = std::strrchr(text, '/');
+  const std::size_t nameAt = slash != nullptr ? static_cast<std::size_t>(slash - text) + 1 : 0;
+  long limit = ::pathconf(folderOf(stem), _PC_NAME_MAX);
+  if (limit <= 0) limit = NAME_MAX;
+  const std::size_t room =
+      static_cast<std::size_t>(limit) > kSuffixLength ? static_cast<std::size_t>(limit) - kSuffixLength : 0;
+  if (length - nameAt <= room) return stem;
+  const std::size_t excess = length - nameAt - room;
+  // The cut ends at the marker's '.', or at the end of a name without one
+  // (or with a marker too long to spare enough bytes before it).
+  const char* dot = std::strrchr(text + nameAt, '.');
+  std::size_t end = dot != nullptr ? static_cast<std::size_t>(dot - text) : length;
+  if (end - nameAt < excess) end = length;
+  std::size_t cut = end - excess;
+  while (cut > nameAt && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return CString(text, static_cast<int>(cut)) + (text + end);
+}
+
 // Six random letters and digits.
 CString randomSuffix() {
   static constexpr char kAlphabet[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  unsigned char bytes[6];
+  unsigned char bytes[kRandomLength];
   if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != sizeof bytes) {
     std::random_device device;
     for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
@@ -88,14 +138,8 @@ int flushToDisk(int fd, bool folder) {
 FileReplacement::FileReplacement(const char* target, TemporaryStem stem) {
   if (target == nullptr || *target == '\0') throwOsError(ENOENT, "");
   target_ = resolveLinks(target);
-  struct stat info;
-  if (::stat(target_, &info) == 0) {
-    exists_ = true;
-    mode_ = info.st_mode & 07777;
-    owner_ = info.st_uid;
-    group_ = info.st_gid;
-  }
-  const CString base = (stem != nullptr ? stem : defaultStem)(target_);
+  inspectTarget(target);
+  const CString base = fittingStem((stem != nullptr ? stem : defaultStem)(target_));
   // Created exclusively: an existing name, a planted link among them, is
   // never opened; another random name is tried instead.
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
@@ -114,6 +158,26 @@ FileReplacement::FileReplacement(const char* target, TemporaryStem stem) {
     if (errno != EEXIST) throwOsError(errno, target);
   }
   throwOsError(EEXIST, target);
+}
+
+// An existing target must be a regular file that this process may write, as
+// writing it in place would demand: a rename would replace any file, a
+// device node or a file made read-only among them. Its owner, group and
+// permission bits are noted for commit(). `name` is the caller's target.
+void FileReplacement::inspectTarget(const char* name) {
+  struct stat info;
+  if (::lstat(target_, &info) != 0) {
+    if (errno == ENOENT) return;
+    throwOsError(errno, name);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    throwFileError(CFileException::accessDenied, name, -1, "not a regular file");
+  }
+  if (::faccessat(AT_FDCWD, target_, W_OK, AT_EACCESS) != 0) throwOsError(errno, name);
+  exists_ = true;
+  mode_ = info.st_mode & 07777;
+  owner_ = info.st_uid;
+  group_ = info.st_gid;
 }
 
 // A new file keeps the mode the creation gave it (0666 less the umask, or

@@ -21,9 +21,28 @@
 // A rename gives the target's name a new file: other hard links to the old
 // file keep the old content.
 //
+// A save replaces only what writing the file in place could change. It
+// refuses, before it creates anything, with a CFileException* (cause
+// accessDenied) naming the target:
+// - an existing target (after its links) that is not a regular file: a
+//   device node, a FIFO, a socket or a folder ("not a regular file");
+// - an existing target this process may not write (checked for the
+//   effective user, as open would): a read-only file is refused as opening
+//   it for writing would refuse it ("access denied (Permission denied)"),
+//   even where its folder would allow the rename. The superuser may write
+//   any file;
+// - a symbolic link in a shared folder (sticky and world-writable, as /tmp)
+//   owned by neither this user nor the folder's owner: such a link is not
+//   followed, as the kernel's protected_symlinks rule has it, so that a link
+//   planted there by another user cannot redirect the save.
+//
 // Temporary names are "<stem>-XXXXXX", six random letters and digits after a
-// stem that defaults to "<target>.~tmp". A save killed before it finished can
-// leave such a file behind; it is never the target and may be deleted.
+// stem that defaults to "<target>.~tmp". Where such a name would pass the
+// folder's limit on a name's length (255 bytes on most file systems), bytes
+// are dropped from the stem's name just before its last '.' (whole UTF-8
+// characters), so that any name the folder accepts can be saved. A save
+// killed before it finished can leave such a file behind; it is never the
+// target and may be deleted.
 #ifndef BTREEIMG_FRAMEWORK_FILEREPLACEMENT_H_
 #define BTREEIMG_FRAMEWORK_FILEREPLACEMENT_H_
 
@@ -44,10 +63,12 @@ class AFX_EXT_CLASS FileReplacement {
   // The stem of the temporary name for the (resolved) target path.
   using TemporaryStem = CString (*)(const CString& target);
 
-  // Resolves `target`'s symbolic links and creates the temporary file.
-  // `stem`, when given, names the temporary file's stem instead of
-  // "<target>.~tmp". Throws CFileException* when the link cannot be resolved
-  // or the temporary file cannot be created (the file name is the target's).
+  // Resolves `target`'s symbolic links, checks the file they lead to (see
+  // above) and creates the temporary file. `stem`, when given, names the
+  // temporary file's stem instead of "<target>.~tmp" (shortened as above
+  // where needed). Throws CFileException* naming `target` when a link cannot
+  // be resolved or may not be followed, when the target is refused, or when
+  // the temporary file cannot be created; nothing is created then.
   explicit FileReplacement(const char* target, TemporaryStem stem = nullptr);
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
@@ -83,6 +104,7 @@ class AFX_EXT_CLASS FileReplacement {
   void abandon();
 
  private:
+  void inspectTarget(const char* name);
   void prepareMode();
   void removeTemporary();
 

@@ -10,7 +10,6 @@
 #include "framework/FileReplacement.h"
 #include "framework/ThrowHelpers.h"
 #include "settings/LineScan.h"
-#include "settings/SaveTarget.h"
 
 namespace {
 
@@ -102,7 +101,6 @@ int AsKeyDat::createFromFile(const char* fileName) {
 
 int AsKeyDat::saveFromFile(const char* fileName) {
   if (fileName == nullptr || *fileName == '\0') return 0;
-  if (btreeimg::detail::refusesWrites(fileName)) return 0;
   try {
     btreeimg::FileReplacement replacement(fileName);
     CStdioFile file;
@@ -127,7 +125,8 @@ int AsKeyDat::saveFromFile(const char* fileName) {
     }
     return 1;
   } catch (CFileException* e) {
-    // The temporary file could not be created.
+    // The file is refused (not a regular file, or not writable) or the
+    // temporary file could not be created.
     e->Delete();
     return 0;
   }

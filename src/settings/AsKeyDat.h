@@ -92,9 +92,10 @@ class AFX_EXT_CLASS AsKeyDat {
   // btreeimg::FileReplacement (a temporary file "<name>.~tmp-XXXXXX" beside
   // it, flushed and renamed over it, the old file's mode kept). When no line
   // is written the file is deleted instead. Returns 1 on success; 0, with the
-  // old file left as it was, when the file exists but may not be written,
-  // when the temporary file cannot be made, or when writing or renaming
-  // fails (then "Not Save <fileName> " also goes to the diagnostics sink).
+  // old file left as it was, when the file exists but is not a regular file
+  // or may not be written, when the temporary file cannot be made, or when
+  // writing or renaming fails (then "Not Save <fileName> " also goes to the
+  // diagnostics sink).
   int saveFromFile(const char* fileName);
   // Appends an entry with a copy of `key` and `values` (null allowed), which
   // it takes over. An entry with the same key is not looked for.

@@ -7,7 +7,6 @@
 #include "framework/Exceptions.h"
 #include "framework/FileReplacement.h"
 #include "framework/ThrowHelpers.h"
-#include "settings/SaveTarget.h"
 
 using btreeimg::detail::diagnose;
 
@@ -115,10 +114,6 @@ void Env::putEnv(const char* key, const char* value) {
 }
 
 void Env::save() {
-  if (btreeimg::detail::refusesWrites(kFileName)) {
-    diagnose("Not Save configuration ENV.VD6 (Open)");
-    return;
-  }
   try {
     btreeimg::FileReplacement replacement(kFileName);
     CStdioFile file;
@@ -159,7 +154,8 @@ void Env::save() {
       diagnose("Not Save configuration ENV.VD6 (Rename)");
     }
   } catch (CFileException* e) {
-    // The temporary file could not be created.
+    // The file is refused (not a regular file, or not writable) or the
+    // temporary file could not be created.
     e->Delete();
     diagnose("Not Save configuration ENV.VD6 (Open)");
   }

@@ -14,7 +14,8 @@
 // old file whole. Failures cannot be reported to the caller; the
 // texts below go to the diagnostics sink (framework/Diagnostics.h), silent
 // by default:
-//   "Not Save configuration ENV.VD6 (Open)"   "ENV.VD6" exists but may not be
+//   "Not Save configuration ENV.VD6 (Open)"   "ENV.VD6" exists but is not a
+//                                             regular file or may not be
 //                                             written, or the temporary file
 //                                             cannot be created; nothing is
 //                                             written

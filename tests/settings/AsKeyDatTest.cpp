@@ -1,7 +1,9 @@
 #include "settings/AsKeyDat.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -104,9 +106,22 @@ TEST_F(KeyedLists, SavingWritesOneLinePerValueOrFailsWithZeroAndSaysSo) {
   const std::string saved = write("old content\n", "saved.txt"), folder = dir.file("folder");
   std::filesystem::create_directory(folder);
   settings_test::CapturedDiagnostics diagnostics;
-  EXPECT_EQ(lists.saveFromFile(folder.c_str()), 0);  // the rename fails
-  EXPECT_FALSE(std::filesystem::exists(folder + ".~tmp"));
-  EXPECT_EQ(diagnostics.texts(), Values{"Not Save " + folder + " "});
+  EXPECT_EQ(lists.saveFromFile(folder.c_str()), 0);  // not a regular file: refused
+  EXPECT_TRUE(diagnostics.texts().empty());
+  {
+    // Writing fails past a lowered file size limit (EFBIG, the signal ignored).
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 8;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+  }
+  EXPECT_EQ(testfiles::readText(saved), "old content\n");
+  EXPECT_EQ(diagnostics.texts(), Values{"Not Save " + saved + " "});
   // Then a save that works, and reads back.
   lists.createAsKey("NOVALUES", nullptr);
   ASSERT_EQ(lists.saveFromFile(saved.c_str()), 1);
