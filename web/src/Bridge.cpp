@@ -1,0 +1,293 @@
+// The C interface that btreeimg.mjs calls inside the WebAssembly module.
+//
+// Each function catches every exception the library throws (framework
+// exceptions by pointer, std::bad_alloc) and reports a failure through its
+// result; the text of the last failure is read with bi_error(). Images are
+// handed to JavaScript as opaque handles (the address of a WebImage).
+//
+// Files live in emscripten's in-memory file system: an image's bytes are
+// written to a file of its own, opened with BtreeImg (which reads the file
+// whole) and removed again, so the bytes are held once, by the image.
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "framework/Framework.h"
+#include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
+
+namespace {
+
+struct WebImage {
+  BtreeImg* image = nullptr;
+  ImageCheck check;  // the layout `btreeimg info` reports
+  ~WebImage() { delete image; }
+};
+
+std::string lastError;
+ImageCheck lastCheck;  // the inspection bi_check() made, for bi_problem()
+std::vector<unsigned char> coverResult;
+unsigned fileCounter = 0;
+
+// The text of a framework exception; releases the exception.
+std::string takeMessage(CException* e) {
+  char text[512];
+  if (!e->GetErrorMessage(text, sizeof text)) text[0] = '\0';
+  e->Delete();
+  return text;
+}
+
+// A fresh name in the in-memory file system.
+std::string scratchName(const char* stem) {
+  return "/" + std::string(stem) + "-" + std::to_string(++fileCounter) + ".dis";
+}
+
+bool writeScratch(const std::string& path, const void* data, size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool done = std::fwrite(data, 1, size, file) == size;
+  return std::fclose(file) == 0 && done;
+}
+
+bool readScratch(const std::string& path, std::vector<unsigned char>* bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes->clear();
+  unsigned char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    bytes->insert(bytes->end(), buffer, buffer + got);
+  }
+  const bool done = !std::ferror(file);
+  std::fclose(file);
+  return done;
+}
+
+// Runs `work`, turning every exception into a failure result with its text
+// in lastError.
+template <typename Work, typename Result>
+Result guarded(Work&& work, Result failure) {
+  try {
+    return work();
+  } catch (CException* e) {
+    lastError = takeMessage(e);
+  } catch (const std::bad_alloc&) {
+    lastError = "not enough memory";
+  }
+  return failure;
+}
+
+// Whether plane `plane` exists and rows [y0, y0 + count) lie inside it.
+bool validRows(WebImage* w, int plane, unsigned y0, unsigned count) {
+  if (plane < 1 || plane > w->check.PlaneCount()) {
+    lastError = "no plane " + std::to_string(plane) + ": the image has " +
+                std::to_string(w->check.PlaneCount());
+    return false;
+  }
+  const unsigned height = w->image->dimy(static_cast<short>(plane));
+  if (y0 > height || count > height - y0) {
+    lastError = "lines outside the plane";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The text of the last failure.
+EMSCRIPTEN_KEEPALIVE const char* bi_error() { return lastError.c_str(); }
+
+// Opens the `size` bytes at `data` as an image. A file that ImageCheck finds
+// damaged or unusable is refused with its first problem. Returns a handle,
+// or 0 with the reason in bi_error().
+EMSCRIPTEN_KEEPALIVE WebImage* bi_open(const unsigned char* data, size_t size) {
+  return guarded(
+      [&]() -> WebImage* {
+        auto* w = new WebImage;
+        if (w->check.Inspect(data, size) != ImageCheck::sound) {
+          lastError = static_cast<const char*>(w->check.Summary());
+          delete w;
+          return nullptr;
+        }
+        const std::string path = scratchName("image");
+        if (!writeScratch(path, data, size)) {
+          std::remove(path.c_str());
+          delete w;
+          lastError = "not enough memory";
+          return nullptr;
+        }
+        try {
+          w->image = new BtreeImg(path.c_str());
+        } catch (...) {
+          std::remove(path.c_str());
+          delete w;
+          throw;
+        }
+        std::remove(path.c_str());
+        return w;
+      },
+      static_cast<WebImage*>(nullptr));
+}
+
+EMSCRIPTEN_KEEPALIVE void bi_close(WebImage* w) { delete w; }
+
+EMSCRIPTEN_KEEPALIVE int bi_version(WebImage* w) { return w->check.Version(); }
+
+EMSCRIPTEN_KEEPALIVE int bi_plane_count(WebImage* w) { return w->check.PlaneCount(); }
+
+// Fact `which` of plane `plane` (checked by the caller): 0 width, 1 height,
+// 2 encoding, 3 block position, 4 region start, 5 region size, 6 region room.
+EMSCRIPTEN_KEEPALIVE double bi_plane_fact(WebImage* w, int plane, int which) {
+  const auto p = static_cast<short>(plane);
+  const ImageCheck::PlaneLayout& layout = w->check.Plane(plane);
+  switch (which) {
+    case 0: return w->image->dimx(p);
+    case 1: return w->image->dimy(p);
+    case 2: return layout.pack;
+    case 3: return static_cast<double>(layout.blockPosition);
+    case 4: return static_cast<double>(layout.regionStart);
+    case 5: return static_cast<double>(layout.regionSize);
+    case 6: return static_cast<double>(layout.regionRoom);
+    default: return -1;
+  }
+}
+
+// The 768-byte colour map into `map`.
+EMSCRIPTEN_KEEPALIVE void bi_colour_map(WebImage* w, unsigned char* map) {
+  for (short i = 0; i < 256; ++i) {
+    for (short c = 0; c < 3; ++c) map[3 * i + c] = w->image->GetRgbHeader(i, c, 0);
+  }
+}
+
+// Lines y0 .. y0 + count - 1 of plane `plane`, their stored values, into
+// `dest` (count x width bytes). Returns 1, or 0 with the reason in bi_error().
+EMSCRIPTEN_KEEPALIVE int bi_rows(WebImage* w, int plane, unsigned y0, unsigned count,
+                                 unsigned char* dest) {
+  if (!validRows(w, plane, y0, count)) return 0;
+  return guarded(
+      [&]() {
+        const auto p = static_cast<short>(plane);
+        const size_t width = w->image->dimx(p);
+        for (unsigned y = 0; y < count; ++y) w->image->at(y0 + y, p, dest + y * width);
+        return 1;
+      },
+      0);
+}
+
+// The same lines through the colour map, as RGBA with alpha 255, into
+// `dest` (count x width x 4 bytes).
+EMSCRIPTEN_KEEPALIVE int bi_rgba_rows(WebImage* w, int plane, unsigned y0, unsigned count,
+                                      unsigned char* dest) {
+  if (!validRows(w, plane, y0, count)) return 0;
+  return guarded(
+      [&]() {
+        unsigned char map[768];
+        bi_colour_map(w, map);
+        uint32_t colour[256];
+        for (int i = 0; i < 256; ++i) {
+          const unsigned char rgba[4] = {map[3 * i], map[3 * i + 1], map[3 * i + 2], 255};
+          std::memcpy(&colour[i], rgba, 4);
+        }
+        const auto p = static_cast<short>(plane);
+        const size_t width = w->image->dimx(p);
+        std::vector<unsigned char> line(width ? width : 1);
+        for (unsigned y = 0; y < count; ++y) {
+          w->image->at(y0 + y, p, line.data());
+          unsigned char* out = dest + y * width * 4;
+          for (size_t x = 0; x < width; ++x) std::memcpy(out + 4 * x, &colour[line[x]], 4);
+        }
+        return 1;
+      },
+      0);
+}
+
+// Adds the count of each stored value in lines y0 .. y0 + count - 1 of
+// plane `plane` to counts[value]. Returns 1, or 0 with the reason.
+EMSCRIPTEN_KEEPALIVE int bi_count_rows(WebImage* w, int plane, unsigned y0,
+                                       unsigned count, double* counts) {
+  if (!validRows(w, plane, y0, count)) return 0;
+  return guarded(
+      [&]() {
+        const auto p = static_cast<short>(plane);
+        std::vector<unsigned char> line(w->image->dimx(p) ? w->image->dimx(p) : 1);
+        unsigned long long local[256] = {};
+        for (unsigned y = 0; y < count; ++y) {
+          w->image->at(y0 + y, p, line.data());
+          for (size_t x = 0; x < w->image->dimx(p); ++x) ++local[line[x]];
+        }
+        for (int i = 0; i < 256; ++i) counts[i] += static_cast<double>(local[i]);
+        return 1;
+      },
+      0);
+}
+
+// Colour coverage of plane 1 by the rule file of `length` bytes at `rules`.
+// Returns 1 when
+// a pixel changed (the result's bytes are then at bi_cover_data(), of
+// bi_cover_size() bytes), 0 when none did, -1 with the reason in bi_error()
+// when the rules cannot be used or the result cannot be made.
+EMSCRIPTEN_KEEPALIVE int bi_cover(WebImage* w, const char* rules, size_t length) {
+  coverResult.clear();
+  const std::string rulePath = scratchName("rules");
+  const std::string outPath = scratchName("covered");
+  if (!writeScratch(rulePath, rules, length)) {
+    std::remove(rulePath.c_str());
+    lastError = "not enough memory";
+    return -1;
+  }
+  const int carried = guarded(
+      [&]() { return w->image->CoperturaU8(rulePath.c_str(), outPath.c_str()); }, -1);
+  std::remove(rulePath.c_str());
+  int result = 0;
+  if (carried == 0) {
+    lastError =
+        "the rules cannot be used: they need COLCOPER, COLTEST and COLSOST "
+        "values, as many of each, every one a number";
+    result = -1;
+  } else if (carried < 0) {
+    result = -1;
+  } else if (std::FILE* probe = std::fopen(outPath.c_str(), "rb")) {
+    std::fclose(probe);
+    result = 1;
+    if (!readScratch(outPath, &coverResult)) {
+      lastError = "the covered image could not be read back";
+      result = -1;
+    }
+  }
+  std::remove(outPath.c_str());
+  return result;
+}
+
+EMSCRIPTEN_KEEPALIVE const unsigned char* bi_cover_data() { return coverResult.data(); }
+EMSCRIPTEN_KEEPALIVE size_t bi_cover_size() { return coverResult.size(); }
+EMSCRIPTEN_KEEPALIVE void bi_cover_release() {
+  std::vector<unsigned char>().swap(coverResult);
+}
+
+// Inspects the `size` bytes at `data` as ImageCheck does. Returns the number
+// of problems found (0 for a sound file); bi_problem(i) reads each.
+EMSCRIPTEN_KEEPALIVE int bi_check(const unsigned char* data, size_t size) {
+  return guarded(
+      [&]() {
+        const int verdict = lastCheck.Inspect(data, size);
+        const int count = lastCheck.Problems().GetSize();
+        // A refused file always has a reason, so that no caller takes an
+        // empty list for a sound file.
+        return verdict != ImageCheck::sound && count == 0 ? 1 : count;
+      },
+      -1);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* bi_problem(int i) {
+  const CStringArray& problems = lastCheck.Problems();
+  if (problems.GetSize() == 0) return "not an image file";
+  return i >= 0 && i < problems.GetSize() ? static_cast<const char*>(problems.GetAt(i)) : "";
+}
+
+}  // extern "C"
