@@ -9,10 +9,14 @@ this package hands their planes over as numpy arrays::
     with btreeimg.open("design.dis") as im:
         pixels = im.plane(1)            # uint8 array (height, width)
         colours = im.colour_map         # uint8 array (256, 3)
-    btreeimg.write("copy.dis", pixels, pack=1, colour_map=colours)
+    btreeimg.write("copy.dis", pixels, colour_map=colours)
     problems = btreeimg.check("copy.dis")   # [] when sound
 
 ``import btreeimg.pillow`` lets Pillow open and save the files as well.
+
+A file that the structural check (check()) finds damaged is refused when
+opened, with FormatError naming its first problem; ``open(path,
+lenient=True)`` reads what the library reads instead.
 
 Errors are Python's own: OSError and its subclasses (FileNotFoundError,
 PermissionError, IsADirectoryError, ...) with ``errno`` and ``filename``
@@ -22,31 +26,48 @@ MemoryError. Reading a plane, writing, colour coverage and checking release
 the GIL, so several threads can work on different images at once.
 """
 
-import operator
-import os
-import shutil
-import tempfile
+# Helper modules go under private names: the namespace shows the API only.
+import operator as _operator
+import os as _os
+from types import TracebackType as _TracebackType
+from typing import Optional as _Optional
+from typing import Sequence as _Sequence
+from typing import Union as _Union
 
-import numpy as np
+import numpy as _np
+import numpy.typing as _npt
 
 from . import _btreeimg
-from ._btreeimg import FormatError
+from ._btreeimg import FormatError, __version__
 
-__all__ = ["Image", "FormatError", "open", "write", "check", "grey_ramp"]
+__all__ = ["Image", "FormatError", "open", "write", "check", "grey_ramp",
+           "MAX_PLANES", "ENCODINGS", "__version__"]
 
+#: The most planes an image holds.
 MAX_PLANES = 5
+#: The encodings a plane may have: 0 raw, 1 packed line by line, 2 packed
+#: as a whole plane.
 ENCODINGS = (0, 1, 2)
 
+#: What the functions take as a file name.
+_Path = _Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
+#: A uint8 numpy array.
+_Pixels = _npt.NDArray[_np.uint8]
 
-def _path(path):
-    """The file system path `path` (str, bytes or os.PathLike) as bytes."""
-    return os.fsencode(path)
+
+def _path(path: _Path) -> bytes:
+    """The file system path `path` (str, bytes or os.PathLike) as bytes;
+    ValueError for a NUL byte, as Python's own open()."""
+    encoded = _os.fsencode(path)
+    if b"\0" in encoded:
+        raise ValueError("embedded null byte")
+    return encoded
 
 
-def grey_ramp():
+def grey_ramp() -> _Pixels:
     """A (256, 3) uint8 colour map whose entry i is (i, i, i)."""
-    ramp = np.arange(256, dtype=np.uint8)
-    return np.repeat(ramp[:, None], 3, axis=1)
+    ramp = _np.arange(256, dtype=_np.uint8)
+    return _np.repeat(ramp[:, None], 3, axis=1)
 
 
 class Image:
@@ -58,19 +79,25 @@ class Image:
     threads (calls on one image run one at a time).
     """
 
-    def __init__(self, path):
-        """Opens the image file `path` and reads it whole.
+    def __init__(self, path: _Path, *, lenient: bool = False) -> None:
+        """Checks the image file `path` and reads it whole.
 
         Raises FileNotFoundError, PermissionError or another OSError when
         the file cannot be read, and FormatError when it is not a usable
-        image.
+        image or, unless `lenient`, when the structural check finds it
+        damaged (cut short, a broken line table, ...). A lenient image reads
+        what the library reads: bytes the file does not hold read as 0, and
+        `problems` lists what the check found.
         """
-        self._name = os.fspath(path)
-        self._core = _btreeimg.Image(_path(path))
+        self._name = _os.fsdecode(path)
+        self._core: _Optional[_btreeimg.Image] = None
+        self._core = _btreeimg.Image(_path(path), bool(lenient))
+        self._problems = list(self._core.problems)
+        self._summary = self._core.summary
 
     # ---- Lifecycle -----------------------------------------------------
 
-    def close(self):
+    def close(self) -> None:
         """Frees the image. Further use raises ValueError; closing twice is
         fine."""
         core, self._core = self._core, None
@@ -78,26 +105,28 @@ class Image:
             core.close()
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         """True once the image is closed."""
         return self._core is None
 
-    def __enter__(self):
+    def __enter__(self) -> "Image":
         """The image itself, closed when the with block ends."""
         return self
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, exc_type: _Optional[type[BaseException]],
+                 exc_value: _Optional[BaseException],
+                 traceback: _Optional[_TracebackType]) -> None:
         """Closes the image."""
         self.close()
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         """The path, version, planes and shape of plane 1, or "closed"."""
         if self._core is None:
             return f"<btreeimg.Image {self._name!r} closed>"
         return (f"<btreeimg.Image {self._name!r} version {self.version}, "
                 f"{self.plane_count} planes of {self.shape(1)}>")
 
-    def _open_core(self):
+    def _open_core(self) -> _btreeimg.Image:
         """The extension's image; ValueError once closed."""
         core = self._core
         if core is None:
@@ -107,117 +136,109 @@ class Image:
     # ---- What the image holds -----------------------------------------
 
     @property
-    def name(self):
+    def name(self) -> str:
         """The path the image was opened from."""
         return self._name
 
     @property
-    def version(self):
+    def problems(self) -> list[str]:
+        """What the structural check found when the image was opened, one
+        text each, as check() gives them: empty for a sound file (a damaged
+        one opens only with lenient=True)."""
+        return list(self._problems)
+
+    @property
+    def version(self) -> int:
         """The file format version: 2, 3 or 4."""
         return self._open_core().version
 
     @property
-    def plane_count(self):
+    def plane_count(self) -> int:
         """The number of planes the image holds, 1 to 5."""
         return self._open_core().plane_count
 
-    def shape(self, plane):
+    def shape(self, plane: int) -> tuple[int, int]:
         """(height, width) of plane `plane` (1 .. plane_count).
 
         Raises ValueError for a plane the image does not hold.
         """
-        return tuple(self._open_core().shape(operator.index(plane)))
+        return self._open_core().shape(_operator.index(plane))
 
-    def encoding(self, plane):
+    def encoding(self, plane: int) -> int:
         """The encoding of plane `plane`: 0 raw, 1 packed line by line,
         2 packed as a whole plane (or the undefined value a damaged file
         states)."""
-        return self._open_core().encoding(operator.index(plane))
+        return self._open_core().encoding(_operator.index(plane))
 
     @property
-    def colour_map(self):
+    def colour_map(self) -> _Pixels:
         """A new (256, 3) uint8 array: entry i is the (red, green, blue) of
         pixel value i."""
         return self._open_core().colour_map()
 
     # ---- Pixels ---------------------------------------------------------
 
-    def plane(self, plane):
+    def plane(self, plane: int) -> _Pixels:
         """A new uint8 array of shape (height, width) holding plane `plane`.
 
         Raises ValueError for a plane the image does not hold, and
         FormatError for a plane whose encoding the format does not define.
         """
-        return self._open_core().plane(operator.index(plane))
+        return self._open_core().plane(_operator.index(plane))
 
-    def line(self, line, plane):
+    def line(self, line: int, plane: int) -> _Pixels:
         """A new uint8 array of shape (width,) holding line `line`
         (0 .. height-1) of plane `plane`.
 
         Raises ValueError for a line or plane the image does not hold.
         """
-        return self._open_core().line(operator.index(line),
-                                      operator.index(plane))
+        return self._open_core().line(_operator.index(line),
+                                      _operator.index(plane))
 
     # ---- Colour coverage -----------------------------------------------
 
-    def cover(self, rules, output):
+    def cover(self, rules: _Path, output: _Path) -> bool:
         """Rewrites plane 1 by the colour rules in the file `rules` into
         the one-plane image file `output`.
 
         A rule file holds "COLCOPER n", "COLTEST n" and "COLSOST n" lines;
         rule i takes the i-th value of each key: a pixel of colour COLCOPER
         whose pixel below has colour COLTEST becomes COLSOST. Returns True
-        when a pixel changed, and then (only then) `output` is written,
-        replacing any file of that name (which may be this image's own
-        file). An unchanged run leaves an existing `output` as it was.
+        when a pixel changed, and then (only then) `output` is written
+        (which may be this image's own file), as the library saves every
+        file: replaced in one step when complete, flushed, its mode, owner
+        and symbolic link kept. An unchanged run leaves an existing `output`
+        as it was.
 
         Raises OSError when a file cannot be read or written, ValueError
         when the rule file is not usable.
         """
         core = self._open_core()
         rules_path = _path(rules)
+        output_path = _path(output)
         problem = _btreeimg.rules_problem(rules_path)
         if problem:
-            raise ValueError(f"{os.fsdecode(rules_path)}: {problem}")
-        return _cover_into(core, rules_path, _path(output))
+            raise ValueError(f"{_os.fsdecode(rules_path)}: {problem}")
+        return core.cover(rules_path, output_path)
 
 
-def _cover_into(core, rules_path, output_path):
-    """Runs the coverage into a fresh folder beside `output_path`, then
-    moves a changed result into place; the folder is removed either way."""
-    folder = tempfile.mkdtemp(prefix=b".btreeimg-cover-",
-                              dir=os.path.dirname(output_path) or b".")
-    try:
-        result = os.path.join(folder, b"result.dis")
-        if core.cover(rules_path, result) != 1:
-            raise OSError(5, "the coverage result could not be written",
-                          os.fsdecode(output_path))
-        if not os.path.exists(result):
-            return False
-        try:  # an existing output keeps its permissions
-            os.chmod(result, os.stat(output_path).st_mode & 0o7777)
-        except FileNotFoundError:
-            pass
-        os.replace(result, output_path)
-        return True
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
-
-
-def open(path):  # noqa: A001 - the package's documented name
+def open(path: _Path, *, lenient: bool = False) -> Image:  # noqa: A001
     """Opens the image file `path` (str, bytes or os.PathLike) and returns
     an Image, usable as a context manager.
 
-    Raises FileNotFoundError, PermissionError or another OSError when the
-    file cannot be read, and FormatError when it is not a usable image.
+    The file is checked first, as check() does. Raises FileNotFoundError,
+    PermissionError or another OSError when the file cannot be read, and
+    FormatError when it is not a usable image or, unless `lenient` is true,
+    when the check finds it damaged (the message names the first problem).
+    With lenient=True a damaged file is read as the library reads it: bytes
+    the file does not hold read as 0 (Image.problems lists the damage).
     """
-    return Image(path)
+    return Image(path, lenient=lenient)
 
 
-def _planes_of(planes):
+def _planes_of(planes: _Union[_Pixels, _Sequence[_Pixels]]) -> list[_Pixels]:
     """The planes argument of write() as a list of 2-D uint8 arrays."""
-    if isinstance(planes, np.ndarray):
+    if isinstance(planes, _np.ndarray):
         if planes.ndim not in (2, 3):
             raise ValueError("planes must be a 2-D uint8 array or a sequence "
                              f"of 1 to 5 of them, not a {planes.ndim}-D array")
@@ -225,12 +246,12 @@ def _planes_of(planes):
     elif isinstance(planes, (str, bytes)) or not hasattr(planes, "__len__"):
         raise ValueError("planes must be a 2-D uint8 array or a sequence of "
                          "1 to 5 of them")
-    arrays = [np.asarray(p) for p in planes]
+    arrays = [_np.asarray(p) for p in planes]
     if not 1 <= len(arrays) <= MAX_PLANES:
         raise ValueError(f"an image holds 1 to {MAX_PLANES} planes, "
                          f"not {len(arrays)}")
     for k, a in enumerate(arrays, 1):
-        if a.dtype != np.uint8:
+        if a.dtype != _np.uint8:
             raise ValueError(f"plane {k} is an array of {a.dtype}, not uint8")
         if a.ndim != 2:
             raise ValueError(f"plane {k} has {a.ndim} dimensions, not 2")
@@ -242,45 +263,54 @@ def _planes_of(planes):
     return arrays
 
 
-def _colour_map_bytes(colour_map):
+def _colour_map_bytes(colour_map: _Optional[_Pixels]) -> bytes:
     """The colour_map argument of write() as 768 bytes."""
     if colour_map is None:
         return grey_ramp().tobytes()
-    entries = np.asarray(colour_map)
-    if entries.dtype != np.uint8 or entries.shape != (256, 3):
+    entries = _np.asarray(colour_map)
+    if entries.dtype != _np.uint8 or entries.shape != (256, 3):
         raise ValueError("colour_map must be a (256, 3) uint8 array, not "
                          f"{entries.dtype} {entries.shape}")
     return entries.tobytes()
 
 
-def write(path, planes, pack=1, colour_map=None):
+def write(path: _Path, planes: _Union[_Pixels, _Sequence[_Pixels]],
+          pack: _Optional[int] = None,
+          colour_map: _Optional[_Pixels] = None) -> None:
     """Writes a new image file `path` from `planes`.
 
     `planes` is one 2-D uint8 array or a sequence of 1 to 5 of one shape
     (a 3-D array counts as a sequence of its 2-D slices); any strides will
-    do, slices of larger arrays included. Every plane is written in encoding
-    `pack`: 0 raw, 1 packed line by line (the default), 2 packed as a whole
-    plane. `colour_map` is a (256, 3) uint8 array; None gives a grey ramp.
+    do, slices of larger arrays included. `pack` is the encoding of every
+    plane: 0 raw, 1 packed line by line, 2 packed as a whole plane; None
+    (the default) chooses plane by plane: packed while the packed plane
+    fits in a raw plane's room, else raw, so that any planes can be
+    written. `colour_map` is a (256, 3) uint8 array; None gives a grey ramp.
     The format version follows from the layout: 4 when a dimension exceeds
     65535, else 3 for more than two planes, else 2.
 
-    The file is replaced only when the whole image was written: on any
-    failure a file of that name is left as it was.
+    The file is replaced only when the whole image was written (as the
+    library saves every file: in one step, flushed, its mode and links
+    kept): on any failure a file of that name is left as it was.
 
     Raises ValueError for arrays of the wrong type, shape or count, a bad
-    pack or colour map, or packed planes that do not fit the file's layout
-    (planes are laid out at their raw size, so only the last plane of a
-    packed image may come out larger than raw); OSError when the file cannot
-    be written; MemoryError.
+    pack or colour map, or planes of the asked encoding that do not fit the
+    file's layout (planes are laid out at their raw size, so only the last
+    plane of an image packed on request may come out larger than raw);
+    OSError when the file cannot be written; MemoryError.
     """
     arrays = _planes_of(planes)
-    if isinstance(pack, bool) or operator.index(pack) not in ENCODINGS:
-        raise ValueError(f"pack must be 0, 1 or 2, not {pack!r}")
-    _btreeimg.write(_path(path), arrays, operator.index(pack),
+    if pack is None:
+        encoding = -1
+    elif isinstance(pack, bool) or _operator.index(pack) not in ENCODINGS:
+        raise ValueError(f"pack must be 0, 1, 2 or None, not {pack!r}")
+    else:
+        encoding = _operator.index(pack)
+    _btreeimg.write(_path(path), arrays, encoding,
                     _colour_map_bytes(colour_map))
 
 
-def check(path):
+def check(path: _Path) -> list[str]:
     """The structural problems of the image file `path`, one text each;
     an empty list when the file is sound.
 

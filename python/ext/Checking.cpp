@@ -1,7 +1,10 @@
 #include "Checking.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "Errors.h"
 #include "framework/CFile.h"
 #include "framework/CPtrList.h"
 #include "framework/CString.h"
@@ -12,9 +15,10 @@ namespace btreeimg::python {
 namespace {
 
 // Throws CFileException* (with errno) when `path` cannot be opened for
-// reading; a folder counts as one that cannot.
+// reading (a folder counts as one that cannot), std::invalid_argument when
+// it holds a NUL byte.
 void requireReadable(const std::string& path) {
-  CFile file(path.c_str(), CFile::modeRead | CFile::typeBinary);
+  CFile file(requirePath(path), CFile::modeRead | CFile::typeBinary);
   file.Close();
 }
 
@@ -28,6 +32,35 @@ const char* valueAt(AsKeyDat& list, const char* key, int index) {
 int valueCount(AsKeyDat& list, const char* key) {
   CPtrList* values = list.getListOf(key);
   return values ? values->GetCount() : 0;
+}
+
+// "a PNG file" when the first bytes of `path` carry the signature of a
+// common picture format, else "".
+std::string lookalike(const std::string& path) {
+  static const struct {
+    const char* signature;
+    std::size_t length;
+    const char* name;
+  } kFormats[] = {
+      {"\x89PNG\r\n\x1a\n", 8, "a PNG file"},
+      {"II*\0", 4, "a TIFF file"},
+      {"MM\0*", 4, "a TIFF file"},
+      {"\xff\xd8\xff", 3, "a JPEG file"},
+      {"GIF87a", 6, "a GIF file"},
+      {"GIF89a", 6, "a GIF file"},
+  };
+  unsigned char head[8] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "";
+  const std::size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  for (const auto& format : kFormats) {
+    if (got >= format.length &&
+        std::memcmp(head, format.signature, format.length) == 0) {
+      return format.name;
+    }
+  }
+  return "";
 }
 
 bool isNumber(const char* text) {
@@ -48,6 +81,28 @@ std::vector<std::string> checkImage(const std::string& path) {
     problems.emplace_back(found.GetAt(i).GetString());
   }
   return problems;
+}
+
+Inspection inspectForOpening(const std::string& path, bool lenient) {
+  requireReadable(path);
+  ImageCheck check;
+  Inspection found;
+  found.verdict = check.InspectFile(path.c_str());
+  const CStringArray& problems = check.Problems();
+  for (int i = 0; i < problems.GetSize(); ++i) {
+    found.problems.emplace_back(problems.GetAt(i).GetString());
+  }
+  found.summary = check.Summary().GetString();
+  if (found.verdict == ImageCheck::unusable) {
+    const std::string other = lookalike(path);
+    throw FormatProblem(path + ": " +
+                        (other.empty() ? found.summary
+                                       : other + ", not a btreeimg image"));
+  }
+  if (found.verdict == ImageCheck::damaged && !lenient) {
+    throw FormatProblem(path + ": " + found.summary);
+  }
+  return found;
 }
 
 std::string rulesProblem(const std::string& path) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
+#include <utility>
 
 #include "framework/Exceptions.h"
 
@@ -63,6 +65,18 @@ void setErrorAndDelete(CException* e) {
 
 }  // namespace
 
+OsProblem::OsProblem(int error, std::string fileName)
+    : std::runtime_error("operating system error " + std::to_string(error)),
+      error_(error),
+      fileName_(std::move(fileName)) {}
+
+const char* requirePath(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw std::invalid_argument("embedded null byte");
+  }
+  return path.c_str();
+}
+
 int errnoOfCause(int cause) {
   switch (cause) {
     case CFileException::fileNotFound:
@@ -104,6 +118,8 @@ void registerErrors(py::module_& module) {
       setErrorAndDelete(e);
     } catch (const FormatProblem& e) {
       PyErr_SetString(gFormatError, e.what());
+    } catch (const OsProblem& e) {
+      setOsError(e.error(), CString(e.fileName().c_str()));
     }
   });
 }

@@ -9,6 +9,8 @@
 //                      Python turns into FileNotFoundError, PermissionError,
 //                      IsADirectoryError, ... by its errno
 //   CInvalidArgException  ValueError
+//   OsProblem          OSError with errno and filename (the extension's own)
+//   std::invalid_argument ValueError (pybind11's own translation)
 //   CMemoryException   MemoryError
 //   any other CException  RuntimeError
 #ifndef BTREEIMG_PYTHON_ERRORS_H_
@@ -27,6 +29,25 @@ class FormatProblem : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// Raised (as a C++ exception) for a failure of the operating system that
+// the extension meets itself; the translator turns it into OSError with
+// errno and filename.
+class OsProblem : public std::runtime_error {
+ public:
+  OsProblem(int error, std::string fileName);
+  int error() const { return error_; }
+  const std::string& fileName() const { return fileName_; }
+
+ private:
+  int error_;
+  std::string fileName_;
+};
+
+// `path` as a C string for the library. Throws std::invalid_argument
+// ("embedded null byte", as Python's own open) when it holds a NUL byte,
+// which would cut the name short.
+const char* requirePath(const std::string& path);
 
 // Creates FormatError in `module` and registers the translation of the
 // library's exceptions. Called once, when the module is imported.

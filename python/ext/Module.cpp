@@ -16,14 +16,20 @@ using btreeimg::python::OpenImage;
 
 PYBIND11_MODULE(_btreeimg, m) {
   m.doc() = "The C++ core of the btreeimg package; use the package itself.";
+  m.attr("__version__") = BTREEIMG_VERSION;
   btreeimg::python::registerErrors(m);
 
   py::class_<OpenImage>(m, "Image",
                         "An image file read whole into memory (see btreeimg.Image).")
-      .def(py::init<const std::string&>(), py::arg("path"),
-           "Opens the image file `path` (bytes) and reads it whole.")
+      .def(py::init<const std::string&, bool>(), py::arg("path"),
+           py::arg("lenient"),
+           "Checks the image file `path` (bytes), then reads it whole.")
       .def_property_readonly("version", &OpenImage::version,
                              "The format version of the first block.")
+      .def_property_readonly("problems", &OpenImage::problems,
+                             "The check's problems found when opening.")
+      .def_property_readonly("summary", &OpenImage::summary,
+                             "The problems in one sentence; '' when none.")
       .def_property_readonly("plane_count", &OpenImage::planeCount,
                              "The number of planes the image holds.")
       .def("shape", &OpenImage::shape, py::arg("plane"),
@@ -37,14 +43,16 @@ PYBIND11_MODULE(_btreeimg, m) {
       .def("colour_map", &OpenImage::colourMap,
            "A new (256, 3) uint8 array holding the colour map.")
       .def("cover", &OpenImage::cover, py::arg("rules"), py::arg("output"),
-           "Colour coverage of plane 1 into `output`; 1 when carried out.")
+           "Colour coverage of plane 1 into `output`; True when a pixel "
+           "changed (only then is `output` written).")
       .def("close", &OpenImage::close, "Frees the image.")
       .def_property_readonly("closed", &OpenImage::closed,
                              "True once close() was called.");
 
   m.def("write", &btreeimg::python::writeImage, py::arg("path"),
         py::arg("planes"), py::arg("pack"), py::arg("colour_map"),
-        "Writes 2-D uint8 arrays as the planes of a new image file.");
+        "Writes 2-D uint8 arrays as the planes of a new image file (pack -1: "
+        "chosen plane by plane).");
   m.def("check", &btreeimg::python::checkImage, py::arg("path"),
         py::call_guard<py::gil_scoped_release>(),
         "The structural problems of an image file; empty when it is sound.");

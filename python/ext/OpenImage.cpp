@@ -1,16 +1,24 @@
 #include "OpenImage.h"
 
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
+#include "Checking.h"
 #include "Errors.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #include "framework/ByteOrder.h"
+#include "framework/CFile.h"
+#include "framework/FileReplacement.h"
 #include "image/HeaderLayout.h"
 
 namespace py = pybind11;
@@ -50,6 +58,45 @@ void streamCopy(unsigned char* to, const unsigned char* from, std::size_t n) {
   if (n > 0) std::memcpy(to, from, n);
 }
 
+// A folder made beside `output` for the coverage's result (".<name>.cover-"
+// and six random characters, created by mkdtemp: private to this process),
+// removed with what it holds when the object goes.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(const std::string& output) {
+    const std::size_t slash = output.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "" : output.substr(0, slash + 1);
+    const std::string name =
+        slash == std::string::npos ? output : output.substr(slash + 1);
+    path_ = folder + "." + name + ".cover-XXXXXX";
+    if (::mkdtemp(path_.data()) == nullptr) throw OsProblem(errno, output);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  ~PrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Replaces `output` with the bytes of the file `from`, through the library's
+// safe replacement (links followed, mode and owner kept, flushed).
+void copyInto(const std::string& from, const std::string& output) {
+  CFile source(from.c_str(), CFile::modeRead | CFile::typeBinary);
+  btreeimg::FileReplacement replacement(output.c_str());
+  std::vector<char> buffer(1 << 20);
+  while (const UINT got =
+             source.Read(buffer.data(), static_cast<UINT>(buffer.size()))) {
+    replacement.write(buffer.data(), got);
+  }
+  replacement.commit();
+}
+
 void streamFence() {
 #if defined(__SSE2__)
   _mm_sfence();
@@ -58,9 +105,12 @@ void streamFence() {
 
 }  // namespace
 
-OpenImage::OpenImage(const std::string& path) : path_(path) {
+OpenImage::OpenImage(const std::string& path, bool lenient) : path_(path) {
   {
     py::gil_scoped_release released;
+    Inspection inspection = inspectForOpening(path_, lenient);
+    problems_ = std::move(inspection.problems);
+    summary_ = std::move(inspection.summary);
     image_ = std::make_unique<BtreeImg>(path_.c_str());
   }
   BtreeImg& im = *image_;
@@ -192,10 +242,24 @@ py::array_t<unsigned char> OpenImage::colourMap() {
   return out;
 }
 
-int OpenImage::cover(const std::string& rules, const std::string& output) {
+bool OpenImage::cover(const std::string& rules, const std::string& output) {
+  requirePath(rules);
+  requirePath(output);
   py::gil_scoped_release released;
   std::lock_guard<std::mutex> lock(mutex_);
-  return image().CoperturaU8(CString(rules.c_str()), CString(output.c_str()));
+  BtreeImg& im = image();
+  // The library removes an existing output when nothing changed; the run
+  // therefore goes into a folder of its own, which only a changed result
+  // leaves with a file in it.
+  PrivateFolder folder(output);
+  const std::string result = folder.path() + "/result.dis";
+  if (im.CoperturaU8(CString(rules.c_str()), CString(result.c_str())) != 1) {
+    throw OsProblem(EIO, output);
+  }
+  struct stat info {};
+  if (::stat(result.c_str(), &info) != 0) return false;
+  copyInto(result, output);
+  return true;
 }
 
 void OpenImage::close() {

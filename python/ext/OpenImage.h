@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "image/BtreeImg.h"
 
@@ -24,14 +25,20 @@ namespace btreeimg::python {
 
 class OpenImage {
  public:
-  // Opens and reads the image file `path` (the GIL released). Throws what
-  // BtreeImg's opening constructor throws, and FormatProblem for a version
-  // other than 2, 3 and 4.
-  explicit OpenImage(const std::string& path);
+  // Checks the image file `path` with ImageCheck, then opens and reads it
+  // (the GIL released). Throws FormatProblem for a file the check finds
+  // unusable, or damaged unless `lenient` (a lenient image reads what the
+  // library reads: bytes the file does not hold read as 0); otherwise what
+  // BtreeImg's opening constructor throws.
+  OpenImage(const std::string& path, bool lenient);
   OpenImage(const OpenImage&) = delete;
   OpenImage& operator=(const OpenImage&) = delete;
 
   int version() const { return version_; }
+  // The problems the check found when the image was opened (only a lenient
+  // image has any), and their summary ("" when none).
+  const std::vector<std::string>& problems() const { return problems_; }
+  const std::string& summary() const { return summary_; }
   // Planes the image holds, 1 to 5.
   int planeCount() const { return planeCount_; }
   // (height, width) of `plane`; std::invalid_argument outside 1..planeCount.
@@ -46,8 +53,13 @@ class OpenImage {
   pybind11::array_t<unsigned char> line(long long line, int plane);
   // A new (256, 3) uint8 array: the colour map of the first block.
   pybind11::array_t<unsigned char> colourMap();
-  // CoperturaU8(rules, output): 1 when the run was carried out.
-  int cover(const std::string& rules, const std::string& output);
+  // Colour coverage of plane 1 into `output` (CoperturaU8), which is
+  // replaced only when a pixel changed: the run writes into a private folder
+  // beside it, and a changed result is copied over `output` through
+  // btreeimg::FileReplacement. Returns whether a pixel changed. Throws
+  // OsProblem or CFileException* when a file cannot be written (an existing
+  // `output` is then as it was).
+  bool cover(const std::string& rules, const std::string& output);
 
   // Frees the image; later calls throw ValueError. A second call does nothing.
   void close();
@@ -67,6 +79,8 @@ class OpenImage {
   std::mutex mutex_;
   std::unique_ptr<BtreeImg> image_;
   std::string path_;
+  std::vector<std::string> problems_;
+  std::string summary_;
   bool closed_ = false;  // written and read with the GIL held
   int version_ = 0;
   int planeCount_ = 0;

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "Errors.h"
 #include "framework/Exceptions.h"
-#include "image/BtreeImg.h"
+#include "image/ImageWriter.h"
 
 namespace py = pybind11;
+using btreeimg::ImageWriter;
 
 namespace btreeimg::python {
 namespace {
@@ -47,38 +49,28 @@ std::vector<PlaneView> viewsOf(const std::vector<py::array>& planes,
   return views;
 }
 
-// Writes every line of every plane; false when the library refused one
-// (`*where` then names it).
-bool writeLines(BtreeImg& image, const std::vector<PlaneView>& views,
-                int height, int width, std::string* where) {
-  std::vector<char> row(static_cast<std::size_t>(width));
+// Writes every line of every plane, in order.
+void writeLines(ImageWriter& writer, const std::vector<PlaneView>& views,
+                unsigned height, unsigned width) {
+  std::vector<unsigned char> row(width);
   for (std::size_t p = 0; p < views.size(); ++p) {
     const PlaneView& view = views[p];
-    for (int y = 0; y < height; ++y) {
-      const unsigned char* source = view.data + y * view.rowStride;
-      char* line = row.data();
-      if (view.pixelStride == 1) {
-        // The library only reads the line it is given.
-        line = const_cast<char*>(reinterpret_cast<const char*>(source));
-      } else {
-        for (int x = 0; x < width; ++x) {
-          row[static_cast<std::size_t>(x)] =
-              static_cast<char>(source[x * view.pixelStride]);
-        }
+    for (unsigned y = 0; y < height; ++y) {
+      const unsigned char* line = view.data + y * view.rowStride;
+      if (view.pixelStride != 1) {
+        for (unsigned x = 0; x < width; ++x) row[x] = line[x * view.pixelStride];
+        line = row.data();
       }
-      if (image.wLinea(line, y, static_cast<short>(p + 1)) != 1) {
-        *where = "plane " + std::to_string(p + 1) + ", line " + std::to_string(y);
-        return false;
-      }
+      writer.writeLine(static_cast<int>(p + 1), y, line);
     }
   }
-  return true;
 }
 
 }  // namespace
 
 void writeImage(const std::string& path, const std::vector<py::array>& planes,
                 int pack, const std::string& colourMap) {
+  requirePath(path);
   py::ssize_t height = 0;
   py::ssize_t width = 0;
   const std::vector<PlaneView> views = viewsOf(planes, &height, &width);
@@ -88,36 +80,29 @@ void writeImage(const std::string& path, const std::vector<py::array>& planes,
   // The arrays stay alive and unresized: `planes` holds references to them,
   // and numpy refuses to resize an array another object refers to.
   py::gil_scoped_release released;
-  BtreeImg image(path.c_str(), pack, static_cast<int>(width),
-                 static_cast<int>(height), static_cast<short>(views.size()));
-  std::string refused;
   try {
-    image.writeMap(colourMap.data());
-    if (writeLines(image, views, static_cast<int>(height),
-                   static_cast<int>(width), &refused)) {
-      image.closeImg();
-      return;
-    }
+    ImageWriter writer(path.c_str(), pack < 0 ? ImageWriter::kChooseEncoding : pack,
+                       static_cast<unsigned>(width), static_cast<unsigned>(height),
+                       static_cast<int>(views.size()));
+    writer.setColourMap(reinterpret_cast<const unsigned char*>(colourMap.data()));
+    writeLines(writer, views, static_cast<unsigned>(height),
+               static_cast<unsigned>(width));
+    writer.commit();
   } catch (CFileException* e) {
-    image.discard();
-    // A whole-plane packed plane that does not fit, or an image over 4 GiB:
+    // A packed plane asked for that does not fit, or an image over 4 GiB:
     // the arguments, not the disk, are at fault.
     if (e->m_cause == CFileException::invalidFile && e->m_lOsError <= 0) {
       char text[512];
       e->GetErrorMessage(text, sizeof text);
       e->Delete();
-      throw std::invalid_argument(text);
+      throw std::invalid_argument(
+          std::string(text) +
+          " (planes are laid out at their raw size); leave pack unset to "
+          "choose raw or packed plane by plane, or write such planes raw "
+          "(pack=0)");
     }
     throw;
-  } catch (...) {
-    image.discard();
-    throw;
   }
-  image.discard();
-  throw std::invalid_argument(
-      refused + ": the packed line does not fit before the next plane's "
-      "header block (planes are laid out at their raw size); write such "
-      "planes raw (pack=0) or one per file");
 }
 
 }  // namespace btreeimg::python

@@ -7,6 +7,8 @@ samples and BTREEIMG_TOOL the command-line tool, when it was built.
 
 import os
 import pathlib
+import shutil
+import struct
 import subprocess
 
 import numpy as np
@@ -28,10 +30,27 @@ def tool():
     if not path or not os.path.exists(path):
         pytest.skip("the btreeimg tool was not built")
 
-    def run(*args):
-        subprocess.run([path, *map(str, args)], check=True, capture_output=True)
+    def run(*args, check=True):
+        done = subprocess.run([path, *map(str, args)], check=check,
+                              capture_output=True, text=True)
+        return done.stdout
 
     return run
+
+
+@pytest.fixture(params=["cut", "table"])
+def damaged(request, samples, tmp_path):
+    """The sample damaged two ways: cut to 3000 bytes, and with plane 1's
+    line offset table sending line 4 far past the end of its code."""
+    path = tmp_path / f"{request.param}.dis"
+    shutil.copy(samples / "design.dis", path)
+    if request.param == "cut":
+        os.truncate(path, 3000)
+    else:
+        data = bytearray(path.read_bytes())
+        struct.pack_into("<I", data, 1312 + 4 * 5, 0xFFFFFF)  # entry 5 of the table
+        path.write_bytes(bytes(data))
+    return path
 
 
 def design(height, width, seed=0):

@@ -46,33 +46,53 @@ def first_block(version, dimx, dimy, planes=1):
 
 
 @pytest.mark.parametrize("data, message", [
-    (first_block(2, 4, 4, planes=9) + bytes(16), "more than 5 planes"),
-    (b"", "not an image file"),
-    (b"COLCOPER 1\n" * 200, "not an image file"),
-    (first_block(5, 4, 4) + bytes(16), "not an image file"),  # unknown version
-    (first_block(4, 10**6, 2), "dimensions"),  # lines of a million bytes
-])
-def test_damaged_files_are_format_errors(tmp_path, data, message):
+    (first_block(2, 4, 4, planes=9) + bytes(16), "plane count 9 is above 5"),
+    (b"", "shorter than one 1312-byte header block"),
+    (b"COLCOPER 1\n" * 200, "unknown version"),
+    (first_block(5, 4, 4) + bytes(16), "unknown version 5"),
+    # Damaged so that the library refuses it too, lenient or not.
+    (first_block(4, 10**6, 2), "runs past the end of the file|beyond what the image file can hold"),
+    (b"\x89PNG\r\n\x1a\n" + bytes(2000), ": a PNG file, not a btreeimg image$"),
+    (b"MM\0*" + bytes(2000), ": a TIFF file, not a btreeimg image$"),
+    (b"\xff\xd8\xff\xe0" + bytes(2000), ": a JPEG file, not a btreeimg image$"),
+    (b"GIF89a" + bytes(2000), ": a GIF file, not a btreeimg image$"),
+], ids=["planes", "empty", "text", "version", "huge", "png", "tiff", "jpeg", "gif"])
+def test_files_that_are_not_usable_images_are_format_errors(tmp_path, data, message):
     path = tmp_path / "bad.dis"
     path.write_bytes(data)
-    with pytest.raises(btreeimg.FormatError, match=message) as caught:
-        btreeimg.open(path)
-    assert isinstance(caught.value, ValueError)
-    assert str(path) in str(caught.value)
+    for lenient in (False, True):
+        with pytest.raises(btreeimg.FormatError, match=message) as caught:
+            btreeimg.open(path, lenient=lenient)
+        assert isinstance(caught.value, ValueError)
+        assert str(caught.value).startswith(f"{path}: ")
 
 
-def test_a_plane_of_an_undefined_encoding_cannot_be_read(tmp_path):
+def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
     path = tmp_path / "odd.dis"
     btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
     data = bytearray(path.read_bytes())
     plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # version-2 block table
     struct.pack_into("<H", data, plane2 + 4, 7)  # its pack field
     path.write_bytes(bytes(data))
-    with btreeimg.open(path) as im:
-        assert im.encoding(2) == 7
+    with pytest.raises(btreeimg.FormatError, match="plane 2"):
+        btreeimg.open(path)
+    with btreeimg.open(path, lenient=True) as im:
+        assert im.encoding(2) == 7 and im.problems == btreeimg.check(path)
         assert np.array_equal(im.plane(1), design(4, 4))
         with pytest.raises(btreeimg.FormatError, match="encoding 7"):
             im.plane(2)
+
+
+def test_nul_bytes_in_paths_are_refused_as_python_refuses_them(tmp_path, samples):
+    bad = str(tmp_path / "keep.dis") + "\0.png"
+    with btreeimg.open(samples / "design.dis") as im:
+        for call in (lambda: btreeimg.write(bad, design(2, 2)),
+                     lambda: btreeimg.open(bad), lambda: btreeimg.check(bad),
+                     lambda: im.cover(samples / "rules.txt", bad),
+                     lambda: im.cover(bad, tmp_path / "out.dis")):
+            with pytest.raises(ValueError, match="embedded null byte"):
+                call()
+    assert os.listdir(tmp_path) == []
 
 
 def test_plane_and_line_numbers_out_of_range(samples):

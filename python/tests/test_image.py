@@ -2,13 +2,15 @@
 and the structural check, on the shipped sample and files made here."""
 
 import os
+import re
 import shutil
+import stat
 
 import numpy as np
 import pytest
 
 import btreeimg
-from conftest import design
+from conftest import HERE, design
 
 
 def test_sample_is_read_as_the_tool_describes_it(samples):
@@ -93,6 +95,23 @@ def test_cover_may_replace_the_image_own_file(samples, tmp_path):
         assert im.plane_count == 1 and not np.array_equal(im.plane(1), before)
 
 
+def test_cover_saves_through_a_link_keeping_it_and_the_mode(samples, tmp_path):
+    real = tmp_path / "real"
+    real.mkdir()
+    target = real / "target.dis"
+    target.write_bytes(b"the old content")
+    target.chmod(0o640)
+    link = tmp_path / "out.dis"
+    link.symlink_to(target)
+    with btreeimg.open(samples / "design.dis") as im:
+        assert im.cover(samples / "rules.txt", link)
+    assert link.is_symlink() and os.readlink(link) == str(target)
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
+    assert btreeimg.check(target) == [] and btreeimg.open(target).plane_count == 1
+    assert sorted(os.listdir(tmp_path)) == ["out.dis", "real"]
+    assert os.listdir(real) == ["target.dis"]
+
+
 def test_cover_refuses_unusable_rule_files(samples, tmp_path):
     rules = tmp_path / "rules.txt"
     out = tmp_path / "out.dis"
@@ -123,12 +142,34 @@ def test_check_names_the_damage(tmp_path):
     assert len(btreeimg.check(path)) == 1  # not an image: one reason
 
 
-def test_bytes_a_cut_file_does_not_hold_read_as_zeros(tmp_path):
-    path = tmp_path / "cut.dis"
-    btreeimg.write(path, [design(64, 64), np.full((64, 64), 7, np.uint8)], pack=0)
-    path.write_bytes(path.read_bytes()[:-100])
-    with btreeimg.open(path) as im:
-        plane = im.plane(2).reshape(-1)
-        line = im.line(63, 2)
-    assert (plane[-100:] == 0).all() and (plane[:-100] == 7).all()
-    assert np.array_equal(line, plane[-64:])
+def test_check_gives_the_tools_words(damaged, tool):
+    output = tool("check", damaged, check=False).splitlines()
+    assert output == [f"{damaged}: {problem}" for problem in btreeimg.check(damaged)]
+
+
+def test_damaged_files_are_refused_with_the_checks_first_problem(damaged):
+    problems = btreeimg.check(damaged)
+    with pytest.raises(btreeimg.FormatError) as caught:
+        btreeimg.open(damaged)
+    more = len(problems) - 1
+    assert str(caught.value) == f"{damaged}: {problems[0]} (and {more} more problem{'s' * (more > 1)})"
+
+
+def test_lenient_reading_reads_what_the_file_holds(samples, damaged):
+    with btreeimg.open(samples / "design.dis") as im:
+        sound = im.plane(1)
+    with btreeimg.open(damaged, lenient=True) as im:
+        assert im.problems == btreeimg.check(damaged)
+        plane = im.plane(1)
+        assert np.array_equal(im.line(0, 1), plane[0])
+    assert np.array_equal(plane[:3], sound[:3])  # lines before the damage
+    if damaged.name == "cut.dis":  # bytes past the end read as 0
+        assert not plane[-1].any() and sound[-1].any()
+
+
+def test_version_and_namespace():
+    version = re.search(r"project\(btreeimg VERSION (\S+)",
+                        (HERE.parent.parent / "CMakeLists.txt").read_text())
+    assert btreeimg.__version__ == version.group(1)
+    public = {name for name in dir(btreeimg) if not name.startswith("_")}
+    assert public <= set(btreeimg.__all__) | {"pillow"}
