@@ -55,7 +55,11 @@ function readOut(core, size, Type, fill) {
   if (!pointer) throw new Error('not enough memory');
   try {
     if (!fill(pointer)) throw new Error(core.UTF8ToString(core._bi_error()));
-    return new Type(core.HEAPU8.subarray(pointer, pointer + size));
+    // One copy of the same type: Uint8ClampedArray from a Uint8Array would
+    // convert element by element.
+    const result = new Type(size);
+    result.set(new Type(core.HEAPU8.buffer, pointer, size));
+    return result;
   } finally {
     core._free(pointer);
   }

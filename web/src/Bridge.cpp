@@ -215,11 +215,12 @@ EMSCRIPTEN_KEEPALIVE int bi_count_rows(WebImage* w, int plane, unsigned y0,
   return guarded(
       [&]() {
         const auto p = static_cast<short>(plane);
-        std::vector<unsigned char> line(w->image->dimx(p) ? w->image->dimx(p) : 1);
+        const size_t width = w->image->dimx(p);
+        std::vector<unsigned char> line(width ? width : 1);
         unsigned long long local[256] = {};
         for (unsigned y = 0; y < count; ++y) {
           w->image->at(y0 + y, p, line.data());
-          for (size_t x = 0; x < w->image->dimx(p); ++x) ++local[line[x]];
+          for (size_t x = 0; x < width; ++x) ++local[line[x]];
         }
         for (int i = 0; i < 256; ++i) counts[i] += static_cast<double>(local[i]);
         return 1;
