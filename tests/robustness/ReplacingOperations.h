@@ -5,6 +5,7 @@
 #define BTREEIMG_TESTS_ROBUSTNESS_REPLACINGOPERATIONS_H_
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct Operation {
   // false when the operation reported a failure.
   std::function<bool(const std::string& target, int version)> save;
 };
+
+// Names the operation in test output (instead of a dump of its bytes).
+inline void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
 
 // closeImg of a created image, colour coverage into another file and into
 // the image's own file, Env::save and AsKeyDat::saveFromFile.
