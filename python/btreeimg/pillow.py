@@ -157,6 +157,7 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         self.readonly = 1
         self._loaded_plane = self._plane_index
         self.palette.dirty = 1
+        _Image.Image.load(self)  # hands the palette to the new image
 
     def load(self) -> _Any:
         """Decodes the current plane through the library (once per frame)."""

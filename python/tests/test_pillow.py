@@ -2,14 +2,15 @@
 every pixel goes through the C++ library."""
 
 import io
+import os
 
 import numpy as np
 import pytest
-from PIL import Image, ImageSequence
+from PIL import Image, ImageFile, ImageSequence, ImageShow, features
 
 import btreeimg
 import btreeimg.pillow  # registers the format
-from conftest import design
+from conftest import design, noise
 
 
 def palette_of(colours):
@@ -33,6 +34,101 @@ def test_open_gives_the_planes_as_palette_frames(samples):
             pic.seek(3)
         pic.seek(1)
         assert pic.convert("RGB").getpixel((5, 7)) == tuple(colours[planes[1][7, 5]])
+
+
+class RecordingViewer(ImageShow.Viewer):
+    """Shows nothing: keeps the frames of what Pillow hands to a viewer (a
+    PNG of every frame, as the desktop viewers get it)."""
+
+    format = "PNG"
+    options = {"compress_level": 1, "save_all": True}
+    shown = []
+
+    def show_file(self, path, **options):
+        self.shown.append(rgb_frames(path))
+        os.remove(path)
+        return 1
+
+
+@pytest.fixture
+def viewer():
+    ImageShow.register(RecordingViewer, 0)
+    RecordingViewer.shown = []
+    yield RecordingViewer
+    ImageShow._viewers.remove(ImageShow._viewers[0])
+
+
+def rgb_frames(path):
+    with Image.open(path) as pic:
+        return [np.asarray(frame.convert("RGB")) for frame in ImageSequence.Iterator(pic)]
+
+
+def test_everyday_calls_work_on_every_frame(samples, tmp_path, viewer):
+    with btreeimg.open(samples / "design.dis") as im:
+        colours = im.colour_map
+        expected = [colours[im.plane(k)] for k in (1, 2, 3)]
+    formats = ["png", "gif", "tiff"] + (["webp"] if features.check("webp_anim") else [])
+    with Image.open(samples / "design.dis") as pic:
+        for k in (2, 0, 1):
+            pic.seek(k)
+            assert np.array_equal(np.asarray(pic.copy().convert("RGB")), expected[k])
+            assert np.array_equal(np.asarray(pic.convert("RGB")), expected[k])
+            # Every frame is shown, as for other multi-frame formats (and
+            # the image is left at the last one).
+            pic.show()
+            assert all(np.array_equal(a, b) for a, b in zip(viewer.shown[-1], expected, strict=True))
+        for name in formats:
+            pic.seek(2)
+            pic.save(tmp_path / f"all.{name}", save_all=True, lossless=True)
+            assert pic.tell() == 2
+            frames = rgb_frames(tmp_path / f"all.{name}")
+            assert all(np.array_equal(a, b) for a, b in zip(frames, expected, strict=True)), name
+
+
+def test_a_version_4_file_opens(tmp_path):
+    wide = np.arange(2 * 70000, dtype=np.uint32).astype(np.uint8).reshape(2, 70000)
+    btreeimg.write(tmp_path / "wide.dis", wide)
+    assert btreeimg.open(tmp_path / "wide.dis").version == 4
+    with Image.open(tmp_path / "wide.dis") as pic:
+        assert pic.size == (70000, 2)
+        assert np.array_equal(np.asarray(pic), wide)
+
+
+def test_the_decompression_bomb_guard_checks_every_plane(samples, monkeypatch):
+    with Image.open(samples / "design.dis") as pic:
+        monkeypatch.setattr(Image, "MAX_IMAGE_PIXELS", 256 * 192 - 1)
+        with pytest.warns(Image.DecompressionBombWarning):
+            pic.seek(1)
+        monkeypatch.setattr(Image, "MAX_IMAGE_PIXELS", 256 * 192 // 3)
+        with pytest.raises(Image.DecompressionBombError):
+            pic.seek(2)
+        assert pic.tell() == 1
+
+
+def test_damaged_files_follow_pillows_convention_for_truncated_images(damaged, monkeypatch):
+    problems = btreeimg.check(damaged)
+    with Image.open(damaged) as pic:
+        with pytest.raises(OSError, match="^" + problems[0].replace("(", r"\(").replace(")", r"\)")):
+            pic.load()
+    monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", True)
+    with Image.open(damaged) as pic, btreeimg.open(damaged, lenient=True) as im:
+        for k in range(pic.n_frames):
+            pic.seek(k)
+            assert np.array_equal(np.asarray(pic), im.plane(k + 1))
+
+
+def test_an_undefined_encoding_is_an_os_error(tmp_path, monkeypatch):
+    path = tmp_path / "odd.dis"
+    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
+    data = bytearray(path.read_bytes())
+    data[int.from_bytes(data[1006:1010], "little") + 4] = 7  # plane 2's pack field
+    path.write_bytes(bytes(data))
+    monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", True)
+    with Image.open(path) as pic:
+        pic.load()
+        with pytest.raises(OSError, match="encoding 7") as caught:
+            pic.seek(1)
+        assert not isinstance(caught.value, ValueError)
 
 
 def test_saved_palette_image_reads_back_equal(tmp_path):
@@ -72,6 +168,13 @@ def test_save_all_writes_every_image_as_a_plane(tmp_path, samples):
     with btreeimg.open(path) as im:
         assert (im.plane_count, im.version, im.encoding(3)) == (3, 3, 2)
         assert np.array_equal(im.plane(3), design(16, 24, 2))
+    # Without pack, noisy planes are written raw, the others packed.
+    noisy = [noise(32, 32, s) for s in range(2)]
+    Image.fromarray(noisy[0], "L").save(path, save_all=True, append_images=[
+        Image.fromarray(design(32, 32), "L"), Image.fromarray(noisy[1], "L")])
+    with btreeimg.open(path) as im:
+        assert [im.encoding(k) for k in (1, 2, 3)] == [0, 1, 0]
+        assert np.array_equal(im.plane(3), noisy[1])
     # A multi-plane image saves all its frames, as other multi-frame formats do.
     with Image.open(samples / "design.dis") as pic:
         pic.save(tmp_path / "copy.dis", save_all=True)
@@ -93,6 +196,8 @@ def test_other_modes_are_refused_by_name(tmp_path):
     for mode in ("RGB", "1", "I;16", "LA"):
         with pytest.raises(ValueError, match=f"mode {mode}"):
             Image.new(mode, (4, 4)).save(tmp_path / "x.dis")
+    with pytest.raises(ValueError, match=r'im\.quantize\(256\) or im\.convert\("P"\)'):
+        Image.new("RGB", (4, 4)).save(tmp_path / "x.dis")
     with pytest.raises(ValueError, match="at most 5"):
         Image.new("L", (4, 4)).save(tmp_path / "y.dis", save_all=True,
                                    append_images=[Image.new("L", (4, 4))] * 5)
