@@ -92,10 +92,9 @@ CString fittingStem(const CString& stem) {
   const std::size_t length = static_cast<std::size_t>(stem.GetLength());
   const char* slash = std::strrchr(text, '/');
   const std::size_t nameAt = slash != nullptr ? static_cast<std::size_t>(slash - text) + 1 : 0;
-  long limit = ::pathconf(folderOf(stem), _PC_NAME_MAX);
-  if (limit <= 0) limit = NAME_MAX;
-  const std::size_t room =
-      static_cast<std::size_t>(limit) > kSuffixLength ? static_cast<std::size_t>(limit) - kSuffixLength : 0;
+  const long limit = ::pathconf(folderOf(stem), _PC_NAME_MAX);
+  const std::size_t longest = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+  const std::size_t room = longest > kSuffixLength ? longest - kSuffixLength : 0;
   if (length - nameAt <= room) return stem;
   const std::size_t excess = length - nameAt - room;
   // The cut ends at the marker's '.', or at the end of a name without one
