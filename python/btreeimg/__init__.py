@@ -29,10 +29,8 @@ the GIL, so several threads can work on different images at once.
 # Helper modules go under private names: the namespace shows the API only.
 import operator as _operator
 import os as _os
-from types import TracebackType as _TracebackType
-from typing import Optional as _Optional
-from typing import Sequence as _Sequence
-from typing import Union as _Union
+import types as _types
+import typing as _typing
 
 import numpy as _np
 import numpy.typing as _npt
@@ -50,7 +48,7 @@ MAX_PLANES = 5
 ENCODINGS = (0, 1, 2)
 
 #: What the functions take as a file name.
-_Path = _Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
+_Path = _typing.Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
 #: A uint8 numpy array.
 _Pixels = _npt.NDArray[_np.uint8]
 
@@ -90,7 +88,7 @@ class Image:
         `problems` lists what the check found.
         """
         self._name = _os.fsdecode(path)
-        self._core: _Optional[_btreeimg.Image] = None
+        self._core: _typing.Optional[_btreeimg.Image] = None
         self._core = _btreeimg.Image(_path(path), bool(lenient))
         self._problems = list(self._core.problems)
         self._summary = self._core.summary
@@ -113,9 +111,9 @@ class Image:
         """The image itself, closed when the with block ends."""
         return self
 
-    def __exit__(self, exc_type: _Optional[type[BaseException]],
-                 exc_value: _Optional[BaseException],
-                 traceback: _Optional[_TracebackType]) -> None:
+    def __exit__(self, exc_type: _typing.Optional[type[BaseException]],
+                 exc_value: _typing.Optional[BaseException],
+                 traceback: _typing.Optional[_types.TracebackType]) -> None:
         """Closes the image."""
         self.close()
 
@@ -236,7 +234,7 @@ def open(path: _Path, *, lenient: bool = False) -> Image:  # noqa: A001
     return Image(path, lenient=lenient)
 
 
-def _planes_of(planes: _Union[_Pixels, _Sequence[_Pixels]]) -> list[_Pixels]:
+def _planes_of(planes: _typing.Union[_Pixels, _typing.Sequence[_Pixels]]) -> list[_Pixels]:
     """The planes argument of write() as a list of 2-D uint8 arrays."""
     if isinstance(planes, _np.ndarray):
         if planes.ndim not in (2, 3):
@@ -263,7 +261,7 @@ def _planes_of(planes: _Union[_Pixels, _Sequence[_Pixels]]) -> list[_Pixels]:
     return arrays
 
 
-def _colour_map_bytes(colour_map: _Optional[_Pixels]) -> bytes:
+def _colour_map_bytes(colour_map: _typing.Optional[_Pixels]) -> bytes:
     """The colour_map argument of write() as 768 bytes."""
     if colour_map is None:
         return grey_ramp().tobytes()
@@ -274,9 +272,9 @@ def _colour_map_bytes(colour_map: _Optional[_Pixels]) -> bytes:
     return entries.tobytes()
 
 
-def write(path: _Path, planes: _Union[_Pixels, _Sequence[_Pixels]],
-          pack: _Optional[int] = None,
-          colour_map: _Optional[_Pixels] = None) -> None:
+def write(path: _Path, planes: _typing.Union[_Pixels, _typing.Sequence[_Pixels]],
+          pack: _typing.Optional[int] = None,
+          colour_map: _typing.Optional[_Pixels] = None) -> None:
     """Writes a new image file `path` from `planes`.
 
     `planes` is one 2-D uint8 array or a sequence of 1 to 5 of one shape

@@ -34,12 +34,7 @@ raise ValueError naming the mode.
 
 import os as _os
 import tempfile as _tempfile
-from typing import IO as _IO
-from typing import Any as _Any
-from typing import Iterable as _Iterable
-from typing import Iterator as _Iterator
-from typing import Optional as _Optional
-from typing import Union as _Union
+import typing as _typing
 
 import numpy as _np
 import numpy.typing as _npt
@@ -71,8 +66,8 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
 
     def _open(self) -> None:
         """Opens the file through the library and describes plane 1."""
-        self._image: _Optional[_btreeimg.Image] = None
-        self._temporary: _Optional[str] = None
+        self._image: _typing.Optional[_btreeimg.Image] = None
+        self._temporary: _typing.Optional[str] = None
         try:
             # The library reads the file whole here and never again. A
             # damaged file opens; load() refuses it (Pillow's convention).
@@ -82,14 +77,15 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         finally:
             self._drop_temporary()
         self._plane_index = 0
-        self._loaded_plane: _Optional[int] = None
+        self._loaded_plane: _typing.Optional[int] = None
         self.n_frames = self._image.plane_count
         self.is_animated = self.n_frames > 1
         if isinstance(getattr(type(self), "mode", None), property):
             self._mode = "P"  # newer Pillow: mode is read-only
         else:
             self.mode = "P"
-        self.palette = _ImagePalette.raw("RGB", self._image.colour_map.tobytes())
+        self.palette = _ImagePalette.raw(  # type: ignore[no-untyped-call]
+            "RGB", self._image.colour_map.tobytes())
         self._size = self._plane_size(0)
         self.tile = []
 
@@ -108,13 +104,14 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
 
     def _drop_temporary(self) -> None:
         """Removes the temporary copy of a stream, if one was made."""
-        if getattr(self, "_temporary", None):
-            _os.remove(self._temporary)
+        temporary = getattr(self, "_temporary", None)
+        if temporary:
+            _os.remove(temporary)
             self._temporary = None
 
     def _open_image(self) -> _btreeimg.Image:
         """The library's image; ValueError once closed."""
-        image = getattr(self, "_image", None)
+        image: _typing.Optional[_btreeimg.Image] = getattr(self, "_image", None)
         if image is None:
             raise ValueError("Operation on closed image")
         return image
@@ -128,10 +125,12 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         """Moves to frame `frame` (plane frame + 1) and decodes it, after
         Pillow's guard against decompression bombs (Image.MAX_IMAGE_PIXELS)
         has passed its size."""
-        if not self._seek_check(frame):
+        if not 0 <= frame < self.n_frames:
+            raise EOFError("attempt to seek outside sequence")
+        if frame == self._plane_index and self.im is not None:
             return
         size = self._plane_size(frame)
-        _Image._decompression_bomb_check(size)
+        _Image._decompression_bomb_check(size)  # type: ignore[attr-defined]
         self._plane_index = frame
         self._size = size
         self._decode()
@@ -159,7 +158,7 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         self.palette.dirty = 1
         _Image.Image.load(self)  # hands the palette to the new image
 
-    def load(self) -> _Any:
+    def load(self) -> _typing.Any:
         """Decodes the current plane through the library (once per frame)."""
         self._open_image()
         if self.im is None or self._loaded_plane != self._plane_index:
@@ -196,7 +195,7 @@ def _pixels_of(im: _Image.Image) -> tuple[_npt.NDArray[_np.uint8],
 
 
 def _frames(im: _Image.Image,
-            append_images: _Iterable[_Image.Image]) -> _Iterator[_Image.Image]:
+            append_images: _typing.Iterable[_Image.Image]) -> _typing.Iterator[_Image.Image]:
     """Every frame of `im`, then every frame of each appended image. A
     frame is yielded once its image has moved to it: use it before asking
     for the next one."""
@@ -208,11 +207,11 @@ def _frames(im: _Image.Image,
             source.seek(start)
 
 
-def _write(im: _Image.Image, fp: _IO[bytes], filename: _Union[str, bytes],
+def _write(im: _Image.Image, fp: _typing.IO[bytes], filename: _typing.Union[str, bytes],
            all_frames: bool) -> None:
     """Writes `im` (every frame and appended image when `all_frames`) to
     `fp`, named `filename`."""
-    options = im.encoderinfo
+    options: dict[str, _typing.Any] = getattr(im, "encoderinfo", {})
     frames = (_frames(im, options.get("append_images", [])) if all_frames
               else iter([im]))
     planes: list[_npt.NDArray[_np.uint8]] = []
@@ -242,8 +241,8 @@ def _write(im: _Image.Image, fp: _IO[bytes], filename: _Union[str, bytes],
         _os.remove(path)
 
 
-def _target_path(fp: _IO[bytes],
-                 filename: _Union[str, bytes]) -> _Optional[_Union[str, bytes]]:
+def _target_path(fp: _typing.IO[bytes],
+                 filename: _typing.Union[str, bytes]) -> _typing.Optional[_typing.Union[str, bytes]]:
     """The file's path when `fp` is the file Pillow opened for `filename`,
     else None. The library replaces that file whole; Pillow then writes
     nothing more through `fp`."""
@@ -257,13 +256,13 @@ def _target_path(fp: _IO[bytes],
     return None
 
 
-def _save(im: _Image.Image, fp: _IO[bytes], filename: _Union[str, bytes]) -> None:
+def _save(im: _Image.Image, fp: _typing.IO[bytes], filename: _typing.Union[str, bytes]) -> None:
     """Pillow's save handler: the image as one plane."""
     _write(im, fp, filename, all_frames=False)
 
 
-def _save_all(im: _Image.Image, fp: _IO[bytes],
-              filename: _Union[str, bytes]) -> None:
+def _save_all(im: _Image.Image, fp: _typing.IO[bytes],
+              filename: _typing.Union[str, bytes]) -> None:
     """Pillow's save_all handler: every frame and appended image as planes."""
     _write(im, fp, filename, all_frames=True)
 
