@@ -28,9 +28,10 @@ const ENCODINGS = ['raw', 'packed', 'whole-plane packed'];
 const LISTED_ENTRIES = 16;      // colour-map entries listed one by one, as `btreeimg info` does
 
 const worker = new Worker(new URL('worker.mjs', import.meta.url), { type: 'module' });
-let file = null;   // {name, info, counts, covered: {info, bytes, rules}, pendingRules}
+let file = null;   // {serial, name, info, counts, covered: {info, bytes, rules}, pendingRules}
 let shown = null;  // {id, which, k, width, height, pixels, linesReady, done, lut}
 let nextId = 0;
+let opens = 0;     // serial numbers of the files opened: answers about older ones are dropped
 const view = { scale: 1, ox: 0, oy: 0, fitted: true };
 
 // ---- Messages ---------------------------------------------------------------
@@ -48,9 +49,11 @@ worker.onerror = (event) => {
 };
 
 worker.onmessage = ({ data: m }) => {
+  if (m.serial !== undefined && m.serial != file?.serial) return;
   switch (m.type) {
     case 'opened': return opened(m.info);
     case 'refused': return refused(m.message, m.problems);
+    case 'unreadable': ui.hint.hidden = false; return fail(m.message);
     case 'rows': return receiveRows(m);
     case 'planeDone': return planeDone(m.id);
     case 'counts': file.counts = m.counts; return showFacts();
@@ -63,15 +66,16 @@ worker.onmessage = ({ data: m }) => {
 
 // ---- Opening ----------------------------------------------------------------
 
-function openBytes(name, buffer, rules = null) {
-  file = { name, info: null, counts: null, covered: null, pendingRules: rules };
+// Opens `source`, a File or a URL (which the worker fetches).
+function open(name, source, rules = null) {
+  file = { serial: ++opens, name, info: null, counts: null, covered: null, pendingRules: rules };
   shown = null;
   ui.verdict.hidden = true;
   ui.facts.textContent = '';
   ui.hint.hidden = true;
   enableControls(false);
   say(`Opening ${name}…`);
-  worker.postMessage({ type: 'open', bytes: buffer }, [buffer]);
+  worker.postMessage({ type: 'open', serial: file.serial, source });
   redraw();
 }
 
@@ -100,29 +104,21 @@ function refused(message, problems) {
   redraw();
 }
 
+// ?src=URL (and &rules=URL): the image is fetched by the worker, the rules here.
 async function openUrl(src, rulesSrc) {
-  const name = decodeURIComponent(new URL(src, location.href).pathname.split('/').pop() || src);
-  say(`Loading ${src}…`);
-  try {
-    const bytes = await fetchBytes(src);
-    const rules = rulesSrc
-      ? { name: decodeURIComponent(rulesSrc.split('/').pop()), text: new TextDecoder().decode(await fetchBytes(rulesSrc)) }
-      : null;
-    openBytes(name, bytes, rules);
-  } catch (e) {
-    fail(e.message);
+  const url = new URL(src, location.href);
+  const name = decodeURIComponent(url.pathname.split('/').pop() || src);
+  let rules = null;
+  if (rulesSrc) {
+    try {
+      const response = await fetch(new URL(rulesSrc, location.href));
+      if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
+      rules = { name: decodeURIComponent(rulesSrc.split('/').pop()), text: await response.text() };
+    } catch (e) {
+      fail(`${rulesSrc}: cannot be loaded (${e.message})`);
+    }
   }
-}
-
-async function fetchBytes(src) {
-  let response;
-  try {
-    response = await fetch(new URL(src, location.href));
-  } catch (e) {
-    throw new Error(`${src}: cannot be loaded (${e.message})`);
-  }
-  if (!response.ok) throw new Error(`${src}: cannot be loaded (${response.status} ${response.statusText})`);
-  return response.arrayBuffer();
+  open(name, url.href, rules);
 }
 
 async function openFile(f) {
@@ -130,7 +126,7 @@ async function openFile(f) {
     applyRules(f.name, await f.text());
     return;
   }
-  openBytes(f.name, await f.arrayBuffer());
+  open(f.name, f);
 }
 
 // ---- The shown plane --------------------------------------------------------
@@ -208,6 +204,9 @@ function paint() {
   out.fill(BACKGROUND);
   if (shown) paintPlane(out, W, H);
   context.putImageData(canvasImage, 0, 0);
+  if (shown?.done && !performance.getEntriesByName('btreeimg:first-plane').length) {
+    performance.mark('btreeimg:first-plane');  // the first plane painted whole (for bench/web)
+  }
   Object.assign(canvas.dataset, {
     scale: view.scale, originX: view.ox, originY: view.oy,
     plane: shown?.k ?? '', which: shown?.which ?? '', ready: shown?.done ? '1' : '0',
@@ -371,6 +370,7 @@ function applyRules(name, text) {
 }
 
 function covered({ changed, bytes, info }) {
+  if (!file?.covered) return;  // another file was opened meanwhile
   const rules = file.covered.rules;
   if (!changed) {
     file.covered = null;

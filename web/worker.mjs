@@ -4,8 +4,11 @@
 // SLICE_PIXELS pixels with a pause between them, in which a newer request
 // can take over.
 //
-// Messages from the page, and what each answers:
-//   {type: 'open', bytes}          -> 'opened' {info} | 'refused' {message, problems}
+// Messages from the page, and what each answers (the answers about a file
+// carry the serial number the page gave it when it asked to open it):
+//   {type: 'open', serial, source} -> 'opened' {info} | 'refused' {message, problems}
+//                                     | 'unreadable' {message}
+//                                     (source: a File or Blob, or a URL to fetch)
 //                                     then, once the first plane is shown, 'counts'
 //   {type: 'plane', id, which, k}  -> 'rows' {id, firstLine, rows}... 'planeDone' {id}
 //   {type: 'cover', rules}         -> 'covered' {changed, bytes, info} | 'coverFailed' {message}
@@ -13,11 +16,11 @@
 // Any failure of a request is answered with 'failed' {message}.
 import createBtreeimg from './btreeimg.mjs';
 
-const SLICE_PIXELS = 1 << 21;
+const SLICE_PIXELS = 1 << 20;
 
 const loading = createBtreeimg();
 const images = { before: null, after: null };
-let generation = 0;     // counts opened files: work of an older one stops
+let serial = 0;         // the page's number of the open file: work of an older one stops
 let currentPlane = 0;   // the id of the plane request being answered
 let counting = null;    // the pixel count of the open file, once started
 
@@ -40,22 +43,41 @@ function closeAll() {
   counting = null;
 }
 
-async function open(bi, bytes) {
-  ++generation;
+// The bytes of `source`, read here rather than in the page: receiving a
+// large file takes the thread that reads it a while.
+async function readSource(source) {
+  if (typeof source != 'string') return source.arrayBuffer();
+  let response;
+  try {
+    response = await fetch(source);
+  } catch (e) {
+    throw new Error(`${source}: cannot be loaded (${e.message})`);
+  }
+  if (!response.ok) throw new Error(`${source}: cannot be loaded (${response.status} ${response.statusText})`);
+  return response.arrayBuffer();
+}
+
+async function open(bi, source) {
   closeAll();
-  const data = new Uint8Array(bytes);
+  let data;
+  try {
+    data = new Uint8Array(await readSource(source));
+  } catch (e) {
+    postMessage({ type: 'unreadable', serial, message: e.message });
+    return;
+  }
   try {
     images.before = bi.open(data);
   } catch (e) {
-    postMessage({ type: 'refused', message: e.message, problems: bi.check(data) });
+    postMessage({ type: 'refused', serial, message: e.message, problems: bi.check(data) });
     return;
   }
-  postMessage({ type: 'opened', info: describe(images.before) });
+  postMessage({ type: 'opened', serial, info: describe(images.before) });
 }
 
 // Counts the pixels of every plane (for the facts `btreeimg info` shows).
 async function countPixels() {
-  const mine = generation;
+  const mine = serial;
   const img = images.before;
   const counts = [];
   for (let k = 1; k <= img.planeCount; ++k) {
@@ -66,11 +88,11 @@ async function countPixels() {
       const part = img.histogram(k, y, Math.min(step, height - y));
       for (let i = 0; i < 256; ++i) total[i] += part[i];
       await pause();
-      if (mine != generation) return;
+      if (mine != serial) return;
     }
     counts.push(total);
   }
-  postMessage({ type: 'counts', counts });
+  postMessage({ type: 'counts', serial: mine, counts });
 }
 
 async function sendPlane(id, which, k) {
@@ -95,18 +117,18 @@ async function cover(bi, rules) {
   try {
     result = images.before.cover(rules);
   } catch (e) {
-    postMessage({ type: 'coverFailed', message: e.message });
+    postMessage({ type: 'coverFailed', serial, message: e.message });
     return;
   }
   images.after?.close();
   images.after = null;
   if (!result.changed) {
-    postMessage({ type: 'covered', changed: false });
+    postMessage({ type: 'covered', serial, changed: false });
     return;
   }
   images.after = bi.open(result.bytes);
   const info = describe(images.after);
-  postMessage({ type: 'covered', changed: true, bytes: result.bytes, info }, [result.bytes.buffer]);
+  postMessage({ type: 'covered', serial, changed: true, bytes: result.bytes, info }, [result.bytes.buffer]);
 }
 
 async function exportPng(which, k) {
@@ -132,7 +154,9 @@ onmessage = async ({ data: request }) => {
   try {
     const bi = await loading;
     switch (request.type) {
-      case 'open': return await open(bi, request.bytes);
+      case 'open':
+        serial = request.serial;
+        return await open(bi, request.source);
       case 'plane': return await sendPlane(request.id, request.which, request.k);
       case 'cover': return await cover(bi, request.rules);
       case 'export': return await exportPng(request.which, request.k);
