@@ -6,7 +6,7 @@ set(BTREEIMG_EXPORTED_CLASSES
   CString CPtrList CStringArray CFile CStdioFile CMemFile CDynLinkLibrary
   Mem BtreeMod BtreeUnPacked BtreePacked BtreePackedSpeed BtreeImg ImageCheck
   Sorted SortCltn BalNode BalCltn MyAssoc KeyToStr Env MyAsKey AsKeyDat
-  btreeimg::FileReplacement btreeimg::ImageWriter)
+  btreeimg::FileReplacement btreeimg::ImageWriter btreeimg::ImageReader)
 set(BTREEIMG_EXPORTED_FUNCTIONS
   AfxInitExtensionModule AfxTermExtensionModule BtreeImgIsRegistered
   btreeimg::setDiagnosticSink)

@@ -1,17 +1,24 @@
 // Structural verification of an image file's bytes.
 #include "image/ImageCheck.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
 #include "framework/ByteOrder.h"
 #include "framework/CFile.h"
 #include "framework/Exceptions.h"
+#include "framework/ReadFully.h"
 #include "framework/ThrowHelpers.h"
 #include "image/HeaderLayout.h"
+#include "image/LineFaults.h"
 
 namespace block = btreeimg::detail::block;
 using btreeimg::detail::loadI16;
@@ -58,10 +65,78 @@ class LineReports {
 
 }  // namespace
 
+namespace btreeimg::detail {
+
+std::string packedEntriesFault(ULONGLONG line, std::uint32_t begin,
+                               std::uint32_t end, ULONGLONG codeRoom) {
+  char text[160] = "";
+  if (end < begin) {
+    std::snprintf(text, sizeof text,
+                  "line offset table decreases at entry %llu (%u after %u)",
+                  ull{line + 1}, end, begin);
+  } else if (end > codeRoom) {
+    std::snprintf(text, sizeof text,
+                  "line %llu: its code ends at %u, behind the region's %llu "
+                  "bytes of code",
+                  ull{line}, end, ull{codeRoom});
+  }
+  return text;
+}
+
+std::string packedCodeFault(ULONGLONG line, const unsigned char* code,
+                            ULONGLONG length, unsigned int width) {
+  const RunWalk walk = walkRuns(code, length);
+  char text[160] = "";
+  if (walk.decoded != width) {
+    std::snprintf(text, sizeof text, "line %llu decodes to %llu bytes, not %u",
+                  ull{line}, walk.decoded, width);
+  } else if (walk.loneByte) {
+    std::snprintf(text, sizeof text,
+                  "line %llu: its code of %llu bytes ends in half a run pair",
+                  ull{line}, ull{length});
+  } else if (walk.zeroCounts != 0) {
+    std::snprintf(text, sizeof text,
+                  "line %llu: its code holds %llu run pair(s) of count 0",
+                  ull{line}, walk.zeroCounts);
+  }
+  return text;
+}
+
+}  // namespace btreeimg::detail
+
+// Where an inspection reads the file's bytes: a block of memory, or an open
+// descriptor read with pread (its position is neither used nor moved). Each
+// view lives in its own slot until that slot is viewed again.
+class ImageCheck::Source {
+ public:
+  Source(const unsigned char* data, int descriptor, ULONGLONG size)
+      : data_(data), descriptor_(descriptor), size_(size) {}
+  ULONGLONG size() const { return size_; }
+  // The `n` bytes at `at`, which lie inside the file; null when they can no
+  // longer be read (the file was cut short meanwhile).
+  const unsigned char* view(int slot, ULONGLONG at, ULONGLONG n) {
+    if (at > size_ || n > size_ - at) return nullptr;
+    if (data_ != nullptr || n == 0) return data_ ? data_ + at : empty_;
+    std::vector<unsigned char>& buffer = scratch_[slot];
+    buffer.resize(static_cast<std::size_t>(n));
+    return btreeimg::detail::readFully(descriptor_, buffer.data(), n, at) == n
+               ? buffer.data()
+               : nullptr;
+  }
+
+ private:
+  const unsigned char* data_;
+  int descriptor_;
+  ULONGLONG size_;
+  std::vector<unsigned char> scratch_[2];
+  unsigned char empty_[1] = {};
+};
+
 ImageCheck::ImageCheck() { reset(); }
 
 void ImageCheck::reset() {
   verdict_ = unusable;
+  cutShort_ = false;
   version_ = 0;
   planeCount_ = 0;
   dimx1_ = 0;
@@ -147,19 +222,56 @@ int ImageCheck::InspectFile(const char* path) {
 
 // ---- The inspection -----------------------------------------------------------
 
-int ImageCheck::Inspect(const unsigned char* data, ULONGLONG size) {
+int ImageCheck::Inspect(const unsigned char* data, ULONGLONG size,
+                        bool layoutOnly) {
+  static const unsigned char kEmpty[1] = {};
+  Source source(data ? data : kEmpty, -1, data ? size : 0);
+  return inspect(source, layoutOnly);
+}
+
+int ImageCheck::InspectDescriptor(int descriptor, bool layoutOnly) {
   reset();
-  if (data == nullptr) size = 0;
-  if (!readHeaders(data, size)) return verdict_;
-  locatePlanes(data, size);
-  checkBlocks();
-  for (int p = 1; p <= planeCount_; ++p) {
-    if (planes_[p - 1].located) checkRegion(p, data, size);
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0) {
+    report(0, "cannot be read: %s", std::strerror(errno));
+    return verdict_;
   }
+  if (!S_ISREG(info.st_mode)) {
+    report(0, "cannot be read: not a regular file");
+    return verdict_;
+  }
+  Source source(nullptr, descriptor, static_cast<ULONGLONG>(info.st_size));
+  return inspect(source, layoutOnly);
+}
+
+int ImageCheck::inspect(Source& source, bool layoutOnly) {
+  reset();
+  source_ = &source;
+  layoutOnly_ = layoutOnly;
+  if (readHeaders()) {
+    locatePlanes();
+    checkBlocks();
+    for (int p = 1; p <= planeCount_; ++p) {
+      if (planes_[p - 1].located) checkRegion(p);
+    }
+  }
+  source_ = nullptr;
   return verdict_;
 }
 
-bool ImageCheck::readHeaders(const unsigned char* data, ULONGLONG size) {
+// Bytes of the file for the inspection in progress; a file cut short while
+// it is inspected is reported once and reads as nothing from then on.
+const unsigned char* ImageCheck::view(int slot, ULONGLONG at, ULONGLONG n) {
+  const unsigned char* bytes = source_->view(slot, at, n);
+  if (bytes == nullptr && !cutShort_) {
+    cutShort_ = true;
+    report(0, "cannot be read: the file was cut short while it was read");
+  }
+  return bytes;
+}
+
+bool ImageCheck::readHeaders() {
+  const ULONGLONG size = source_->size();
   if (size > UINT32_MAX) {
     report(0, "file is %llu bytes, larger than 4 GiB", ull{size});
     return false;
@@ -169,6 +281,10 @@ bool ImageCheck::readHeaders(const unsigned char* data, ULONGLONG size) {
            ull{size}, block::kSize);
     return false;
   }
+  const unsigned char* data = view(0, 0, block::kSize);
+  if (data == nullptr) return false;
+  std::memcpy(first_, data, block::kSize);
+  data = first_;
   version_ = loadU16(data + block::kVersionAt);
   if (version_ < 2 || version_ > 4) {
     report(0, "unknown version %d (2, 3 or 4 expected)", version_);
@@ -191,7 +307,9 @@ bool ImageCheck::readHeaders(const unsigned char* data, ULONGLONG size) {
   return true;
 }
 
-void ImageCheck::locatePlanes(const unsigned char* data, ULONGLONG size) {
+void ImageCheck::locatePlanes() {
+  const unsigned char* data = first_;
+  const ULONGLONG size = source_->size();
   // Plane 1's block is the first block; its region starts behind it, in
   // version 2 behind the table's entry 0 (0 in every file written).
   PlaneLayout& first = planes_[0];
@@ -201,6 +319,7 @@ void ImageCheck::locatePlanes(const unsigned char* data, ULONGLONG size) {
   first.dimy = dimy1_;
   first.regionStart =
       (version_ == 2 ? loadU32(data + block::kOffsetAt) : 0) + ULONGLONG{block::kSize};
+  nextBlock_[0] = loadU32(data + block::kOffsetAt);
 
   for (int p = 2; p <= planeCount_; ++p) {
     PlaneLayout& plane = planes_[p - 1];
@@ -209,8 +328,7 @@ void ImageCheck::locatePlanes(const unsigned char* data, ULONGLONG size) {
     if (version_ == 2) {
       plane.blockPosition = loadU32(data + block::kOffsetAt + 4 * (p - 1));
     } else if (planes_[p - 2].located) {
-      plane.blockPosition =
-          loadU32(data + planes_[p - 2].blockPosition + block::kOffsetAt);
+      plane.blockPosition = nextBlock_[p - 2];
     } else {
       report(p, "cannot be located: plane %d's header block is not in the file",
              p - 1);
@@ -221,8 +339,10 @@ void ImageCheck::locatePlanes(const unsigned char* data, ULONGLONG size) {
              ull{plane.blockPosition}, ull{size});
       continue;
     }
-    const unsigned char* fields = data + plane.blockPosition;
+    const unsigned char* fields = view(0, plane.blockPosition, block::kSize);
+    if (fields == nullptr) continue;
     plane.located = true;
+    nextBlock_[p - 1] = loadU32(fields + block::kOffsetAt);
     plane.pack = loadU16(fields + block::kPackAt);
     if (version_ == 2) {
       plane.dimx = loadU16(fields + block::kFurtherDimXAt);
@@ -278,7 +398,8 @@ ULONGLONG ImageCheck::regionLimit(int plane, ULONGLONG size, int* blocker) const
   return limit;
 }
 
-void ImageCheck::checkRegion(int p, const unsigned char* data, ULONGLONG size) {
+void ImageCheck::checkRegion(int p) {
+  const ULONGLONG size = source_->size();
   PlaneLayout& plane = planes_[p - 1];
   int blocker = 0;
   const ULONGLONG limit = regionLimit(p, size, &blocker);
@@ -301,18 +422,17 @@ void ImageCheck::checkRegion(int p, const unsigned char* data, ULONGLONG size) {
       }
       break;
     case 1:
-      checkPacked(p, data, limitText);
+      checkPacked(p, limitText);
       break;
     case 2:
-      checkWholePlane(p, data, limitText);
+      checkWholePlane(p, limitText);
       break;
     default:
       break;  // reported with the block; nothing reads such a plane
   }
 }
 
-void ImageCheck::checkPacked(int p, const unsigned char* data,
-                             const char* limitText) {
+void ImageCheck::checkPacked(int p, const char* limitText) {
   // Step 1: the line offset table, dimy + 1 entries, must fit the region.
   PlaneLayout& plane = planes_[p - 1];
   const ULONGLONG lines = dimy1_;
@@ -323,18 +443,34 @@ void ImageCheck::checkPacked(int p, const unsigned char* data,
            ull{plane.regionStart}, limitText);
     return;
   }
-  const unsigned char* table = data + plane.regionStart;
-  const unsigned char* code = table + tableBytes;
   const ULONGLONG codeRoom = plane.regionRoom - tableBytes;
-  const std::uint32_t last = loadU32(table + 4 * lines);
+  const ULONGLONG codeStart = plane.regionStart + tableBytes;
+  // Only the table's ends for the layout; the whole table for the lines.
+  const unsigned char* table = nullptr;
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  if (layoutOnly_) {
+    const unsigned char* head = view(0, plane.regionStart, 4);
+    const unsigned char* tail =
+        head ? view(1, plane.regionStart + 4 * lines, 4) : nullptr;
+    if (tail == nullptr) return;
+    first = loadU32(head);
+    last = loadU32(tail);
+  } else {
+    table = view(0, plane.regionStart, tableBytes);
+    if (table == nullptr) return;
+    first = loadU32(table);
+    last = loadU32(table + 4 * lines);
+  }
   plane.regionSize += last;
-  if (loadU32(table) != 0) {
-    report(p, "line offset table entry 0 is %u, not 0", loadU32(table));
+  if (first != 0) {
+    report(p, "line offset table entry 0 is %u, not 0", first);
   }
   if (last > codeRoom) {
-    report(p, "line code of %u bytes at %llu %s", last,
-           ull{plane.regionStart + tableBytes}, limitText);
+    report(p, "line code of %u bytes at %llu %s", last, ull{codeStart},
+           limitText);
   }
+  if (layoutOnly_) return;
 
   // Step 2: every line's entries, then its pairs. A line is decoded only
   // when its code lies behind all code decoded so far, so the walk reads
@@ -344,45 +480,29 @@ void ImageCheck::checkPacked(int p, const unsigned char* data,
   for (ULONGLONG i = 0; i < lines; ++i) {
     const std::uint32_t begin = loadU32(table + 4 * i);
     const std::uint32_t end = loadU32(table + 4 * (i + 1));
-    if (end < begin) {
-      if (reports.nameNext()) {
-        report(p, "line offset table decreases at entry %llu (%u after %u)",
-               ull{i + 1}, end, begin);
-      }
-      continue;
-    }
-    if (end > codeRoom) {
-      if (last <= codeRoom && reports.nameNext()) {
-        report(p, "line %llu: its code ends at %u, behind the region's %llu "
-               "bytes of code", ull{i}, end, ull{codeRoom});
+    const std::string entries =
+        btreeimg::detail::packedEntriesFault(i, begin, end, codeRoom);
+    if (!entries.empty()) {
+      // Code past the region's end was reported for the whole table.
+      if ((end < begin || last <= codeRoom) && reports.nameNext()) {
+        report(p, "%s", entries.c_str());
       }
       continue;
     }
     if (begin < decodedUpTo) continue;  // overlaps a line already decoded
     decodedUpTo = end;
-    const RunWalk walk = walkRuns(code + begin, end - begin);
-    if (walk.decoded == dimx1_ && walk.zeroCounts == 0 && !walk.loneByte) {
-      continue;
-    }
-    if (!reports.nameNext()) continue;
-    if (walk.decoded != dimx1_) {
-      report(p, "line %llu decodes to %llu bytes, not %u", ull{i}, walk.decoded,
-             dimx1_);
-    } else if (walk.loneByte) {
-      report(p, "line %llu: its code of %u bytes ends in half a run pair",
-             ull{i}, end - begin);
-    } else {
-      report(p, "line %llu: its code holds %llu run pair(s) of count 0", ull{i},
-             walk.zeroCounts);
-    }
+    const unsigned char* code = view(1, codeStart + begin, end - begin);
+    if (code == nullptr) return;
+    const std::string fault =
+        btreeimg::detail::packedCodeFault(i, code, end - begin, dimx1_);
+    if (!fault.empty() && reports.nameNext()) report(p, "%s", fault.c_str());
   }
   if (reports.unnamed() != 0) {
     report(p, "%llu more damaged lines", reports.unnamed());
   }
 }
 
-void ImageCheck::checkWholePlane(int p, const unsigned char* data,
-                                 const char* limitText) {
+void ImageCheck::checkWholePlane(int p, const char* limitText) {
   // Step 1: the head, decoded and coded sizes.
   PlaneLayout& plane = planes_[p - 1];
   plane.regionSize = 8;
@@ -391,7 +511,8 @@ void ImageCheck::checkWholePlane(int p, const unsigned char* data,
            ull{plane.regionStart}, limitText);
     return;
   }
-  const unsigned char* head = data + plane.regionStart;
+  const unsigned char* head = view(0, plane.regionStart, 8);
+  if (head == nullptr) return;
   const std::uint32_t unpacked = loadU32(head);
   const std::uint32_t packed = loadU32(head + 4);
   const ull planeBytes = ull{dimx1_} * dimy1_;
@@ -406,8 +527,21 @@ void ImageCheck::checkWholePlane(int p, const unsigned char* data,
     return;
   }
 
-  // Step 2: the pairs must cover the plane exactly.
-  const RunWalk walk = walkRuns(head + 8, packed);
+  // Step 2: the pairs must cover the plane exactly. They are walked in
+  // pieces, so that a descriptor's stream is never held whole.
+  if (layoutOnly_) return;
+  RunWalk walk;
+  constexpr ULONGLONG kPiece = ULONGLONG{1} << 20;  // even: pairs stay whole
+  for (ULONGLONG done = 0; done < packed;) {
+    const ULONGLONG n = std::min<ULONGLONG>(kPiece, packed - done);
+    const unsigned char* pairs = view(1, plane.regionStart + 8 + done, n);
+    if (pairs == nullptr) return;
+    const RunWalk piece = walkRuns(pairs, n);
+    walk.decoded += piece.decoded;
+    walk.zeroCounts += piece.zeroCounts;
+    walk.loneByte = piece.loneByte;
+    done += n;
+  }
   if (walk.decoded != planeBytes) {
     report(p, "whole-plane stream decodes to %llu bytes, the plane has %llu",
            walk.decoded, planeBytes);

@@ -69,8 +69,18 @@ class AFX_EXT_CLASS ImageCheck {
   int InspectFile(const char* path);
   // Inspects the `size` bytes at `data` as an image file (null `data` with
   // `size` 0 is an empty file). Forgets an earlier inspection first.
-  // Returns the verdict.
-  int Inspect(const unsigned char* data, ULONGLONG size);
+  // Returns the verdict. With `layoutOnly`, the inspection verifies what the
+  // header blocks, the ends of each line offset table and each whole-plane
+  // stream's head state, without walking the code of the lines: its cost
+  // no longer grows with the planes' size.
+  int Inspect(const unsigned char* data, ULONGLONG size,
+              bool layoutOnly = false);
+  // Inspects the regular file open at `descriptor`, read with pread (its
+  // position is neither used nor moved), holding no more of it at a time
+  // than one header block, one line offset table or one line's code. A
+  // descriptor that is not a regular file, or a file cut short while it is
+  // inspected, gives the verdict unusable with a problem saying so.
+  int InspectDescriptor(int descriptor, bool layoutOnly = false);
 
   // The verdict of the last inspection.
   int GetVerdict() const { return verdict_; }
@@ -92,6 +102,7 @@ class AFX_EXT_CLASS ImageCheck {
 
  private:
   static constexpr int kMaxPlanes = 5;
+  class Source;
 
   void reset();
   void report(int plane, const char* format, ...)
@@ -99,13 +110,14 @@ class AFX_EXT_CLASS ImageCheck {
       __attribute__((format(printf, 3, 4)))
 #endif
       ;
-  bool readHeaders(const unsigned char* data, ULONGLONG size);
-  void locatePlanes(const unsigned char* data, ULONGLONG size);
+  int inspect(Source& source, bool layoutOnly);
+  const unsigned char* view(int slot, ULONGLONG at, ULONGLONG n);
+  bool readHeaders();
+  void locatePlanes();
   void checkBlocks();
-  void checkRegion(int plane, const unsigned char* data, ULONGLONG size);
-  void checkPacked(int plane, const unsigned char* data, const char* limit);
-  void checkWholePlane(int plane, const unsigned char* data,
-                       const char* limit);
+  void checkRegion(int plane);
+  void checkPacked(int plane, const char* limit);
+  void checkWholePlane(int plane, const char* limit);
   // Where plane `plane`'s region must end: the nearest other header block
   // that reaches behind the region's start, or the end of the file. Sets
   // *blocker to that block's plane, or 0 for the end of the file.
@@ -118,6 +130,12 @@ class AFX_EXT_CLASS ImageCheck {
   unsigned int dimy1_;
   PlaneLayout planes_[kMaxPlanes];
   CStringArray problems_;
+  // During an inspection: where the bytes come from, and what was read.
+  Source* source_ = nullptr;
+  bool layoutOnly_ = false;
+  bool cutShort_ = false;
+  unsigned char first_[1312] = {};
+  ULONGLONG nextBlock_[kMaxPlanes] = {};
 };
 
 #endif  // BTREEIMG_IMAGE_IMAGECHECK_H_

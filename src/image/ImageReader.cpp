@@ -1,0 +1,324 @@
+// An image file read line by line, on demand.
+#include "image/ImageReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "framework/ByteOrder.h"
+#include "framework/Exceptions.h"
+#include "framework/ReadFully.h"
+#include "framework/ThrowHelpers.h"
+#include "image/HeaderLayout.h"
+#include "image/LineFaults.h"
+#include "planestore/RunPairs.h"
+
+namespace block = btreeimg::detail::block;
+using btreeimg::detail::expandRuns;
+using btreeimg::detail::loadU32;
+using btreeimg::detail::throwFileError;
+using btreeimg::detail::throwInvalidArgument;
+
+namespace btreeimg {
+
+namespace {
+
+// At most this many places in a whole-plane stream are noted; a plane of
+// more lines notes every k-th line's place and decodes up to k - 1 lines
+// more to reach a line.
+constexpr std::size_t kMostMarks = std::size_t{1} << 20;
+
+}  // namespace
+
+// What the reader keeps of one plane once it has been read.
+struct ImageReader::PlaneState {
+  // Packed: the line offset table, read on the first line asked for.
+  std::vector<std::uint32_t> table;
+  bool tableRead = false;
+  // Whole-plane packed: where every `step`-th stored row (rows are kept
+  // bottom-up) starts in the stream: the pair's offset and how many bytes of
+  // its run come before the row. Noted on the first line asked for.
+  struct Mark {
+    ULONGLONG pair;
+    unsigned int into;
+  };
+  std::vector<Mark> marks;
+  ULONGLONG step = 1;
+  bool indexed = false;
+  bool sound = true;  // false when the stream does not decode to the plane
+};
+
+ImageReader::ImageReader(const char* path, int policy) : name_(path) {
+  descriptor_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor_ < 0) btreeimg::detail::throwOsError(errno, path);
+  open(policy);
+}
+
+ImageReader::ImageReader(int descriptor, int policy) {
+  descriptor_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (descriptor_ < 0) btreeimg::detail::throwOsError(errno, "");
+  open(policy);
+}
+
+ImageReader::ImageReader(const void* data, ULONGLONG size, int policy)
+    : data_(static_cast<const unsigned char*>(data)), size_(data ? size : 0) {
+  open(policy);
+}
+
+ImageReader::~ImageReader() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+void ImageReader::open(int policy) {
+  policy_ = policy;
+  try {
+    if (descriptor_ >= 0) {
+      struct stat info {};
+      if (::fstat(descriptor_, &info) != 0) {
+        btreeimg::detail::throwOsError(errno, name_);
+      }
+      if (!S_ISREG(info.st_mode)) {
+        throwFileError(CFileException::accessDenied, name_, -1,
+                       "not a regular file");
+      }
+      size_ = static_cast<ULONGLONG>(info.st_size);
+      check_.InspectDescriptor(descriptor_, true);
+    } else {
+      check_.Inspect(data_, size_, true);
+    }
+    const int verdict = check_.GetVerdict();
+    if (verdict == ImageCheck::unusable ||
+        (verdict == ImageCheck::damaged && policy_ == strict)) {
+      refuse(check_.Summary(), CFileException::invalidFile);
+    }
+    const ImageCheck::PlaneLayout& first = check_.Plane(1);
+    width_ = first.dimx;
+    height_ = first.dimy;
+    unsigned char head[block::kMapAt + block::kMapSize] = {};
+    read(0, head, sizeof head);
+    std::memcpy(map_, head + block::kMapAt, sizeof map_);
+    for (int p = 0; p < check_.PlaneCount(); ++p) {
+      planes_.push_back(std::make_unique<PlaneState>());
+    }
+  } catch (...) {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
+    throw;
+  }
+}
+
+void ImageReader::refuse(const CString& problem, int cause) {
+  throwFileError(cause, name_, -1, problem);
+}
+
+int ImageReader::encoding(int plane) const {
+  return check_.Plane(plane).pack;
+}
+
+void ImageReader::colourMap(unsigned char* map) const {
+  std::memcpy(map, map_, sizeof map_);
+}
+
+ImageReader::PlaneState& ImageReader::plane(int number) {
+  if (number < 1 || number > static_cast<int>(planes_.size())) {
+    throwInvalidArgument("plane outside the image");
+  }
+  return *planes_[static_cast<std::size_t>(number - 1)];
+}
+
+ULONGLONG ImageReader::read(ULONGLONG at, unsigned char* out, ULONGLONG n) {
+  if (data_ != nullptr || descriptor_ < 0) {
+    if (at >= size_) return 0;
+    const ULONGLONG got = std::min(n, size_ - at);
+    std::memcpy(out, data_ + at, static_cast<std::size_t>(got));
+    return got;
+  }
+  return btreeimg::detail::readFully(descriptor_, out, n, at);
+}
+
+const unsigned char* ImageReader::view(ULONGLONG at, ULONGLONG n,
+                                       ULONGLONG* got) {
+  if (data_ != nullptr) {
+    *got = at >= size_ ? 0 : std::min(n, size_ - at);
+    return data_ + std::min(at, size_);
+  }
+  scratch_.resize(static_cast<std::size_t>(n));
+  *got = read(at, scratch_.data(), n);
+  return scratch_.data();
+}
+
+std::size_t ImageReader::readLine(int number, unsigned int line,
+                                  unsigned char* out) {
+  PlaneState& state = plane(number);
+  if (line >= height_) throwInvalidArgument("line outside the plane");
+  const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  std::memset(out, 0, width_);
+  if (!layout.located) return 0;  // lenient: a plane the file does not hold
+  switch (layout.pack) {
+    case 0: {
+      const ULONGLONG at = layout.regionStart + ULONGLONG{line} * width_;
+      const ULONGLONG got = read(at, out, width_);
+      if (got < width_ && policy_ == strict) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "plane %d: line %u: the file ended early (was it cut "
+                      "short while open?)",
+                      number, line);
+        refuse(text, CFileException::endOfFile);
+      }
+      return static_cast<std::size_t>(got);
+    }
+    case 1:
+      return readPacked(state, number, line, out);
+    case 2:
+      return readWhole(state, number, line, out);
+    default:
+      return 0;  // lenient: an encoding no reader knows
+  }
+}
+
+std::size_t ImageReader::readPacked(PlaneState& state, int number,
+                                    unsigned int line, unsigned char* out) {
+  const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  const ULONGLONG entries = ULONGLONG{height_} + 1;
+  if (!state.tableRead) {
+    // The table lies inside the file: the inspection at open saw to it.
+    state.table.assign(static_cast<std::size_t>(entries), 0);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(4 * entries));
+    const ULONGLONG got = read(layout.regionStart, bytes.data(), bytes.size());
+    if (got < bytes.size() && policy_ == strict) {
+      refuse("the file ended early (was it cut short while open?)",
+             CFileException::endOfFile);
+    }
+    for (std::size_t i = 0; i < got / 4; ++i) {
+      state.table[i] = loadU32(bytes.data() + 4 * i);
+    }
+    state.tableRead = true;
+  }
+  const std::uint32_t begin = state.table[line];
+  const std::uint32_t end = state.table[line + 1];
+  const ULONGLONG codeStart = layout.regionStart + 4 * entries;
+  const ULONGLONG codeRoom = layout.regionRoom > 4 * entries
+                                 ? layout.regionRoom - 4 * entries
+                                 : 0;
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "plane %d: ", number);
+  std::string fault =
+      btreeimg::detail::packedEntriesFault(line, begin, end, codeRoom);
+  if (!fault.empty()) {
+    if (policy_ == strict) refuse((prefix + fault).c_str(), CFileException::invalidFile);
+    if (end <= begin) return 0;
+  }
+  const ULONGLONG length = std::min<ULONGLONG>(end, codeRoom) -
+                           std::min<ULONGLONG>(begin, codeRoom);
+  ULONGLONG got = 0;
+  const unsigned char* code = view(codeStart + begin, length, &got);
+  if (got < length && policy_ == strict) {
+    refuse("the file ended early (was it cut short while open?)",
+           CFileException::endOfFile);
+  }
+  if (policy_ == strict) {
+    fault = btreeimg::detail::packedCodeFault(line, code, got, width_);
+    if (!fault.empty()) refuse((prefix + fault).c_str(), CFileException::invalidFile);
+  }
+  return expandRuns(code, code + got, out, width_);
+}
+
+void ImageReader::indexStream(PlaneState& state, int number) {
+  // One walk over the stream's pairs, in pieces, noting where every
+  // `step`-th stored row starts. Rows are stored bottom-up: stored row r is
+  // line height - 1 - r.
+  const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  unsigned char head[8] = {};
+  read(layout.regionStart, head, sizeof head);
+  const ULONGLONG packed = loadU32(head + 4);
+  const ULONGLONG rows = width_ == 0 ? 0 : height_;
+  state.step = std::max<ULONGLONG>(1, (rows + kMostMarks - 1) / kMostMarks);
+  state.marks.assign(static_cast<std::size_t>((rows + state.step - 1) / state.step),
+                     PlaneState::Mark{packed, 0});
+  const ULONGLONG stride = ULONGLONG{width_} * state.step;
+  ULONGLONG decoded = 0;  // bytes of the plane the pairs walked cover
+  std::size_t next = 0;   // the next mark to note
+  std::vector<unsigned char> piece(std::size_t{1} << 20);
+  bool zeroCounts = false;
+  for (ULONGLONG done = 0; done < packed;) {
+    const ULONGLONG n = std::min<ULONGLONG>(piece.size(), packed - done);
+    const ULONGLONG got = read(layout.regionStart + 8 + done, piece.data(), n);
+    if (got < n && policy_ == strict) {
+      refuse("the file ended early (was it cut short while open?)",
+             CFileException::endOfFile);
+    }
+    for (ULONGLONG i = 0; i + 1 < got; i += 2) {
+      const unsigned count = piece[i];
+      zeroCounts |= count == 0;
+      // Marks that fall inside this pair's run.
+      while (next < state.marks.size() && next * stride < decoded + count) {
+        state.marks[next] = {done + i, static_cast<unsigned>(next * stride - decoded)};
+        ++next;
+      }
+      decoded += count;
+    }
+    if (got < n) break;
+    done += n;
+  }
+  state.sound = decoded == ULONGLONG{width_} * height_ && !zeroCounts &&
+                packed % 2 == 0;
+  state.indexed = true;
+}
+
+std::size_t ImageReader::readWhole(PlaneState& state, int number,
+                                   unsigned int line, unsigned char* out) {
+  if (!state.indexed) indexStream(state, number);
+  if (!state.sound && policy_ == strict) {
+    // The inspection's own words for what is wrong with the stream.
+    ImageCheck full;
+    if (descriptor_ >= 0) {
+      full.InspectDescriptor(descriptor_);
+    } else {
+      full.Inspect(data_, size_);
+    }
+    refuse(full.GetVerdict() == ImageCheck::sound
+               ? CString("the file changed while it was read")
+               : full.Summary(),
+           CFileException::invalidFile);
+  }
+  if (width_ == 0) return 0;
+  const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  const ULONGLONG row = ULONGLONG{height_} - 1 - line;
+  const PlaneState::Mark mark = state.marks[static_cast<std::size_t>(row / state.step)];
+  ULONGLONG skip = (row % state.step) * width_ + mark.into;  // bytes to pass
+  std::size_t filled = 0;
+  ULONGLONG at = mark.pair;
+  const ULONGLONG packed = layout.regionSize > 8 ? layout.regionSize - 8 : 0;
+  while (filled < width_ && at < packed) {
+    // Every pair of a sound stream covers at least one byte: this many
+    // bytes of pairs reach the line's end.
+    const ULONGLONG need = 2 * (skip + (width_ - filled)) + 2;
+    const ULONGLONG n = std::min({need, packed - at, ULONGLONG{1} << 20});
+    ULONGLONG got = 0;
+    const unsigned char* pairs = view(layout.regionStart + 8 + at, n, &got);
+    if (got < 2) break;
+    for (ULONGLONG i = 0; i + 1 < got && filled < width_; i += 2) {
+      ULONGLONG count = pairs[i];
+      if (skip >= count) {
+        skip -= count;
+        continue;
+      }
+      count -= skip;
+      skip = 0;
+      const std::size_t n2 = static_cast<std::size_t>(
+          std::min<ULONGLONG>(count, width_ - filled));
+      std::memset(out + filled, pairs[i + 1], n2);
+      filled += n2;
+    }
+    at += got & ~ULONGLONG{1};
+  }
+  return filled;
+}
+
+}  // namespace btreeimg

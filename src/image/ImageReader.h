@@ -1,0 +1,122 @@
+// Reading an image file without reading all of it: what opening costs
+// follows the header blocks, and what each line costs follows that line.
+//
+// BtreeImg reads the whole file into memory when it opens it, which a host
+// that edits images needs. A program that only looks at an image (a viewer, a
+// thumbnailer, a converter) opens it with an ImageReader instead:
+//   - at open, the header blocks are read and the file's layout inspected
+//     (ImageCheck with layoutOnly: every plane located, its encoding, and
+//     its region inside the file; no line is decoded);
+//   - each line is read when asked: a raw line with one read, a packed line
+//     from its two table entries and its code, a whole-plane packed line
+//     from the stream, which is walked once, on the first read of the
+//     plane, to note where each line starts.
+// The file is read with pread on a descriptor of the reader's own, never
+// mapped: a file cut short or changed while it is open makes the affected
+// reads fail with CFileException*, and no signal ever reaches the process.
+//
+// Damaged files. By default (strict) a file whose layout ImageCheck finds
+// damaged is refused at open, and a line whose code is damaged is refused
+// when it is read, with ImageCheck's words for the problem. A lenient
+// reader reads what BtreeImg would: the bytes a damaged line's code gives,
+// zeros for the rest. A file that is no usable image is refused either way.
+//
+// Every plane is read with plane 1's line length and line count, as BtreeImg
+// reads it. Planes count from 1, lines from 0. Not copyable; used by one
+// thread at a time (different readers on different threads at once).
+#ifndef BTREEIMG_IMAGE_IMAGEREADER_H_
+#define BTREEIMG_IMAGE_IMAGEREADER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "framework/CString.h"
+#include "framework/Export.h"
+#include "framework/Types.h"
+#include "image/ImageCheck.h"
+
+namespace btreeimg {
+
+class AFX_EXT_CLASS ImageReader {
+ public:
+  enum Policy {
+    strict = 0,   // refuse damaged files and damaged lines
+    lenient = 1,  // read what the file holds, zeros where it holds nothing
+  };
+
+  // Opens the image file `path` for reading. Throws CFileException*: with
+  // the cause and errno of the failure when it cannot be opened, with cause
+  // accessDenied when it is not a regular file (a FIFO, a device, a folder),
+  // and with cause invalidFile and ImageCheck::Summary()'s text when it is no
+  // usable image or (strict) a damaged one.
+  explicit ImageReader(const char* path, int policy = strict);
+  // The same for the file open at `descriptor` (read through a duplicate of
+  // it; the caller's descriptor and its position stay as they are).
+  explicit ImageReader(int descriptor, int policy = strict);
+  // The same for the `size` bytes at `data`, which must stay valid and
+  // unchanged while the reader lives (they are not copied).
+  ImageReader(const void* data, ULONGLONG size, int policy = strict);
+  ImageReader(const ImageReader&) = delete;
+  ImageReader& operator=(const ImageReader&) = delete;
+  // Closes the reader's own descriptor.
+  ~ImageReader();
+
+  // The inspection made at open (its verdict, problems and plane layouts).
+  const ImageCheck& inspection() const { return check_; }
+  int version() const { return check_.Version(); }
+  int planes() const { return check_.PlaneCount(); }
+  // The line length and line count every plane is read with (plane 1's).
+  unsigned int width() const { return width_; }
+  unsigned int height() const { return height_; }
+  // Plane `plane`'s encoding field: 0 raw, 1 packed, 2 whole-plane packed
+  // (another value only in a damaged file read leniently). Throws
+  // CInvalidArgException* for an unknown plane.
+  int encoding(int plane) const;
+  // The 256-entry colour map into `map` (768 bytes: red, green, blue).
+  void colourMap(unsigned char* map) const;
+
+  // Reads line `line` of `plane` into `out` (width() bytes). Returns how many
+  // bytes the file gave; the rest of the line is set to zero. That is
+  // width() for every line of a sound plane; fewer only for a damaged line
+  // read leniently, or a plane read leniently that the file does not hold.
+  // Throws CInvalidArgException* for an unknown plane or a line outside
+  // 0 .. height() - 1, and CFileException* when the file cannot be read
+  // (cut short or changed since it was opened: cause endOfFile) or (strict)
+  // the line is damaged (cause invalidFile, in ImageCheck's words).
+  std::size_t readLine(int plane, unsigned int line, unsigned char* out);
+
+ private:
+  struct PlaneState;
+
+  void open(int policy);
+  PlaneState& plane(int number);
+  // The `n` bytes at `at` into `out`; fewer when the file ends before.
+  ULONGLONG read(ULONGLONG at, unsigned char* out, ULONGLONG n);
+  // The same bytes in place (memory) or in the reader's scratch buffer,
+  // valid until the next view; *got says how many there are.
+  const unsigned char* view(ULONGLONG at, ULONGLONG n, ULONGLONG* got);
+  [[noreturn]] void refuse(const CString& problem, int cause);
+  std::size_t readPacked(PlaneState& state, int plane, unsigned int line,
+                         unsigned char* out);
+  std::size_t readWhole(PlaneState& state, int plane, unsigned int line,
+                        unsigned char* out);
+  void indexStream(PlaneState& state, int plane);
+
+  CString name_;
+  int descriptor_ = -1;
+  const unsigned char* data_ = nullptr;
+  ULONGLONG size_ = 0;
+  int policy_ = strict;
+  unsigned int width_ = 0;
+  unsigned int height_ = 0;
+  unsigned char map_[768] = {};
+  ImageCheck check_;
+  std::vector<std::unique_ptr<PlaneState>> planes_;
+  std::vector<unsigned char> scratch_;
+};
+
+}  // namespace btreeimg
+
+#endif  // BTREEIMG_IMAGE_IMAGEREADER_H_

@@ -1,0 +1,178 @@
+// Reading images line by line on demand: every version, encoding and source
+// reads what BtreeImg reads; damaged files are refused or read leniently;
+// a file cut short while open fails the read, never the process.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "image/ImageCheck.h"
+#include "image/ImageFiles.h"
+#include "image/ImageReader.h"
+
+namespace imgtest {
+namespace {
+
+using btreeimg::ImageReader;
+
+// Every line of every plane through `reader`, as BtreeImg reads them.
+void expectSameLines(ImageReader& reader, const std::string& path) {
+  BtreeImg image(path.c_str());
+  ASSERT_EQ(reader.planes(), image.nPiani());
+  ASSERT_EQ(reader.width(), image.dimx(1));
+  ASSERT_EQ(reader.height(), image.dimy(1));
+  for (int p = 1; p <= reader.planes(); ++p) {
+    for (unsigned y = 0; y < reader.height(); ++y) {
+      Bytes line(reader.width(), 0xEE);
+      EXPECT_EQ(reader.readLine(p, y, line.data()), reader.width());
+      EXPECT_EQ(line, readLine(image, y, static_cast<short>(p), 0)) << p << ":" << y;
+    }
+  }
+}
+
+class ReaderMatrix : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(ReaderMatrix, ReadsWhatTheImageReadsFromEverySource) {
+  const auto [version, pack] = GetParam();
+  DiskImage file{buildPatternImage(version, pack, version == 3 ? 3 : 2, 23, 9).bytes};
+  const std::string path = file.save();
+  {
+    ImageReader reader(path.c_str());
+    EXPECT_EQ(reader.version(), version);
+    EXPECT_EQ(reader.encoding(2), pack);
+    Bytes map(768);
+    reader.colourMap(map.data());
+    EXPECT_EQ(map[3 * 200 + 1], mapByte(200, 1));
+    expectSameLines(reader, path);
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  {
+    ImageReader reader(fd);
+    expectSameLines(reader, path);
+  }
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);  // the caller's descriptor untouched
+  ::close(fd);
+  ImageReader reader(file.bytes.data(), file.bytes.size());
+  expectSameLines(reader, path);
+}
+
+INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, ReaderMatrix,
+                         ::testing::Combine(::testing::Values(2, 3, 4),
+                                            ::testing::Values(0, 1, 2)));
+
+// Version 2 states where plane 1's lines start in the first entry of its
+// table: the library never writes anything but 0 there.
+TEST(ImageReader, ReadsAVersion2PlaneThatStartsBehindAGap) {
+  DiskImage file{buildPatternImage(2, 0, 1, 6, 3).bytes};
+  file.bytes.insert(file.bytes.begin() + kBlock, 10, 0xAA);
+  put32(file.bytes, 1002, 10);
+  const std::string path = file.save();
+  ImageReader reader(path.c_str());
+  expectSameLines(reader, path);
+  Bytes line(6);
+  reader.readLine(1, 2, line.data());
+  EXPECT_EQ(line, patternPlane(1, 3, 6)[2]);
+}
+
+// More lines than the reader notes places for in a whole-plane stream: it
+// notes every other line's and decodes from there.
+TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
+  const unsigned dimy = (1u << 20) + 3;
+  const auto value = [](unsigned y) { return static_cast<unsigned char>(y * 5 + y / 3); };
+  // Coded by hand: one pair a line, the last line first.
+  Bytes file = buildImage(4, {{2, Lines(1, Bytes(1))}}).bytes;
+  file.resize(kBlock);
+  put32(file, 14, dimy);
+  Bytes head(8);
+  put32(head, 0, dimy);
+  put32(head, 4, 2 * dimy);
+  file.insert(file.end(), head.begin(), head.end());
+  for (unsigned row = 0; row < dimy; ++row) {
+    file.push_back(1);
+    file.push_back(value(dimy - 1 - row));
+  }
+  ImageReader reader(file.data(), file.size());
+  Bytes line(1);
+  for (unsigned y : {0u, 1u, 2u, 3u, 1000001u, dimy - 2, dimy - 1}) {
+    reader.readLine(1, y, line.data());
+    EXPECT_EQ(line[0], value(y)) << y;
+  }
+}
+
+TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) {
+  DiskImage file{buildPatternImage(3, 1, 3, 16, 6).bytes};
+  Bytes& bytes = file.bytes;
+  // Line 4 of plane 1 codes to one byte less than the line.
+  const std::size_t code = kBlock + 4 * 7 + get32(bytes, kBlock + 4 * 4);
+  bytes[code] = static_cast<unsigned char>(bytes[code] - 1);
+  const std::string path = file.save();
+  ImageCheck check;
+  check.Inspect(bytes.data(), bytes.size());
+  ASSERT_EQ(check.GetVerdict(), ImageCheck::damaged);
+
+  ImageReader strict(path.c_str());  // the layout is sound: opens
+  Bytes line(16);
+  EXPECT_EQ(strict.readLine(1, 3, line.data()), 16u);
+  auto refused = catchPtr<CFileException>([&] { strict.readLine(1, 4, line.data()); });
+  ASSERT_NE(refused, nullptr);
+  char text[300];
+  refused->GetErrorMessage(text, sizeof text);
+  EXPECT_NE(std::string(text).find(check.Problems().GetAt(0).GetString()), std::string::npos)
+      << text;
+
+  ImageReader lenient(path.c_str(), ImageReader::lenient);
+  Bytes expected = patternPlane(1, 6, 16)[4];  // its first run one shorter
+  expected.erase(expected.begin());
+  expected.push_back(0);
+  EXPECT_EQ(lenient.readLine(1, 4, line.data()), 15u);
+  EXPECT_EQ(line, expected);
+
+  // Cut short: a layout problem, refused at open unless lenient.
+  bytes.resize(bytes.size() - 40);
+  const std::string cut = file.save("cut.img");
+  check.Inspect(bytes.data(), bytes.size(), true);
+  refused = catchPtr<CFileException>([&] { ImageReader r(cut.c_str()); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+  refused->GetErrorMessage(text, sizeof text);
+  EXPECT_NE(std::string(text).find(check.Summary().GetString()), std::string::npos) << text;
+  ImageReader cutLenient(cut.c_str(), ImageReader::lenient);
+  cutLenient.readLine(3, 5, line.data());  // what the file holds, zeros after
+
+  // Not an image at all: refused however it is read.
+  const Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  EXPECT_TRUE(throwsPtr<CFileException>(
+      [&] { ImageReader r(png.data(), png.size(), ImageReader::lenient); }));
+}
+
+TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
+  DiskImage file{buildPatternImage(2, 0, 2, 64, 64).bytes};
+  const std::string path = file.save();
+  ImageReader reader(path.c_str());
+  Bytes line(64);
+  EXPECT_EQ(reader.readLine(2, 63, line.data()), 64u);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
+  auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 63, line.data()); });
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->m_cause, CFileException::endOfFile);
+  EXPECT_EQ(reader.readLine(1, 0, line.data()), 64u);  // still in the file
+}
+
+TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto refused = catchPtr<CFileException>([&] { ImageReader r(fifo.c_str()); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
+
+  const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
+  ImageReader reader(bytes.data(), bytes.size());
+  Bytes line(4);
+  EXPECT_TRUE(invalidArg([&] { reader.readLine(2, 0, line.data()); }));
+  EXPECT_TRUE(invalidArg([&] { reader.readLine(1, 2, line.data()); }));
+}
+
+}  // namespace
+}  // namespace imgtest
