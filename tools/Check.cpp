@@ -12,7 +12,14 @@ int runCheck(const std::vector<std::string>& files) {
   int status = kOk;
   for (const std::string& file : files) {
     ImageCheck check;
-    const int verdict = inspectImage(file, check);
+    int verdict = ImageCheck::unusable;
+    try {
+      verdict = inspectImage(file, check);
+    } catch (const Failure& failure) {  // not a regular file
+      warn(failure.message);
+      status = std::max(status, static_cast<int>(kBadInput));
+      continue;
+    }
     const CStringArray& problems = check.Problems();
     if (verdict == ImageCheck::unusable) {
       for (int i = 0; i < problems.GetSize(); ++i) {

@@ -40,6 +40,7 @@ bool isNumber(const char* text) {
 // Reads the rule file as the coverage will, so that a bad one is named with
 // its cause, and returns the number of rules.
 int loadRules(const std::string& rules) {
+  requireRegularFile(rules);
   if (std::FILE* probe = std::fopen(rules.c_str(), "r")) {
     std::fclose(probe);
   } else {
@@ -54,9 +55,10 @@ int loadRules(const std::string& rules) {
   for (const char* key : {"COLTEST", "COLSOST"}) {
     const int n = valueCount(list, key);
     if (n < count) {
-      fail(kBadInput, rules + ": has " + std::to_string(count) + " COLCOPER values but " +
-                          std::to_string(n) + " " + key +
-                          " values; rule i takes value i of each key");
+      fail(kBadInput, rules + ": has " + counted(static_cast<unsigned>(count), "COLCOPER value", "COLCOPER values") +
+                          " but " + counted(static_cast<unsigned>(n), (std::string(key) + " value").c_str(),
+                                            (std::string(key) + " values").c_str()) +
+                          "; rule i takes value i of each key");
     }
   }
   // A rule whose cover value is empty does nothing; the others need three
@@ -81,7 +83,7 @@ std::uint64_t changedPixels(BtreeImg& source, const std::string& result) {
   BtreeImg after(result.c_str());
   const std::uint32_t width = source.dimx(1);
   const std::uint32_t height = source.dimy(1);
-  if (after.dimx(1) != width || after.dimy(1) != height) return 0;
+  if (after.dimx(1) != width || after.dimy(1) != height || width == 0) return 0;
   std::vector<std::uint8_t> a(width), b(width);
   std::uint64_t changed = 0;
   for (std::uint32_t y = 0; y < height; ++y) {
@@ -96,8 +98,9 @@ std::uint64_t changedPixels(BtreeImg& source, const std::string& result) {
 
 int runCover(const std::string& file, const std::string& rules,
              const std::string& output) {
+  requireNamedOutput(output);
   ImageCheck check;
-  requireReadableImage(file, check);
+  requireReadableImage(file, check, Damaged::kRefuse);
   const int ruleCount = loadRules(rules);
   BtreeImg source(file.c_str());
 
@@ -112,7 +115,7 @@ int runCover(const std::string& file, const std::string& rules,
   }
   std::error_code error;
   if (!std::filesystem::exists(result, error)) {
-    std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
+    std::cout << file << ": " << counted(static_cast<unsigned>(ruleCount), "rule", "rules")
               << " changed nothing; " << output << " not written\n";
     return kOk;
   }
@@ -123,8 +126,9 @@ int runCover(const std::string& file, const std::string& rules,
     fail(kCannotWrite, output + ": the result cannot be read back: " + takeCause(e));
   }
   copyInto(result, output);
-  std::cout << file << ": " << ruleCount << (ruleCount == 1 ? " rule" : " rules")
-            << " changed " << changed << " pixels of plane 1; written to " << output;
+  std::cout << file << ": " << counted(static_cast<unsigned>(ruleCount), "rule", "rules")
+            << " changed " << counted(changed, "pixel", "pixels") << " of plane 1; written to "
+            << output;
   if (check.PlaneCount() > 1) std::cout << " (plane 1 only)";
   std::cout << '\n';
   return kOk;

@@ -6,11 +6,12 @@
 #include <memory>
 
 #include "Commands.h"
-#include "ImageWriting.h"
+#include "ImageReading.h"
 #include "PngFile.h"
 #include "Progress.h"
 #include "RgbColours.h"
 #include "ToolSupport.h"
+#include "image/ImageWriter.h"
 
 namespace tool {
 
@@ -78,6 +79,18 @@ Readers openInputs(const std::vector<std::string>& inputs) {
   return readers;
 }
 
+// How the planes were encoded: "packed" when alike, else each plane's
+// ("encodings packed, packed, raw").
+std::string encodingsOf(const btreeimg::ImageWriter& writer) {
+  std::string each;
+  bool alike = true;
+  for (int p = 1; p <= writer.planes(); ++p) {
+    alike = alike && writer.encoding(p) == writer.encoding(1);
+    each += std::string(p == 1 ? "" : ", ") + encodingName(writer.encoding(p));
+  }
+  return alike ? encodingName(writer.encoding(1)) : "encodings " + each;
+}
+
 }  // namespace
 
 int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
@@ -85,14 +98,17 @@ int runFromPng(const std::vector<std::string>& inputs, const std::string& output
   if (inputs.empty() || inputs.size() > 5) {
     fail(kUsage, "frompng takes 1 to 5 PNG files (one per plane) and the output");
   }
+  requireNamedOutput(output);
   const Readers readers = openInputs(inputs);
   const std::uint32_t width = readers.front()->width();
   const std::uint32_t height = readers.front()->height();
   const int planes = static_cast<int>(readers.size());
   const PngReader* colourSource = chooseColourSource(readers);
-  std::vector<Rgb> map = colourSource ? colourSource->palette() : greyRamp();
 
-  ImageWriter writer(output, pack, width, height, planes, map);
+  auto writer = guarded(kBadInput, output, [&] {
+    return std::make_unique<btreeimg::ImageWriter>(output.c_str(), pack, width, height, planes);
+  });
+  writer->setColourMap(colourMapBytes(colourSource ? colourSource->palette() : greyRamp()).data());
   RgbColours colours;  // the RGB inputs' colours, in the order they appear
   {
     Progress progress("frompng", std::uint64_t{height} * readers.size());
@@ -105,22 +121,22 @@ int runFromPng(const std::vector<std::string>& inputs, const std::string& output
       for (std::uint32_t y = 0; y < height; ++y) {
         png.readRow(row.data());
         if (rgb) colours.toIndices(png, rgbBefore, y, row.data(), line.data());
-        writer.writeLine(p, y, rgb ? line.data() : row.data());
+        writeImageLine(*writer, output, p, y, rgb ? line.data() : row.data(),
+                       "without --pack, a plane whose code does not fit is written raw");
         progress.update(++done);
       }
       rgbBefore = rgbBefore || rgb;
     }
   }
   if (colourSource && colourSource->kind() == PngReader::kRgb) {
-    writer.setColourMap(colours.map());
+    writer->setColourMap(colourMapBytes(colours.map()).data());
   }
-  writer.commit();
-  std::cout << output << ": " << planes << (planes == 1 ? " plane" : " planes") << " of "
-            << width << " x " << height << ", " << encodingName(pack) << ", version "
-            << writer.version();
+  guarded(kCannotWrite, output, [&] { writer->commit(); });
+  std::cout << output << ": " << counted(static_cast<unsigned>(planes), "plane", "planes")
+            << " of " << width << " x " << height << ", " << encodingsOf(*writer)
+            << ", version " << writer->version();
   if (colours.count() != 0) {
-    std::cout << ", " << colours.count() << (colours.count() == 1 ? " colour" : " colours")
-              << " in the colour map";
+    std::cout << ", " << counted(colours.count(), "colour", "colours") << " in the colour map";
   }
   std::cout << '\n';
   return kOk;

@@ -55,6 +55,11 @@ std::string HelpFormatter::make_help(const CLI::App* app, std::string name,
   return out;
 }
 
+std::string HelpFormatter::make_option_usage(const CLI::Option* option) const {
+  const std::string word = synopsisWord(option);
+  return option->get_required() ? word : "[" + word + "]";
+}
+
 std::string HelpFormatter::commandEntry(const CLI::App* command) const {
   std::string synopsis = "  " + command->get_parent()->get_name() + " " + command->get_name();
   std::string text = command->get_description();

@@ -17,6 +17,9 @@ class HelpFormatter : public CLI::Formatter {
  public:
   std::string make_help(const CLI::App* app, std::string name,
                         CLI::AppFormatMode mode) const override;
+  // A positional in the usage line: "FILE...", or a name that says its own
+  // count ("IN.png... OUT") as it stands, never "NAME(2x)".
+  std::string make_option_usage(const CLI::Option* option) const override;
 
  private:
   // "  btreeimg NAME ARGS..." and the paragraph below it.

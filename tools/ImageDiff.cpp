@@ -16,6 +16,7 @@ void comparePixels(BtreeImg& first, BtreeImg& second, short p, PlaneDiff& diff,
                    Progress* progress, std::uint64_t& done) {
   diff.compared = true;
   const std::uint32_t width = diff.width[0];
+  if (width == 0) return;  // no pixels, and no line to read them into
   std::vector<std::uint8_t> a(width), b(width);
   for (std::uint32_t y = 0; y < diff.height[0]; ++y) {
     first.at(y, p, a.data());

@@ -1,5 +1,6 @@
 #include "ImageReading.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -19,6 +20,14 @@ std::vector<Rgb> colourMap(BtreeImg& image) {
     }
   }
   return map;
+}
+
+std::vector<unsigned char> colourMapBytes(const std::vector<Rgb>& map) {
+  std::vector<unsigned char> bytes(768, 0);
+  for (std::size_t i = 0; i < map.size() && i < 256; ++i) {
+    std::copy(map[i].begin(), map[i].end(), bytes.begin() + static_cast<std::ptrdiff_t>(3 * i));
+  }
+  return bytes;
 }
 
 std::string hexColour(const Rgb& colour) {
@@ -58,8 +67,8 @@ bool plausibleSize(const ImageCheck& check, const std::string& path) {
   return pixels <= 128ull * size + 65536;
 }
 
-void requireReadableImage(const std::string& path, ImageCheck& check) {
-  requireUsableImage(path, check);
+void requireReadableImage(const std::string& path, ImageCheck& check, Damaged damaged) {
+  requireUsableImage(path, check, damaged);
   if (!plausibleSize(check, path)) {
     const ImageCheck::PlaneLayout& first = check.Plane(1);
     fail(kBadInput, path + ": states planes of " + std::to_string(first.dimx) +

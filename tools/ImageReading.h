@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PngFile.h"
+#include "ToolSupport.h"
 
 class BtreeImg;
 class ImageCheck;
@@ -17,6 +18,10 @@ class Progress;
 
 // The image's 256-entry colour map.
 std::vector<Rgb> colourMap(BtreeImg& image);
+
+// `map` (at most 256 entries; black past its end) as the 768 bytes of a
+// colour map: red, green and blue of each entry.
+std::vector<unsigned char> colourMapBytes(const std::vector<Rgb>& map);
 
 // A colour as "#rrggbb".
 std::string hexColour(const Rgb& colour);
@@ -36,7 +41,7 @@ bool plausibleSize(const ImageCheck& check, const std::string& path);
 
 // requireUsableImage(), then fails with kBadInput when the stated planes
 // are not plausible for the file's size.
-void requireReadableImage(const std::string& path, ImageCheck& check);
+void requireReadableImage(const std::string& path, ImageCheck& check, Damaged damaged);
 
 }  // namespace tool
 

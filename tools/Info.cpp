@@ -26,9 +26,14 @@ struct FileInfo {
   std::string error;  // set when the file cannot be used
   ImageCheck check;
   std::vector<Rgb> map;
-  bool counted = false;  // pixel counts taken
-  std::array<std::uint64_t, 256> pixels{};
-  std::vector<unsigned> coloursUsed;  // per plane
+  // Per plane: whether its pixels were counted (only a plane the inspection
+  // located and named in no problem is), and how many colours it uses.
+  std::vector<bool> pixelsCounted;
+  std::vector<unsigned> coloursUsed;
+  std::array<std::uint64_t, 256> pixels{};  // over the counted planes
+  bool implausible = false;  // the header states planes the file cannot hold
+
+  bool anyCounted() const { return std::find(pixelsCounted.begin(), pixelsCounted.end(), true) != pixelsCounted.end(); }
 };
 
 bool isGreyRamp(const std::vector<Rgb>& map) {
@@ -55,17 +60,32 @@ bool listed(const FileInfo& info, std::size_t i) {
   return info.map[i] != Rgb{} || info.pixels[i] != 0;
 }
 
+// Whether the inspection located plane `p` and named no problem of it (its
+// problems start with "plane p: ").
+bool intact(const ImageCheck& check, int p) {
+  if (!check.Plane(p).located) return false;
+  const std::string prefix = "plane " + std::to_string(p) + ": ";
+  const CStringArray& problems = check.Problems();
+  for (int i = 0; i < problems.GetSize(); ++i) {
+    if (std::string(static_cast<const char*>(problems.GetAt(i))).rfind(prefix, 0) == 0) return false;
+  }
+  return true;
+}
+
 void countPixels(FileInfo& info, BtreeImg& image) {
   const int planes = info.check.PlaneCount();
   std::uint64_t total = 0;
-  for (int p = 1; p <= planes; ++p) total += image.dimy(static_cast<short>(p));
+  for (int p = 1; p <= planes; ++p) {
+    if (info.pixelsCounted[p - 1]) total += image.dimy(static_cast<short>(p));
+  }
   Progress progress("info " + info.file, total);
   std::uint64_t done = 0;
   for (int p = 1; p <= planes; ++p) {
+    if (!info.pixelsCounted[p - 1]) continue;
     const auto plane = static_cast<short>(p);
     std::vector<std::uint8_t> line(image.dimx(plane));
     std::array<std::uint64_t, 256> counts{};
-    for (std::uint32_t y = 0; y < image.dimy(plane); ++y) {
+    for (std::uint32_t y = 0; y < image.dimy(plane) && !line.empty(); ++y) {
       image.at(y, plane, line.data());
       for (const std::uint8_t v : line) ++counts[v];
       progress.update(++done);
@@ -75,48 +95,85 @@ void countPixels(FileInfo& info, BtreeImg& image) {
       info.pixels[i] += counts[i];
       used += counts[i] != 0;
     }
-    info.coloursUsed.push_back(used);
+    info.coloursUsed[p - 1] = used;
   }
-  info.counted = true;
 }
 
 void gather(FileInfo& info) {
-  if (inspectImage(info.file, info.check) == ImageCheck::unusable) {
-    const CStringArray& problems = info.check.Problems();
-    info.error = problems.GetSize() ? static_cast<const char*>(problems.GetAt(0))
-                                    : "not an image file";
+  try {
+    if (inspectImage(info.file, info.check) == ImageCheck::unusable) {
+      info.error = static_cast<const char*>(info.check.Summary());
+      return;
+    }
+  } catch (const Failure& failure) {  // not a regular file
+    const std::string named = info.file + ": ";
+    info.error = failure.message.rfind(named, 0) == 0 ? failure.message.substr(named.size())
+                                                       : failure.message;
     return;
   }
+  const int planes = info.check.PlaneCount();
+  info.implausible = !plausibleSize(info.check, info.file);
+  for (int p = 1; p <= planes; ++p) info.pixelsCounted.push_back(!info.implausible && intact(info.check, p));
+  info.coloursUsed.assign(static_cast<std::size_t>(planes), 0);
   try {
     BtreeImg image(info.file.c_str());
     info.map = colourMap(image);
-    if (plausibleSize(info.check, info.file)) countPixels(info, image);
+    countPixels(info, image);
   } catch (CException* e) {
     info.error = takeMessage(e);
   }
 }
 
+// "1, 2 and 4".
+std::string listOf(const std::vector<int>& numbers) {
+  std::string text;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0) text += i + 1 == numbers.size() ? " and " : ", ";
+    text += std::to_string(numbers[i]);
+  }
+  return text;
+}
+
+// What the text says of the pixels when not every plane's were counted.
+std::string uncountedNote(const FileInfo& info) {
+  if (info.implausible) return "pixels not counted: the header states planes the file cannot hold";
+  std::vector<int> counted, uncounted;
+  for (std::size_t p = 0; p < info.pixelsCounted.size(); ++p) {
+    (info.pixelsCounted[p] ? counted : uncounted).push_back(static_cast<int>(p + 1));
+  }
+  if (uncounted.empty()) return "";
+  const std::string planes = (uncounted.size() == 1 ? "plane " : "planes ") + listOf(uncounted);
+  if (counted.empty()) return "pixels not counted: " + planes + " damaged or not found";
+  return "pixels counted in " + std::string(counted.size() == 1 ? "plane " : "planes ") +
+         listOf(counted) + " only: " + planes + " damaged or not found";
+}
+
 void printText(const FileInfo& info) {
   const ImageCheck& check = info.check;
   std::cout << info.file << ": version " << check.Version() << ", "
-            << check.PlaneCount() << (check.PlaneCount() == 1 ? " plane\n" : " planes\n");
+            << counted(static_cast<unsigned>(check.PlaneCount()), "plane", "planes") << '\n';
   for (int p = 1; p <= check.PlaneCount(); ++p) {
     const ImageCheck::PlaneLayout& plane = check.Plane(p);
     std::cout << "  plane " << p << ": ";
     if (!plane.located) {
-      std::cout << "header block at " << plane.blockPosition
-                << " outside the file\n";
+      // A block position of 0 is known for plane 1 alone, which is always
+      // found: any other plane's position was not found either.
+      if (plane.blockPosition == 0) {
+        std::cout << "header block not found: the block leading to it is not in the file\n";
+      } else {
+        std::cout << "header block at " << plane.blockPosition << " outside the file\n";
+      }
       continue;
     }
     std::cout << plane.dimx << " x " << plane.dimy << ", " << encodingName(plane.pack)
               << " (" << plane.pack << "), block at " << plane.blockPosition
               << ", region of " << plane.regionSize << " bytes at "
               << plane.regionStart;
-    if (info.counted) std::cout << ", " << info.coloursUsed[p - 1] << " colours used";
+    if (info.pixelsCounted[p - 1]) std::cout << ", " << counted(info.coloursUsed[p - 1], "colour", "colours") << " used";
     std::cout << '\n';
   }
   std::cout << "  colour map: " << entriesSet(info.map) << " of 256 entries set, "
-            << distinctColours(info.map) << " distinct colours"
+            << counted(distinctColours(info.map), "distinct colour", "distinct colours")
             << (isGreyRamp(info.map) ? " (a grey ramp)" : "") << '\n';
   std::size_t shown = 0, hidden = 0;
   for (std::size_t i = 0; i < 256; ++i) {
@@ -128,14 +185,15 @@ void printText(const FileInfo& info) {
     char line[80];
     std::snprintf(line, sizeof line, "    %3zu  %s", i, hexColour(info.map[i]).c_str());
     std::cout << line;
-    if (info.counted) std::cout << "  " << info.pixels[i] << " pixels";
+    if (info.anyCounted()) std::cout << "  " << counted(info.pixels[i], "pixel", "pixels");
     std::cout << '\n';
   }
-  if (hidden) std::cout << "    ... and " << hidden << " more entries\n";
-  if (!info.counted) std::cout << "  pixels not counted: the header states planes the file cannot hold\n";
-  const int problems = check.Problems().GetSize();
-  if (problems) {
-    std::cout << "  " << problems << " structural problem(s): see btreeimg check\n";
+  if (hidden) std::cout << "    ... and " << counted(hidden, "more entry", "more entries") << '\n';
+  const std::string note = uncountedNote(info);
+  if (!note.empty()) std::cout << "  " << note << '\n';
+  if (check.GetVerdict() != ImageCheck::sound) {
+    std::cout << "  damaged: " << static_cast<const char*>(check.Summary())
+              << "; btreeimg check lists every problem\n";
   }
 }
 
@@ -160,7 +218,12 @@ void writeJson(JsonWriter& json, const FileInfo& info) {
     json.key("regionStart").value(std::uint64_t{plane.regionStart});
     json.key("regionSize").value(std::uint64_t{plane.regionSize});
     json.key("regionRoom").value(std::uint64_t{plane.regionRoom});
-    if (info.counted) json.key("coloursUsed").value(info.coloursUsed[p - 1]);
+    json.key("coloursUsed");
+    if (info.pixelsCounted[static_cast<std::size_t>(p - 1)]) {
+      json.value(info.coloursUsed[static_cast<std::size_t>(p - 1)]);
+    } else {
+      json.null();
+    }
     json.endObject();
   }
   json.endArray();
@@ -173,7 +236,7 @@ void writeJson(JsonWriter& json, const FileInfo& info) {
     if (!listed(info, i)) continue;
     json.beginObject().key("index").value(std::uint64_t{i});
     json.key("rgb").value(hexColour(info.map[i]));
-    if (info.counted) json.key("pixels").value(info.pixels[i]);
+    if (info.anyCounted()) json.key("pixels").value(info.pixels[i]);
     json.endObject();
   }
   json.endArray().endObject();

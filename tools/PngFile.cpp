@@ -6,10 +6,12 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -41,40 +43,58 @@ struct Head {
   int bitDepth = 0;
   int passes = 1;
   png_uint_32 width = 0, height = 0;
+  std::size_t codedBytes = 0;    // a row as the file codes it, before filtering
   std::size_t decodedBytes = 0;  // a decoded row
+  int channels = 1;              // decoded samples a pixel: 1, 2 (grey, alpha) or 4 (RGBA)
+  int sampleBytes = 1;           // bytes a decoded sample: 1, or 2 for 16 bits
   png_colorp colours = nullptr;  // the palette, owned by libpng
   int colourCount = 0;
+  png_bytep paletteAlpha = nullptr;  // the palette's alpha (tRNS), owned by libpng
+  int paletteAlphaCount = 0;         // entries past it are opaque
   const char* refusal = nullptr;  // a PNG read fine but not importable
 };
 
-// Reads the header and sets the transforms that give the rows PngReader
-// delivers: bytes of indices or grey levels, or RGBA (8 or 16 bits a
-// sample). Returns false on a libpng error or a refusal.
+// Reads the header and sets the transforms that give the decoded rows:
+// bytes of indices or grey levels, grey and alpha (8 or 16 bits a sample,
+// for grey with transparency), or RGBA (8 or 16 bits a sample). Every form
+// that can hold transparency keeps it, so that PngReader sees it. Returns
+// false on a libpng error or a refusal.
 bool readHead(png_structp png, png_infop info, std::FILE* file, Head& head) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
   png_read_info(png, info);
   const int type = png_get_color_type(png, info);
   const int depth = png_get_bit_depth(png, info);
+  const bool keyed = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  head.codedBytes = png_get_rowbytes(png, info);
   if (type == PNG_COLOR_TYPE_PALETTE) {
     if (png_get_PLTE(png, info, &head.colours, &head.colourCount) == 0 ||
         head.colourCount < 1) {
       head.refusal = "is a palette PNG without a palette";
       return false;
     }
+    if (keyed) png_get_tRNS(png, info, &head.paletteAlpha, &head.paletteAlphaCount, nullptr);
     if (depth < 8) png_set_packing(png);
   } else if ((type & PNG_COLOR_MASK_COLOR) != 0) {
     // RGB keeps every bit; a tRNS colour becomes an alpha channel, and
     // opaque RGB gets one, so that every row is RGBA.
-    if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
+    if (keyed) {
       png_set_tRNS_to_alpha(png);
     } else if ((type & PNG_COLOR_MASK_ALPHA) == 0) {
       png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
     }
+    head.channels = 4;
+    head.sampleBytes = depth / 8;
+  } else if ((type & PNG_COLOR_MASK_ALPHA) != 0 || keyed) {
+    // Grey with transparency: a tRNS level becomes an alpha channel, and
+    // 16 bits stay 16, so that alpha 65280 is not taken for opaque.
+    if (depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (keyed) png_set_tRNS_to_alpha(png);
+    head.channels = 2;
+    head.sampleBytes = depth == 16 ? 2 : 1;
   } else {
     if (depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (depth == 16) png_set_strip_16(png);
-    if ((type & PNG_COLOR_MASK_ALPHA) != 0) png_set_strip_alpha(png);
   }
   head.passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
@@ -162,14 +182,33 @@ PngReader::PngReader(const std::string& path, std::size_t bandBytes)
       const png_color& c = head.colours[i];
       palette_.push_back({c.red, c.green, c.blue});
     }
+    paletteAlpha_.assign(head.paletteAlpha, head.paletteAlpha + head.paletteAlphaCount);
   } else if ((head.colourType & PNG_COLOR_MASK_COLOR) != 0) {
     kind_ = kRgb;
   }
   rowBytes_ = std::size_t{width_} * (kind_ == kRgb ? 4 : 1);
-  const std::size_t decoded = rowBytes_ * (head.bitDepth == 16 && kind_ == kRgb ? 2 : 1);
+  const std::size_t decoded =
+      std::size_t{width_} * static_cast<std::size_t>(head.channels * head.sampleBytes);
   if (head.decodedBytes != decoded) {
     fail(kBadInput, path_ + ": has a pixel format the tool cannot read");
   }
+  requireData();
+}
+
+void PngReader::requireData() const {
+  // Deflate expands its input at most 1032-fold (a 258-byte match in two
+  // bits), so a file holds at most 1032 times its size of filtered rows,
+  // which take a filter byte and the coded row each (interlaced rows more).
+  // A header stating more is refused before anything is made of that size.
+  constexpr std::uint64_t kMostExpansion = 1032;
+  struct stat info {};
+  if (decoder_ == nullptr || ::fstat(::fileno(decoder_->file), &info) != 0) return;
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t row = std::uint64_t{decoder_->head.codedBytes} + 1;
+  if (size > UINT64_MAX / kMostExpansion || height_ <= kMostExpansion * size / row) return;
+  fail(kBadInput, path_ + ": states " + std::to_string(width_) + " x " + std::to_string(height_) +
+                      " pixels, which its " + counted(size, "byte", "bytes") +
+                      " cannot hold (PNG data expands at most 1032-fold); it is damaged or cut short");
 }
 
 PngReader::~PngReader() = default;
@@ -177,6 +216,7 @@ PngReader::~PngReader() = default;
 void PngReader::open() {
   decoder_.reset();
   auto decoder = std::make_unique<Decoder>();
+  requireRegularFile(path_);  // a FIFO's reader would wait for a writer
   decoder->file = std::fopen(path_.c_str(), "rb");
   if (decoder->file == nullptr) {
     fail(kBadInput, path_ + ": cannot be opened: " + std::strerror(errno));
@@ -218,43 +258,74 @@ void PngReader::decodeBand(std::uint32_t first) {
 }
 
 void PngReader::readRow(std::uint8_t* row) {
-  const bool wide = kind_ == kRgb && decoder_->head.bitDepth == 16;
+  const Head& head = decoder_->head;
+  // Rows whose decoded form is not the one delivered (grey with alpha,
+  // 16-bit RGB) are decoded into a row of their own first.
+  const bool converted = head.decodedBytes != rowBytes_;
   const std::uint8_t* decoded = row;
   if (interlaced_) {
     if (nextRow_ < bandFirst_ || nextRow_ - bandFirst_ >= bandRows_) decodeBand(nextRow_);
     decoded = band_.data() + std::size_t{nextRow_ - bandFirst_} * decoder_->head.decodedBytes;
   } else {
-    if (wide) band_.resize(decoder_->head.decodedBytes);  // one 16-bit row
+    if (converted) band_.resize(head.decodedBytes);  // one decoded row
     decoder_->fresh = false;
-    if (!readOneRow(decoder_->png, wide ? band_.data() : row)) failRead();
-    if (wide) decoded = band_.data();
+    if (!readOneRow(decoder_->png, converted ? band_.data() : row)) failRead();
+    if (converted) decoded = band_.data();
   }
-  if (wide) {
-    // 16-bit RGBA, big-endian: a colour sample is kept when its two bytes
-    // are equal (s = 257 x v); alpha 65535 is 255 and any other alpha stays
-    // below 255, so that a translucent pixel is still seen as one.
-    for (std::size_t i = 0; i < rowBytes_; ++i) {
-      const std::uint8_t high = decoded[2 * i], low = decoded[2 * i + 1];
-      if (i % 4 == 3) {
-        row[i] = high == 0xff && low == 0xff ? 0xff : std::min<std::uint8_t>(high, 0xfe);
-      } else if (high != low) {
-        fail(kBadInput, path_ + ": the pixel at line " + std::to_string(nextRow_) +
-                            ", column " + std::to_string(i / 4) +
-                            " has a 16-bit colour that an 8-bit colour map cannot hold "
-                            "exactly; reduce the image to 8 bits a sample first");
-      } else {
-        row[i] = high;
-      }
-    }
-  } else if (decoded != row) {
-    std::memcpy(row, decoded, rowBytes_);
-  }
+  deliver(decoded, row);
   if (++nextRow_ == height_) {
     // Done: the band and libpng's state go now, not when the reader does
     // (frompng keeps every input's reader until the image is written).
     std::vector<std::uint8_t>().swap(band_);
     decoder_.reset();
   }
+}
+
+void PngReader::deliver(const std::uint8_t* decoded, std::uint8_t* row) {
+  const Head& head = decoder_->head;
+  const std::size_t stride = static_cast<std::size_t>(head.channels * head.sampleBytes);
+  const bool wide = head.sampleBytes == 2;
+  const unsigned opaque = wide ? 0xffff : 0xff;
+  // Sample `c` of a pixel at `p`, in the PNG's own depth (big-endian).
+  auto sample = [wide](const std::uint8_t* p, int c) -> unsigned {
+    return wide ? unsigned{p[2 * c]} << 8 | p[2 * c + 1] : p[c];
+  };
+  for (std::uint32_t x = 0; x < width_; ++x) {
+    const std::uint8_t* pixel = decoded + std::size_t{x} * stride;
+    switch (head.channels) {
+      case 1:  // an index, or a grey level without transparency
+        if (kind_ == kPalette && pixel[0] < paletteAlpha_.size() && paletteAlpha_[pixel[0]] != 0xff) {
+          refuseTranslucent(x, paletteAlpha_[pixel[0]], 0xff);
+        }
+        row[x] = pixel[0];
+        break;
+      case 2:  // grey and alpha: the level's high byte, as grey is read without alpha
+        if (sample(pixel, 1) != opaque) refuseTranslucent(x, sample(pixel, 1), opaque);
+        row[x] = pixel[0];
+        break;
+      default:  // RGBA: each colour sample kept exactly, or refused
+        if (sample(pixel, 3) != opaque) refuseTranslucent(x, sample(pixel, 3), opaque);
+        for (int c = 0; c < 3; ++c) {
+          if (wide && pixel[2 * c] != pixel[2 * c + 1]) {
+            fail(kBadInput, path_ + ": the pixel at line " + std::to_string(nextRow_) +
+                                ", column " + std::to_string(x) +
+                                " has a 16-bit colour that an 8-bit colour map cannot hold "
+                                "exactly; reduce the image to 8 bits a sample first");
+          }
+          row[4 * std::size_t{x} + static_cast<std::size_t>(c)] = pixel[wide ? 2 * c : c];
+        }
+        row[4 * std::size_t{x} + 3] = 0xff;
+        break;
+    }
+  }
+}
+
+void PngReader::refuseTranslucent(std::uint32_t x, unsigned alpha, unsigned opaque) const {
+  fail(kBadInput, path_ + ": the pixel at line " + std::to_string(nextRow_) + ", column " +
+                      std::to_string(x) + " is not fully opaque (alpha " + std::to_string(alpha) +
+                      " of " + std::to_string(opaque) +
+                      "); an image file holds no transparency: flatten the picture onto a "
+                      "background first");
 }
 
 // ---- PngWriter --------------------------------------------------------------
@@ -273,19 +344,28 @@ struct PngWriter::Encoder {
 
 PngWriter::PngWriter(const std::string& path, std::uint32_t width, std::uint32_t height,
                      const std::vector<Rgb>& palette)
-    : path_(path), encoder_(std::make_unique<Encoder>()) {
-  // The PNG replaces `path` the way the library replaces its own files: a
-  // private temporary file, flushed and renamed over it when complete.
-  try {
-    encoder_->replacement = std::make_unique<btreeimg::FileReplacement>(path.c_str());
-  } catch (CException* e) {
-    fail(kCannotWrite, path + ": cannot be created: " + takeCause(e));
+    : path_(path == "-" ? "standard output" : path), encoder_(std::make_unique<Encoder>()) {
+  int target = STDOUT_FILENO;
+  if (path == "-") {
+    if (::isatty(STDOUT_FILENO)) {
+      fail(kCannotWrite, "standard output is a terminal; a PNG is not written to one: "
+                         "redirect it to a file or a program, or name a file");
+    }
+  } else {
+    // The PNG replaces `path` the way the library replaces its own files: a
+    // private temporary file, flushed and renamed over it when complete.
+    try {
+      encoder_->replacement = std::make_unique<btreeimg::FileReplacement>(path.c_str());
+    } catch (CException* e) {
+      fail(kCannotWrite, path + ": cannot be created: " + takeCause(e));
+    }
+    target = encoder_->replacement->descriptor();
   }
-  const int descriptor = ::fcntl(encoder_->replacement->descriptor(), F_DUPFD_CLOEXEC, 0);
+  const int descriptor = ::fcntl(target, F_DUPFD_CLOEXEC, 0);
   encoder_->file = descriptor < 0 ? nullptr : ::fdopen(descriptor, "wb");
   if (encoder_->file == nullptr) {
     if (descriptor >= 0) ::close(descriptor);
-    fail(kCannotWrite, path + ": cannot be created: " + std::strerror(errno));
+    fail(kCannotWrite, path_ + ": cannot be created: " + std::strerror(errno));
   }
   encoder_->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &encoder_->error, onError,
                                           onWarning);
@@ -315,6 +395,7 @@ void PngWriter::finish() {
   const int closed = std::fclose(encoder_->file);
   encoder_->file = nullptr;
   if (closed != 0) failWrite(std::strerror(errno));
+  if (encoder_->replacement == nullptr) return;  // the standard output
   try {
     encoder_->replacement->commit();
   } catch (CException* e) {

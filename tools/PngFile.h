@@ -18,13 +18,15 @@ using Rgb = std::array<std::uint8_t, 3>;
 // A PNG opened for reading, its rows delivered top to bottom. What a row
 // holds depends on the PNG's kind:
 //   kPalette: one byte per pixel, the index into palette() as stored;
-//   kGrey:    one byte per pixel, the grey level scaled to 8 bits (an alpha
-//             channel is dropped);
-//   kRgb:     four bytes per pixel, red, green, blue and alpha (255 for a
-//             PNG without alpha; a tRNS colour becomes alpha 0). A 16-bit
-//             PNG is delivered in 8 bits only where that keeps every sample
-//             exactly (a 16-bit sample s is kept when s = 257 x (s >> 8));
-//             any other sample fails the read.
+//   kGrey:    one byte per pixel, the grey level's high byte;
+//   kRgb:     four bytes per pixel, red, green, blue and alpha (always 255).
+//             A 16-bit PNG is delivered in 8 bits only where that keeps
+//             every sample exactly (a 16-bit sample s is kept when
+//             s = 257 x (s >> 8)); any other sample fails the read.
+// Image files hold no transparency: a pixel that is not fully opaque, in
+// any kind (an alpha channel below its maximum, 65535 at 16 bits; the tRNS
+// colour or grey level; a palette entry whose tRNS alpha is below 255),
+// fails the read, the message naming the pixel and its alpha.
 // An interlaced PNG is decoded in bands of rows of at most `bandBytes` (at
 // least one row); one larger than a band is decoded again from the start
 // for each band, so the reader never holds more than a band of rows.
@@ -34,8 +36,10 @@ class PngReader {
   static constexpr std::size_t kBandBytes = std::size_t{32} << 20;
 
   // Opens `path` and reads its header. Fails with kBadInput, the message
-  // naming the file, for a file that cannot be opened, is no PNG, is
-  // damaged, or holds a pixel format the tool cannot read.
+  // naming the file, for a file that cannot be opened or is not a regular
+  // file, is no PNG, is damaged, holds a pixel format the tool cannot read,
+  // or states more pixels than its size can hold (so that nothing is made
+  // of the stated size before a row is read).
   explicit PngReader(const std::string& path, std::size_t bandBytes = kBandBytes);
   PngReader(const PngReader&) = delete;
   PngReader& operator=(const PngReader&) = delete;
@@ -53,12 +57,18 @@ class PngReader {
   // Reads the next row into `row` (rowBytes() bytes). After the last row
   // the file is closed and the rows' memory released.
   // REQUIRES: fewer than height() rows read so far.
-  // Fails with kBadInput, naming the file, when the PNG is damaged.
+  // Fails with kBadInput, naming the file, when the PNG is damaged or the
+  // row holds a pixel that cannot be imported.
   void readRow(std::uint8_t* row);
 
  private:
   struct Decoder;
   void open();
+  void requireData() const;
+  // Turns a decoded row into the row delivered, refusing what cannot be
+  // imported. `decoded` may be `row` itself.
+  void deliver(const std::uint8_t* decoded, std::uint8_t* row);
+  [[noreturn]] void refuseTranslucent(std::uint32_t x, unsigned alpha, unsigned opaque) const;
   void decodeBand(std::uint32_t first);
   [[noreturn]] void failRead();
 
@@ -66,6 +76,7 @@ class PngReader {
   std::uint32_t width_ = 0, height_ = 0;
   Kind kind_ = kGrey;
   std::vector<Rgb> palette_;
+  std::vector<std::uint8_t> paletteAlpha_;  // tRNS: the first entries' alpha
   std::size_t rowBytes_ = 0;
   std::uint32_t nextRow_ = 0;
   std::size_t bandBytes_;
@@ -79,7 +90,9 @@ class PngReader {
 // An 8-bit palette PNG written row by row. The rows go to a private
 // temporary file through the library's safe replacement (never to `path`
 // itself); finish() replaces `path` with the complete PNG. A writer
-// destroyed without finish() leaves `path` as it was.
+// destroyed without finish() leaves `path` as it was. The path "-" is the
+// standard output, written as the rows come (a failure leaves what was
+// written); it is refused when it is a terminal.
 class PngWriter {
  public:
   // A PNG of `width` x `height` with `palette` (1 to 256 entries), written

@@ -1,19 +1,21 @@
 // repack: every plane re-encoded into a new image.
 #include <iostream>
+#include <memory>
 
 #include "Commands.h"
 #include "ImageReading.h"
-#include "ImageWriting.h"
 #include "Progress.h"
 #include "ToolSupport.h"
 #include "image/BtreeImg.h"
 #include "image/ImageCheck.h"
+#include "image/ImageWriter.h"
 
 namespace tool {
 
-int runRepack(const std::string& file, const std::string& output, int pack) {
+int runRepack(const std::string& file, const std::string& output, int pack, bool lenient) {
+  requireNamedOutput(output);
   ImageCheck check;
-  requireReadableImage(file, check);
+  requireReadableImage(file, check, lenientIf(lenient));
   BtreeImg source(file.c_str());
   const int planes = check.PlaneCount();
   const std::uint32_t width = source.dimx(1);
@@ -30,7 +32,10 @@ int runRepack(const std::string& file, const std::string& output, int pack) {
     }
   }
 
-  ImageWriter writer(output, pack, width, height, planes, colourMap(source));
+  auto writer = guarded(kBadInput, output, [&] {
+    return std::make_unique<btreeimg::ImageWriter>(output.c_str(), pack, width, height, planes);
+  });
+  writer->setColourMap(colourMapBytes(colourMap(source)).data());
   {
     Progress progress("repack", std::uint64_t{height} * static_cast<unsigned>(planes));
     std::uint64_t done = 0;
@@ -39,16 +44,17 @@ int runRepack(const std::string& file, const std::string& output, int pack) {
       // must be written.
       for (std::uint32_t y = 0; y < height; ++y) {
         Mem* line = source.at(y, static_cast<short>(p));
-        writer.writeLine(p, y, static_cast<const std::uint8_t*>(line->pointer()));
+        writeImageLine(*writer, output, p, y, static_cast<const std::uint8_t*>(line->pointer()),
+                       "--pack 0 (raw) always fits");
         progress.update(++done);
       }
     }
   }
-  writer.commit();
-  std::cout << output << ": " << planes << (planes == 1 ? " plane" : " planes")
+  guarded(kCannotWrite, output, [&] { writer->commit(); });
+  std::cout << output << ": " << counted(static_cast<unsigned>(planes), "plane", "planes")
             << " of " << width << " x " << height << " re-encoded "
-            << encodingName(pack) << ", version " << writer.version();
-  if (writer.version() != source.Version()) {
+            << encodingName(pack) << ", version " << writer->version();
+  if (writer->version() != source.Version()) {
     std::cout << " (was " << source.Version() << ")";
   }
   std::cout << '\n';

@@ -39,13 +39,6 @@ void RgbColours::toIndices(PngReader& png, bool rgbBefore, std::uint32_t y,
                            const std::uint8_t* row, std::uint8_t* line) {
   for (std::uint32_t x = 0; x < png.width(); ++x) {
     const std::uint8_t* pixel = row + std::size_t{x} * 4;
-    if (pixel[3] != 0xff) {
-      fail(kBadInput, png.path() + ": the pixel at line " + std::to_string(y) + ", column " +
-                          std::to_string(x) + " is not fully opaque (alpha " +
-                          std::to_string(pixel[3]) +
-                          "); only opaque colours can be imported: remove the "
-                          "transparency and reduce the image to at most 256 colours first");
-    }
     const int index = indexOf(packed(pixel));
     if (index < 0) refuseColours(png, rgbBefore, y, row, x);
     line[x] = static_cast<std::uint8_t>(index);
@@ -69,7 +62,8 @@ void RgbColours::refuseColours(PngReader& png, bool rgbBefore, std::uint32_t y,
   fail(kBadInput, png.path() + ": has " + std::to_string(seen->count()) + " distinct colours" +
                       (rgbBefore ? " together with the RGB PNGs before it" : "") +
                       "; a colour map holds at most 256: reduce the colours to 256 or "
-                      "fewer first");
+                      "fewer first (Pillow: Image.quantize(256); ImageMagick: "
+                      "convert IN.png -colors 256 OUT.png; pngquant 256 IN.png)");
 }
 
 std::vector<Rgb> RgbColours::map() const {

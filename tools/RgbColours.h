@@ -22,10 +22,10 @@ class RgbColours {
   // Turns row `y` of `png` (RGBA bytes, png.width() pixels, as PngReader
   // delivers them) into colour-map indices in `line` (png.width() bytes).
   // `rgbBefore` says whether earlier RGB inputs gave colours to this map.
-  // Fails with kBadInput, naming the file, for a pixel that is not fully
-  // opaque (the first one, with its place and alpha), and for a colour past
-  // the 256th: the rest of `png` is then read to state how many distinct
-  // colours there are.
+  // The alpha bytes are not looked at (PngReader refuses translucent
+  // pixels). Fails with kBadInput, naming the file, for a colour past the
+  // 256th: the rest of `png` is then read to state how many distinct colours
+  // there are, and the message says how to reduce them.
   void toIndices(PngReader& png, bool rgbBefore, std::uint32_t y, const std::uint8_t* row,
                  std::uint8_t* line);
 

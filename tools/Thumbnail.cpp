@@ -14,9 +14,9 @@
 
 namespace tool {
 
-int runThumbnail(const std::string& file, const std::string& output, int size) {
+int runThumbnail(const std::string& file, const std::string& output, int size, bool lenient) {
   ImageCheck check;
-  requireUsableImage(file, check);  // on a mapping of the file, not a copy
+  requireUsableImage(file, check, lenientIf(lenient));  // on a mapping of the file
   BtreeImg image(file.c_str());
   const std::uint32_t width = image.dimx(1), height = image.dimy(1);
   if (width == 0 || height == 0) {

@@ -32,7 +32,7 @@ std::uint8_t highestPixel(BtreeImg& image, int plane, std::uint8_t floor,
   const auto p = static_cast<short>(plane);
   const std::uint32_t width = image.dimx(p), height = image.dimy(p);
   std::uint8_t highest = floor;
-  for (std::uint32_t y = 0; y < height && highest != 255; ++y) {
+  for (std::uint32_t y = 0; y < height && width != 0 && highest != 255; ++y) {
     image.at(y, p, line.data());
     highest = std::max(highest, *std::max_element(line.data(), line.data() + width));
     progress.update(++done);
@@ -61,9 +61,9 @@ std::vector<Rgb> trimmedPalette(BtreeImg& image, const Layout& layout,
 
 }  // namespace
 
-int runToPng(const std::string& file, const std::string& output, int plane) {
+int runToPng(const std::string& file, const std::string& output, int plane, bool lenient) {
   ImageCheck check;
-  requireReadableImage(file, check);
+  requireReadableImage(file, check, lenientIf(lenient));
   const int planes = check.PlaneCount();
   if (plane > planes) {
     fail(kBadInput, file + ": has no plane " + std::to_string(plane) + " (it has " +

@@ -20,11 +20,16 @@
 #include "framework/Exceptions.h"
 #include "framework/FileReplacement.h"
 #include "image/ImageCheck.h"
+#include "image/ImageWriter.h"
 
 namespace tool {
 
 void fail(int status, const std::string& message) {
   throw Failure{status, message};
+}
+
+std::string counted(std::uint64_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 std::string takeMessage(CException* e) {
@@ -61,11 +66,30 @@ void onBusError(int) {
 
 }  // namespace
 
-int inspectImage(const std::string& path, ImageCheck& check) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+void requireRegularFile(const std::string& path) {
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-      static_cast<std::uintmax_t>(info.st_size) > UINT32_MAX) {
+  if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
+  const char* kind = S_ISDIR(info.st_mode)    ? "a folder"
+                     : S_ISFIFO(info.st_mode) ? "a FIFO"
+                     : S_ISSOCK(info.st_mode) ? "a socket"
+                     : S_ISCHR(info.st_mode)  ? "a character device"
+                     : S_ISBLK(info.st_mode)  ? "a block device"
+                                              : "not a file";
+  fail(kBadInput, path + ": is " + kind + ", not a regular file");
+}
+
+int inspectImage(const std::string& path, ImageCheck& check) {
+  requireRegularFile(path);
+  // Not blocking: should the path have become a FIFO since, the open does
+  // not wait for a writer, and the file's type is checked again below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    requireRegularFile(path);
+    fail(kBadInput, path + ": is not a regular file");
+  }
+  if (fd < 0 || info.st_size <= 0 || static_cast<std::uintmax_t>(info.st_size) > UINT32_MAX) {
     if (fd >= 0) ::close(fd);
     return check.InspectFile(path.c_str());  // which says what is wrong
   }
@@ -86,19 +110,34 @@ int inspectImage(const std::string& path, ImageCheck& check) {
   return verdict;
 }
 
-void requireUsableImage(const std::string& path, ImageCheck& check) {
+void requireUsableImage(const std::string& path, ImageCheck& check, Damaged damaged) {
   const int verdict = inspectImage(path, check);
-  if (verdict == ImageCheck::unusable) {
-    const CStringArray& problems = check.Problems();
-    fail(kBadInput, path + ": " +
-                        (problems.GetSize() ? static_cast<const char*>(
-                                                  problems.GetAt(0))
-                                            : "not an image file"));
+  if (verdict == ImageCheck::sound) return;
+  const std::string summary = static_cast<const char*>(check.Summary());
+  if (verdict == ImageCheck::unusable) fail(kBadInput, path + ": " + summary);
+  if (damaged == Damaged::kRead) {
+    warn(path + ": warning: " + summary + "; going on with what the library reads");
+    return;
   }
-  if (verdict == ImageCheck::damaged) {
-    warn(path + ": warning: " + std::to_string(check.Problems().GetSize()) +
-         " structural problem(s), see 'btreeimg check'; going on with what "
-         "the library reads");
+  throw Failure{kBadInput, path + ": " + summary,
+                damaged == Damaged::kRefuseOrLenient
+                    ? "'btreeimg check' lists every problem; --lenient reads what the library can"
+                    : "'btreeimg check' lists every problem"};
+}
+
+void requireNamedOutput(const std::string& output) {
+  if (output == "-") {
+    fail(kUsage, "an image file cannot be written to the standard output ('-'); name a file "
+                 "(./- for a file called '-')");
+  }
+}
+
+void writeImageLine(btreeimg::ImageWriter& writer, const std::string& output, int plane,
+                    std::uint32_t line, const std::uint8_t* row, const char* hint) {
+  try {
+    writer.writeLine(plane, line, row);
+  } catch (CException* e) {
+    throw Failure{kCannotWrite, output + ": " + takeCause(e), hint};
   }
 }
 

@@ -3,10 +3,15 @@
 #ifndef BTREEIMG_TOOLS_TOOLSUPPORT_H_
 #define BTREEIMG_TOOLS_TOOLSUPPORT_H_
 
+#include <cstdint>
 #include <string>
 
-class CException;
+#include "framework/Exceptions.h"
+
 class ImageCheck;
+namespace btreeimg {
+class ImageWriter;
+}
 
 namespace tool {
 
@@ -23,13 +28,18 @@ enum ExitStatus {
 };
 
 // Ends the current command: `status` is the exit status, `message` the text
-// printed on stderr after "btreeimg: ".
+// printed on stderr after "btreeimg: ", and `hint`, when set, a second line
+// saying what the user can do about it.
 struct Failure {
   int status;
   std::string message;
+  std::string hint = {};
 };
 
 [[noreturn]] void fail(int status, const std::string& message);
+
+// "1 colour", "2 colours": `count` and the word that goes with it.
+std::string counted(std::uint64_t count, const char* one, const char* many);
 
 // The text of a framework exception (which names the file when it concerns
 // one). Releases the exception.
@@ -42,18 +52,59 @@ std::string takeCause(CException* e);
 // Prints "btreeimg: <text>" on stderr.
 void warn(const std::string& text);
 
+// Runs `step` and returns its result; a framework exception it throws ends
+// the command with `status`, the message naming `file` and the cause.
+template <typename Step>
+auto guarded(int status, const std::string& file, Step&& step) -> decltype(step()) {
+  try {
+    return step();
+  } catch (CException* e) {
+    fail(status, file + ": " + takeCause(e));
+  }
+}
+
+// Ends the command with kBadInput when `path` names something other than a
+// regular file (a FIFO, a device, a folder, a socket), whose reading could
+// block forever or never end. A path that does not exist passes: opening it
+// then says so.
+void requireRegularFile(const std::string& path);
+
 // ImageCheck's inspection of the file `path`, made on a read-only mapping of
 // the file (the page cache's own pages: nothing is copied, and only the
 // bytes the inspection looks at are read), or through
-// ImageCheck::InspectFile when the file cannot be mapped. A file that
-// another process cuts short while it is inspected ends the tool with a
-// message and kBadInput. Returns the verdict.
+// ImageCheck::InspectFile when the file cannot be mapped. Something other
+// than a regular file ends the command (requireRegularFile), and so does a
+// file that another process cuts short while it is inspected (a message and
+// kBadInput). Returns the verdict.
 int inspectImage(const std::string& path, ImageCheck& check);
 
+// What a command does with a file that ImageCheck finds damaged.
+enum class Damaged {
+  kRefuse,           // refuses it: the command has no lenient mode
+  kRefuseOrLenient,  // refuses it, saying that --lenient reads it anyway
+  kRead,             // --lenient: warns, and reads what the library reads
+};
+
+// The mode of a command that offers --lenient.
+inline Damaged lenientIf(bool lenient) {
+  return lenient ? Damaged::kRead : Damaged::kRefuseOrLenient;
+}
+
 // Runs the structural inspection on `path` before a command reads it with
-// BtreeImg: an unusable file ends the command with kBadInput, a damaged one
-// gives one warning (the command goes on with what the library reads).
-void requireUsableImage(const std::string& path, ImageCheck& check);
+// BtreeImg. An unusable file ends the command with kBadInput, and so does a
+// damaged one unless `damaged` is kRead, each with the inspection's verdict
+// in one sentence (ImageCheck::Summary), the words every front end uses. A
+// damaged file that is read gives that sentence as a warning.
+void requireUsableImage(const std::string& path, ImageCheck& check, Damaged damaged);
+
+// Ends the command with kUsage when the image file to write is "-": image
+// files are written to a named file only (the standard output is for PNGs).
+void requireNamedOutput(const std::string& output);
+
+// writer.writeLine(plane, line, row); a line that does not fit ends the
+// command with kCannotWrite, naming `output`, and `hint` as the hint.
+void writeImageLine(btreeimg::ImageWriter& writer, const std::string& output, int plane,
+                    std::uint32_t line, const std::uint8_t* row, const char* hint);
 
 // A folder of this process's own beside `path` (mode 0700, named
 // "<folder>/.<name>.<tag>-XXXXXX"), for files a command makes on the way to

@@ -1,6 +1,7 @@
 // btreeimg: inspect, verify and convert multi-plane image files.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "HelpFormat.h"
 #include "ToolSupport.h"
 #include "framework/Exceptions.h"
+#include "image/ImageWriter.h"
 
 #ifndef BTREEIMG_TOOL_VERSION
 #define BTREEIMG_TOOL_VERSION "unknown"
@@ -21,26 +23,63 @@ constexpr const char* kExitStatuses =
     "Exit status:\n"
     "  0  done (check: no problem found; diff: the images are equal)\n"
     "  1  check found structural problems; diff: the images differ\n"
-    "  2  an input cannot be used: unreadable, not an image file, a PNG\n"
-    "     that cannot be imported, a bad rule file, a plane the image lacks\n"
+    "  2  an input cannot be used: unreadable, not a regular file, not an\n"
+    "     image file, damaged (unless --lenient), a PNG that cannot be\n"
+    "     imported, a bad rule file, a plane the image lacks\n"
     "  3  an output could not be written (nothing is left half-written)\n"
     "  4  the command line was not understood";
 
-// Registers the commands on `app`; `run` receives the chosen one.
+constexpr const char* kLenient =
+    "read a damaged image as the library reads it, after a warning (by "
+    "default a damaged image is refused, as 'btreeimg check' finds it)";
+
+// The options and arguments of every command.
 struct Commands {
   std::vector<std::string> files;
   std::vector<std::string> pngs;
   std::string file, output, rules, second;
   bool json = false;
+  bool lenient = false;
   int plane = 0;
-  int pack = 0;
+  int pack = btreeimg::ImageWriter::kChooseEncoding;
   int size = 256;
 };
 
 CLI::App* command(CLI::App& app, const char* name, const char* description) {
   CLI::App* sub = app.add_subcommand(name, description);
-  sub->footer(kExitStatuses);
+  sub->footer("Exit statuses: see btreeimg --help.");
   return sub;
+}
+
+// The commands' names, "info, check, ...".
+std::string commandNames(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  }
+  return names;
+}
+
+// A command line whose first word that is no option names no command
+// (or that has no such word and asks for no help): says so, with the
+// commands there are. Returns whether it did.
+bool refuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "-h" || word == "--help" || word == "--help-all" || word == "--version") return false;
+    if (word.empty() || word[0] == '-') continue;
+    const auto commands = app.get_subcommands({});
+    if (std::any_of(commands.begin(), commands.end(),
+                    [&word](const CLI::App* sub) { return sub->check_name(word); })) {
+      return false;
+    }
+    std::cerr << "btreeimg: unknown command '" << word << "'; the commands are " << commandNames(app)
+              << "\nRun with --help or --help-all for more information.\n";
+    return true;
+  }
+  std::cerr << "btreeimg: a command is required: " << commandNames(app)
+            << "\nRun with --help or --help-all for more information.\n";
+  return true;
 }
 
 }  // namespace
@@ -73,9 +112,10 @@ int main(int argc, char** argv) {
                             "image's colour map; all planes side by side "
                             "when no plane is named.");
   topng->add_option("FILE", c.file, "image file")->required();
-  topng->add_option("OUT", c.output, "PNG to write")->required();
+  topng->add_option("OUT", c.output, "PNG to write; - for the standard output")->required();
   topng->add_option("--plane", c.plane, "plane to render, from 1")
       ->check(CLI::Range(1, 5));
+  topng->add_flag("--lenient", c.lenient, kLenient);
 
   CLI::App* frompng = command(app, "frompng",
                               "PNGs into an image, one plane per PNG (1 to 5, "
@@ -84,16 +124,18 @@ int main(int argc, char** argv) {
                               "ramp; RGB PNGs (opaque, 256 colours at most) "
                               "become exact palette images, the colours "
                               "listed in the order they first appear.");
-  frompng->add_option("IN.png...OUT", c.pngs,
+  // One list: CLI11 would give a list of PNGs every word, the output too.
+  frompng->add_option("IN.png... OUT", c.pngs,
                       "1 to 5 PNG files, one per plane, then the image file "
                       "to write")
       ->required()
-      ->expected(2, 6)
-      ->type_name("");
+      ->expected(1, -1)
+      ->option_text("REQUIRED");
   frompng->add_option("--pack", c.pack,
-                      "encoding: 0 raw, 1 packed, 2 whole-plane packed")
-      ->check(packRange)
-      ->capture_default_str();
+                      "encoding of every plane: 0 raw, 1 packed, 2 whole-plane "
+                      "packed (default: each plane packed while its code fits "
+                      "in the room of a raw plane, else raw)")
+      ->check(packRange);
 
   CLI::App* repack = command(app, "repack", "Every plane re-encoded.");
   repack->add_option("FILE", c.file, "image file")->required();
@@ -102,12 +144,15 @@ int main(int argc, char** argv) {
                      "encoding: 0 raw, 1 packed, 2 whole-plane packed")
       ->required()
       ->check(packRange);
+  repack->add_flag("--lenient", c.lenient, kLenient);
 
   CLI::App* cover = command(app, "cover",
                             "Colour coverage of plane 1 by the rules in "
                             "RULES (lines \"COLCOPER n\", \"COLTEST n\", "
                             "\"COLSOST n\"); says whether anything changed. "
-                            "OUT is written only when something changed.");
+                            "OUT is written only when something changed. A "
+                            "damaged image is refused ('repack --lenient' "
+                            "makes a sound copy of what the library reads).");
   cover->add_option("FILE", c.file, "image file")->required();
   cover->add_option("RULES", c.rules, "rule file")->required();
   cover->add_option("OUT", c.output, "image file to write (may be FILE)")
@@ -123,6 +168,7 @@ int main(int argc, char** argv) {
   diff->add_option("A", c.file, "first image file")->required();
   diff->add_option("B", c.second, "second image file")->required();
   diff->add_flag("--json", c.json, "machine-readable output: one JSON object");
+  diff->add_flag("--lenient", c.lenient, kLenient);
 
   CLI::App* thumbnail = command(app, "thumbnail",
                                 "Plane 1 fitted into SIZE x SIZE with its "
@@ -131,11 +177,13 @@ int main(int argc, char** argv) {
                                 "only the sampled lines are read. For the "
                                 "desktop's thumbnailers.");
   thumbnail->add_option("FILE", c.file, "image file")->required();
-  thumbnail->add_option("OUT", c.output, "PNG to write")->required();
+  thumbnail->add_option("OUT", c.output, "PNG to write; - for the standard output")->required();
   thumbnail->add_option("-s,--size", c.size, "the square to fit, in pixels")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();
+  thumbnail->add_flag("--lenient", c.lenient, kLenient);
 
+  if (refuseUnknownCommand(app, argc, argv)) return tool::kUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -146,18 +194,26 @@ int main(int argc, char** argv) {
   try {
     if (info->parsed()) return tool::runInfo(c.files, c.json);
     if (check->parsed()) return tool::runCheck(c.files);
-    if (topng->parsed()) return tool::runToPng(c.file, c.output, c.plane);
+    if (topng->parsed()) return tool::runToPng(c.file, c.output, c.plane, c.lenient);
     if (frompng->parsed()) {
+      if (c.pngs.size() < 2 || c.pngs.size() > 6) {
+        std::cerr << "btreeimg: frompng takes 1 to 5 PNG files (one per plane), then the "
+                     "image file to write; "
+                  << tool::counted(c.pngs.size(), "file was", "files were") << " given\n"
+                  << "Run with --help or --help-all for more information.\n";
+        return tool::kUsage;
+      }
       const std::string out = c.pngs.back();
       c.pngs.pop_back();
       return tool::runFromPng(c.pngs, out, c.pack);
     }
-    if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack);
+    if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack, c.lenient);
     if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output);
-    if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size);
-    if (diff->parsed()) return tool::runDiff(c.file, c.second, c.json);
+    if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size, c.lenient);
+    if (diff->parsed()) return tool::runDiff(c.file, c.second, c.json, c.lenient);
   } catch (const tool::Failure& f) {
     std::cerr << "btreeimg: " << f.message << '\n';
+    if (!f.hint.empty()) std::cerr << "btreeimg: " << f.hint << '\n';
     return f.status;
   } catch (CException* e) {
     std::cerr << "btreeimg: " << tool::takeMessage(e) << '\n';

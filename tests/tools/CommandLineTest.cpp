@@ -27,6 +27,11 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   testfiles::Bytes bad = testfiles::readFile(f("good.dis"));
   bad.at(1336) = 12;  // line 2's run is longer than the line
   testfiles::writeFile(f("bad.dis"), bad);
+  testfiles::Bytes thin(1312, 0);  // version 2, one plane of 0 x 5
+  thin[0] = 2;
+  thin[1000] = 1;
+  thin[12] = 5;
+  testfiles::writeFile(f("thin.dis"), thin);
   ASSERT_TRUE(writeRawPng(f("rgba.png"), RawPng{2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 8, false,
                                                 {1, 2, 3, 255, 4, 5, 6, 0}, {}, {}}));
   ASSERT_TRUE(writePng(f("small.png"), palettePng(3, 3, 4, runs(4))));
@@ -38,6 +43,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   testfiles::writeText(f("rules2.txt"), "COLCOPER 5\nCOLTEST seven\nCOLSOST 9\n");
   // The same pixels in every encoding, and plane 1 changed by a coverage.
   makeImage(f("d.dis"), 0, 40, 6, 3, runs(3));
+  makeImage(f("taller.dis"), 0, 40, 7, 3, runs(3));  // d.dis with one line more
   for (const char* pack : {"0", "1", "2"}) {
     ASSERT_EQ(tool({"repack", f("d.dis"), f(std::string("d") + pack + ".dis"), "--pack", pack}, dir).status, 0);
   }
@@ -50,9 +56,10 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
     std::string out, err;  // texts that stdout and stderr contain
   };
   std::vector<Case> cases = {
-      {{"--help"}, 0, "frompng", ""},
+      {{"--help"}, 0, "3  an output could not be written", ""},
       {{"--version"}, 0, "btreeimg ", ""},
-      {{"--help-all"}, 0, "\n  btreeimg diff A B [--json]\n                      Compares two images", ""},
+      {{"--help-all"}, 0, "\n  btreeimg diff A B [--json] [--lenient]\n                      Compares two images", ""},
+      {{"frompng", "--help"}, 0, "Usage: btreeimg frompng [OPTIONS] IN.png... OUT\n", ""},
       {{"check", f("good.dis")}, 0, f("good.dis") + ": ok\n", ""},
       // Damage found: 1, unless a file cannot be used at all.
       {{"check", f("good.dis"), f("bad.dis")}, 1, f("bad.dis") + ": plane 1: line 2 decodes to 12 bytes, not 10\n", ""},
@@ -63,7 +70,9 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"diff", f("d.dis"), f("d2.dis")}, 0, f("d.dis") + " and " + f("d2.dis") + ": equal\n", ""},
       {{"diff", f("d.dis"), f("covered.dis")}, 1, "plane 1: 40 x 6, 52 pixels differ, the first at line 0, column 0\n", ""},
       {{"diff", f("d.dis"), f("a.dis")}, 1, "plane 1: dimensions differ: 40 x 6 in the first image, 8 x 2 in the second\n", ""},
+      {{"diff", f("d.dis"), f("taller.dis")}, 1, "plane 1: dimensions differ: 40 x 6 in the first image, 40 x 7 in the second\n", ""},
       {{"diff", f("d.dis"), f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
+      {{"diff", f("thin.dis"), f("thin.dis")}, 0, "plane 1: 0 x 5, equal\n", ""},
       // Inputs that cannot be used: 2.
       {{"check", f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
       {{"topng", f("a.dis"), xpng, "--plane", "4"}, 2, "", f("a.dis") + ": has no plane 4 (it has 3)"},
@@ -72,27 +81,36 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"frompng", f("a.dis"), x}, 2, "", f("a.dis") + ": is not a PNG file"},
       {{"cover", f("a.dis"), f("missing.txt"), x}, 2, "", f("missing.txt") + ": cannot be opened"},
       {{"cover", f("a.dis"), f("rules1.txt"), x}, 2, "",
-       f("rules1.txt") + ": has 2 COLCOPER values but 1 COLTEST values"},
+       f("rules1.txt") + ": has 2 COLCOPER values but 1 COLTEST value;"},
       {{"cover", f("a.dis"), f("rules2.txt"), x}, 2, "",
        f("rules2.txt") + ": rule 1: COLTEST value \"seven\" is not a number"},
       // Outputs that cannot be written: 3.
       {{"topng", f("a.dis"), f("no/such/dir/a.png")}, 3, "", f("no/such/dir/a.png")},
       {{"frompng", f("noise.png"), f("noise.png"), x, "--pack", "1"}, 3, "",
-       x + ": plane 1 does not fit its place in the file"},
+       x + ": plane 1, line 13: the packed line does not fit before the next plane's header block\n"
+           "btreeimg: without --pack, a plane whose code does not fit is written raw\n"},
       // A command line not understood: 4.
       {{}, 4, "", usage},
-      {{"paint"}, 4, "", usage},
+      {{"paint"}, 4, "", "btreeimg: unknown command 'paint'; the commands are info, check, topng, "
+                         "frompng, repack, cover, diff, thumbnail\n" + usage},
+      {{"frompng", f("small.png")}, 4, "", "frompng takes 1 to 5 PNG files (one per plane), then the "
+                                           "image file to write; 1 file was given\n" + usage},
+      {{"frompng", "1", "2", "3", "4", "5", "6", x}, 4, "", "; 7 files were given\n"},
+      {{"frompng", f("small.png"), "-"}, 4, "", "an image file cannot be written to the standard output ('-')"},
       {{"repack", f("a.dis"), x, "--pack", "3"}, 4, "", usage},
       {{"topng", f("a.dis"), xpng, "--plane", "0"}, 4, "", usage},
       {{"diff", f("a.dis")}, 4, "", usage},
   };
-  for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff"}) {
-    cases.push_back({{command, "--help"}, 0, "3  an output could not be written", ""});
+  for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff", "thumbnail"}) {
+    cases.push_back({{command, "--help"}, 0, "\nExit statuses: see btreeimg --help.\n", ""});
   }
   for (const auto& c : cases) {
     const ToolResult run = tool(c.args, dir);
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(run.status, c.status) << run.err;
+    // The table of exit statuses is the top-level help's alone.
+    const bool topHelp = !c.args.empty() && (c.args[0] == "--help" || c.args[0] == "--help-all");
+    EXPECT_EQ(run.out.find("3  an output") != std::string::npos, topHelp);
     EXPECT_THAT(run.out, HasSubstr(c.out));
     EXPECT_THAT(run.err, c.err.empty() ? ::testing::Matcher<std::string>(::testing::IsEmpty()) : HasSubstr(c.err));
   }

@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -33,10 +34,11 @@ TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
       {13, 11, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, {}, {}, {}},
   };
   for (RawPng& png : pngs) {
-    const std::size_t samples = 13 * 11 * std::size_t(channelsOf(png.colourType));
-    for (std::size_t i = 0; i < samples; ++i) {
+    const std::size_t channels = std::size_t(channelsOf(png.colourType));
+    for (std::size_t i = 0; i < 13 * 11 * channels; ++i) {
       const auto value = static_cast<std::uint16_t>(png.palette.empty() ? i * 7 % 256 : i % 3);
-      png.samples.push_back(png.bitDepth == 16 ? static_cast<std::uint16_t>(value * 257) : value);
+      const bool alpha = channels == 4 && i % 4 == 3;  // opaque: translucency is refused
+      png.samples.push_back(alpha ? 65535 : png.bitDepth == 16 ? static_cast<std::uint16_t>(value * 257) : value);
     }
     SCOPED_TRACE("colour type " + std::to_string(png.colourType));
     ASSERT_TRUE(writeRawPng(dir.file("plain.png"), png));
@@ -70,6 +72,37 @@ TEST(PngReader, ADamagedPngFailsTheRowThatCannotBeDecodedNamingTheFile) {
       EXPECT_THAT(failure.message, ::testing::StartsWith(dir.file("cut.png") + ": "));
     }
   }
+}
+
+TEST(PngReader, RefusesAHeaderStatingMorePixelsThanItsDataCanHoldBeforeReadingARow) {
+  // A 1 x 1 grey PNG whose header is made to state 60000 x 60000: 3.6 GB of
+  // pixels in a file of a few dozen bytes, which no compression reaches.
+  testfiles::TempDir dir;
+  ASSERT_TRUE(writeRawPng(dir.file("tiny.png"), RawPng{1, 1, PNG_COLOR_TYPE_GRAY, 8, false, {7}, {}, {}}));
+  testfiles::Bytes bytes = testfiles::readFile(dir.file("tiny.png"));
+  for (const std::size_t at : {16u, 20u}) {  // IHDR's width and height, big-endian
+    bytes.at(at) = 0;
+    bytes.at(at + 1) = 0;
+    bytes.at(at + 2) = 0xea;
+    bytes.at(at + 3) = 0x60;
+  }
+  const uLong crc = crc32(0, bytes.data() + 12, 17);  // the chunk's type and data
+  for (int i = 0; i < 4; ++i) bytes.at(29 + static_cast<std::size_t>(i)) = static_cast<unsigned char>(crc >> (24 - 8 * i));
+  testfiles::writeFile(dir.file("huge.png"), bytes);
+  try {
+    tool::PngReader reader(dir.file("huge.png"));
+    ADD_FAILURE() << "a PNG stating 60000 x 60000 in " << bytes.size() << " bytes was opened";
+  } catch (const tool::Failure& failure) {
+    EXPECT_EQ(failure.status, tool::kBadInput);
+    EXPECT_EQ(failure.message, dir.file("huge.png") + ": states 60000 x 60000 pixels, which its " +
+                                   std::to_string(bytes.size()) +
+                                   " bytes cannot hold (PNG data expands at most 1032-fold); it is "
+                                   "damaged or cut short");
+  }
+  // A real picture compressed as far as it goes is read.
+  RawPng flat{3000, 3000, PNG_COLOR_TYPE_GRAY, 8, false, std::vector<std::uint16_t>(3000 * 3000), {}, {}};
+  ASSERT_TRUE(writeRawPng(dir.file("flat.png"), flat, 9));
+  EXPECT_EQ(readRows(dir.file("flat.png"), tool::PngReader::kBandBytes).size(), 3000u);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ TEST_P(PngRoundTrip, EveryPlaneComesBackUnchangedSideBySideAndAfterARepack) {
   expectSamePicture(dir.file("five.png"), planes[4]);
 }
 
-TEST(PngImport, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndices) {
+TEST(PngImport, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndicesAlsoWhenOpaquelyTransparent) {
   testfiles::TempDir dir;
   Png grey{19, 7, PNG_COLOR_TYPE_GRAY, 8, {}, {}};
   for (std::size_t i = 0; i < 19 * 7; ++i) grey.samples.push_back(static_cast<std::uint8_t>(i * 13));
@@ -82,6 +82,20 @@ TEST(PngImport, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndices) {
     SCOPED_TRACE("colour type " + std::to_string(in.colourType) + ", depth " + std::to_string(in.bitDepth));
     ASSERT_TRUE(writePng(dir.file("in.png"), in));
     ASSERT_EQ(tool({"frompng", dir.file("in.png"), dir.file("in.dis")}, dir).status, 0);
+    ASSERT_EQ(tool({"topng", dir.file("in.dis"), dir.file("out.png")}, dir).status, 0);
+    expectSamePicture(dir.file("out.png"), expected);
+  }
+  // Forms that could hold transparency but hold none: 16-bit grey with an
+  // alpha channel of 65535 (the level's high byte kept), a palette whose
+  // tRNS alpha is 255.
+  RawPng greyAlpha{19, 7, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, {}, {}, {}};
+  for (const std::uint8_t level : grey.samples) greyAlpha.samples.insert(greyAlpha.samples.end(), {std::uint16_t(level * 256 + 99), 65535});
+  RawPng paletteOpaque{19, 7, PNG_COLOR_TYPE_PALETTE, 8, false, {}, twoColours.palette, {255, 255}};
+  paletteOpaque.samples.assign(twoColours.samples.begin(), twoColours.samples.end());
+  for (const auto& [in, expected] : {std::pair{greyAlpha, ramp}, std::pair{paletteOpaque, twoColours}}) {
+    ASSERT_TRUE(writeRawPng(dir.file("in.png"), in));
+    const ToolResult run = tool({"frompng", dir.file("in.png"), dir.file("in.dis")}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(tool({"topng", dir.file("in.dis"), dir.file("out.png")}, dir).status, 0);
     expectSamePicture(dir.file("out.png"), expected);
   }

@@ -92,7 +92,7 @@ TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear)
   EXPECT_EQ(back.samples, (std::vector<std::uint8_t>{0, 1, 2, 1}));
 }
 
-TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelOrAnInexact16BitColour) {
+TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelInAnyKindOrAnInexact16BitColour) {
   testfiles::TempDir dir;
   std::filesystem::create_directory(dir.file("out"));
   const std::string out = dir.file("out/x.dis");
@@ -107,9 +107,18 @@ TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelOrAnInexact16BitColour
   const std::string c600 = png("600.png", rgbPicture(300, 2, [](std::uint32_t i) { return i; }));
   RawPng translucent = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA);
   translucent.samples.at((1 * 4 + 2) * 4 + 3) = 128;  // line 1, column 2
+  RawPng nearlyOpaque = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16);
+  nearlyOpaque.samples.at((2 * 4 + 1) * 4 + 3) = 0xff00;  // line 2, column 1: not 0xffff
   RawPng keyed = rgbPicture(4, 3, all256);
   const Rgb key = colour(all256(5));  // line 1, column 1
   keyed.transparent = {key[0], key[1], key[2]};
+  // Grey and palette PNGs with transparency: an alpha channel (16 bits),
+  // a tRNS grey level, a palette entry's tRNS alpha.
+  RawPng greyAlpha{3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
+                   {0, 65535, 100, 65535, 200, 65535, 300, 65535, 400, 65280, 500, 65535}, {}, {}};
+  RawPng greyKeyed{3, 2, PNG_COLOR_TYPE_GRAY, 8, false, {1, 2, 3, 4, 5, 6}, {}, {3}};
+  RawPng paletteKeyed{3, 2, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 0, 1, 0, 2},
+                      {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {255, 255, 40}};
   RawPng inexact = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB, 16);
   inexact.samples.at((2 * 4 + 3) * 3 + 1) = 0x1234;  // line 2, column 3, green
   const std::string half = png("half.png", rgbPicture(200, 1, [](std::uint32_t i) { return i; }));
@@ -117,14 +126,18 @@ TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelOrAnInexact16BitColour
   ASSERT_TRUE(writePng(dir.file("palette.png"), palettePng(200, 1, 4, runs(4))));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{c257}, c257 + ": has 257 distinct colours; a colour map holds at most 256: reduce the "
-                      "colours to 256 or fewer first"},
+                      "colours to 256 or fewer first (Pillow: Image.quantize(256); ImageMagick: "
+                      "convert IN.png -colors 256 OUT.png; pngquant 256 IN.png)"},
       {{c600}, c600 + ": has 600 distinct colours;"},
       {{half, other}, other + ": has 300 distinct colours together with the RGB PNGs before it;"},
       {{png("translucent.png", translucent)},
-       "translucent.png: the pixel at line 1, column 2 is not fully opaque (alpha 128); only "
-       "opaque colours can be imported: remove the transparency and reduce the image to at "
-       "most 256 colours first"},
-      {{png("keyed.png", keyed)}, "keyed.png: the pixel at line 1, column 1 is not fully opaque (alpha 0)"},
+       "translucent.png: the pixel at line 1, column 2 is not fully opaque (alpha 128 of 255); "
+       "an image file holds no transparency: flatten the picture onto a background first"},
+      {{png("nearly.png", nearlyOpaque)}, "nearly.png: the pixel at line 2, column 1 is not fully opaque (alpha 65280 of 65535)"},
+      {{png("keyed.png", keyed)}, "keyed.png: the pixel at line 1, column 1 is not fully opaque (alpha 0 of 255)"},
+      {{png("grey-alpha.png", greyAlpha)}, "grey-alpha.png: the pixel at line 1, column 1 is not fully opaque (alpha 65280 of 65535)"},
+      {{png("grey-keyed.png", greyKeyed)}, "grey-keyed.png: the pixel at line 0, column 2 is not fully opaque (alpha 0 of 255)"},
+      {{png("palette-keyed.png", paletteKeyed)}, "palette-keyed.png: the pixel at line 1, column 2 is not fully opaque (alpha 40 of 255)"},
       {{png("inexact.png", inexact)},
        "inexact.png: the pixel at line 2, column 3 has a 16-bit colour that an 8-bit colour map "
        "cannot hold exactly; reduce the image to 8 bits a sample first"},

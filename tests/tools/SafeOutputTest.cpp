@@ -1,7 +1,10 @@
 // Every output of the tool goes through the library's safe replacement: an
 // existing output keeps its permission bits, an output that is a symbolic
-// link stays one while the file it points at gets the result, and a link
-// planted at the temporary name is never written through.
+// link stays one while the file it points at gets the result, a link
+// planted at the temporary name is never written through, and an output
+// that is no regular file (a FIFO) is refused. A PNG output may be "-", the
+// standard output; inputs that are no regular file are refused, not waited on.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -85,7 +88,61 @@ TEST_P(SafeOutput, KeepsTheModeOfAnExistingOutputAndTheLinkToIt) {
   EXPECT_EQ(left, (std::set<std::string>{"real", "real.~tmp"}));
 }
 
+TEST_P(SafeOutput, RefusesAnOutputThatIsNoRegularFile) {
+  const std::string fifo = dir_.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(run(fifo), 3);
+  struct stat info;
+  ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryOutput, SafeOutput, ::testing::ValuesIn(kCommands),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StandardOutput, TopngAndThumbnailWriteThePngThereAsTheyWouldToAFile) {
+  testfiles::TempDir dir;
+  tooltest::makeImage(dir.file("in.dis"), 1, 300, 40, 2, tooltest::runs(7));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"topng", dir.file("in.dis")}, {"thumbnail", "-s", "32", dir.file("in.dis")}}) {
+    SCOPED_TRACE(args[0]);
+    std::vector<std::string> toFile = args, toOutput = args;
+    toFile.push_back(dir.file("out.png"));
+    toOutput.push_back("-");
+    ASSERT_EQ(tool(toFile, dir).status, 0);
+    const tooltest::ToolResult run = tool(toOutput, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out == testfiles::readText(dir.file("out.png")));
+    EXPECT_FALSE(fs::exists(dir.file("-")));
+  }
+}
+
+TEST(IrregularInput, IsRefusedAtOnceInsteadOfWaitedOn) {
+  // Reading a FIFO with no writer would wait for ever; `timeout` ends a
+  // tool that does.
+  testfiles::TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  tooltest::makeImage(dir.file("in.dis"), 0, 4, 4, 1, tooltest::runs(3));
+  const std::vector<std::vector<std::string>> commands = {
+      {"info", fifo},
+      {"check", fifo},
+      {"thumbnail", fifo, dir.file("t.png")},
+      {"topng", fifo, dir.file("t.png")},
+      {"frompng", fifo, dir.file("t.dis")},
+      {"cover", dir.file("in.dis"), fifo, dir.file("t.dis")},
+      {"info", dir.path().string()},
+  };
+  for (const auto& args : commands) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::vector<std::string> words = {"20", BTREEIMG_TOOL};
+    words.insert(words.end(), args.begin(), args.end());
+    const tooltest::ToolResult run = tooltest::runProgram("timeout", words, dir, /*wrapped=*/false);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, ::testing::HasSubstr(args.back() == dir.path().string()
+                                                  ? dir.path().string() + ": is a folder, not a regular file"
+                                                  : fifo + ": is a FIFO, not a regular file"));
+  }
+}
 
 }  // namespace

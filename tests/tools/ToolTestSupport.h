@@ -93,7 +93,7 @@ inline bool writePng(const std::string& path, const Png& png) {
 
 // A PNG written through libpng's own row interface, for the forms the
 // simplified interface cannot write: interlaced, 16-bit RGB with any sample
-// values, a tRNS colour.
+// values, a tRNS colour, grey level or palette alpha.
 struct RawPng {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
@@ -102,7 +102,9 @@ struct RawPng {
   bool interlaced = false;
   std::vector<std::uint16_t> samples;  // one per sample, rows top to bottom
   std::vector<Rgb> palette;
-  std::vector<std::uint16_t> transparent;  // RGB: the tRNS colour, if any
+  // tRNS, if any: the transparent colour (RGB) or level (GRAY), or the
+  // alpha of the first palette entries (PALETTE).
+  std::vector<std::uint16_t> transparent;
 };
 
 inline int channelsOf(int colourType) {
@@ -114,7 +116,8 @@ inline int channelsOf(int colourType) {
   }
 }
 
-inline bool writeRawPng(const std::string& path, const RawPng& raw) {
+// Written at compression level `level` (1: fast).
+inline bool writeRawPng(const std::string& path, const RawPng& raw, int level = 1) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -132,6 +135,7 @@ inline bool writeRawPng(const std::string& path, const RawPng& raw) {
   }
   std::vector<png_color> colours;
   for (const Rgb& c : raw.palette) colours.push_back({c[0], c[1], c[2]});
+  const std::vector<png_byte> alpha(raw.transparent.begin(), raw.transparent.end());
   // Nothing with a destructor is made after the setjmp.
   const bool ok = [&] {
     if (setjmp(png_jmpbuf(png))) return false;
@@ -139,13 +143,18 @@ inline bool writeRawPng(const std::string& path, const RawPng& raw) {
     png_set_IHDR(png, info, raw.width, raw.height, raw.bitDepth, raw.colourType,
                  raw.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 1);
+    png_set_compression_level(png, level);
     if (!colours.empty()) {
       png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
     }
-    if (raw.transparent.size() == 3) {
+    if (raw.colourType == PNG_COLOR_TYPE_PALETTE && !alpha.empty()) {
+      png_set_tRNS(png, info, alpha.data(), static_cast<int>(alpha.size()), nullptr);
+    } else if (raw.transparent.size() == 3) {
       png_color_16 colour{0, raw.transparent[0], raw.transparent[1], raw.transparent[2], 0};
       png_set_tRNS(png, info, nullptr, 0, &colour);
+    } else if (raw.transparent.size() == 1) {
+      png_color_16 level{0, 0, 0, 0, raw.transparent[0]};
+      png_set_tRNS(png, info, nullptr, 0, &level);
     }
     png_write_info(png, info);
     png_write_image(png, pointers.data());
