@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -122,6 +123,19 @@ int ImageReader::encoding(int plane) const {
 
 void ImageReader::colourMap(unsigned char* map) const {
   std::memcpy(map, map_, sizeof map_);
+}
+
+ULONGLONG ImageReader::planeCost() const {
+  return std::max(ULONGLONG{width_} * height_, ULONGLONG{height_});
+}
+
+CString ImageReader::limitProblem(ULONGLONG limit) const {
+  if (planeCost() <= limit) return CString();
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the image states %u x %u pixels, more than the limit of %llu",
+                width_, height_, static_cast<unsigned long long>(limit));
+  return CString(text);
 }
 
 ImageReader::PlaneState& ImageReader::plane(int number) {

@@ -77,6 +77,22 @@ class AFX_EXT_CLASS ImageReader {
   // The 256-entry colour map into `map` (768 bytes: red, green, blue).
   void colourMap(unsigned char* map) const;
 
+  // What reading one whole plane costs, counted in pixels: width() x
+  // height(), and at least height() (a plane of empty lines still takes a
+  // step per line). Readers of files from anywhere refuse planes that cost
+  // more than a limit they state (kDefaultPixelLimit unless their user
+  // raised it) before reading them, so that a small file cannot make them
+  // spend gigabytes or minutes.
+  ULONGLONG planeCost() const;
+  // A limit fit for a thumbnailer or a viewer: 2^28 pixels (256 Mi), a
+  // plane of 16384 x 16384.
+  static constexpr ULONGLONG kDefaultPixelLimit = ULONGLONG{1} << 28;
+  // Whether a plane costs more than `limit`: the refusal in words ("the
+  // image states 65535 x 65535 pixels, more than the limit of 268435456"),
+  // or an empty text when it does not. The caller adds how its user raises
+  // the limit.
+  CString limitProblem(ULONGLONG limit) const;
+
   // Reads line `line` of `plane` into `out` (width() bytes). Returns how many
   // bytes the file gave; the rest of the line is set to zero. That is
   // width() for every line of a sound plane; fewer only for a damaged line

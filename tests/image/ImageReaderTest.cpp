@@ -93,6 +93,7 @@ TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
     file.push_back(value(dimy - 1 - row));
   }
   ImageReader reader(file.data(), file.size());
+  EXPECT_EQ(reader.planeCost(), dimy);
   Bytes line(1);
   for (unsigned y : {0u, 1u, 2u, 3u, 1000001u, dimy - 2, dimy - 1}) {
     reader.readLine(1, y, line.data());
@@ -170,6 +171,10 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());
   Bytes line(4);
+  EXPECT_EQ(reader.planeCost(), 8u);
+  EXPECT_EQ(reader.limitProblem(8), CString());
+  EXPECT_EQ(reader.limitProblem(7),
+            CString("the image states 4 x 2 pixels, more than the limit of 7"));
   EXPECT_TRUE(invalidArg([&] { reader.readLine(2, 0, line.data()); }));
   EXPECT_TRUE(invalidArg([&] { reader.readLine(1, 2, line.data()); }));
 }
