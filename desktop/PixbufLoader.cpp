@@ -11,8 +11,11 @@
 //
 // Only sound files are shown. A file the inspection finds unusable or
 // damaged (cut short, a broken line table, ...) is refused with a GError
-// naming the first problem; so is anything the library throws. No error
-// ends the host process.
+// giving the inspection's verdict in the words every front end uses
+// (ImageCheck::Summary); so is anything the library throws. No error ends
+// the host process. A host that sets the size to 0 x 0 wants no picture
+// (GdkPixbuf's file information asks so): the load then ends without one
+// and without an error.
 //
 // When the host asks for a smaller picture (gdk_pixbuf_new_from_file_at_size,
 // thumbnailers, file chooser previews), the picture is sampled at that size
@@ -50,16 +53,9 @@ void setError(GError** error, int code, const std::string& text) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, text.c_str());
 }
 
-// The first problem an inspection found, and how many more there are.
-std::string firstProblem(const ImageCheck& check) {
-  const CStringArray& problems = check.Problems();
-  if (problems.GetSize() == 0) return "not an image file";
-  std::string text = static_cast<const char*>(problems.GetAt(0));
-  if (problems.GetSize() > 1) {
-    text += " (and " + std::to_string(problems.GetSize() - 1) + " more problem(s))";
-  }
-  return text;
-}
+// The inspection's verdict in one sentence: its first problem, and how many
+// more there are.
+std::string summaryOf(const ImageCheck& check) { return static_cast<const char*>(check.Summary()); }
 
 // The text of a framework exception, without the /proc name the library was
 // given. Releases the exception.
@@ -125,7 +121,7 @@ bool writeAll(int descriptor, const unsigned char* data, std::size_t size) {
 bool announceSize(Load& load, GError** error) {
   ImageCheck check;
   if (check.Inspect(load.head.data(), load.head.size()) == ImageCheck::unusable) {
-    setError(error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a usable image file: " + firstProblem(check));
+    setError(error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a usable image file: " + summaryOf(check));
     return false;
   }
   const ImageCheck::PlaneLayout& plane = check.Plane(1);
@@ -174,7 +170,7 @@ bool inspectGathered(const Load& load, GError** error) {
   const bool unusable = check.GetVerdict() == ImageCheck::unusable;
   setError(error, unusable ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
            std::string(unusable ? "Not a usable image file: " : "The image file is damaged: ") +
-               firstProblem(check));
+               summaryOf(check));
   return false;
 }
 
@@ -219,7 +215,7 @@ gboolean finish(Load& load, GError** error) {
   if (!load.sized) {  // shorter than a header block: say why
     ImageCheck check;
     check.Inspect(load.head.data(), load.head.size());
-    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Not a usable image file: " + firstProblem(check));
+    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Not a usable image file: " + summaryOf(check));
     return FALSE;
   }
   if (!inspectGathered(load, error)) return FALSE;

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "DesktopTestSupport.h"
+#include "image/ImageCheck.h"
 
 namespace desktoptest {
 namespace {
@@ -163,6 +165,54 @@ TEST(PixbufLoader, ASizeAskedForIsSampledAsTheThumbnailCommandSamplesIt) {
   EXPECT_EQ(stretched.picture.height, 300u);
 }
 
+// The warnings and criticals GLib logs from the first call on (GdkPixbuf
+// logs one where a loader misbehaves); each is also printed as usual.
+std::vector<std::string>& loggedTroubles() {
+  static std::vector<std::string> troubles;
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    g_log_set_writer_func(
+        [](GLogLevelFlags level, const GLogField* fields, gsize count, gpointer) {
+          if ((level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_ERROR)) != 0) {
+            std::string text = "?";
+            for (gsize i = 0; i < count; ++i) {
+              if (std::string(fields[i].key) == "MESSAGE") text = static_cast<const char*>(fields[i].value);
+            }
+            troubles.push_back(text);
+          }
+          return g_log_writer_default(level, fields, count, nullptr);
+        },
+        nullptr, nullptr);
+  });
+  return troubles;
+}
+
+TEST(PixbufLoader, AHostAskingForNoPictureGetsNoneWithoutAnErrorOrAWarning) {
+  // A host that learns the size and then sets it to 0 x 0, as GdkPixbuf's
+  // file information does, wants no picture: the load closes cleanly.
+  useBuiltDesktop();
+  std::vector<std::string>& troubles = loggedTroubles();
+  troubles.clear();
+  GError* error = nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("btreeimg", &error);
+  ASSERT_NE(loader, nullptr);
+  int announced = 0;
+  g_signal_connect(loader, "size-prepared",
+                   G_CALLBACK(+[](GdkPixbufLoader* self, int width, int, gpointer seen) {
+                     *static_cast<int*>(seen) = width;
+                     gdk_pixbuf_loader_set_size(self, 0, 0);
+                   }),
+                   &announced);
+  const testfiles::Bytes bytes = testfiles::readFile(tooltest::sample("design.dis"));
+  EXPECT_TRUE(gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &error));
+  EXPECT_TRUE(gdk_pixbuf_loader_close(loader, &error));
+  EXPECT_EQ(error, nullptr) << error->message;
+  EXPECT_EQ(announced, 256);
+  EXPECT_EQ(gdk_pixbuf_loader_get_pixbuf(loader), nullptr);
+  g_object_unref(loader);
+  EXPECT_TRUE(troubles.empty()) << troubles.front();
+}
+
 TEST(PixbufLoader, CutAndDamagedFilesGiveAnErrorAndNoPicture) {
   testfiles::TempDir dir;
   const testfiles::Bytes design = testfiles::readFile(tooltest::sample("design.dis"));
@@ -184,6 +234,7 @@ TEST(PixbufLoader, CutAndDamagedFilesGiveAnErrorAndNoPicture) {
   cut(0, "shorter than one 1312-byte header block");
   cut(1311, "shorter than one 1312-byte header block");
   cut(1312, "damaged: plane ");
+  cut(3000, "damaged: plane 2: header block at 50464 lies outside the file (3000 bytes) (and 2 more problems)");
   cut(design.size() - 1, "damaged: plane 3:");
   damage("unknown version", 0, 7, "unknown version 7");
   damage("too many planes", 1000, 9, "plane count 9 is above 5");
@@ -196,6 +247,10 @@ TEST(PixbufLoader, CutAndDamagedFilesGiveAnErrorAndNoPicture) {
     const Outcome pieces = loadInPieces(path, 700);
     EXPECT_FALSE(pieces.loaded);
     EXPECT_THAT(pieces.error, HasSubstr(c.error));
+    // In the words of every front end: the inspection's one-sentence verdict.
+    ImageCheck check;
+    check.InspectFile(path.c_str());
+    EXPECT_THAT(pieces.error, ::testing::EndsWith(": " + std::string(check.Summary())));
     EXPECT_TRUE(pieces.code == GDK_PIXBUF_ERROR_CORRUPT_IMAGE || pieces.code == GDK_PIXBUF_ERROR_UNKNOWN_TYPE)
         << pieces.code;
     // Through the file's name: refused by the loader or, when the content
