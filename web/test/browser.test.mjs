@@ -3,7 +3,7 @@
 // and zoomed in, on every plane the switcher shows, before and after rules;
 // a damaged file shows the verdict of `btreeimg check`.
 import assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
@@ -47,11 +47,11 @@ const shown = (page, which, plane, scale) =>
                        (scale ? `[data-scale="${scale}"]` : ''));
 
 // Compares every canvas pixel that shows a pixel of the plane with the
-// plane's pixel in `name` (RGBA, width x height) at the canvas's view.
-async function compareCanvas(page, name, width, height) {
-  const expected = readFileSync(join(fixtures.folder, name)).toString('base64');
-  return page.evaluate((expected, width, height) => {
-    const want = Uint8Array.from(atob(expected), (c) => c.charCodeAt(0));
+// plane's pixel in the test image `name` (RGBA, width x height) at the
+// canvas's view.
+function compareCanvas(page, name, width, height) {
+  return page.evaluate(async (url, width, height) => {
+    const want = new Uint8Array(await (await fetch(url)).arrayBuffer());
     const canvas = document.getElementById('view');
     const scale = Number(canvas.dataset.scale);
     const ox = Number(canvas.dataset.originX), oy = Number(canvas.dataset.originY);
@@ -69,7 +69,7 @@ async function compareCanvas(page, name, width, height) {
       }
     }
     return { compared, differing };
-  }, expected, width, height);
+  }, `${server.url}fixtures/${name}`, width, height);
 }
 
 test('the sample: each plane with the colours topng writes, at 1:1, zoomed in and moved', async () => {
@@ -105,6 +105,15 @@ test('the sample: each plane with the colours topng writes, at 1:1, zoomed in an
   await shown(page, 'before', 3, 2);
   assert.equal((await compareCanvas(page, 'design.dis.3.rgba', 256, 192)).differing, 0);
   assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a plane decoded in several slices shows whole', async () => {
+  const page = await openPage('src=fixtures/large.dis');
+  await shown(page, 'before', 1);
+  const fitted = await compareCanvas(page, 'large.dis.1.rgba', 1024, 1100);
+  assert.ok(fitted.compared > 100000);
+  assert.equal(fitted.differing, 0);
   await page.close();
 });
 

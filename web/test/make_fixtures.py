@@ -13,6 +13,8 @@ writes into OUT:
                        writes of the plane
   design.dis.<k>.rgba  the same for each plane of the sample, and
   design-covered.dis.1.rgba  for the sample covered by samples/rules.txt
+  large.dis            one packed plane of 1024 x 1100 (the viewer decodes it
+                       in two slices), with large.dis.1.idx and .rgba
   cut.dis, table.dis   the sample cut short, and with a line table broken
   short.dis            ten bytes: not an image
 """
@@ -79,6 +81,12 @@ for version, (width, height, planes) in layouts.items():
         assert info["version"] == version and [p["encoding"] for p in info["planes"]] == [pack] * planes
         (out / f"{name.name}.json").write_text(json.dumps(info))
         reference(name, name.name, planes)
+
+large = Image.frombytes("P", (1024, 1100), plane(1024, 1100, 5))
+large.putpalette(PALETTE)
+large.save(out / "large.png")
+run("frompng", out / "large.png", out / "large.dis", "--pack", 1)
+reference(out / "large.dis", "large.dis", 1)
 
 reference(sample, "design.dis", 3)
 run("cover", sample, samples / "rules.txt", out / "design-covered.dis")
