@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -109,28 +110,24 @@ EMSCRIPTEN_KEEPALIVE const char* bi_error() { return lastError.c_str(); }
 EMSCRIPTEN_KEEPALIVE WebImage* bi_open(const unsigned char* data, size_t size) {
   return guarded(
       [&]() -> WebImage* {
-        auto* w = new WebImage;
+        auto w = std::make_unique<WebImage>();
         if (w->check.Inspect(data, size) != ImageCheck::sound) {
           lastError = static_cast<const char*>(w->check.Summary());
-          delete w;
           return nullptr;
         }
+        // BtreeImg reads its file whole in the constructor; the file goes
+        // again right after, whatever happened.
         const std::string path = scratchName("image");
+        struct Scratch {
+          const std::string& path;
+          ~Scratch() { std::remove(path.c_str()); }
+        } scratch{path};
         if (!writeScratch(path, data, size)) {
-          std::remove(path.c_str());
-          delete w;
           lastError = "not enough memory";
           return nullptr;
         }
-        try {
-          w->image = new BtreeImg(path.c_str());
-        } catch (...) {
-          std::remove(path.c_str());
-          delete w;
-          throw;
-        }
-        std::remove(path.c_str());
-        return w;
+        w->image = new BtreeImg(path.c_str());
+        return w.release();
       },
       static_cast<WebImage*>(nullptr));
 }
