@@ -292,7 +292,7 @@ function zoomTo(s, px, py) {
 function zoomStep(direction, px, py) {
   const s = view.scale;
   const next = direction > 0 ? LEVELS.find((z) => z > s * (1 + 1e-9))
-                             : LEVELS.findLast((z) => z < s * (1 - 1e-9));
+                             : [...LEVELS].reverse().find((z) => z < s * (1 - 1e-9));
   if (next !== undefined) zoomTo(next, px, py);
 }
 

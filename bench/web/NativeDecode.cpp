@@ -7,11 +7,18 @@
 //                                 REPS times into one plane buffer, as the
 //                                 module's indices() does, and prints the
 //                                 time of each run in milliseconds
+//   native_decode touch REPS      maps 16 MiB of new memory and writes it,
+//                                 REPS times, and prints the time of each
+//                                 (what a new plane-sized array costs the
+//                                 machine before anything is decoded into it)
 //
 // The planes come from bench/BenchData.h, the library's own benchmark data.
+#include <sys/mman.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,12 +61,27 @@ int time(const std::string& file, int repetitions) {
   return checksum == 0xFFFFFFFF;  // keeps the decode from being optimised away
 }
 
+int touch(int repetitions) {
+  constexpr std::size_t kBytes = std::size_t{16} << 20;
+  for (int r = 0; r < repetitions; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    void* memory = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return 1;
+    std::memset(memory, r + 1, kBytes);
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    ::munmap(memory, kBytes);
+    std::printf("%.4f\n", took.count());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     if (argc == 3 && std::string(argv[1]) == "make") return make(argv[2]);
     if (argc == 4 && std::string(argv[1]) == "time") return time(argv[2], std::atoi(argv[3]));
+    if (argc == 3 && std::string(argv[1]) == "touch") return touch(std::atoi(argv[2]));
   } catch (CException* e) {
     char text[256];
     e->GetErrorMessage(text, sizeof text);
@@ -67,6 +89,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "native_decode: %s\n", text);
     return 2;
   }
-  std::fprintf(stderr, "usage: native_decode make DIR | native_decode time FILE REPS\n");
+  std::fprintf(stderr, "usage: native_decode make DIR | time FILE REPS | touch REPS\n");
   return 4;
 }

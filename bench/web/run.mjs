@@ -65,9 +65,12 @@ async function decodeFigures() {
     img.close();
     core._bi_close(handle);
     core._free(plane);
-    rows.push({ kind, size: bytes.length, native: median(native), inModule: median(inModule), api: median(api) });
+    rows.push({ kind, size: bytes.length, native: median(native), inModule: median(inModule), api: median(api),
+                apiBest: Math.min(...api) });
   }
-  return rows;
+  const touch = execFileSync(nativeDecode, ['touch', String(repetitions)], { encoding: 'utf8' })
+    .trim().split('\n').map(Number);
+  return { rows, touch: median(touch) };
 }
 
 // ---- The page in headless Chromium -------------------------------------------
@@ -117,7 +120,7 @@ async function pageFigures() {
 
 // ---- Report -----------------------------------------------------------------
 
-const decode = await decodeFigures();
+const { rows: decode, touch } = await decodeFigures();
 const page = await pageFigures();
 const wasm = readFileSync(join(site, 'btreeimg.wasm'));
 const loader = readFileSync(join(site, 'btreeimg-core.mjs'));
@@ -142,13 +145,19 @@ const lines = [
   'Every line of plane 1 into one plane buffer. Native: the library built natively in',
   'Release, `native_decode` (bench/web/NativeDecode.cpp), its own process. Module: the same',
   'decode inside the WebAssembly module; `indices(1)`: the API call, which also copies the',
-  'plane into a new Uint8Array. Goal: the module at most 2 x the native library.',
+  'plane into a new Uint8Array (median, and best run). Goal: the module at most 2 x the',
+  'native library.',
   '',
-  '| plane | file | native | module | ratio | `indices(1)` | ratio | goal met |',
+  '| plane | file | native | module | ratio | `indices(1)` | best | goal met |',
   '|---|---|---|---|---|---|---|---|',
   ...decode.map((d) => `| ${d.kind} | ${kib(d.size)} | ${ms(d.native)} | ${ms(d.inModule)} | ` +
-    `${(d.inModule / d.native).toFixed(2)}x | ${ms(d.api)} | ${(d.api / d.native).toFixed(2)}x | ` +
+    `${(d.inModule / d.native).toFixed(2)}x | ${ms(d.api)} | ${ms(d.apiBest)} | ` +
     `${d.inModule <= 2 * d.native ? 'yes' : '**no**'} |`),
+  '',
+  `Anchor: mapping 16 MiB of new memory and writing it once takes ${ms(touch)} on this machine`,
+  '(`native_decode touch`). A new 16 MiB array costs that much before anything is copied into it,',
+  'whenever the JavaScript engine takes fresh memory from the system for it rather than reusing',
+  'memory it had: that, not the decoding, makes the slower `indices(1)` runs.',
   '',
   '## The viewer in headless Chromium',
   '',
