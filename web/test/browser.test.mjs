@@ -22,7 +22,8 @@ before(async () => {
   browser = await puppeteer.launch({
     executablePath: CHROMIUM, headless: true, userDataDir: profile,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--disable-dev-shm-usage'],
   });
 });
 after(async () => {
