@@ -54,12 +54,10 @@ _Pixels = _npt.NDArray[_np.uint8]
 
 
 def _path(path: _Path) -> bytes:
-    """The file system path `path` (str, bytes or os.PathLike) as bytes;
-    ValueError for a NUL byte, as Python's own open()."""
-    encoded = _os.fsencode(path)
-    if b"\0" in encoded:
-        raise ValueError("embedded null byte")
-    return encoded
+    """The file system path `path` (str, bytes or os.PathLike) as bytes.
+    (The extension refuses a NUL byte with ValueError, as Python's own
+    open() does.)"""
+    return _os.fsencode(path)
 
 
 def grey_ramp() -> _Pixels:
