@@ -189,13 +189,25 @@ class Btreeimg {
 
   constructor(core) { this.#core = core; }
 
+  // The library's limit for viewers of files from anywhere, in pixels a
+  // plane: 2^28 (a plane of 16384 x 16384).
+  get defaultPixelLimit() { return this.#core._bi_default_pixel_limit(); }
+
   // Opens the bytes of a whole image file (copied; the caller's array is not
   // kept). A file that check() finds damaged or unusable is refused: throws
-  // an Error whose message is its first problem.
-  open(bytes) {
+  // an Error whose message is its verdict in one sentence (its first problem,
+  // and how many more there are). So is a file whose planes state more
+  // pixels than options.pixelLimit (defaultPixelLimit; Infinity: no limit).
+  open(bytes, { pixelLimit = this.defaultPixelLimit } = {}) {
     const core = this.#core;
     const data = asBytes(bytes, 'the image');
-    const handle = withCopy(core, data, (p) => core._bi_open(p, data.length));
+    if (typeof pixelLimit != 'number' || !(pixelLimit >= 0)) {
+      throw new TypeError('pixelLimit must be a number of pixels (or Infinity)');
+    }
+    // The library opens files by name: the bytes go to the module's
+    // in-memory file system, and bi_open removes them once the image holds them.
+    core.FS.writeFile(core.UTF8ToString(core._bi_image_path()), data);
+    const handle = core._bi_open(pixelLimit);
     if (!handle) throw new Error(core.UTF8ToString(core._bi_error()));
     return new BtreeimgImage(core, handle);
   }

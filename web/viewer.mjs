@@ -75,7 +75,7 @@ function open(name, source, rules = null) {
   ui.hint.hidden = true;
   enableControls(false);
   say(`Opening ${name}…`);
-  worker.postMessage({ type: 'open', serial: file.serial, source });
+  worker.postMessage({ type: 'open', serial: file.serial, source, pixelLimit });
   redraw();
 }
 
@@ -91,13 +91,15 @@ function opened(info) {
   if (file.pendingRules) applyRules(file.pendingRules.name, file.pendingRules.text);
 }
 
-// The verdict in the words of `btreeimg check`: one line per problem.
+// The verdict in the words of `btreeimg check`: one line per problem (a
+// sound file over the pixel limit has none: the refusal itself, then).
 function refused(message, problems) {
   const name = file.name;
   ui.verdict.replaceChildren();
   const heading = document.createElement('strong');
   heading.textContent = `${name} cannot be shown.`;
-  ui.verdict.append(heading, '\n' + problems.map((p) => `${name}: ${p}`).join('\n'));
+  const lines = problems.length ? problems : [message];
+  ui.verdict.append(heading, '\n' + lines.map((p) => `${name}: ${p}`).join('\n'));
   ui.verdict.hidden = false;
   ui.hint.hidden = false;
   fail(`${name}: ${message}`);
@@ -511,5 +513,7 @@ addEventListener('drop', (e) => {
 });
 
 const params = new URLSearchParams(location.search);
+// ?pixelLimit=N opens planes of up to N pixels (the library's limit otherwise).
+const pixelLimit = Number(params.get('pixelLimit')) || undefined;
 showZoom();
 if (params.get('src')) openUrl(params.get('src'), params.get('rules'));

@@ -6,7 +6,8 @@
 //
 // Messages from the page, and what each answers (the answers about a file
 // carry the serial number the page gave it when it asked to open it):
-//   {type: 'open', serial, source} -> 'opened' {info} | 'refused' {message, problems}
+//   {type: 'open', serial, source, pixelLimit}
+//                                  -> 'opened' {info} | 'refused' {message, problems}
 //                                     | 'unreadable' {message}
 //                                     (source: a File or Blob, or a URL to fetch)
 //                                     then, once the first plane is shown, 'counts'
@@ -57,7 +58,7 @@ async function readSource(source) {
   return response.arrayBuffer();
 }
 
-async function open(bi, source) {
+async function open(bi, source, pixelLimit) {
   closeAll();
   let data;
   try {
@@ -67,7 +68,7 @@ async function open(bi, source) {
     return;
   }
   try {
-    images.before = bi.open(data);
+    images.before = bi.open(data, { pixelLimit: pixelLimit ?? bi.defaultPixelLimit });
   } catch (e) {
     postMessage({ type: 'refused', serial, message: e.message, problems: bi.check(data) });
     return;
@@ -156,7 +157,7 @@ onmessage = async ({ data: request }) => {
     switch (request.type) {
       case 'open':
         serial = request.serial;
-        return await open(bi, request.source);
+        return await open(bi, request.source, request.pixelLimit);
       case 'plane': return await sendPlane(request.id, request.which, request.k);
       case 'cover': return await cover(bi, request.rules);
       case 'export': return await exportPng(request.which, request.k);

@@ -47,10 +47,8 @@ async function decodeFigures() {
       .trim().split('\n').map(Number);
     // The module's own decode into its memory (what native_decode does), and
     // the API's indices(), which also copies the plane into a new array.
-    const pointer = core._malloc(bytes.length);
-    core.HEAPU8.set(bytes, pointer);
-    const handle = core._bi_open(pointer, bytes.length);
-    core._free(pointer);
+    core.FS.writeFile(core.UTF8ToString(core._bi_image_path()), bytes);
+    const handle = core._bi_open(Infinity);
     const plane = core._malloc(4096 * 4096);
     const inModule = [], api = [];
     const img = bi.open(bytes);

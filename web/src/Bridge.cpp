@@ -5,11 +5,15 @@
 // result; the text of the last failure is read with bi_error(). Images are
 // handed to JavaScript as opaque handles (the address of a WebImage).
 //
-// Files live in emscripten's in-memory file system: an image's bytes are
-// written to a file of its own, opened with BtreeImg (which reads the file
-// whole) and removed again, so the bytes are held once, by the image.
+// An open image is a BtreeImg (which holds the file's bytes and decodes
+// lines when asked for). It reads files by name: btreeimg.mjs writes the
+// bytes to kImagePath in emscripten's in-memory file system, and bi_open
+// removes the file once the image holds them. Coverage writes its result
+// there too, and rules are read from there.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,13 +24,18 @@
 #include "framework/Framework.h"
 #include "image/BtreeImg.h"
 #include "image/ImageCheck.h"
+#include "image/ImageReader.h"
 
 namespace {
 
+using btreeimg::ImageReader;
+
+// Where btreeimg.mjs puts a file to open.
+constexpr char kImagePath[] = "/image.dis";
+
 struct WebImage {
-  BtreeImg* image = nullptr;
-  ImageCheck check;  // the layout `btreeimg info` reports
-  ~WebImage() { delete image; }
+  ImageCheck check;  // the whole file's inspection: the layout `btreeimg info` reports
+  std::unique_ptr<BtreeImg> image;
 };
 
 std::string lastError;
@@ -97,6 +106,18 @@ bool validRows(WebImage* w, int plane, unsigned y0, unsigned count) {
   return true;
 }
 
+// Reads lines y0 .. y0 + count - 1 of `plane` one at a time into a line
+// buffer and hands each to `use(y, line)`.
+template <typename Use>
+void eachLine(WebImage* w, int plane, unsigned y0, unsigned count, Use&& use) {
+  const auto p = static_cast<short>(plane);
+  std::vector<unsigned char> line(w->image->dimx(p) ? w->image->dimx(p) : 1);
+  for (unsigned y = 0; y < count; ++y) {
+    w->image->at(y0 + y, p, line.data());
+    use(y, line.data());
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -104,29 +125,40 @@ extern "C" {
 // The text of the last failure.
 EMSCRIPTEN_KEEPALIVE const char* bi_error() { return lastError.c_str(); }
 
-// Opens the `size` bytes at `data` as an image. A file that ImageCheck finds
-// damaged or unusable is refused with its first problem. Returns a handle,
-// or 0 with the reason in bi_error().
-EMSCRIPTEN_KEEPALIVE WebImage* bi_open(const unsigned char* data, size_t size) {
+// The pixel limit ImageReader states for viewers of files from anywhere.
+EMSCRIPTEN_KEEPALIVE double bi_default_pixel_limit() {
+  return static_cast<double>(ImageReader::kDefaultPixelLimit);
+}
+
+// The path bi_open() opens.
+EMSCRIPTEN_KEEPALIVE const char* bi_image_path() { return kImagePath; }
+
+// Opens the file at bi_image_path() and removes it. A file that ImageCheck
+// finds damaged or unusable is refused in the words of its summary, and one
+// whose planes cost more than `pixelLimit` pixels (not a finite number: no
+// limit) in ImageReader's words. Returns a handle, or 0 with the reason in
+// bi_error().
+EMSCRIPTEN_KEEPALIVE WebImage* bi_open(double pixelLimit) {
+  struct Scratch {  // the file goes whatever happens
+    ~Scratch() { std::remove(kImagePath); }
+  } scratch;
   return guarded(
       [&]() -> WebImage* {
         auto w = std::make_unique<WebImage>();
-        if (w->check.Inspect(data, size) != ImageCheck::sound) {
+        if (w->check.InspectFile(kImagePath) != ImageCheck::sound) {
           lastError = static_cast<const char*>(w->check.Summary());
           return nullptr;
         }
-        // BtreeImg reads its file whole in the constructor; the file goes
-        // again right after, whatever happened.
-        const std::string path = scratchName("image");
-        struct Scratch {
-          const std::string& path;
-          ~Scratch() { std::remove(path.c_str()); }
-        } scratch{path};
-        if (!writeScratch(path, data, size)) {
-          lastError = "not enough memory";
-          return nullptr;
+        if (std::isfinite(pixelLimit) && pixelLimit >= 0) {
+          const ImageReader reader(kImagePath);  // reads the header blocks only
+          const CString problem =
+              reader.limitProblem(static_cast<ULONGLONG>(std::min(pixelLimit, 1.8e19)));
+          if (!problem.IsEmpty()) {
+            lastError = std::string(problem) + " (a higher pixelLimit opens it)";
+            return nullptr;
+          }
         }
-        w->image = new BtreeImg(path.c_str());
+        w->image = std::make_unique<BtreeImg>(kImagePath);
         return w.release();
       },
       static_cast<WebImage*>(nullptr));
@@ -191,14 +223,11 @@ EMSCRIPTEN_KEEPALIVE int bi_rgba_rows(WebImage* w, int plane, unsigned y0, unsig
           const unsigned char rgba[4] = {map[3 * i], map[3 * i + 1], map[3 * i + 2], 255};
           std::memcpy(&colour[i], rgba, 4);
         }
-        const auto p = static_cast<short>(plane);
-        const size_t width = w->image->dimx(p);
-        std::vector<unsigned char> line(width ? width : 1);
-        for (unsigned y = 0; y < count; ++y) {
-          w->image->at(y0 + y, p, line.data());
+        const size_t width = w->image->dimx(static_cast<short>(plane));
+        eachLine(w, plane, y0, count, [&](unsigned y, const unsigned char* line) {
           unsigned char* out = dest + y * width * 4;
           for (size_t x = 0; x < width; ++x) std::memcpy(out + 4 * x, &colour[line[x]], 4);
-        }
+        });
         return 1;
       },
       0);
@@ -211,14 +240,11 @@ EMSCRIPTEN_KEEPALIVE int bi_count_rows(WebImage* w, int plane, unsigned y0,
   if (!validRows(w, plane, y0, count)) return 0;
   return guarded(
       [&]() {
-        const auto p = static_cast<short>(plane);
-        const size_t width = w->image->dimx(p);
-        std::vector<unsigned char> line(width ? width : 1);
+        const size_t width = w->image->dimx(static_cast<short>(plane));
         unsigned long long local[256] = {};
-        for (unsigned y = 0; y < count; ++y) {
-          w->image->at(y0 + y, p, line.data());
+        eachLine(w, plane, y0, count, [&](unsigned, const unsigned char* line) {
           for (size_t x = 0; x < width; ++x) ++local[line[x]];
-        }
+        });
         for (int i = 0; i < 256; ++i) counts[i] += static_cast<double>(local[i]);
         return 1;
       },
@@ -234,32 +260,33 @@ EMSCRIPTEN_KEEPALIVE int bi_cover(WebImage* w, const char* rules, size_t length)
   coverResult.clear();
   const std::string rulePath = scratchName("rules");
   const std::string outPath = scratchName("covered");
+  struct Scratch {  // the files go whatever happens
+    const std::string* paths[2];
+    ~Scratch() {
+      for (const std::string* path : paths) std::remove(path->c_str());
+    }
+  } scratch{{&rulePath, &outPath}};
   if (!writeScratch(rulePath, rules, length)) {
-    std::remove(rulePath.c_str());
     lastError = "not enough memory";
     return -1;
   }
   const int carried = guarded(
       [&]() { return w->image->CoperturaU8(rulePath.c_str(), outPath.c_str()); }, -1);
-  std::remove(rulePath.c_str());
-  int result = 0;
+  if (carried < 0) return -1;
   if (carried == 0) {
     lastError =
         "the rules cannot be used: they need COLCOPER, COLTEST and COLSOST "
         "values, as many of each, every one a number";
-    result = -1;
-  } else if (carried < 0) {
-    result = -1;
-  } else if (std::FILE* probe = std::fopen(outPath.c_str(), "rb")) {
-    std::fclose(probe);
-    result = 1;
-    if (!readScratch(outPath, &coverResult)) {
-      lastError = "the covered image could not be read back";
-      result = -1;
-    }
+    return -1;
   }
-  std::remove(outPath.c_str());
-  return result;
+  std::FILE* probe = std::fopen(outPath.c_str(), "rb");
+  if (probe == nullptr) return 0;  // nothing changed: no output
+  std::fclose(probe);
+  if (!readScratch(outPath, &coverResult)) {
+    lastError = "the covered image could not be read back";
+    return -1;
+  }
+  return 1;
 }
 
 EMSCRIPTEN_KEEPALIVE const unsigned char* bi_cover_data() { return coverResult.data(); }

@@ -90,8 +90,12 @@ test('cover gives the bytes of btreeimg cover, and nothing when no pixel changes
   img.close();
 });
 
-test('planes and lines outside the image, and a closed image, throw', () => {
-  const img = bi.open(read(samples, 'design.dis'));
+test('a plane over the pixel limit, planes and lines outside the image, and a closed image, throw', () => {
+  const bytes = read(samples, 'design.dis');
+  assert.equal(bi.defaultPixelLimit, 2 ** 28);
+  assert.throws(() => bi.open(bytes, { pixelLimit: 256 * 192 - 1 }), /256 x 192 pixels, more than the limit of 49151/);
+  bi.open(bytes, { pixelLimit: 256 * 192 }).close();
+  const img = bi.open(bytes, { pixelLimit: Infinity });
   assert.throws(() => img.plane(0), RangeError);
   assert.throws(() => img.indices(4), RangeError);
   assert.throws(() => img.rgba(1, 190, 3), RangeError);
