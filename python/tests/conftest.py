@@ -14,6 +14,8 @@ import subprocess
 import numpy as np
 import pytest
 
+import btreeimg
+
 HERE = pathlib.Path(__file__).resolve().parent
 
 
@@ -50,6 +52,17 @@ def damaged(request, samples, tmp_path):
         data = bytearray(path.read_bytes())
         struct.pack_into("<I", data, 1312 + 4 * 5, 0xFFFFFF)  # entry 5 of the table
         path.write_bytes(bytes(data))
+    return path
+
+
+def undefined_encoding(folder):
+    """A file of two 4 x 4 raw planes whose plane 2 states encoding 7."""
+    path = folder / "odd.dis"
+    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
+    data = bytearray(path.read_bytes())
+    plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # version-2 block table
+    struct.pack_into("<H", data, plane2 + 4, 7)  # its pack field
+    path.write_bytes(bytes(data))
     return path
 
 

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import btreeimg
-from conftest import design
+from conftest import design, undefined_encoding
 
 
 @pytest.mark.parametrize("call", [btreeimg.open, btreeimg.check])
@@ -68,12 +68,7 @@ def test_files_that_are_not_usable_images_are_format_errors(tmp_path, data, mess
 
 
 def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
-    path = tmp_path / "odd.dis"
-    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
-    data = bytearray(path.read_bytes())
-    plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # version-2 block table
-    struct.pack_into("<H", data, plane2 + 4, 7)  # its pack field
-    path.write_bytes(bytes(data))
+    path = undefined_encoding(tmp_path)
     with pytest.raises(btreeimg.FormatError, match="plane 2"):
         btreeimg.open(path)
     with btreeimg.open(path, lenient=True) as im:

@@ -10,7 +10,7 @@ from PIL import Image, ImageFile, ImageSequence, ImageShow, features
 
 import btreeimg
 import btreeimg.pillow  # registers the format
-from conftest import design, noise
+from conftest import design, noise, undefined_encoding
 
 
 def palette_of(colours):
@@ -118,11 +118,7 @@ def test_damaged_files_follow_pillows_convention_for_truncated_images(damaged, m
 
 
 def test_an_undefined_encoding_is_an_os_error(tmp_path, monkeypatch):
-    path = tmp_path / "odd.dis"
-    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
-    data = bytearray(path.read_bytes())
-    data[int.from_bytes(data[1006:1010], "little") + 4] = 7  # plane 2's pack field
-    path.write_bytes(bytes(data))
+    path = undefined_encoding(tmp_path)
     monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", True)
     with Image.open(path) as pic:
         pic.load()
