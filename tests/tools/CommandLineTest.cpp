@@ -39,6 +39,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   // Packed noise needs twice its raw size plus the line table; plane 1 of
   // two has only its raw size before plane 2's block.
   ASSERT_TRUE(writePng(f("noise.png"), palettePng(40, 30, 256, noise(2))));
+  ASSERT_TRUE(writePng(f("flat.png"), palettePng(40, 30, 256, runs(4))));
   testfiles::writeText(f("rules1.txt"), "COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLSOST 9\nCOLSOST 9\n");
   testfiles::writeText(f("rules2.txt"), "COLCOPER 5\nCOLTEST seven\nCOLSOST 9\n");
   // The same pixels in every encoding, and plane 1 changed by a coverage.
@@ -77,6 +78,9 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"check", f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
       {{"topng", f("a.dis"), xpng, "--plane", "4"}, 2, "", f("a.dis") + ": has no plane 4 (it has 3)"},
       {{"frompng", f("rgba.png"), x}, 2, "", f("rgba.png") + ": the pixel at line 0, column 1 is not fully opaque"},
+      // By default each plane packed while that fits, else raw.
+      {{"frompng", f("flat.png"), f("noise.png"), f("chosen.dis")}, 0,
+       f("chosen.dis") + ": 2 planes of 40 x 30, encodings packed, raw, version 2\n", ""},
       {{"frompng", f("small.png"), f("large.png"), x}, 2, "", f("large.png") + ": is 4 x 3"},
       {{"frompng", f("a.dis"), x}, 2, "", f("a.dis") + ": is not a PNG file"},
       {{"cover", f("a.dis"), f("missing.txt"), x}, 2, "", f("missing.txt") + ": cannot be opened"},
