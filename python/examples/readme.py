@@ -28,7 +28,7 @@ import btreeimg.pillow  # noqa: E402 - registers the format BTREEIMG (.dis) with
 from PIL import Image  # noqa: E402
 
 with Image.open("samples/design.dis") as pic:
-    print(pic.format, pic.mode, pic.size, getattr(pic, "n_frames", 1))  # BTREEIMG P (256, 192) 3
+    print(pic.format, pic.mode, pic.size, pic.n_frames)  # BTREEIMG P (256, 192) 3
     pic.seek(2)                                   # plane 3
     pic.convert("RGB").save("build/weft.png")
     pic.save("build/copy.dis", save_all=True, pack=0)  # every plane, raw
