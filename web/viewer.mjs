@@ -197,15 +197,21 @@ function paint() {
   frame = 0;
   const { W, H } = canvasSize();
   const canvas = ui.view;
-  if (canvas.width != W || canvas.height != H || !canvasImage) {
+  if (canvas.width != W || canvas.height != H) {
     canvas.width = W;
     canvas.height = H;
-    canvasImage = context.createImageData(W, H);
+    canvasImage = null;
   }
-  const out = new Uint32Array(canvasImage.data.buffer);
-  out.fill(BACKGROUND);
-  if (shown) paintPlane(out, W, H);
-  context.putImageData(canvasImage, 0, 0);
+  if (shown) {
+    if (!canvasImage) canvasImage = context.createImageData(W, H);
+    const out = new Uint32Array(canvasImage.data.buffer);
+    out.fill(BACKGROUND);
+    paintPlane(out, W, H);
+    context.putImageData(canvasImage, 0, 0);
+  } else {
+    context.fillStyle = '#3a3a3a';
+    context.fillRect(0, 0, W, H);
+  }
   if (shown?.done && !performance.getEntriesByName('btreeimg:first-plane').length) {
     performance.mark('btreeimg:first-plane');  // the first plane painted whole (for bench/web)
   }
