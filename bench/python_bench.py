@@ -14,15 +14,19 @@ Benchmarks (4096 x 4096 planes of line art, as the C++ benchmarks use):
   PY_Write                 btreeimg.write of four raw planes
   PY_CxxCreateWriteClose   the same image created, written line by line with
                            wLinea and closed from C++ (through ctypes)
-  PY_PillowOpenLoadDis     Pillow open + load of a raw one-plane .dis
-  PY_PillowOpenLoadTiff    Pillow open + load of an uncompressed 8-bit
-                           palette TIFF of the same pixels
-  PY_PillowOpenLoadExtremaDis / ...Tiff   the same, then getextrema(): every
-                           pixel looked at once (Pillow maps an uncompressed
-                           TIFF's file and reads none of it at load)
+  PY_OpenLine/mib:N        btreeimg.open(path).line(0, 1), then close, of a
+                           raw one-plane image of N MiB (16 and 512)
+  PY_ReadFile/mib:N        reading that file whole from the page cache into
+                           a buffer allocated once
+  PY_PillowTobytesDis/pack:K   Pillow open + load + tobytes() of plane 1 of a
+                           four-plane image, every plane in encoding K
+  PY_PillowTobytesTiff     the same of plane 1 as an uncompressed 8-bit
+                           palette TIFF (Pillow maps the file at load and
+                           reads its pages when tobytes() copies them)
 Each repetition runs every benchmark, in a random order, for at least
 --min-time seconds; the times are the process's CPU time (user + system)
-and the wall-clock time per iteration.
+and the wall-clock time per iteration. The benchmarks use the package's
+public interface only, so that one script measures any build of it.
 """
 
 import argparse
@@ -32,11 +36,14 @@ import json
 import os
 import random
 import shutil
+import statistics
 import sys
 import tempfile
 import time
 
 SIDE = 4096
+#: Sizes of the raw images that PY_OpenLine opens, in MiB (lines of 16384).
+OPEN_MIB = (16, 512)
 
 
 def design_plane(np):
@@ -67,11 +74,18 @@ class Suite:
 
         self.np, self.Image, self.btreeimg = np, Image, btreeimg
         self.scratch = scratch
-        anchor = ctypes.CDLL(os.path.join(build, "bench", "libbench_python_anchor.so"))
-        self.cxx_write = anchor.btreeimg_bench_create_write_close
-        self.cxx_write.restype = ctypes.c_int
-        self.cxx_write.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p),
-                                   ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_int]
+        # The C++ anchor of PY_Write, built with the benchmarks; a build
+        # without them leaves PY_CxxCreateWriteClose out.
+        anchor = os.path.join(build, "bench", "libbench_python_anchor.so")
+        self.cxx_write = None
+        if os.path.exists(anchor):
+            self.cxx_write = ctypes.CDLL(anchor).btreeimg_bench_create_write_close
+            self.cxx_write.restype = ctypes.c_int
+            self.cxx_write.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p),
+                                       ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                       ctypes.c_int]
+        else:
+            print(f"{anchor} not built: no PY_CxxCreateWriteClose", file=sys.stderr)
 
         plane = design_plane(np)
         self.plane = plane
@@ -84,6 +98,19 @@ class Suite:
         picture.putpalette(list(btreeimg.grey_ramp().reshape(-1)))
         self.tiff = os.path.join(scratch, "palette.tif")
         picture.save(self.tiff, compression=None)
+        self.four = {}
+        for pack in (0, 1, 2):
+            self.four[pack] = os.path.join(scratch, f"four{pack}.dis")
+            btreeimg.write(self.four[pack], self.planes4, pack=pack)
+        # Large raw images of one repeated line (a zero row stride), and a
+        # buffer to read them into.
+        self.large = {}
+        for mib in OPEN_MIB:
+            self.large[mib] = os.path.join(scratch, f"large{mib}.dis")
+            lines = mib * 64
+            btreeimg.write(self.large[mib], np.broadcast_to(plane[0, :1024].repeat(16),
+                                                            (lines, 16384)), pack=0)
+        self.buffer = bytearray(os.path.getsize(self.large[max(OPEN_MIB)]))
         self.written = os.path.join(scratch, "written.dis")
         self.cxx_written = os.path.join(scratch, "cxx.dis")
 
@@ -92,14 +119,21 @@ class Suite:
         np = self.np
         assert np.array_equal(self.image.plane(1), self.plane)
         self.bench_write()
-        assert self.bench_cxx_write() is None
-        with self.btreeimg.open(self.written) as a, self.btreeimg.open(self.cxx_written) as b:
-            for k in range(1, 5):
-                assert np.array_equal(a.plane(k), b.plane(k))
-        for path in (self.raw, self.tiff):
+        if self.cxx_write is not None:
+            self.bench_cxx_write()
+            with (self.btreeimg.open(self.written) as a,
+                  self.btreeimg.open(self.cxx_written) as b):
+                for k in range(1, 5):
+                    assert np.array_equal(a.plane(k), b.plane(k))
+        for path in (self.raw, self.tiff, *self.four.values()):
             with self.Image.open(path) as im:
                 im.load()
                 assert im.mode == "P" and np.array_equal(np.asarray(im), self.plane)
+        for path in self.four.values():
+            assert self.pillow_tobytes(path) == self.planes4[0].tobytes()
+        for mib, path in self.large.items():
+            assert np.array_equal(self.open_line(path), self.plane[0, :1024].repeat(16))
+            assert self.read_file(path) == os.path.getsize(path) > mib << 20
 
     def bench_plane(self):
         """Image.plane(1) of the open raw image."""
@@ -118,25 +152,39 @@ class Suite:
         if self.cxx_write(os.fsencode(self.cxx_written), self.pointers, 4, SIDE, SIDE, 0) != 1:
             raise RuntimeError("the C++ anchor could not write its image")
 
-    def pillow_open_load(self, path, touch):
-        """Pillow open + load of `path`; with `touch`, every pixel looked at."""
+    def pillow_tobytes(self, path):
+        """Pillow open + load + tobytes() of `path` (its first frame)."""
         with self.Image.open(path) as im:
             im.load()
-            if touch:
-                im.getextrema()
+            return im.tobytes()
+
+    def open_line(self, path):
+        """btreeimg.open(path).line(0, 1), the image closed after."""
+        with self.btreeimg.open(path) as im:
+            return im.line(0, 1)
+
+    def read_file(self, path):
+        """The file at `path` read whole into the buffer; its size."""
+        with open(path, "rb", buffering=0) as f:
+            return f.readinto(self.buffer)
 
     def benchmarks(self):
         """The benchmarks by name."""
-        return {
+        named = {
             "PY_ImagePlane": self.bench_plane,
             "PY_NumpyCopy": self.bench_copy,
             "PY_Write": self.bench_write,
-            "PY_CxxCreateWriteClose": self.bench_cxx_write,
-            "PY_PillowOpenLoadDis": lambda: self.pillow_open_load(self.raw, False),
-            "PY_PillowOpenLoadTiff": lambda: self.pillow_open_load(self.tiff, False),
-            "PY_PillowOpenLoadExtremaDis": lambda: self.pillow_open_load(self.raw, True),
-            "PY_PillowOpenLoadExtremaTiff": lambda: self.pillow_open_load(self.tiff, True),
+            "PY_PillowTobytesTiff": lambda: self.pillow_tobytes(self.tiff),
         }
+        for pack, path in self.four.items():
+            named[f"PY_PillowTobytesDis/pack:{pack}"] = (
+                lambda path=path: self.pillow_tobytes(path))
+        for mib, path in self.large.items():
+            named[f"PY_OpenLine/mib:{mib}"] = lambda path=path: self.open_line(path)
+            named[f"PY_ReadFile/mib:{mib}"] = lambda path=path: self.read_file(path)
+        if self.cxx_write is not None:
+            named["PY_CxxCreateWriteClose"] = self.bench_cxx_write
+        return named
 
 
 def measure(function, min_time):
@@ -154,6 +202,33 @@ def measure(function, min_time):
     return iterations, cpu * 1e9 / iterations, wall * 1e9 / iterations
 
 
+#: (figure, anchor) pairs whose ratios summarise() prints.
+PAIRS = [("PY_ImagePlane", "PY_NumpyCopy"),
+         ("PY_Write", "PY_CxxCreateWriteClose"),
+         *[(f"PY_OpenLine/mib:{mib}", f"PY_ReadFile/mib:{mib}") for mib in OPEN_MIB],
+         (f"PY_OpenLine/mib:{OPEN_MIB[-1]}", f"PY_OpenLine/mib:{OPEN_MIB[0]}"),
+         *[(f"PY_PillowTobytesDis/pack:{pack}", "PY_PillowTobytesTiff")
+           for pack in (0, 1, 2)]]
+
+
+def summarise(results):
+    """Prints each pair's median times and their ratios (figure time over
+    anchor time) to the standard error."""
+    times = {}
+    for r in results:
+        times.setdefault(r["name"], []).append((r["cpu_time"], r["real_time"]))
+    print("figure / anchor: median cpu, median wall, time ratios cpu and wall",
+          file=sys.stderr)
+    for figure, anchor in PAIRS:
+        if figure not in times or anchor not in times:
+            continue
+        f = [statistics.median(t) for t in zip(*times[figure])]
+        a = [statistics.median(t) for t in zip(*times[anchor])]
+        print(f"{figure} / {anchor}: {f[0] / 1e6:.3f} / {a[0] / 1e6:.3f} ms cpu, "
+              f"{f[1] / 1e6:.3f} / {a[1] / 1e6:.3f} ms wall, ratios "
+              f"{f[0] / a[0]:.3f} cpu {f[1] / a[1]:.3f} wall", file=sys.stderr)
+
+
 def main():
     """Runs the benchmarks and writes their JSON."""
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
@@ -161,14 +236,18 @@ def main():
     parser.add_argument("--repetitions", type=int, default=7)
     parser.add_argument("--min-time", type=float, default=0.5)
     parser.add_argument("--out", default="-")
-    parser.add_argument("--filter", default="", help="only benchmarks whose name holds this")
+    parser.add_argument("--filter", default="",
+                        help="only benchmarks whose name holds one of these "
+                             "comma-separated texts")
     args = parser.parse_args()
 
     scratch = tempfile.mkdtemp(prefix="btreeimg-pybench-")
     try:
         suite = Suite(args.build, scratch)
         suite.check()
-        benchmarks = {name: f for name, f in suite.benchmarks().items() if args.filter in name}
+        wanted = args.filter.split(",")
+        benchmarks = {name: f for name, f in suite.benchmarks().items()
+                      if any(part in name for part in wanted)}
         started = datetime.datetime.now(datetime.timezone.utc).astimezone()
         results = []
         for rep in range(args.repetitions):
@@ -184,6 +263,7 @@ def main():
                 print(f"{name:30} rep {rep}: {cpu / 1e6:8.2f} ms cpu {wall / 1e6:8.2f} ms wall"
                       f" ({n} iterations)", file=sys.stderr)
         suite.image.close()
+        summarise(results)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     document = {"context": {"date": started.isoformat(timespec="seconds"),
