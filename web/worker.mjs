@@ -58,11 +58,11 @@ async function readSource(source) {
   return response.arrayBuffer();
 }
 
-async function open(bi, source, pixelLimit) {
+async function open(bi, reading, pixelLimit) {
   closeAll();
   let data;
   try {
-    data = new Uint8Array(await readSource(source));
+    data = new Uint8Array(await reading);
   } catch (e) {
     postMessage({ type: 'unreadable', serial, message: e.message });
     return;
@@ -152,12 +152,15 @@ async function exportPng(which, k) {
 }
 
 onmessage = async ({ data: request }) => {
+  // A file is read while the module may still be loading.
+  const reading = request.type == 'open' ? readSource(request.source) : null;
+  reading?.catch(() => {});  // its failure is answered by open()
   try {
     const bi = await loading;
     switch (request.type) {
       case 'open':
         serial = request.serial;
-        return await open(bi, request.source, request.pixelLimit);
+        return await open(bi, reading, request.pixelLimit);
       case 'plane': return await sendPlane(request.id, request.which, request.k);
       case 'cover': return await cover(bi, request.rules);
       case 'export': return await exportPng(request.which, request.k);
