@@ -59,14 +59,16 @@ async function readSource(source) {
 }
 
 async function open(bi, reading, pixelLimit) {
+  const mine = serial;
   closeAll();
   let data;
   try {
     data = new Uint8Array(await reading);
   } catch (e) {
-    postMessage({ type: 'unreadable', serial, message: e.message });
+    if (mine == serial) postMessage({ type: 'unreadable', serial, message: e.message });
     return;
   }
+  if (mine != serial) return;  // another file was asked for meanwhile
   try {
     images.before = bi.open(data, { pixelLimit: pixelLimit ?? bi.defaultPixelLimit });
   } catch (e) {
@@ -98,15 +100,16 @@ async function countPixels() {
 
 async function sendPlane(id, which, k) {
   currentPlane = id;
+  const mine = serial;
   const img = images[which];
-  if (!img) throw new Error(`no ${which} image`);
+  if (!img) return;  // its file was closed since the page asked
   const { width, height } = img.plane(k);
   const step = linesPerSlice(width);
   for (let y = 0; y < height; y += step) {
     const rows = img.indices(k, y, Math.min(step, height - y));
     postMessage({ type: 'rows', id, firstLine: y, rows }, [rows.buffer]);
     await pause();
-    if (currentPlane != id) return;
+    if (currentPlane != id || mine != serial) return;
   }
   postMessage({ type: 'planeDone', id });
   if (!counting && images.before) counting = countPixels();
@@ -127,7 +130,7 @@ async function cover(bi, rules) {
     postMessage({ type: 'covered', serial, changed: false });
     return;
   }
-  images.after = bi.open(result.bytes);
+  images.after = bi.open(result.bytes, { pixelLimit: Infinity });  // the size of the image open
   const info = describe(images.after);
   postMessage({ type: 'covered', serial, changed: true, bytes: result.bytes, info }, [result.bytes.buffer]);
 }
