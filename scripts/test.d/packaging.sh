@@ -41,7 +41,8 @@ echo "--- example through pkg-config and g++"
 flags=$(PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig" pkg-config --cflags --libs btreeimg)
 # shellcheck disable=SC2086
 g++ -std=c++17 -Wall -Wextra -Werror examples/example.cpp $flags \
-  -Wl,-rpath,"$scratch/prefix/lib" -o "$scratch/example-pc"
+  -Wl,-rpath,"$(PKG_CONFIG_PATH="$scratch/prefix/lib/pkgconfig" pkg-config --variable=libdir btreeimg)" \
+  -o "$scratch/example-pc"
 "$scratch/example-pc" "${sample[@]}"
 
 echo "--- a parent project with add_subdirectory"
