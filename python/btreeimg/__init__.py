@@ -14,14 +14,22 @@ this package hands their planes over as numpy arrays::
 
 ``import btreeimg.pillow`` lets Pillow open and save the files as well.
 
-A file that the structural check (check()) finds damaged is refused when
-opened, with FormatError naming its first problem; ``open(path,
-lenient=True)`` reads what the library reads instead.
+Opening reads the file's header blocks and inspects its layout; each
+plane or line is read from the file when asked. A file whose layout the
+structural check (check()) finds damaged is refused when opened, a
+damaged line when it is read, with FormatError naming the problem;
+``open(path, lenient=True)`` reads what the file holds instead.
+
+Every plane read is held to MAX_IMAGE_PIXELS (2**28 by default; None
+removes the limit): a small file can state a plane of billions of pixels,
+and reading it would take that much memory and time. A plane over the limit
+is refused with PixelLimitError before anything is allocated.
 
 Errors are Python's own: OSError and its subclasses (FileNotFoundError,
 PermissionError, IsADirectoryError, ...) with ``errno`` and ``filename``
 for files that cannot be read or written, ValueError for bad arguments,
-FormatError (a ValueError) for a file that is not a usable image, and
+FormatError (a ValueError) for a file that is not a usable image,
+PixelLimitError (a FormatError) for a plane over MAX_IMAGE_PIXELS, and
 MemoryError. Reading a plane, writing, colour coverage and checking release
 the GIL, so several threads can work on different images at once.
 """
@@ -29,6 +37,7 @@ the GIL, so several threads can work on different images at once.
 # Helper modules go under private names: the namespace shows the API only.
 import operator as _operator
 import os as _os
+import stat as _stat
 import types as _types
 import typing as _typing
 
@@ -38,14 +47,27 @@ import numpy.typing as _npt
 from . import _btreeimg
 from ._btreeimg import FormatError, __version__
 
-__all__ = ["Image", "FormatError", "open", "write", "check", "grey_ramp",
-           "MAX_PLANES", "ENCODINGS", "__version__"]
+__all__ = ["Image", "FormatError", "PixelLimitError", "open", "write", "check",
+           "grey_ramp", "MAX_PLANES", "ENCODINGS", "MAX_IMAGE_PIXELS",
+           "__version__"]
 
 #: The most planes an image holds.
 MAX_PLANES = 5
 #: The encodings a plane may have: 0 raw, 1 packed line by line, 2 packed
 #: as a whole plane.
 ENCODINGS = (0, 1, 2)
+
+#: The most pixels a plane may cost to read (its width times its line
+#: count, and at least its line count): planes that cost more are refused
+#: with PixelLimitError. None reads planes of any size. As Pillow's
+#: Image.MAX_IMAGE_PIXELS, a setting of the whole program; the default,
+#: 2**28, is a plane of 16384 x 16384.
+MAX_IMAGE_PIXELS: _typing.Optional[int] = _btreeimg.DEFAULT_PIXEL_LIMIT
+
+
+class PixelLimitError(FormatError):
+    """A plane costs more pixels to read than MAX_IMAGE_PIXELS allows."""
+
 
 #: What the functions take as a file name.
 _Path = _typing.Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
@@ -66,35 +88,69 @@ def grey_ramp() -> _Pixels:
     return _np.repeat(ramp[:, None], 3, axis=1)
 
 
+def _pixel_limit() -> _typing.Optional[int]:
+    """MAX_IMAGE_PIXELS, checked: None or an integer of at least 0."""
+    limit = MAX_IMAGE_PIXELS
+    if limit is None:
+        return None
+    value = _operator.index(limit)
+    if value < 0:
+        raise ValueError(f"btreeimg.MAX_IMAGE_PIXELS must be None or at least 0, "
+                         f"not {limit!r}")
+    return value
+
+
 class Image:
-    """An image file, read whole into memory when opened.
+    """An image file, read plane by plane when asked.
 
     Planes are numbered from 1 and lines from 0, as in the C++ library.
-    Every method returns new arrays that the caller owns. Use the image as a
-    context manager, or call close(); an image may be used from several
-    threads (calls on one image run one at a time).
+    Every method returns new arrays that the caller owns. The image keeps
+    the file open (and keeps reading the file it opened, whatever comes to
+    stand at its name): use it as a context manager, or call close(). An
+    image may be used from several threads (calls on one image run one at
+    a time).
     """
 
     def __init__(self, path: _Path, *, lenient: bool = False) -> None:
-        """Checks the image file `path` and reads it whole.
+        """Opens the image file `path` and inspects its layout.
 
         Raises FileNotFoundError, PermissionError or another OSError when
         the file cannot be read, and FormatError when it is not a usable
-        image or, unless `lenient`, when the structural check finds it
-        damaged (cut short, a broken line table, ...). A lenient image reads
-        what the library reads: bytes the file does not hold read as 0, and
-        `problems` lists what the check found.
+        image or, unless `lenient`, when its layout is damaged (cut short,
+        a plane outside the file, ...). A lenient image reads what the file
+        holds: bytes the file does not hold read as 0.
         """
         self._name = _os.fsdecode(path)
         self._core: _typing.Optional[_btreeimg.Image] = None
         self._core = _btreeimg.Image(_path(path), bool(lenient))
-        self._problems = list(self._core.problems)
-        self._summary = self._core.summary
+
+    @classmethod
+    def _from_stream(cls, fp: _typing.IO[bytes], name: str, *,
+                     lenient: bool) -> "Image":
+        """The image file that the binary stream `fp` holds from its start,
+        read from the stream's file when it is a regular file (through a
+        descriptor of its own), else from the stream's bytes (read once and
+        kept). Messages begin with "`name`: " unless `name` is empty."""
+        image = cls.__new__(cls)
+        image._name = name
+        image._core = None
+        try:
+            descriptor: _typing.Optional[int] = fp.fileno()
+        except (AttributeError, OSError, ValueError):
+            descriptor = None
+        if descriptor is not None and _stat.S_ISREG(_os.fstat(descriptor).st_mode):
+            image._core = _btreeimg.Image.from_descriptor(descriptor, name, bool(lenient))
+        else:
+            fp.seek(0)
+            data = fp.read()
+            image._core = _btreeimg.Image.from_bytes(
+                data if isinstance(data, bytes) else bytes(data), name, bool(lenient))
+        return image
 
     # ---- Lifecycle -----------------------------------------------------
 
     def close(self) -> None:
-        """Frees the image. Further use raises ValueError; closing twice is
+        """Closes the file. Further use raises ValueError; closing twice is
         fine."""
         core, self._core = self._core, None
         if core is not None:
@@ -129,6 +185,17 @@ class Image:
             raise ValueError("I/O operation on a closed image")
         return core
 
+    def _within_limit(self, core: _btreeimg.Image, pixels: int,
+                      limit: _typing.Optional[int]) -> None:
+        """PixelLimitError when reading `pixels` pixels of `core` goes over
+        `limit` (None: no limit)."""
+        if limit is not None and pixels > limit:
+            problem = core.limit_problem(limit)
+            prefix = f"{self._name}: " if self._name else ""
+            raise PixelLimitError(
+                f"{prefix}{problem}; raise btreeimg.MAX_IMAGE_PIXELS (or set it "
+                "to None) to read it")
+
     # ---- What the image holds -----------------------------------------
 
     @property
@@ -138,10 +205,22 @@ class Image:
 
     @property
     def problems(self) -> list[str]:
-        """What the structural check found when the image was opened, one
-        text each, as check() gives them: empty for a sound file (a damaged
-        one opens only with lenient=True)."""
-        return list(self._problems)
+        """What the structural check (check()) finds in the file, one text
+        each: empty for a sound file. The check reads the whole file, the
+        first time it is asked for. A file opened strictly has no damage in
+        its layout, but may have damaged lines."""
+        return list(self._open_core().problems)
+
+    @property
+    def _lenient(self) -> bool:
+        """Whether the image reads damage rather than refusing it."""
+        return self._open_core().lenient
+
+    @property
+    def _summary(self) -> str:
+        """The problems in one sentence, as FormatError words them; "" when
+        the file is sound."""
+        return self._open_core().summary
 
     @property
     def version(self) -> int:
@@ -154,7 +233,8 @@ class Image:
         return self._open_core().plane_count
 
     def shape(self, plane: int) -> tuple[int, int]:
-        """(height, width) of plane `plane` (1 .. plane_count).
+        """(height, width) of plane `plane` (1 .. plane_count): plane 1's
+        for every plane, as the library reads them.
 
         Raises ValueError for a plane the image does not hold.
         """
@@ -177,19 +257,34 @@ class Image:
     def plane(self, plane: int) -> _Pixels:
         """A new uint8 array of shape (height, width) holding plane `plane`.
 
-        Raises ValueError for a plane the image does not hold, and
-        FormatError for a plane whose encoding the format does not define.
+        Raises ValueError for a plane the image does not hold,
+        PixelLimitError for a plane that costs more than MAX_IMAGE_PIXELS
+        (checked before anything is read), and FormatError for a plane
+        whose encoding the format does not define or, unless the image is
+        lenient, for a damaged line (naming it).
         """
-        return self._open_core().plane(_operator.index(plane))
+        return self._read_plane(plane, _pixel_limit())
+
+    def _read_plane(self, plane: int, limit: _typing.Optional[int]) -> _Pixels:
+        """plane(), held to `limit` pixels (None: no limit)."""
+        core = self._open_core()
+        number = _operator.index(plane)
+        height, width = core.shape(number)
+        self._within_limit(core, max(height * width, height), limit)
+        return core.plane(number)
 
     def line(self, line: int, plane: int) -> _Pixels:
         """A new uint8 array of shape (width,) holding line `line`
         (0 .. height-1) of plane `plane`.
 
-        Raises ValueError for a line or plane the image does not hold.
+        Raises ValueError for a line or plane the image does not hold,
+        PixelLimitError for a line longer than MAX_IMAGE_PIXELS, and
+        FormatError as plane() does.
         """
-        return self._open_core().line(_operator.index(line),
-                                      _operator.index(plane))
+        core = self._open_core()
+        number = _operator.index(plane)
+        self._within_limit(core, core.shape(number)[1], _pixel_limit())
+        return core.line(_operator.index(line), number)
 
     # ---- Colour coverage -----------------------------------------------
 
@@ -207,14 +302,20 @@ class Image:
         as it was.
 
         Raises OSError when a file cannot be read or written, ValueError
-        when the rule file is not usable.
+        when the rule file is not usable, PixelLimitError as plane(1) does,
+        and, unless the image is lenient, FormatError when the structural
+        check finds the file damaged (the coverage reads the whole image).
         """
         core = self._open_core()
         rules_path = _path(rules)
         output_path = _path(output)
+        height, width = core.shape(1)
+        self._within_limit(core, max(height * width, height), _pixel_limit())
         problem = _btreeimg.rules_problem(rules_path)
         if problem:
             raise ValueError(f"{_os.fsdecode(rules_path)}: {problem}")
+        if not core.lenient and core.problems:
+            raise FormatError(f"{self._name}: {core.summary}")
         return core.cover(rules_path, output_path)
 
 
@@ -222,12 +323,14 @@ def open(path: _Path, *, lenient: bool = False) -> Image:  # noqa: A001
     """Opens the image file `path` (str, bytes or os.PathLike) and returns
     an Image, usable as a context manager.
 
-    The file is checked first, as check() does. Raises FileNotFoundError,
+    Only the header blocks are read, and the file's layout inspected as
+    check() does; lines are read when asked for. Raises FileNotFoundError,
     PermissionError or another OSError when the file cannot be read, and
     FormatError when it is not a usable image or, unless `lenient` is true,
-    when the check finds it damaged (the message names the first problem).
-    With lenient=True a damaged file is read as the library reads it: bytes
-    the file does not hold read as 0 (Image.problems lists the damage).
+    when its layout is damaged (the message names the first problem; a
+    damaged line is refused when it is read). With lenient=True a damaged
+    file is read for what it holds: bytes the file does not hold read as 0
+    (Image.problems lists the damage).
     """
     return Image(path, lenient=lenient)
 

@@ -15,13 +15,17 @@
     first.save("three.dis", save_all=True, append_images=[second, third],
                pack=0)
 
-Opening: frame k is plane k + 1; the current frame is decoded through the
-C++ library by load(), and at once by seek(), so that every Pillow
-operation finds it loaded. A file that the structural check finds damaged
-(cut short, a broken line table, ...) opens, and load() raises OSError
-naming the first problem, as Pillow does for truncated images; with
-``ImageFile.LOAD_TRUNCATED_IMAGES = True`` it loads what the file holds,
-the missing pixels 0. Image.MAX_IMAGE_PIXELS guards every plane.
+Opening: frame k is plane k + 1; opening reads the header blocks only
+(from the file's descriptor, or from the bytes of a stream that is no
+file), and the current frame is decoded through the C++ library by load(),
+and at once by seek(), so that every Pillow operation finds it loaded. A
+damaged file (cut short, a broken line table, ...) opens, and load()
+raises OSError naming the problem, as Pillow does for truncated images;
+with ``ImageFile.LOAD_TRUNCATED_IMAGES = True`` it loads what the file
+holds, the missing pixels 0. Image.MAX_IMAGE_PIXELS guards the image at
+open and every plane at seek(), counting at least a pixel a line (a plane
+of empty lines still costs a step per line); btreeimg.MAX_IMAGE_PIXELS
+does not apply.
 
 Saving: "P" images keep their palette, "L" images get a grey ramp; with
 save_all=True the appended images (and the frames of a multi-frame image)
@@ -67,15 +71,25 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
     def _open(self) -> None:
         """Opens the file through the library and describes plane 1."""
         self._image: _typing.Optional[_btreeimg.Image] = None
-        self._temporary: _typing.Optional[str] = None
+        # Why load() refuses the file unless ImageFile.LOAD_TRUNCATED_IMAGES
+        # (None: nothing found yet).
+        self._damage: _typing.Optional[str] = None
         try:
-            # The library reads the file whole here and never again. A
-            # damaged file opens; load() refuses it (Pillow's convention).
-            self._image = _btreeimg.open(self._source_path(), lenient=True)
-        except _btreeimg.FormatError as error:
-            raise SyntaxError(f"not a btreeimg image file: {error}") from error
-        finally:
-            self._drop_temporary()
+            self._image = self._reader(lenient=False)
+        except _btreeimg.FormatError as refused:
+            # A damaged file opens; load() refuses it (Pillow's convention).
+            try:
+                self._image = self._reader(lenient=True)
+            except _btreeimg.FormatError as error:
+                raise SyntaxError(f"not a btreeimg image file: {error}") from error
+            self._damage = str(refused)
+        try:
+            self._bomb_check()
+        except BaseException:
+            # Pillow drops the object; the stream is the caller's.
+            self._open_image().close()
+            self._image = None
+            raise
         self._plane_index = 0
         self._loaded_plane: _typing.Optional[int] = None
         self.n_frames = self._image.plane_count
@@ -89,25 +103,17 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         self._size = self._plane_size(0)
         self.tile = []
 
-    def _source_path(self) -> str:
-        """A path the library can open: the file's own name, or a temporary
-        copy of a stream that has none (removed once opened)."""
-        if isinstance(self.filename, str) and _os.path.isfile(self.filename):
-            return self.filename
-        self.fp.seek(0)
-        handle, path = _tempfile.mkstemp(suffix=EXTENSION)
-        with _os.fdopen(handle, "wb") as copy:
-            while chunk := self.fp.read(1 << 20):
-                copy.write(chunk)
-        self._temporary = path
-        return path
+    def _reader(self, lenient: bool) -> _btreeimg.Image:
+        """The library's image of the stream Pillow opened: read from its
+        file's descriptor when it is a regular file, else from its bytes.
+        Messages name no file, as Pillow's own do not."""
+        return _btreeimg.Image._from_stream(self.fp, "", lenient=lenient)
 
-    def _drop_temporary(self) -> None:
-        """Removes the temporary copy of a stream, if one was made."""
-        temporary = getattr(self, "_temporary", None)
-        if temporary:
-            _os.remove(temporary)
-            self._temporary = None
+    def _bomb_check(self) -> None:
+        """Pillow's guard against decompression bombs, on what reading a
+        plane costs: its pixels, and at least one per line."""
+        height, width = self._open_image().shape(1)
+        _Image._decompression_bomb_check((max(width, 1), height))  # type: ignore[attr-defined]
 
     def _open_image(self) -> _btreeimg.Image:
         """The library's image; ValueError once closed."""
@@ -129,10 +135,9 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
             raise EOFError("attempt to seek outside sequence")
         if frame == self._plane_index and self.im is not None:
             return
-        size = self._plane_size(frame)
-        _Image._decompression_bomb_check(size)  # type: ignore[attr-defined]
+        self._bomb_check()
         self._plane_index = frame
-        self._size = size
+        self._size = self._plane_size(frame)
         self._decode()
 
     def tell(self) -> int:
@@ -144,12 +149,24 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         damaged file (unless ImageFile.LOAD_TRUNCATED_IMAGES) and for a
         plane the library cannot read."""
         image = self._open_image()
-        if image.problems and not _ImageFile.LOAD_TRUNCATED_IMAGES:
-            raise OSError(image._summary)
+        truncated = _ImageFile.LOAD_TRUNCATED_IMAGES
+        if self._damage is not None and not truncated:
+            raise OSError(self._damage)
         try:
-            pixels = image.plane(self._plane_index + 1)
+            # Pillow's limit guards the plane (_bomb_check), not the package's.
+            pixels = image._read_plane(self._plane_index + 1, None)
         except _btreeimg.FormatError as error:
-            raise OSError(str(error)) from error
+            if not truncated or image._lenient:
+                raise OSError(str(error)) from error
+            # A damaged line, found reading strictly: read what the file holds.
+            self._damage = str(error)
+            self._image = self._reader(lenient=True)
+            image.close()
+            image = self._image
+            try:
+                pixels = image._read_plane(self._plane_index + 1, None)
+            except _btreeimg.FormatError as again:
+                raise OSError(str(again)) from again
         # The new image maps the array's memory; Pillow copies it before any
         # change (readonly).
         self.im = _Image.frombuffer("P", self.size, pixels, "raw", "P", 0, 1).im

@@ -1,11 +1,11 @@
 #include "Checking.h"
 
-#include <cstdio>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "Errors.h"
-#include "framework/CFile.h"
 #include "framework/CPtrList.h"
 #include "framework/CString.h"
 #include "image/ImageCheck.h"
@@ -13,14 +13,6 @@
 
 namespace btreeimg::python {
 namespace {
-
-// Throws CFileException* (with errno) when `path` cannot be opened for
-// reading (a folder counts as one that cannot), std::invalid_argument when
-// it holds a NUL byte.
-void requireReadable(const std::string& path) {
-  CFile file(requirePath(path), CFile::modeRead | CFile::typeBinary);
-  file.Close();
-}
 
 const char* valueAt(AsKeyDat& list, const char* key, int index) {
   CPtrList* values = list.getListOf(key);
@@ -34,9 +26,32 @@ int valueCount(AsKeyDat& list, const char* key) {
   return values ? values->GetCount() : 0;
 }
 
-// "a PNG file" when the first bytes of `path` carry the signature of a
-// common picture format, else "".
-std::string lookalike(const std::string& path) {
+bool isNumber(const char* text) {
+  char* end = nullptr;
+  std::strtol(text, &end, 10);
+  return end != text;
+}
+
+}  // namespace
+
+std::vector<std::string> checkImage(const std::string& path) {
+  const int descriptor = openForReading(path);
+  ImageCheck check;
+  check.InspectDescriptor(descriptor);
+  ::close(descriptor);
+  return problemsOf(check);
+}
+
+std::vector<std::string> problemsOf(const ImageCheck& check) {
+  std::vector<std::string> problems;
+  const CStringArray& found = check.Problems();
+  for (int i = 0; i < found.GetSize(); ++i) {
+    problems.emplace_back(found.GetAt(i).GetString());
+  }
+  return problems;
+}
+
+std::string lookalike(const unsigned char* head, std::size_t size) {
   static const struct {
     const char* signature;
     std::size_t length;
@@ -49,13 +64,8 @@ std::string lookalike(const std::string& path) {
       {"GIF87a", 6, "a GIF file"},
       {"GIF89a", 6, "a GIF file"},
   };
-  unsigned char head[8] = {};
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return "";
-  const std::size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
   for (const auto& format : kFormats) {
-    if (got >= format.length &&
+    if (size >= format.length &&
         std::memcmp(head, format.signature, format.length) == 0) {
       return format.name;
     }
@@ -63,50 +73,8 @@ std::string lookalike(const std::string& path) {
   return "";
 }
 
-bool isNumber(const char* text) {
-  char* end = nullptr;
-  std::strtol(text, &end, 10);
-  return end != text;
-}
-
-}  // namespace
-
-std::vector<std::string> checkImage(const std::string& path) {
-  requireReadable(path);
-  ImageCheck check;
-  check.InspectFile(path.c_str());
-  std::vector<std::string> problems;
-  const CStringArray& found = check.Problems();
-  for (int i = 0; i < found.GetSize(); ++i) {
-    problems.emplace_back(found.GetAt(i).GetString());
-  }
-  return problems;
-}
-
-Inspection inspectForOpening(const std::string& path, bool lenient) {
-  requireReadable(path);
-  ImageCheck check;
-  Inspection found;
-  found.verdict = check.InspectFile(path.c_str());
-  const CStringArray& problems = check.Problems();
-  for (int i = 0; i < problems.GetSize(); ++i) {
-    found.problems.emplace_back(problems.GetAt(i).GetString());
-  }
-  found.summary = check.Summary().GetString();
-  if (found.verdict == ImageCheck::unusable) {
-    const std::string other = lookalike(path);
-    throw FormatProblem(path + ": " +
-                        (other.empty() ? found.summary
-                                       : other + ", not a btreeimg image"));
-  }
-  if (found.verdict == ImageCheck::damaged && !lenient) {
-    throw FormatProblem(path + ": " + found.summary);
-  }
-  return found;
-}
-
 std::string rulesProblem(const std::string& path) {
-  requireReadable(path);
+  ::close(openForReading(path));
   AsKeyDat list;
   if (list.createFromFile(path.c_str()) == 0) return "the file cannot be read";
   const int count = valueCount(list, "COLCOPER");

@@ -2,36 +2,31 @@
 #ifndef BTREEIMG_PYTHON_CHECKING_H_
 #define BTREEIMG_PYTHON_CHECKING_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "image/ImageCheck.h"
+
 namespace btreeimg::python {
 
-// The problems ImageCheck finds in the file `path`, empty when it is sound.
-// A file that cannot be opened throws the library's CFileException* (so that
-// Python sees OSError with errno); one that is not an image at all gives the
-// reason as its one problem.
+// The problems ImageCheck finds in the file `path`, empty when it is sound
+// (read with pread, never held whole in memory). A file that cannot be
+// opened throws OsProblem (so that Python sees OSError with errno); one that
+// is not an image at all gives the reason as its one problem.
 std::vector<std::string> checkImage(const std::string& path);
 
-// What the structural check found in an image file about to be opened.
-struct Inspection {
-  int verdict = 0;                    // an ImageCheck::Verdict
-  std::vector<std::string> problems;  // one text each, empty when sound
-  std::string summary;                // ImageCheck::Summary(): "" when sound
-};
+// The problems of a finished inspection, one text each.
+std::vector<std::string> problemsOf(const ImageCheck& check);
 
-// Inspects `path` before it is opened as an image, so that every front end
-// gives a damaged file the same verdict. Throws CFileException* when the
-// file cannot be opened, and FormatProblem ("<path>: <why>") when the check
-// finds it unusable (naming the kind of file its first bytes show, where
-// they show a common one: "a PNG file, not a btreeimg image") or, unless
-// `lenient`, damaged (the check's summary).
-Inspection inspectForOpening(const std::string& path, bool lenient);
+// "a PNG file" when the `size` first bytes of a file at `head` carry the
+// signature of a common picture format, else "".
+std::string lookalike(const unsigned char* head, std::size_t size);
 
 // Why the colour rule file `path` cannot drive a coverage, or "" when it can:
 // "COLCOPER" values, as many "COLTEST" and "COLSOST" values, and decimal
 // numbers in every rule whose cover value is not empty. A file that cannot
-// be opened throws CFileException*.
+// be opened throws OsProblem.
 std::string rulesProblem(const std::string& path);
 
 }  // namespace btreeimg::python

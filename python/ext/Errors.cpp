@@ -1,5 +1,9 @@
 #include "Errors.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -23,9 +27,11 @@ std::string messageOf(const CException& e) {
 }
 
 // Sets OSError(errno, text, filename); Python picks the subclass by errno.
-void setOsError(int error, const CString& fileName) {
+// The text is `message`, or strerror's when that is empty.
+void setOsError(int error, const CString& fileName, const std::string& message = "") {
   char buffer[128];
-  const char* text = strerror_r(error, buffer, sizeof buffer);
+  const char* text =
+      message.empty() ? strerror_r(error, buffer, sizeof buffer) : message.c_str();
   PyObject* name = fileName.IsEmpty()
                        ? Py_NewRef(Py_None)
                        : PyUnicode_DecodeFSDefault(fileName.GetString());
@@ -65,16 +71,30 @@ void setErrorAndDelete(CException* e) {
 
 }  // namespace
 
-OsProblem::OsProblem(int error, std::string fileName)
+OsProblem::OsProblem(int error, std::string fileName, std::string message)
     : std::runtime_error("operating system error " + std::to_string(error)),
       error_(error),
-      fileName_(std::move(fileName)) {}
+      fileName_(std::move(fileName)),
+      message_(std::move(message)) {}
 
 const char* requirePath(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     throw std::invalid_argument("embedded null byte");
   }
   return path.c_str();
+}
+
+int openForReading(const std::string& path) {
+  const int descriptor =
+      ::open(requirePath(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) throw OsProblem(errno, path);
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(descriptor);
+    throw OsProblem(error, path);
+  }
+  return descriptor;
 }
 
 int errnoOfCause(int cause) {
@@ -119,7 +139,7 @@ void registerErrors(py::module_& module) {
     } catch (const FormatProblem& e) {
       PyErr_SetString(gFormatError, e.what());
     } catch (const OsProblem& e) {
-      setOsError(e.error(), CString(e.fileName().c_str()));
+      setOsError(e.error(), CString(e.fileName().c_str()), e.message());
     }
   });
 }

@@ -32,22 +32,29 @@ class FormatProblem : public std::runtime_error {
 
 // Raised (as a C++ exception) for a failure of the operating system that
 // the extension meets itself; the translator turns it into OSError with
-// errno and filename.
+// errno, the text `message` (strerror's when empty) and filename.
 class OsProblem : public std::runtime_error {
  public:
-  OsProblem(int error, std::string fileName);
+  OsProblem(int error, std::string fileName, std::string message = "");
   int error() const { return error_; }
   const std::string& fileName() const { return fileName_; }
+  const std::string& message() const { return message_; }
 
  private:
   int error_;
   std::string fileName_;
+  std::string message_;
 };
 
 // `path` as a C string for the library. Throws std::invalid_argument
 // ("embedded null byte", as Python's own open) when it holds a NUL byte,
 // which would cut the name short.
 const char* requirePath(const std::string& path);
+
+// A new descriptor (close-on-exec) of the file `path`, open for reading
+// without waiting (a FIFO with no writer opens at once). Throws OsProblem
+// with errno when it cannot be opened, with EISDIR for a folder.
+int openForReading(const std::string& path);
 
 // Creates FormatError in `module` and registers the translation of the
 // library's exceptions. Called once, when the module is imported.

@@ -19,15 +19,25 @@ PYBIND11_MODULE(_btreeimg, m) {
   m.attr("__version__") = BTREEIMG_VERSION;
   btreeimg::python::registerErrors(m);
 
+  m.attr("DEFAULT_PIXEL_LIMIT") = btreeimg::ImageReader::kDefaultPixelLimit;
+
   py::class_<OpenImage>(m, "Image",
-                        "An image file read whole into memory (see btreeimg.Image).")
+                        "An image file read plane by plane (see btreeimg.Image).")
       .def(py::init<const std::string&, bool>(), py::arg("path"),
            py::arg("lenient"),
-           "Checks the image file `path` (bytes), then reads it whole.")
+           "Opens the image file `path` (bytes); only its layout is read.")
+      .def_static("from_descriptor", &OpenImage::fromDescriptor,
+                  py::arg("descriptor"), py::arg("name"), py::arg("lenient"),
+                  "Opens the image file open at `descriptor` (duplicated).")
+      .def_static("from_bytes", &OpenImage::fromBytes, py::arg("data"),
+                  py::arg("name"), py::arg("lenient"),
+                  "Opens the image file held by `data`, kept alive.")
+      .def_property_readonly("lenient", &OpenImage::lenient,
+                             "Whether damage is read rather than refused.")
       .def_property_readonly("version", &OpenImage::version,
                              "The format version of the first block.")
       .def_property_readonly("problems", &OpenImage::problems,
-                             "The check's problems found when opening.")
+                             "The full check's problems (run when first asked).")
       .def_property_readonly("summary", &OpenImage::summary,
                              "The problems in one sentence; '' when none.")
       .def_property_readonly("plane_count", &OpenImage::planeCount,
@@ -36,6 +46,8 @@ PYBIND11_MODULE(_btreeimg, m) {
            "(height, width) of the plane.")
       .def("encoding", &OpenImage::encoding, py::arg("plane"),
            "The plane's encoding: 0 raw, 1 packed, 2 whole-plane packed.")
+      .def("limit_problem", &OpenImage::limitProblem, py::arg("limit"),
+           "Why a plane costs more than `limit` pixels; '' when it does not.")
       .def("plane", &OpenImage::plane, py::arg("plane"),
            "A new (height, width) uint8 array holding the plane.")
       .def("line", &OpenImage::line, py::arg("line"), py::arg("plane"),
@@ -45,7 +57,7 @@ PYBIND11_MODULE(_btreeimg, m) {
       .def("cover", &OpenImage::cover, py::arg("rules"), py::arg("output"),
            "Colour coverage of plane 1 into `output`; True when a pixel "
            "changed (only then is `output` written).")
-      .def("close", &OpenImage::close, "Frees the image.")
+      .def("close", &OpenImage::close, "Closes the file.")
       .def_property_readonly("closed", &OpenImage::closed,
                              "True once close() was called.");
 

@@ -1,11 +1,12 @@
 #include "OpenImage.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -13,50 +14,15 @@
 
 #include "Checking.h"
 #include "Errors.h"
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#include "framework/ByteOrder.h"
 #include "framework/CFile.h"
 #include "framework/FileReplacement.h"
-#include "image/HeaderLayout.h"
+#include "image/BtreeImg.h"
+#include "image/ImageCheck.h"
 
 namespace py = pybind11;
-namespace block = btreeimg::detail::block;
 
 namespace btreeimg::python {
 namespace {
-
-// A new zero-filled uint8 array, for a single line: a line that a damaged
-// plane fills only in part shows zeros where nothing was read.
-py::array_t<unsigned char> zeros(py::tuple shape) {
-  static const char* const kType = "uint8";
-  return py::module_::import("numpy").attr("zeros")(shape, kType);
-}
-
-// Copies n bytes to `to` with non-temporal stores where the processor has
-// them (SSE2): a large destination is then written without first being read
-// into the cache. streamFence() orders those stores before what follows.
-void streamCopy(unsigned char* to, const unsigned char* from, std::size_t n) {
-#if defined(__SSE2__)
-  for (; n > 0 && (reinterpret_cast<std::uintptr_t>(to) & 15) != 0; --n) {
-    *to++ = *from++;
-  }
-  for (; n >= 64; n -= 64, to += 64, from += 64) {
-    const auto* in = reinterpret_cast<const __m128i*>(from);
-    auto* out = reinterpret_cast<__m128i*>(to);
-    const __m128i a = _mm_loadu_si128(in);
-    const __m128i b = _mm_loadu_si128(in + 1);
-    const __m128i c = _mm_loadu_si128(in + 2);
-    const __m128i d = _mm_loadu_si128(in + 3);
-    _mm_stream_si128(out, a);
-    _mm_stream_si128(out + 1, b);
-    _mm_stream_si128(out + 2, c);
-    _mm_stream_si128(out + 3, d);
-  }
-#endif
-  if (n > 0) std::memcpy(to, from, n);
-}
 
 // A folder made beside `output` for the coverage's result (".<name>.cover-"
 // and six random characters, created by mkdtemp: private to this process),
@@ -97,44 +63,108 @@ void copyInto(const std::string& from, const std::string& output) {
   replacement.commit();
 }
 
-void streamFence() {
-#if defined(__SSE2__)
-  _mm_sfence();
-#endif
+std::string messageOf(const CException& e) {
+  char text[1024];
+  if (!e.GetErrorMessage(text, sizeof text)) return "unknown error";
+  return text;
 }
 
 }  // namespace
 
-OpenImage::OpenImage(const std::string& path, bool lenient) : path_(path) {
-  {
-    py::gil_scoped_release released;
-    Inspection inspection = inspectForOpening(path_, lenient);
-    problems_ = std::move(inspection.problems);
-    summary_ = std::move(inspection.summary);
-    image_ = std::make_unique<BtreeImg>(path_.c_str());
+OpenImage::OpenImage(bool lenient, std::string name)
+    : name_(std::move(name)), lenient_(lenient) {}
+
+OpenImage::OpenImage(const std::string& path, bool lenient)
+    : OpenImage(lenient, path) {
+  py::gil_scoped_release released;
+  descriptor_ = openForReading(path);
+  try {
+    open();
+  } catch (...) {
+    ::close(descriptor_);  // no destructor runs for a constructor that throws
+    descriptor_ = -1;
+    throw;
   }
-  BtreeImg& im = *image_;
-  version_ = im.Version();
-  // The library opens any file and reads what its fields say; a version
-  // other than 2, 3 and 4 means the file is no image at all.
-  if (version_ < 2 || version_ > 4) {
-    image_.reset();
-    throw FormatProblem(path_ + ": not an image file (version " +
-                        std::to_string(version_) + ", 2, 3 or 4 expected)");
+}
+
+std::unique_ptr<OpenImage> OpenImage::fromDescriptor(int descriptor,
+                                                     const std::string& name,
+                                                     bool lenient) {
+  std::unique_ptr<OpenImage> image(new OpenImage(lenient, name));
+  py::gil_scoped_release released;
+  image->descriptor_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (image->descriptor_ < 0) throw OsProblem(errno, name);
+  image->open();
+  return image;
+}
+
+std::unique_ptr<OpenImage> OpenImage::fromBytes(py::bytes data,
+                                                const std::string& name,
+                                                bool lenient) {
+  std::unique_ptr<OpenImage> image(new OpenImage(lenient, name));
+  image->bytes_ = data;
+  image->data_ = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(data.ptr()));
+  image->size_ = static_cast<unsigned long long>(PyBytes_GET_SIZE(data.ptr()));
+  py::gil_scoped_release released;
+  image->open();
+  return image;
+}
+
+OpenImage::~OpenImage() {
+  reader_.reset();
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+std::string OpenImage::named(const std::string& text) const {
+  return name_.empty() ? text : name_ + ": " + text;
+}
+
+void OpenImage::rethrow(CFileException* e) const {
+  const std::string text = messageOf(*e);
+  const int cause = e->m_cause;
+  const long error = e->m_lOsError;
+  e->Delete();
+  if (cause == CFileException::invalidFile && error <= 0) {
+    throw FormatProblem(named(text));
   }
-  // Opening refuses more than 5 planes; a count below 1 holds one plane.
-  planeCount_ = std::clamp<int>(im.nPiani(), 1, 5);
-  unsigned char fields[block::kSize];
-  for (int p = 1; p <= planeCount_; ++p) {
-    const short plane = static_cast<short>(p);
-    width_[p - 1] = im.dimx(plane);
-    height_[p - 1] = im.dimy(plane);
-    im.readHeader(fields, plane);
-    int pack = detail::loadU16(fields + block::kPackAt);
-    // Plane 1 of version 4 reads as raw for any value other than 1 and 2.
-    if (p == 1 && version_ == 4 && pack != 1 && pack != 2) pack = 0;
-    encoding_[p - 1] = pack;
+  // The library's own text where the system has none (a file cut short
+  // while open, a descriptor that is not a regular file).
+  throw OsProblem(error > 0 ? static_cast<int>(error) : errnoOfCause(cause),
+                  name_, error > 0 ? "" : text);
+}
+
+void OpenImage::open() {
+  const int policy = lenient_ ? ImageReader::lenient : ImageReader::strict;
+  try {
+    reader_ = descriptor_ >= 0
+                  ? std::make_unique<ImageReader>(descriptor_, policy)
+                  : std::make_unique<ImageReader>(data_, size_, policy);
+  } catch (CFileException* e) {
+    // A picture of another format is named as such, rather than by what
+    // its bytes would mean as an image file.
+    unsigned char head[8] = {};
+    std::size_t got = 0;
+    if (data_ != nullptr) {
+      got = static_cast<std::size_t>(std::min<unsigned long long>(size_, sizeof head));
+      std::memcpy(head, data_, got);
+    } else if (descriptor_ >= 0) {
+      const ssize_t n = ::pread(descriptor_, head, sizeof head, 0);
+      got = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    const std::string other = lookalike(head, got);
+    if (!other.empty() && e->m_cause == CFileException::invalidFile) {
+      e->Delete();
+      throw FormatProblem(named(other + ", not a btreeimg image"));
+    }
+    rethrow(e);
   }
+  ImageReader& image = *reader_;
+  version_ = image.version();
+  planeCount_ = image.planes();
+  width_ = image.width();
+  height_ = image.height();
+  for (int p = 1; p <= planeCount_; ++p) encoding_[p - 1] = image.encoding(p);
+  image.colourMap(map_);
 }
 
 std::pair<unsigned, unsigned> OpenImage::shape(int plane) const {
@@ -143,7 +173,7 @@ std::pair<unsigned, unsigned> OpenImage::shape(int plane) const {
                                 " out of range 1.." +
                                 std::to_string(planeCount_));
   }
-  return {height_[plane - 1], width_[plane - 1]};
+  return {height_, width_};
 }
 
 int OpenImage::encoding(int plane) const {
@@ -151,94 +181,97 @@ int OpenImage::encoding(int plane) const {
   return encoding_[plane - 1];
 }
 
-int OpenImage::readablePlane(int plane) const {
+std::string OpenImage::limitProblem(unsigned long long limit) const {
+  if (closed_) throw std::invalid_argument("I/O operation on a closed image");
+  return reader_->limitProblem(limit).GetString();
+}
+
+void OpenImage::readablePlane(int plane) const {
   const int pack = encoding(plane);
   if (pack < 0 || pack > 2) {
-    throw FormatProblem(path_ + ": plane " + std::to_string(plane) +
-                        " has encoding " + std::to_string(pack) +
-                        ", which the format does not define");
+    throw FormatProblem(named("plane " + std::to_string(plane) +
+                              " has encoding " + std::to_string(pack) +
+                              ", which the format does not define"));
   }
-  return plane;
 }
 
-BtreeImg& OpenImage::image() {
-  if (!image_) throw std::invalid_argument("I/O operation on a closed image");
-  return *image_;
+ImageReader& OpenImage::reader() {
+  if (!reader_) throw std::invalid_argument("I/O operation on a closed image");
+  return *reader_;
 }
 
-bool OpenImage::fillsWholeLines(BtreeImg& im, int plane) {
-  // Packed lines of a damaged plane may each stop short.
-  if (encoding_[plane - 1] == 1) return false;
-  // Raw lines lie one after the other, so when the storage's last line (the
-  // first plane's line count sets it) comes whole, every line does. A whole
-  // plane packed plane decodes into a plane of full lines. What stops a
-  // line short is then the end of the file, or a storage line shorter than
-  // the plane's own width: the same bytes read over two different fillings
-  // show it.
-  const unsigned lines = height_[0];
-  const unsigned width = width_[plane - 1];
-  if (lines == 0) return false;
-  std::vector<unsigned char> zeros(width, 0), ones(width, 0xff);
-  im.at(lines - 1, static_cast<short>(plane), zeros.data());
-  im.at(lines - 1, static_cast<short>(plane), ones.data());
-  return zeros == ones;
+const std::vector<std::string>& OpenImage::problems() {
+  if (!checked_) {
+    ImageCheck check;
+    {
+      py::gil_scoped_release released;
+      std::lock_guard<std::mutex> lock(mutex_);
+      reader();  // refused once closed
+      if (descriptor_ >= 0) {
+        check.InspectDescriptor(descriptor_);
+      } else {
+        check.Inspect(data_, size_);
+      }
+    }
+    problems_ = problemsOf(check);
+    summary_ = check.Summary().GetString();
+    checked_ = true;
+  }
+  return problems_;
+}
+
+const std::string& OpenImage::summary() {
+  problems();
+  return summary_;
 }
 
 py::array_t<unsigned char> OpenImage::plane(int plane) {
   readablePlane(plane);
-  const unsigned width = width_[plane - 1];
-  const unsigned height = height_[plane - 1];
-  // Uninitialised memory: numpy takes a large array from malloc, which
-  // reuses freed memory, where zeroed memory would cost a page fault per
-  // page. Lines that may stop short are read into zeros.
+  // Uninitialised memory: every line read fills its row whole (zeros where
+  // a lenient read finds nothing).
   py::array_t<unsigned char> out(
-      {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
+      {static_cast<py::ssize_t>(height_), static_cast<py::ssize_t>(width_)});
   unsigned char* rows = out.mutable_data();
   {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(mutex_);
-    BtreeImg& im = image();
-    // Each line goes through a scratch line that stays in the cache, and on
-    // into the array with stores that bypass the cache: the array is written
-    // once, never read into the cache first.
-    const bool whole = fillsWholeLines(im, plane);
-    std::vector<unsigned char> scratch(width);
-    for (unsigned y = 0; y < height; ++y) {
-      if (!whole) std::memset(scratch.data(), 0, width);
-      im.at(y, static_cast<short>(plane), scratch.data());
-      streamCopy(rows + std::size_t{y} * width, scratch.data(), width);
+    ImageReader& image = reader();
+    try {
+      for (unsigned y = 0; y < height_; ++y) {
+        image.readLine(plane, y, rows + std::size_t{y} * width_);
+      }
+    } catch (CFileException* e) {
+      rethrow(e);
     }
-    streamFence();
   }
   return out;
 }
 
 py::array_t<unsigned char> OpenImage::line(long long line, int plane) {
   readablePlane(plane);
-  const unsigned height = height_[plane - 1];
-  if (line < 0 || line >= height) {
-    throw std::invalid_argument("line " + std::to_string(line) +
-                                " out of range 0.." +
-                                std::to_string(static_cast<long long>(height) - 1));
+  if (line < 0 || line >= height_) {
+    throw std::invalid_argument(
+        "line " + std::to_string(line) + " out of range 0.." +
+        std::to_string(static_cast<long long>(height_) - 1));
   }
-  py::array_t<unsigned char> out = zeros(py::make_tuple(width_[plane - 1]));
+  py::array_t<unsigned char> out(static_cast<py::ssize_t>(width_));
   unsigned char* row = out.mutable_data();
   {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(mutex_);
-    image().at(static_cast<unsigned>(line), static_cast<short>(plane), row);
+    try {
+      reader().readLine(plane, static_cast<unsigned>(line), row);
+    } catch (CFileException* e) {
+      rethrow(e);
+    }
   }
   return out;
 }
 
-py::array_t<unsigned char> OpenImage::colourMap() {
+py::array_t<unsigned char> OpenImage::colourMap() const {
+  if (closed_) throw std::invalid_argument("I/O operation on a closed image");
   py::array_t<unsigned char> out({256, 3});
-  unsigned char* entries = out.mutable_data();
-  {
-    py::gil_scoped_release released;
-    std::lock_guard<std::mutex> lock(mutex_);
-    image().readMap(entries);
-  }
+  std::memcpy(out.mutable_data(), map_, sizeof map_);
   return out;
 }
 
@@ -247,16 +280,30 @@ bool OpenImage::cover(const std::string& rules, const std::string& output) {
   requirePath(output);
   py::gil_scoped_release released;
   std::lock_guard<std::mutex> lock(mutex_);
-  BtreeImg& im = image();
+  reader();  // refused once closed
+  if (descriptor_ < 0) {
+    throw std::invalid_argument("colour coverage needs an image opened from a file");
+  }
+  // The coverage reads the image through BtreeImg, from the file this image
+  // reads, even when its name has come to stand for another file since.
+  std::string source = "/proc/self/fd/" + std::to_string(descriptor_);
+  struct stat info {};
+  if (::stat(source.c_str(), &info) != 0) source = name_;  // no /proc
+  std::unique_ptr<BtreeImg> image;
+  try {
+    image = std::make_unique<BtreeImg>(source.c_str());
+  } catch (CFileException* e) {
+    e->m_strFileName = name_.c_str();
+    throw;
+  }
   // The library removes an existing output when nothing changed; the run
   // therefore goes into a folder of its own, which only a changed result
   // leaves with a file in it.
   PrivateFolder folder(output);
   const std::string result = folder.path() + "/result.dis";
-  if (im.CoperturaU8(CString(rules.c_str()), CString(result.c_str())) != 1) {
+  if (image->CoperturaU8(CString(rules.c_str()), CString(result.c_str())) != 1) {
     throw OsProblem(EIO, output);
   }
-  struct stat info {};
   if (::stat(result.c_str(), &info) != 0) return false;
   copyInto(result, output);
   return true;
@@ -264,15 +311,17 @@ bool OpenImage::cover(const std::string& rules, const std::string& output) {
 
 void OpenImage::close() {
   closed_ = true;
-  std::unique_ptr<BtreeImg> taken;
   {
     py::gil_scoped_release released;
     std::lock_guard<std::mutex> lock(mutex_);
-    taken = std::move(image_);
+    reader_.reset();
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
   }
-  // An opened image is never written back: destroying it only frees memory.
-  py::gil_scoped_release released;
-  taken.reset();
+  // The reader that borrowed the bytes is gone.
+  bytes_ = py::object();
+  data_ = nullptr;
+  size_ = 0;
 }
 
 }  // namespace btreeimg::python

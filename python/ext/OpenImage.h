@@ -1,12 +1,19 @@
-// An image file opened for reading from Python: a BtreeImg behind a mutex.
+// An image opened for reading from Python: a btreeimg::ImageReader behind a
+// mutex.
+//
+// At open only the file's layout is inspected; each plane or line is read
+// from the file when asked (see ImageReader.h). The image is read from a
+// descriptor of its own, so that it keeps reading the file it opened even
+// when the name comes to stand for another file; or from a bytes object
+// that it keeps alive.
 //
 // The bindings release the GIL while the library works, so two Python threads
 // may call into the same OpenImage at once (one reading a plane while another
-// closes the image). Every use of the BtreeImg therefore takes the mutex, and
+// closes the image). Every use of the reader therefore takes the mutex, and
 // always after the GIL has been released, so that no thread holds the mutex
-// while it waits for the GIL. The image's dimensions, version and encodings
-// never change after opening; they are read once, so that the cheap queries
-// need neither the mutex nor the GIL released.
+// while it waits for the GIL. The image's dimensions, version, encodings and
+// colour map never change after opening; they are read once, so that the
+// cheap queries need neither the mutex nor the GIL released.
 #ifndef BTREEIMG_PYTHON_OPENIMAGE_H_
 #define BTREEIMG_PYTHON_OPENIMAGE_H_
 
@@ -19,74 +26,109 @@
 #include <utility>
 #include <vector>
 
-#include "image/BtreeImg.h"
+#include "framework/Exceptions.h"
+#include "image/ImageReader.h"
 
 namespace btreeimg::python {
 
 class OpenImage {
  public:
-  // Checks the image file `path` with ImageCheck, then opens and reads it
-  // (the GIL released). Throws FormatProblem for a file the check finds
-  // unusable, or damaged unless `lenient` (a lenient image reads what the
-  // library reads: bytes the file does not hold read as 0); otherwise what
-  // BtreeImg's opening constructor throws.
+  // Opens the image file `path`. Throws OsProblem when it cannot be opened
+  // (or is a folder), and FormatProblem ("<path>: <why>", in ImageCheck's
+  // words) when it is no usable image or, unless `lenient`, when its layout
+  // is damaged. A lenient image reads what the file holds: zeros where it
+  // holds nothing.
   OpenImage(const std::string& path, bool lenient);
+  // The same for the file open at `descriptor` (read through a duplicate;
+  // the caller's descriptor and its position stay as they are), and for the
+  // bytes of `data` (kept alive as long as the image is open). Messages
+  // start with "<name>: " when `name` is not empty.
+  static std::unique_ptr<OpenImage> fromDescriptor(int descriptor,
+                                                   const std::string& name,
+                                                   bool lenient);
+  static std::unique_ptr<OpenImage> fromBytes(pybind11::bytes data,
+                                              const std::string& name,
+                                              bool lenient);
   OpenImage(const OpenImage&) = delete;
   OpenImage& operator=(const OpenImage&) = delete;
+  ~OpenImage();
 
+  bool lenient() const { return lenient_; }
   int version() const { return version_; }
-  // The problems the check found when the image was opened (only a lenient
-  // image has any), and their summary ("" when none).
-  const std::vector<std::string>& problems() const { return problems_; }
-  const std::string& summary() const { return summary_; }
   // Planes the image holds, 1 to 5.
   int planeCount() const { return planeCount_; }
-  // (height, width) of `plane`; std::invalid_argument outside 1..planeCount.
+  // (height, width) of `plane`: every plane is read with plane 1's line
+  // length and line count. std::invalid_argument outside 1..planeCount.
   std::pair<unsigned, unsigned> shape(int plane) const;
-  // The plane's encoding as the library reads it: 0 raw, 1 packed, 2
-  // whole-plane packed, or the undefined value its block states.
+  // The plane's encoding field: 0 raw, 1 packed, 2 whole-plane packed, or
+  // the undefined value a damaged file states.
   int encoding(int plane) const;
+  // Why reading a plane costs more than `limit` pixels (ImageReader's
+  // words), or "" when it does not.
+  std::string limitProblem(unsigned long long limit) const;
 
-  // A new (height, width) uint8 array holding the plane.
+  // What the full structural check finds in the file: the problems (empty
+  // when it is sound) and their summary. The check reads the whole file,
+  // the first time it is asked for (the GIL released).
+  const std::vector<std::string>& problems();
+  const std::string& summary();
+
+  // A new (height, width) uint8 array holding the plane. Throws
+  // FormatProblem for a plane of an undefined encoding or (strict) for the
+  // first damaged line.
   pybind11::array_t<unsigned char> plane(int plane);
   // A new (width,) uint8 array holding line `line` (0 .. height-1).
   pybind11::array_t<unsigned char> line(long long line, int plane);
   // A new (256, 3) uint8 array: the colour map of the first block.
-  pybind11::array_t<unsigned char> colourMap();
-  // Colour coverage of plane 1 into `output` (CoperturaU8), which is
-  // replaced only when a pixel changed: the run writes into a private folder
-  // beside it, and a changed result is copied over `output` through
-  // btreeimg::FileReplacement. Returns whether a pixel changed. Throws
-  // OsProblem or CFileException* when a file cannot be written (an existing
-  // `output` is then as it was).
+  pybind11::array_t<unsigned char> colourMap() const;
+  // Colour coverage of plane 1 into `output` (BtreeImg::CoperturaU8, on
+  // the file this image reads), which is replaced only when a pixel
+  // changed: the run writes into a private folder beside it, and a changed
+  // result is copied over `output` through btreeimg::FileReplacement.
+  // Returns whether a pixel changed. Throws OsProblem or CFileException*
+  // when a file cannot be written (an existing `output` is then as it was),
+  // std::invalid_argument for an image read from memory.
   bool cover(const std::string& rules, const std::string& output);
 
-  // Frees the image; later calls throw ValueError. A second call does nothing.
+  // Closes the file; later calls throw ValueError. A second call does
+  // nothing.
   void close();
   bool closed() const { return closed_; }
 
  private:
+  OpenImage(bool lenient, std::string name);
+  // Makes the reader from descriptor_ or data_ (the GIL released), and
+  // notes what never changes. Throws as the constructor says.
+  void open();
+  // Throws `e` (deleted here) as FormatProblem or OsProblem, named.
+  [[noreturn]] void rethrow(CFileException* e) const;
+  // "<name>: " + text, or text alone when the image has no name.
+  std::string named(const std::string& text) const;
   // Plane number checked against 1..planeCount (std::invalid_argument) and
-  // its encoding against those the library reads (FormatProblem).
-  int readablePlane(int plane) const;
-  // Whether every read of `plane` fills the caller's line whole, so that its
-  // rows need no zeros first. The caller holds mutex_.
-  bool fillsWholeLines(BtreeImg& im, int plane);
-  // The open image; the caller holds mutex_. std::invalid_argument when
-  // closed.
-  BtreeImg& image();
+  // its encoding against those the format defines (FormatProblem).
+  void readablePlane(int plane) const;
+  // The reader; the caller holds mutex_. std::invalid_argument when closed.
+  ImageReader& reader();
 
   std::mutex mutex_;
-  std::unique_ptr<BtreeImg> image_;
-  std::string path_;
+  std::string name_;
+  bool lenient_;
+  int descriptor_ = -1;  // the image's own; -1 for bytes
+  // Declared before the reader, which borrows its bytes: destroyed after it.
+  pybind11::object bytes_;
+  const unsigned char* data_ = nullptr;
+  unsigned long long size_ = 0;
+  std::unique_ptr<ImageReader> reader_;
+  bool closed_ = false;  // written and read with the GIL held
+  bool checked_ = false;
   std::vector<std::string> problems_;
   std::string summary_;
-  bool closed_ = false;  // written and read with the GIL held
   int version_ = 0;
   int planeCount_ = 0;
-  unsigned width_[5] = {};
-  unsigned height_[5] = {};
+  unsigned width_ = 0;
+  unsigned height_ = 0;
   int encoding_[5] = {};
+  unsigned char map_[768] = {};
 };
 
 }  // namespace btreeimg::python

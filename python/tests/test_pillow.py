@@ -3,6 +3,8 @@ every pixel goes through the C++ library."""
 
 import io
 import os
+import re
+import struct
 
 import numpy as np
 import pytest
@@ -94,7 +96,7 @@ def test_a_version_4_file_opens(tmp_path):
         assert np.array_equal(np.asarray(pic), wide)
 
 
-def test_the_decompression_bomb_guard_checks_every_plane(samples, monkeypatch):
+def test_the_decompression_bomb_guard_checks_every_plane(samples, monkeypatch, tmp_path):
     with Image.open(samples / "design.dis") as pic:
         monkeypatch.setattr(Image, "MAX_IMAGE_PIXELS", 256 * 192 - 1)
         with pytest.warns(Image.DecompressionBombWarning):
@@ -103,6 +105,20 @@ def test_the_decompression_bomb_guard_checks_every_plane(samples, monkeypatch):
         with pytest.raises(Image.DecompressionBombError):
             pic.seek(2)
         assert pic.tell() == 1
+    # A plane of empty lines costs a step per line: 2**32 - 1 of them are
+    # refused, though they hold no pixel.
+    block = bytearray(1312)
+    struct.pack_into("<H", block, 0, 4)
+    struct.pack_into("<II", block, 10, 0, 2**32 - 1)
+    struct.pack_into("<h", block, 1000, 1)
+    (tmp_path / "empty.dis").write_bytes(block)
+    monkeypatch.undo()
+    with pytest.raises(Image.DecompressionBombError):
+        Image.open(tmp_path / "empty.dis")
+    with open(tmp_path / "empty.dis", "rb") as stream:
+        with pytest.raises(Image.DecompressionBombError):
+            Image.open(stream)
+        assert not stream.closed  # the caller's stream
 
 
 def test_damaged_files_follow_pillows_convention_for_truncated_images(damaged, monkeypatch):
@@ -179,13 +195,22 @@ def test_save_all_writes_every_image_as_a_plane(tmp_path, samples):
         assert np.array_equal(a.colour_map, b.colour_map)
 
 
-def test_streams_without_a_file_name(tmp_path):
+def test_streams_without_a_file_name(tmp_path, damaged, monkeypatch):
     buffer = io.BytesIO()
     Image.fromarray(design(5, 6), "L").save(buffer, format="BTREEIMG", pack=0)
     buffer.seek(0)
     with Image.open(buffer) as pic:
         assert pic.format == "BTREEIMG"
         assert np.array_equal(np.asarray(pic), design(5, 6))
+    # Damage in bytes read as in a file.
+    problems = btreeimg.check(damaged)
+    with Image.open(io.BytesIO(damaged.read_bytes())) as pic:
+        with pytest.raises(OSError, match="^" + re.escape(problems[0])):
+            pic.load()
+    monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", True)
+    with (Image.open(io.BytesIO(damaged.read_bytes())) as pic,
+          btreeimg.open(damaged, lenient=True) as im):
+        assert np.array_equal(np.asarray(pic), im.plane(1))
 
 
 def test_other_modes_are_refused_by_name(tmp_path):
