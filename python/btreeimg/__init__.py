@@ -35,6 +35,7 @@ the GIL, so several threads can work on different images at once.
 """
 
 # Helper modules go under private names: the namespace shows the API only.
+import io as _io
 import operator as _operator
 import os as _os
 import stat as _stat
@@ -128,17 +129,20 @@ class Image:
     def _from_stream(cls, fp: _typing.IO[bytes], name: str, *,
                      lenient: bool) -> "Image":
         """The image file that the binary stream `fp` holds from its start,
-        read from the stream's file when it is a regular file (through a
-        descriptor of its own), else from the stream's bytes (read once and
-        kept). Messages begin with "`name`: " unless `name` is empty."""
+        read from the stream's file when it is a file object over a regular
+        file (through a descriptor of its own), else from the stream's bytes
+        (read once and kept). Messages begin with "`name`: " unless `name`
+        is empty."""
         image = cls.__new__(cls)
         image._name = name
         image._core = None
-        try:
-            descriptor: _typing.Optional[int] = fp.fileno()
-        except (AttributeError, OSError, ValueError):
-            descriptor = None
+        # Only a file object's bytes are its descriptor's: a stream that
+        # decodes another (gzip.GzipFile, ...) gives the descriptor of the
+        # file it decodes.
+        raw = fp.raw if isinstance(fp, (_io.BufferedReader, _io.BufferedRandom)) else fp
+        descriptor = raw.fileno() if isinstance(raw, _io.FileIO) else None
         if descriptor is not None and _stat.S_ISREG(_os.fstat(descriptor).st_mode):
+            fp.seek(0)  # writes still in the stream's buffer reach the file
             image._core = _btreeimg.Image.from_descriptor(descriptor, name, bool(lenient))
         else:
             fp.seek(0)

@@ -1,6 +1,7 @@
 """Pillow opens, seeks, loads and saves image files through the plugin, and
 every pixel goes through the C++ library."""
 
+import gzip
 import io
 import os
 import re
@@ -201,6 +202,11 @@ def test_streams_without_a_file_name(tmp_path, damaged, monkeypatch):
     buffer.seek(0)
     with Image.open(buffer) as pic:
         assert pic.format == "BTREEIMG"
+        assert np.array_equal(np.asarray(pic), design(5, 6))
+    # A stream that decodes a file: its bytes, not its file's.
+    with gzip.open(tmp_path / "packed.dis.gz", "wb") as packed:
+        packed.write(buffer.getvalue())
+    with gzip.open(tmp_path / "packed.dis.gz") as stream, Image.open(stream) as pic:
         assert np.array_equal(np.asarray(pic), design(5, 6))
     # Damage in bytes read as in a file.
     problems = btreeimg.check(damaged)
