@@ -1,6 +1,8 @@
 // The image's lifecycle: opening a file, creating an image, closing it.
 #include "image/BtreeImg.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -69,6 +71,14 @@ BtreeImg::BtreeImg(const char* name)
 void BtreeImg::openFromDisk() {
   // Step 1: the whole file into one buffer, wrapped by a fixed-size memory
   // file.
+  // A FIFO or a device would be waited on, or read without end: only
+  // regular files hold images.
+  struct stat info {};
+  if (::stat(fileName, &info) == 0 && !S_ISREG(info.st_mode) &&
+      !S_ISDIR(info.st_mode)) {
+    throwFileError(CFileException::accessDenied, fileName, -1,
+                   "not a regular file");
+  }
   CFile file;
   CFileException error;
   if (!file.Open(fileName, CFile::modeRead | CFile::typeBinary, &error)) {

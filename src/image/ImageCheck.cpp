@@ -1,7 +1,9 @@
 // Structural verification of an image file's bytes.
 #include "image/ImageCheck.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -182,42 +184,28 @@ void ImageCheck::report(int plane, const char* format, ...) {
 
 int ImageCheck::InspectFile(const char* path) {
   reset();
-  CFile file;
-  CFileException error;
-  if (!file.Open(path, CFile::modeRead | CFile::typeBinary, &error)) {
+  // Opened without waiting for a writer, so that a FIFO is refused (by the
+  // inspection of the descriptor) instead of blocking.
+  int descriptor = -1;
+  do {
+    descriptor = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (descriptor < 0 && errno == EINTR);
+  struct stat info {};
+  if (descriptor >= 0 && ::fstat(descriptor, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(descriptor);
+    descriptor = -1;
+    errno = EISDIR;
+  }
+  if (descriptor < 0) {
+    CFileException error(CFileException::OsErrorToException(errno), errno);
     char cause[200];
-    error.m_strFileName.Empty();
     error.GetErrorMessage(cause, sizeof cause);
     report(0, "cannot be opened: %s", cause);
     return verdict_;
   }
-  std::vector<unsigned char> bytes;
-  try {
-    const ULONGLONG length = file.GetLength();
-    if (length > UINT32_MAX) {
-      report(0, "file is %llu bytes, larger than 4 GiB", ull{length});
-      return verdict_;
-    }
-    bytes.resize(static_cast<std::size_t>(length));
-    if (length != 0 &&
-        file.Read(bytes.data(), static_cast<UINT>(length)) != length) {
-      report(0, "cannot be read: the file ended early");
-      return verdict_;
-    }
-  } catch (CException* e) {
-    char cause[200];
-    if (auto* fileError = dynamic_cast<CFileException*>(e)) {
-      fileError->m_strFileName.Empty();
-    }
-    e->GetErrorMessage(cause, sizeof cause);
-    e->Delete();
-    report(0, "cannot be read: %s", cause);
-    return verdict_;
-  } catch (const std::bad_alloc&) {
-    report(0, "cannot be read: not enough memory");
-    return verdict_;
-  }
-  return Inspect(bytes.data(), bytes.size());
+  InspectDescriptor(descriptor, false);
+  ::close(descriptor);
+  return verdict_;
 }
 
 // ---- The inspection -----------------------------------------------------------

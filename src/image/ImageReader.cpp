@@ -117,6 +117,12 @@ void ImageReader::refuse(const CString& problem, int cause) {
   throwFileError(cause, name_, -1, problem);
 }
 
+void ImageReader::refuseLine(int plane, const std::string& fault) {
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "plane %d: ", plane);
+  refuse((prefix + fault).c_str(), CFileException::invalidFile);
+}
+
 int ImageReader::encoding(int plane) const {
   return check_.Plane(plane).pack;
 }
@@ -220,12 +226,10 @@ std::size_t ImageReader::readPacked(PlaneState& state, int number,
   const ULONGLONG codeRoom = layout.regionRoom > 4 * entries
                                  ? layout.regionRoom - 4 * entries
                                  : 0;
-  char prefix[32];
-  std::snprintf(prefix, sizeof prefix, "plane %d: ", number);
-  std::string fault =
-      btreeimg::detail::packedEntriesFault(line, begin, end, codeRoom);
-  if (!fault.empty()) {
-    if (policy_ == strict) refuse((prefix + fault).c_str(), CFileException::invalidFile);
+  if (end < begin || end > codeRoom) {
+    if (policy_ == strict) {
+      refuseLine(number, btreeimg::detail::packedEntriesFault(line, begin, end, codeRoom));
+    }
     if (end <= begin) return 0;
   }
   const ULONGLONG length = std::min<ULONGLONG>(end, codeRoom) -
@@ -236,11 +240,15 @@ std::size_t ImageReader::readPacked(PlaneState& state, int number,
     refuse("the file ended early (was it cut short while open?)",
            CFileException::endOfFile);
   }
-  if (policy_ == strict) {
-    fault = btreeimg::detail::packedCodeFault(line, code, got, width_);
-    if (!fault.empty()) refuse((prefix + fault).c_str(), CFileException::invalidFile);
+  const std::size_t filled = expandRuns(code, code + got, out, width_);
+  // A sound line decodes to exactly its length from whole pairs, none of
+  // count 0; the inspection's words only for one that does not.
+  if (policy_ == strict && !btreeimg::detail::soundLineCode(code, got, width_)) {
+    const std::string fault =
+        btreeimg::detail::packedCodeFault(line, code, got, width_);
+    if (!fault.empty()) refuseLine(number, fault);
   }
-  return expandRuns(code, code + got, out, width_);
+  return filled;
 }
 
 void ImageReader::indexStream(PlaneState& state, int number) {
@@ -317,20 +325,23 @@ std::size_t ImageReader::readWhole(PlaneState& state, int number,
     ULONGLONG got = 0;
     const unsigned char* pairs = view(layout.regionStart + 8 + at, n, &got);
     if (got < 2) break;
-    for (ULONGLONG i = 0; i + 1 < got && filled < width_; i += 2) {
-      ULONGLONG count = pairs[i];
-      if (skip >= count) {
-        skip -= count;
-        continue;
-      }
-      count -= skip;
-      skip = 0;
+    const ULONGLONG whole = got & ~ULONGLONG{1};
+    ULONGLONG i = 0;
+    // The pairs before the line, then the part of the first pair in it.
+    for (; i < whole && skip >= pairs[i]; i += 2) skip -= pairs[i];
+    if (i < whole && skip > 0) {
       const std::size_t n2 = static_cast<std::size_t>(
-          std::min<ULONGLONG>(count, width_ - filled));
+          std::min<ULONGLONG>(pairs[i] - skip, width_ - filled));
       std::memset(out + filled, pairs[i + 1], n2);
       filled += n2;
+      skip = 0;
+      i += 2;
     }
-    at += got & ~ULONGLONG{1};
+    // The rest in one go; a pair that runs past the line is cut there.
+    if (i < whole && filled < width_) {
+      filled += expandRuns(pairs + i, pairs + whole, out + filled, width_ - filled);
+    }
+    at += whole;
   }
   return filled;
 }

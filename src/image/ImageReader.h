@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "framework/CString.h"
@@ -114,6 +115,7 @@ class AFX_EXT_CLASS ImageReader {
   // valid until the next view; *got says how many there are.
   const unsigned char* view(ULONGLONG at, ULONGLONG n, ULONGLONG* got);
   [[noreturn]] void refuse(const CString& problem, int cause);
+  [[noreturn]] void refuseLine(int plane, const std::string& fault);
   std::size_t readPacked(PlaneState& state, int plane, unsigned int line,
                          unsigned char* out);
   std::size_t readWhole(PlaneState& state, int plane, unsigned int line,

@@ -12,6 +12,7 @@
 #include "framework/ThrowHelpers.h"
 #include "image/BtreeImg.h"
 #include "image/HeaderLayout.h"
+#include "planestore/BtreePacked.h"
 #include "planestore/BtreeUnPacked.h"
 
 namespace block = btreeimg::detail::block;
@@ -175,6 +176,13 @@ void ImageWriter::turnRaw(int plane) {
 
 void ImageWriter::commit() {
   if (done_) return;
+  // Lines never written are saved as zero lines; a chosen plane whose zero
+  // lines would not fit behind its code is turned raw, which always fits.
+  for (int p = 1; p <= planes_; ++p) {
+    if (pack_[p - 1] != kChooseEncoding) continue;
+    auto* packed = dynamic_cast<BtreePacked*>(image_->piani[p - 1]);
+    if (packed != nullptr && packed->complete() == 0) turnRaw(p);
+  }
   image_->closeImg();
   done_ = true;
 }

@@ -4,6 +4,7 @@
 #ifndef BTREEIMG_IMAGE_LINEFAULTS_H_
 #define BTREEIMG_IMAGE_LINEFAULTS_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,21 @@ std::string packedEntriesFault(ULONGLONG line, std::uint32_t begin,
 // `width`: the problem, or "" when its pairs decode to exactly the line.
 std::string packedCodeFault(ULONGLONG line, const unsigned char* code,
                             ULONGLONG length, unsigned int width);
+
+// Whether the `length` bytes of pairs at `code` decode to exactly `width`
+// bytes, in whole pairs, none of count 0: the quick test that
+// packedCodeFault's words are not needed.
+inline bool soundLineCode(const unsigned char* code, ULONGLONG length,
+                          unsigned int width) {
+  if (length % 2 != 0) return false;
+  ULONGLONG decoded = 0;
+  unsigned char least = 255;
+  for (ULONGLONG i = 0; i < length; i += 2) {
+    decoded += code[i];
+    least = std::min(least, code[i]);
+  }
+  return decoded == width && least != 0;
+}
 
 }  // namespace btreeimg::detail
 
