@@ -160,6 +160,17 @@ def test_files_that_are_not_usable_images_are_format_errors(tmp_path, data, mess
         assert str(caught.value).startswith(f"{path}: ")
 
 
+def test_a_file_cut_short_while_open_fails_the_read_with_os_error(tmp_path):
+    path = tmp_path / "cut.dis"
+    btreeimg.write(path, design(64, 64), pack=0)
+    with btreeimg.open(path) as im:
+        os.truncate(path, 1312 + 64 * 10)
+        assert np.array_equal(im.line(9, 1), design(64, 64)[9])
+        with pytest.raises(OSError, match="line 10: the file ended early") as caught:
+            im.plane(1)
+        assert (caught.value.errno, caught.value.filename) == (errno.EIO, str(path))
+
+
 def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
     path = undefined_encoding(tmp_path)
     with pytest.raises(btreeimg.FormatError, match="plane 2"):
