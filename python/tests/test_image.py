@@ -90,9 +90,12 @@ def test_cover_may_replace_the_image_own_file(samples, tmp_path):
     with btreeimg.open(own) as im:
         before = im.plane(1)
         assert im.cover(samples / "rules.txt", own)
-        assert np.array_equal(im.plane(1), before)  # the open copy is unchanged
-    with btreeimg.open(own) as im:
+        # The open image reads the file it opened, not the one now at its name.
+        assert np.array_equal(im.plane(1), before)
+        assert im.cover(samples / "rules.txt", tmp_path / "again.dis")
+    with btreeimg.open(own) as im, btreeimg.open(tmp_path / "again.dis") as again:
         assert im.plane_count == 1 and not np.array_equal(im.plane(1), before)
+        assert np.array_equal(im.plane(1), again.plane(1))
 
 
 def test_cover_saves_through_a_link_keeping_it_and_the_mode(samples, tmp_path):
