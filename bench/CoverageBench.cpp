@@ -12,6 +12,9 @@
 // and some rules take the substitutes of earlier ones as cover colours.
 // BM_CoverageRulesPlane/rules:N (no goal) rewrites the plane in memory, line
 // by line, with the same rules: the rule engine alone.
+// BM_CoverageRulesMethod/method:M/rules:N (no goal) does the same with each
+// method forced (0 table, 1 compare16, 2 runs16, 3 compare32, 4 runs32): both
+// vector widths, whatever kAuto would pick on this processor.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -177,6 +180,44 @@ BENCHMARK(BM_CoverageRulesPlane)
     ->Arg(8)
     ->Arg(32)
     ->Arg(64)
+    ->Unit(benchmark::kMillisecond);
+
+// Reference (no goal): the engine with one method forced, over the same
+// plane and rules.
+void BM_CoverageRulesMethod(benchmark::State& state) {
+  using Method = btreeimg::detail::CoverageRules::Method;
+  static const Method kMethods[] = {Method::kTable, Method::kCompare16,
+                                    Method::kRuns16, Method::kCompare32,
+                                    Method::kRuns32};
+  const Method method = kMethods[state.range(0)];
+  const std::vector<unsigned char>& plane = design();
+  std::vector<btreeimg::detail::ColourRule> list;
+  for (const auto& [cover, test, subst] :
+       rules(static_cast<int>(state.range(1)))) {
+    list.push_back({cover, test, subst});
+  }
+  const btreeimg::detail::CoverageRules compiled(list);
+  std::vector<unsigned char> out(kPlaneBytes);
+  std::size_t lineLength = kSide;
+  benchmark::DoNotOptimize(lineLength);
+  for (auto _ : state) {
+    int changed = 0;
+    for (std::size_t y = 0; y < static_cast<std::size_t>(kSide); ++y) {
+      unsigned char* line = out.data() + y * kSide;
+      std::memcpy(line, plane.data() + y * kSide, lineLength);
+      const std::size_t below = (y + 1) % static_cast<std::size_t>(kSide);
+      compiled.apply(line, plane.data() + below * kSide, lineLength, &changed,
+                     method);
+    }
+    benchmark::DoNotOptimize(changed);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kPlaneBytes));
+}
+BENCHMARK(BM_CoverageRulesMethod)
+    ->ArgNames({"method", "rules"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 8, 64}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
