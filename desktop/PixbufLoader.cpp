@@ -2,12 +2,14 @@
 // the colour map as an RGB picture. With it installed (and the loader cache
 // refreshed), every GdkPixbuf application opens the files.
 //
-// Both of GdkPixbuf's interfaces are offered. The whole-file load reads a
-// FILE* to its end; the incremental one is handed the bytes piece by piece.
-// Either way the bytes are gathered into an anonymous in-memory file, which
-// is inspected with ImageCheck and then opened with BtreeImg through its
-// /proc/self/fd name: the library reads images only by name, and this keeps
-// the viewer's copy apart from a file that may change on disk meanwhile.
+// Both of GdkPixbuf's interfaces are offered. The whole-file load is handed
+// a FILE*: a regular file is read where it lies, through its descriptor
+// (pread); anything else is read to its end into memory. The incremental
+// load is handed the bytes piece by piece, which are gathered in memory.
+// Either way ImageCheck inspects the file whole, and btreeimg::ImageReader
+// then reads only the lines the picture needs: the module holds the picture,
+// a line, and (incremental load) the file's bytes, never a decoded plane.
+// Nothing goes through a file name, so /proc need not be mounted.
 //
 // Only sound files are shown. A file the inspection finds unusable or
 // damaged (cut short, a broken line table, ...) is refused with a GError
@@ -21,33 +23,47 @@
 // thumbnailers, file chooser previews), the picture is sampled at that size
 // directly, the same way `btreeimg thumbnail` samples it, instead of being
 // made at full size and scaled afterwards.
+//
+// A limit on pixels keeps a small file from costing gigabytes: a picture of
+// more pixels than the limit is refused, and so is a smaller one whose
+// sampling would read more (its lines sampled times their length), both as
+// soon as the first header block is in. The limit is the library's
+// ImageReader::kDefaultPixelLimit (2^28, a picture of 16384 x 16384), or
+// the environment variable BTREEIMG_MAX_PIXELS (a count of pixels; 0: no
+// limit), read at each load.
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gmodule.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "PlaneSampling.h"
 #include "framework/Exceptions.h"
-#include "image/BtreeImg.h"
 #include "image/ImageCheck.h"
+#include "image/ImageReader.h"
 
 namespace {
 
-// Every plane's header block has this size (BtreeImg::dimHeader); the first
-// one states the picture's size.
+using btreeimg::ImageReader;
+
+// Every plane's header block has this size; the first one states the
+// picture's size.
 constexpr std::size_t kHeaderBlock = 1312;
 // The library refuses larger files; gathering stops there.
 constexpr std::uint64_t kLargestFile = std::uint64_t{1} << 32;
+// What the refusal of a picture over the limit adds.
+constexpr const char* kRaiseLimit = " (the environment variable BTREEIMG_MAX_PIXELS raises it)";
 
 void setError(GError** error, int code, const std::string& text) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, text.c_str());
@@ -57,115 +73,138 @@ void setError(GError** error, int code, const std::string& text) {
 // more there are.
 std::string summaryOf(const ImageCheck& check) { return static_cast<const char*>(check.Summary()); }
 
-// The text of a framework exception, without the /proc name the library was
-// given. Releases the exception.
+// The text of a framework exception. Releases the exception.
 std::string takeMessage(CException* e) {
-  if (auto* fileError = dynamic_cast<CFileException*>(e)) fileError->m_strFileName.Empty();
   char text[512] = "";
   if (!e->GetErrorMessage(text, sizeof text)) std::snprintf(text, sizeof text, "unknown error");
   e->Delete();
   return text;
 }
 
-// One load in progress: the host's callbacks and the bytes gathered so far.
+// The most pixels a load may make or read: BTREEIMG_MAX_PIXELS when it is
+// a number (0: no limit), else the library's default.
+std::uint64_t pixelLimit() {
+  const char* text = std::getenv("BTREEIMG_MAX_PIXELS");
+  if (text == nullptr || *text < '0' || *text > '9') return ImageReader::kDefaultPixelLimit;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0') return ImageReader::kDefaultPixelLimit;
+  return value == 0 ? UINT64_MAX : value;
+}
+
+// The bytes of an incremental load, gathered in one block that grows by
+// realloc (large blocks grow in place, by remapping, not by copying).
+class Gathered {
+ public:
+  Gathered() = default;
+  Gathered(const Gathered&) = delete;
+  Gathered& operator=(const Gathered&) = delete;
+  ~Gathered() { std::free(data_); }
+  const unsigned char* data() const { return data_; }
+  std::uint64_t size() const { return size_; }
+  // Appends `n` bytes; false when there is no memory for them.
+  bool append(const unsigned char* bytes, std::size_t n) {
+    if (n > room_ - size_) {
+      std::size_t room = room_ < (std::size_t{1} << 16) ? std::size_t{1} << 16 : room_;
+      while (room - size_ < n) room = room > SIZE_MAX / 2 ? SIZE_MAX : 2 * room;
+      void* grown = std::realloc(data_, room);
+      if (grown == nullptr) return false;
+      data_ = static_cast<unsigned char*>(grown);
+      room_ = room;
+    }
+    std::memcpy(data_ + size_, bytes, n);
+    size_ += n;
+    return true;
+  }
+
+ private:
+  unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t room_ = 0;
+};
+
+// One load in progress: the host's callbacks, the bytes gathered so far
+// and the picture asked for.
 struct Load {
   GdkPixbufModuleSizeFunc sizeFunc = nullptr;
   GdkPixbufModulePreparedFunc preparedFunc = nullptr;
   GdkPixbufModuleUpdatedFunc updatedFunc = nullptr;
   gpointer user = nullptr;
 
-  int file = -1;               // the in-memory file holding the bytes
-  std::uint64_t received = 0;  // bytes written to it
-  std::vector<unsigned char> head;  // the first header block, as it arrives
-  bool sized = false;          // the size has been announced to the host
-  bool abandoned = false;      // the host asked for no picture (size 0)
-  int width = 0, height = 0;   // the picture the host asked for
-
-  ~Load() {
-    if (file >= 0) ::close(file);
-  }
+  Gathered bytes;          // incremental load: the file so far
+  bool sized = false;      // the size has been announced to the host
+  bool abandoned = false;  // the host asked for no picture (size 0)
+  int width = 0, height = 0;  // the picture the host asked for
 };
 
-// An anonymous file in memory; an unlinked temporary file where the kernel
-// offers none. -1 with `error` set on failure.
-int makeGatheringFile(GError** error) {
-  int descriptor = ::memfd_create("btreeimg-pixbuf", MFD_CLOEXEC);
-  if (descriptor >= 0) return descriptor;
-  gchar* name = nullptr;
-  GError* failure = nullptr;
-  descriptor = g_file_open_tmp("btreeimg-pixbuf-XXXXXX", &name, &failure);
-  if (descriptor < 0) {
-    setError(error, GDK_PIXBUF_ERROR_FAILED,
-             std::string("no room to gather the image: ") + failure->message);
-    g_error_free(failure);
-    return -1;
-  }
-  ::unlink(name);
-  g_free(name);
-  return descriptor;
-}
-
-bool writeAll(int descriptor, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t done = ::write(descriptor, data, size);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    size -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
-// Once the first header block is in: refuses a file that is no usable image,
-// then tells the host the picture's size and learns the size it wants.
-bool announceSize(Load& load, GError** error) {
-  ImageCheck check;
-  if (check.Inspect(load.head.data(), load.head.size()) == ImageCheck::unusable) {
-    setError(error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a usable image file: " + summaryOf(check));
+// Once the first header block (`head`, `size` bytes) is in: refuses a file
+// that is no usable image, tells the host the picture's size and learns the
+// size it wants, and refuses a picture over the pixel limit.
+bool announceSize(Load& load, const unsigned char* head, std::size_t size, GError** error) {
+  std::unique_ptr<ImageReader> first;  // the header block alone: its layout only
+  try {
+    first = std::make_unique<ImageReader>(head, size, ImageReader::lenient);
+  } catch (CException* e) {
+    setError(error, GDK_PIXBUF_ERROR_UNKNOWN_TYPE, "Not a usable image file: " + takeMessage(e));
     return false;
   }
-  const ImageCheck::PlaneLayout& plane = check.Plane(1);
-  if (plane.dimx == 0 || plane.dimy == 0 || plane.dimx > INT_MAX || plane.dimy > INT_MAX) {
+  const std::uint32_t dimx = first->width(), dimy = first->height();
+  if (dimx == 0 || dimy == 0 || dimx > INT_MAX || dimy > INT_MAX) {
     setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-             "The image states a size of " + std::to_string(plane.dimx) + " x " +
-                 std::to_string(plane.dimy) + " pixels, which cannot be shown");
+             "The image states a size of " + std::to_string(dimx) + " x " +
+                 std::to_string(dimy) + " pixels, which cannot be shown");
     return false;
   }
-  int width = static_cast<int>(plane.dimx), height = static_cast<int>(plane.dimy);
+  int width = static_cast<int>(dimx), height = static_cast<int>(dimy);
   if (load.sizeFunc != nullptr) load.sizeFunc(&width, &height, load.user);
   load.sized = true;
   load.abandoned = width <= 0 || height <= 0;
   load.width = width;
   load.height = height;
+  if (load.abandoned) return true;
+  const std::uint64_t limit = pixelLimit();
+  const sampling::Size picture{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+  const std::uint64_t cost = sampling::samplingCost(dimx, dimy, picture);
+  std::string problem;
+  if (pixels > limit && picture.width == dimx && picture.height == dimy) {
+    problem = static_cast<const char*>(first->limitProblem(limit));
+  } else if (pixels > limit) {
+    problem = "the picture asked for has " + std::to_string(width) + " x " +
+              std::to_string(height) + " pixels, more than the limit of " + std::to_string(limit);
+  } else if (cost > limit) {
+    problem = "a " + std::to_string(width) + " x " + std::to_string(height) +
+              " picture reads " + std::to_string(std::min(dimy, picture.height)) +
+              " lines of " + std::to_string(dimx) + " pixels, " + std::to_string(cost) +
+              " in all, more than the limit of " + std::to_string(limit);
+  }
+  if (!problem.empty()) {
+    setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
+             "The image is too large: " + problem + kRaiseLimit);
+    return false;
+  }
   return true;
 }
 
 gboolean gather(Load& load, const guchar* data, guint size, GError** error) {
   if (load.abandoned) return TRUE;
-  if (load.received + size > kLargestFile) {
+  if (load.bytes.size() + size > kLargestFile) {
     setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "The image file is larger than 4 GiB");
     return FALSE;
   }
-  if (!writeAll(load.file, data, size)) {
-    setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-             std::string("No room to gather the image: ") + std::strerror(errno));
+  if (!load.bytes.append(data, size)) {
+    setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to gather the image");
     return FALSE;
   }
-  load.received += size;
-  const std::size_t wanted = kHeaderBlock - load.head.size();
-  load.head.insert(load.head.end(), data, data + std::min<std::size_t>(wanted, size));
-  if (!load.sized && load.head.size() == kHeaderBlock) return announceSize(load, error);
+  if (!load.sized && load.bytes.size() >= kHeaderBlock) {
+    return announceSize(load, load.bytes.data(), kHeaderBlock, error);
+  }
   return TRUE;
 }
 
-// Inspects the gathered bytes whole. Returns false, with `error` set, unless
-// the file is sound.
-bool inspectGathered(const Load& load, GError** error) {
-  ImageCheck check;
-  if (!sampling::inspectMapped(load.file, check)) {
-    setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "The gathered image cannot be inspected");
-    return false;
-  }
+// Sets `error` from the whole inspection unless the file is sound.
+bool requireSound(const ImageCheck& check, GError** error) {
   if (check.GetVerdict() == ImageCheck::sound) return true;
   const bool unusable = check.GetVerdict() == ImageCheck::unusable;
   setError(error, unusable ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
@@ -174,10 +213,10 @@ bool inspectGathered(const Load& load, GError** error) {
   return false;
 }
 
-// Makes the picture from the opened image: plane 1 sampled at the size
-// asked for, through the colour map. Hands it to the host as it is prepared
-// and again when every row is in.
-bool render(Load& load, BtreeImg& image, GError** error) {
+// Makes the picture from the image: plane 1 sampled at the size asked for,
+// through the colour map. Hands it to the host as it is prepared and again
+// when every row is in.
+bool render(Load& load, ImageReader& image, GError** error) {
   const sampling::Size size{static_cast<std::uint32_t>(load.width),
                             static_cast<std::uint32_t>(load.height)};
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, load.width, load.height);
@@ -189,9 +228,7 @@ bool render(Load& load, BtreeImg& image, GError** error) {
   }
   if (load.preparedFunc != nullptr) load.preparedFunc(pixbuf, nullptr, load.user);
   unsigned char map[256][3];
-  for (short i = 0; i < 256; ++i) {
-    for (short c = 0; c < 3; ++c) map[i][c] = image.GetRgbHeader(i, c, 0);
-  }
+  image.colourMap(&map[0][0]);
   guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
   const std::size_t stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
   try {
@@ -210,19 +247,12 @@ bool render(Load& load, BtreeImg& image, GError** error) {
   return true;
 }
 
-gboolean finish(Load& load, GError** error) {
-  if (load.abandoned) return TRUE;
-  if (!load.sized) {  // shorter than a header block: say why
-    ImageCheck check;
-    check.Inspect(load.head.data(), load.head.size());
-    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Not a usable image file: " + summaryOf(check));
-    return FALSE;
-  }
-  if (!inspectGathered(load, error)) return FALSE;
-  const std::string name = "/proc/self/fd/" + std::to_string(load.file);
+// Runs `step` (which makes the picture), turning what it throws into
+// `error`.
+template <typename Step>
+gboolean reading(GError** error, Step&& step) {
   try {
-    BtreeImg image(name.c_str());
-    return render(load, image, error) ? TRUE : FALSE;
+    return step() ? TRUE : FALSE;
   } catch (CException* e) {
     setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "The image cannot be read: " + takeMessage(e));
   } catch (const std::bad_alloc&) {
@@ -231,6 +261,40 @@ gboolean finish(Load& load, GError** error) {
     setError(error, GDK_PIXBUF_ERROR_FAILED, "The image cannot be read");
   }
   return FALSE;
+}
+
+gboolean finish(Load& load, GError** error) {
+  if (load.abandoned) return TRUE;
+  ImageCheck check;
+  check.Inspect(load.bytes.data(), load.bytes.size());
+  if (!load.sized) {  // shorter than a header block: say why
+    setError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "Not a usable image file: " + summaryOf(check));
+    return FALSE;
+  }
+  if (!requireSound(check, error)) return FALSE;
+  return reading(error, [&] {
+    ImageReader image(load.bytes.data(), load.bytes.size());
+    return render(load, image, error);
+  });
+}
+
+// The whole-file load of the regular file open at `descriptor`, read where
+// it lies. GdkPixbuf's whole-file load asks for the picture at full size.
+gboolean loadDescriptor(Load& load, int descriptor, GError** error) {
+  ImageCheck check;
+  check.InspectDescriptor(descriptor);
+  if (check.GetVerdict() == ImageCheck::unusable) return requireSound(check, error) ? TRUE : FALSE;
+  unsigned char head[kHeaderBlock];
+  if (::pread(descriptor, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    setError(error, GDK_PIXBUF_ERROR_FAILED, "The image file cannot be read");
+    return FALSE;
+  }
+  if (!announceSize(load, head, sizeof head, error) || !requireSound(check, error)) return FALSE;
+  if (load.abandoned) return TRUE;
+  return reading(error, [&] {
+    ImageReader image(descriptor);
+    return render(load, image, error);
+  });
 }
 
 // ---- GdkPixbuf's entry points ---------------------------------------------
@@ -244,12 +308,6 @@ gpointer beginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc
     load->preparedFunc = preparedFunc;
     load->updatedFunc = updatedFunc;
     load->user = user;
-    load->head.reserve(kHeaderBlock);
-    load->file = makeGatheringFile(error);
-    if (load->file < 0) {
-      delete load;
-      return nullptr;
-    }
     return load;
   } catch (...) {
     setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "Not enough memory to start loading");
@@ -282,27 +340,40 @@ void keepPicture(GdkPixbuf* pixbuf, GdkPixbufAnimation*, gpointer user) {
   *static_cast<GdkPixbuf**>(user) = GDK_PIXBUF(g_object_ref(pixbuf));
 }
 
-// The whole-file load: the incremental one fed from `file` to its end.
+// The whole-file load: a regular file read through its descriptor from its
+// start; anything else fed to the incremental load from `file` to its end.
 GdkPixbuf* loadWhole(FILE* file, GError** error) {
   GdkPixbuf* picture = nullptr;
   gpointer context = beginLoad(nullptr, keepPicture, nullptr, &picture, error);
   if (context == nullptr) return nullptr;
+  std::unique_ptr<Load> load(static_cast<Load*>(context));
+  const int descriptor = ::fileno(file);
+  struct stat info {};
+  if (descriptor >= 0 && ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+      std::ftell(file) == 0) {
+    gboolean done = FALSE;
+    try {
+      done = loadDescriptor(*load, descriptor, error);
+    } catch (...) {
+      setError(error, GDK_PIXBUF_ERROR_FAILED, "The image cannot be read");
+    }
+    if (done) return picture;
+    if (picture != nullptr) g_object_unref(picture);
+    return nullptr;
+  }
   guchar buffer[1 << 16];
   bool fed = true;
   while (fed) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
     if (got == 0) break;
-    fed = loadIncrement(context, buffer, static_cast<guint>(got), error) != FALSE;
+    fed = loadIncrement(load.get(), buffer, static_cast<guint>(got), error) != FALSE;
   }
   if (fed && std::ferror(file)) {
     setError(error, GDK_PIXBUF_ERROR_FAILED, "The image file cannot be read");
     fed = false;
   }
-  if (!fed) {
-    delete static_cast<Load*>(context);
-    return nullptr;
-  }
-  if (stopLoad(context, error)) return picture;
+  if (!fed) return nullptr;
+  if (stopLoad(load.release(), error)) return picture;
   if (picture != nullptr) g_object_unref(picture);
   return nullptr;
 }

@@ -1,4 +1,7 @@
-// cover: colour coverage of plane 1 through BtreeImg::CoperturaU8.
+// cover: colour coverage of plane 1 through BtreeImg::CoperturaU8, the one
+// command that opens its input with BtreeImg (which holds the file, and a
+// whole-plane packed plane decoded): the input is inspected and held to the
+// pixel limit first, as every command's input is.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +13,7 @@
 #include "ToolSupport.h"
 #include "framework/CPtrList.h"
 #include "image/BtreeImg.h"
-#include "image/ImageCheck.h"
+#include "image/ImageReader.h"
 #include "settings/AsKeyDat.h"
 
 namespace tool {
@@ -78,17 +81,18 @@ int loadRules(const std::string& rules) {
   return count;
 }
 
-// Pixels of plane 1 that differ between the source and the result.
+// Pixels of plane 1 that differ between the source and the result, which
+// is read line by line, not held.
 std::uint64_t changedPixels(BtreeImg& source, const std::string& result) {
-  BtreeImg after(result.c_str());
+  btreeimg::ImageReader after(result.c_str());
   const std::uint32_t width = source.dimx(1);
   const std::uint32_t height = source.dimy(1);
-  if (after.dimx(1) != width || after.dimy(1) != height || width == 0) return 0;
+  if (after.width() != width || after.height() != height || width == 0) return 0;
   std::vector<std::uint8_t> a(width), b(width);
   std::uint64_t changed = 0;
   for (std::uint32_t y = 0; y < height; ++y) {
     source.at(y, 1, a.data());
-    after.at(y, 1, b.data());
+    after.readLine(1, y, b.data());
     for (std::uint32_t x = 0; x < width; ++x) changed += a[x] != b[x];
   }
   return changed;
@@ -97,10 +101,14 @@ std::uint64_t changedPixels(BtreeImg& source, const std::string& result) {
 }  // namespace
 
 int runCover(const std::string& file, const std::string& rules,
-             const std::string& output) {
+             const std::string& output, std::uint64_t maxPixels) {
   requireNamedOutput(output);
-  ImageCheck check;
-  requireReadableImage(file, check, Damaged::kRefuse);
+  int planes = 0;
+  {
+    InputImage input(file, Damaged::kRefuse);
+    input.requireWithinLimit(maxPixels);
+    planes = input.planes();
+  }
   const int ruleCount = loadRules(rules);
   BtreeImg source(file.c_str());
 
@@ -129,7 +137,7 @@ int runCover(const std::string& file, const std::string& rules,
   std::cout << file << ": " << counted(static_cast<unsigned>(ruleCount), "rule", "rules")
             << " changed " << counted(changed, "pixel", "pixels") << " of plane 1; written to "
             << output;
-  if (check.PlaneCount() > 1) std::cout << " (plane 1 only)";
+  if (planes > 1) std::cout << " (plane 1 only)";
   std::cout << '\n';
   return kOk;
 }

@@ -1,5 +1,6 @@
 // diff: two image files compared by their pixels and colour map, like cmp
 // for the pixels: exit status 0 when equal, 1 when they differ.
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -9,8 +10,6 @@
 #include "JsonWriter.h"
 #include "Progress.h"
 #include "ToolSupport.h"
-#include "image/BtreeImg.h"
-#include "image/ImageCheck.h"
 
 namespace tool {
 
@@ -115,22 +114,20 @@ void writeJson(const std::string& first, const std::string& second, const ImageD
 
 }  // namespace
 
-int runDiff(const std::string& first, const std::string& second, bool json, bool lenient) {
-  ImageCheck checks[2];
-  requireReadableImage(first, checks[0], lenientIf(lenient));
-  requireReadableImage(second, checks[1], lenientIf(lenient));
-  BtreeImg a(first.c_str());
-  BtreeImg b(second.c_str());
-  const int planesA = checks[0].PlaneCount(), planesB = checks[1].PlaneCount();
+int runDiff(const std::string& first, const std::string& second, bool json, bool lenient,
+            std::uint64_t maxPixels) {
+  InputImage a(first, lenientIf(lenient));
+  InputImage b(second, lenientIf(lenient));
+  a.requireWithinLimit(maxPixels);
+  b.requireWithinLimit(maxPixels);
   std::uint64_t lines = 0;
-  for (int p = 1; p <= planesA && p <= planesB; ++p) {
-    const auto q = static_cast<short>(p);
-    if (a.dimx(q) == b.dimx(q) && a.dimy(q) == b.dimy(q)) lines += a.dimy(q);
+  if (a.width() == b.width() && a.height() == b.height()) {
+    lines = std::uint64_t{a.height()} * static_cast<unsigned>(std::min(a.planes(), b.planes()));
   }
   ImageDiff diff;
   {
     Progress progress("diff", lines);
-    diff = compareImages(a, planesA, b, planesB, &progress);
+    diff = compareImages(a, b, &progress);
   }
   if (json) {
     writeJson(first, second, diff);

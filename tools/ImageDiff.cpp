@@ -5,22 +5,21 @@
 
 #include "ImageReading.h"
 #include "Progress.h"
-#include "image/BtreeImg.h"
 
 namespace tool {
 
 namespace {
 
 // Compares plane `p` of the two images, which have it at one size.
-void comparePixels(BtreeImg& first, BtreeImg& second, short p, PlaneDiff& diff,
+void comparePixels(InputImage& first, InputImage& second, int p, PlaneDiff& diff,
                    Progress* progress, std::uint64_t& done) {
   diff.compared = true;
   const std::uint32_t width = diff.width[0];
   if (width == 0) return;  // no pixels, and no line to read them into
   std::vector<std::uint8_t> a(width), b(width);
   for (std::uint32_t y = 0; y < diff.height[0]; ++y) {
-    first.at(y, p, a.data());
-    second.at(y, p, b.data());
+    first.readLine(p, y, a.data());
+    second.readLine(p, y, b.data());
     if (std::memcmp(a.data(), b.data(), width) != 0) {
       std::uint32_t differing = 0;
       for (std::uint32_t x = 0; x < width; ++x) differing += a[x] != b[x];
@@ -44,11 +43,11 @@ bool ImageDiff::equal() const {
          });
 }
 
-ImageDiff compareImages(BtreeImg& first, int firstPlanes, BtreeImg& second, int secondPlanes,
-                        Progress* progress) {
+ImageDiff compareImages(InputImage& first, InputImage& second, Progress* progress) {
+  const int firstPlanes = first.planes(), secondPlanes = second.planes();
   ImageDiff diff;
-  diff.map[0] = colourMap(first);
-  diff.map[1] = colourMap(second);
+  diff.map[0] = first.colourMap();
+  diff.map[1] = second.colourMap();
   for (int i = 0; i < 256; ++i) {
     if (diff.map[0][static_cast<std::size_t>(i)] != diff.map[1][static_cast<std::size_t>(i)]) {
       diff.differingEntries.push_back(i);
@@ -58,20 +57,19 @@ ImageDiff compareImages(BtreeImg& first, int firstPlanes, BtreeImg& second, int 
   std::uint64_t done = 0;
   for (int p = 1; p <= static_cast<int>(diff.planes.size()); ++p) {
     PlaneDiff& plane = diff.planes[static_cast<std::size_t>(p - 1)];
-    const auto q = static_cast<short>(p);
     plane.inFirst = p <= firstPlanes;
     plane.inSecond = p <= secondPlanes;
     if (plane.inFirst) {
-      plane.width[0] = first.dimx(q);
-      plane.height[0] = first.dimy(q);
+      plane.width[0] = first.width();
+      plane.height[0] = first.height();
     }
     if (plane.inSecond) {
-      plane.width[1] = second.dimx(q);
-      plane.height[1] = second.dimy(q);
+      plane.width[1] = second.width();
+      plane.height[1] = second.height();
     }
     if (plane.inFirst && plane.inSecond && plane.width[0] == plane.width[1] &&
         plane.height[0] == plane.height[1]) {
-      comparePixels(first, second, q, plane, progress, done);
+      comparePixels(first, second, p, plane, progress, done);
     }
   }
   return diff;

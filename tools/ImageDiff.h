@@ -1,5 +1,5 @@
-// Comparing two opened images by their pixels and colour map, whatever
-// their versions and encodings: what the diff command reports.
+// Comparing two images by their pixels and colour map, whatever their
+// versions and encodings: what the diff command reports.
 #ifndef BTREEIMG_TOOLS_IMAGEDIFF_H_
 #define BTREEIMG_TOOLS_IMAGEDIFF_H_
 
@@ -8,10 +8,9 @@
 
 #include "PngFile.h"
 
-class BtreeImg;
-
 namespace tool {
 
+class InputImage;
 class Progress;
 
 struct PlaneDiff {
@@ -32,11 +31,12 @@ struct ImageDiff {
   bool equal() const;
 };
 
-// Compares `first` (`firstPlanes` planes) with `second` (`secondPlanes`):
-// each plane line by line through BtreeImg::at, and the 256 colour-map
-// entries. `progress` (may be null) is advanced by one per pair of lines.
-ImageDiff compareImages(BtreeImg& first, int firstPlanes, BtreeImg& second, int secondPlanes,
-                        Progress* progress);
+// Compares `first` with `second`: the planes both have, when of one size,
+// line by line (each pair of lines read into two line buffers and compared
+// there), and the 256 colour-map entries. `progress` (may be null) is
+// advanced by one per pair of lines. A line that cannot be read ends the
+// command (InputImage::readLine).
+ImageDiff compareImages(InputImage& first, InputImage& second, Progress* progress);
 
 }  // namespace tool
 

@@ -1,25 +1,72 @@
 #include "ImageReading.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
-#include "Progress.h"
 #include "ToolSupport.h"
-#include "image/BtreeImg.h"
-#include "image/ImageCheck.h"
+#include "framework/Exceptions.h"
 
 namespace tool {
 
-std::vector<Rgb> colourMap(BtreeImg& image) {
-  std::vector<Rgb> map(256);
-  for (short i = 0; i < 256; ++i) {
-    for (short c = 0; c < 3; ++c) {
-      map[static_cast<std::size_t>(i)][static_cast<std::size_t>(c)] =
-          image.GetRgbHeader(i, c, 0);
-    }
+InputImage::InputImage(const std::string& path, Damaged damaged) : path_(path) {
+  const int fd = openInput(path);
+  if (fd < 0) {
+    check_.InspectFile(path.c_str());  // which says why it cannot be opened
+    fail(kBadInput, path + ": " + static_cast<const char*>(check_.Summary()));
   }
+  check_.InspectDescriptor(fd);
+  try {
+    requireUsableImage(path, check_, damaged);
+    // A file found sound is read strictly all the same: should it change
+    // meanwhile, what no longer holds is refused, not read.
+    const bool lenient = check_.GetVerdict() != ImageCheck::sound;
+    reader_ = std::make_unique<btreeimg::ImageReader>(
+        fd, lenient ? btreeimg::ImageReader::lenient : btreeimg::ImageReader::strict);
+  } catch (CException* e) {
+    ::close(fd);
+    fail(kBadInput, path + ": " + takeCause(e));
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);  // the reader reads through a descriptor of its own
+}
+
+InputImage::~InputImage() = default;
+
+std::vector<Rgb> InputImage::colourMap() const {
+  unsigned char bytes[768];
+  reader_->colourMap(bytes);
+  std::vector<Rgb> map(256);
+  for (std::size_t i = 0; i < 256; ++i) std::copy_n(bytes + 3 * i, 3, map[i].begin());
   return map;
+}
+
+void InputImage::readLine(int plane, std::uint32_t line, std::uint8_t* out) {
+  try {
+    reader_->readLine(plane, line, out);
+  } catch (CException* e) {
+    fail(kBadInput, path_ + ": " + takeCause(e));
+  }
+}
+
+void InputImage::requireWithinLimit(std::uint64_t limit) const {
+  if (limit == 0) return;
+  const CString problem = reader_->limitProblem(limit);
+  if (!problem.IsEmpty()) {
+    throw Failure{kBadInput, path_ + ": " + static_cast<const char*>(problem), kMaxPixelsHint};
+  }
+}
+
+void InputImage::requireWithinLimit(std::uint64_t cost, std::uint64_t limit,
+                                    const std::string& what) const {
+  if (limit != 0 && cost > limit) {
+    throw Failure{kBadInput,
+                  path_ + ": " + what + ", more than the limit of " + std::to_string(limit),
+                  kMaxPixelsHint};
+  }
 }
 
 std::vector<unsigned char> colourMapBytes(const std::vector<Rgb>& map) {
@@ -34,47 +81,6 @@ std::string hexColour(const Rgb& colour) {
   char text[8];
   std::snprintf(text, sizeof text, "#%02x%02x%02x", colour[0], colour[1], colour[2]);
   return text;
-}
-
-IndexedImage readPlane(BtreeImg& image, int plane, Progress* progress,
-                       std::uint64_t doneBefore) {
-  const auto p = static_cast<short>(plane);
-  IndexedImage pixels;
-  pixels.width = image.dimx(p);
-  pixels.height = image.dimy(p);
-  pixels.pixels.resize(std::size_t{pixels.width} * pixels.height);
-  for (std::uint32_t y = 0; y < pixels.height; ++y) {
-    image.at(y, p, pixels.pixels.data() + std::size_t{y} * pixels.width);
-    if (progress) progress->update(doneBefore + y + 1);
-  }
-  return pixels;
-}
-
-bool plausibleSize(const ImageCheck& check, const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return false;
-  // Every plane is read with plane 1's dimensions; a version-2 plane may
-  // state a longer line of its own, which its line buffer then holds.
-  const ImageCheck::PlaneLayout& first = check.Plane(1);
-  unsigned long long pixels = 0;
-  for (int p = 1; p <= check.PlaneCount(); ++p) {
-    const ImageCheck::PlaneLayout& plane = check.Plane(p);
-    pixels += static_cast<unsigned long long>(first.dimx > plane.dimx ? first.dimx
-                                                                      : plane.dimx) *
-              first.dimy;
-  }
-  return pixels <= 128ull * size + 65536;
-}
-
-void requireReadableImage(const std::string& path, ImageCheck& check, Damaged damaged) {
-  requireUsableImage(path, check, damaged);
-  if (!plausibleSize(check, path)) {
-    const ImageCheck::PlaneLayout& first = check.Plane(1);
-    fail(kBadInput, path + ": states planes of " + std::to_string(first.dimx) +
-                        " x " + std::to_string(first.dimy) +
-                        " that the file cannot hold; not read");
-  }
 }
 
 }  // namespace tool

@@ -1,23 +1,71 @@
-// Reading an opened image's pixels and colour map for the tool's commands.
+// The images the tool's commands read: each opened once, inspected whole,
+// and read line by line through btreeimg::ImageReader, which reads the file
+// where a line lies (pread) and never holds a plane or the file.
 #ifndef BTREEIMG_TOOLS_IMAGEREADING_H_
 #define BTREEIMG_TOOLS_IMAGEREADING_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "PngFile.h"
 #include "ToolSupport.h"
-
-class BtreeImg;
-class ImageCheck;
+#include "image/ImageCheck.h"
+#include "image/ImageReader.h"
 
 namespace tool {
 
-class Progress;
+// What the commands tell a user whose image is over the limit.
+constexpr const char* kMaxPixelsHint = "--max-pixels N raises the limit (0: no limit)";
 
-// The image's 256-entry colour map.
-std::vector<Rgb> colourMap(BtreeImg& image);
+// An input image. The file is opened once; ImageCheck inspects it whole
+// through that descriptor (the verdict every front end gives, which the
+// tool gives before it writes anything), and an ImageReader reads it
+// through the same open file, strictly unless the command reads a damaged
+// file on purpose. Every plane has the reader's width() x height(), plane
+// 1's dimensions, as the library reads them.
+class InputImage {
+ public:
+  // Opens and inspects `path`. Ends the command with kBadInput, naming the
+  // file, when it is no regular file, cannot be opened or is no usable
+  // image, and when it is damaged unless `damaged` is kRead (a warning
+  // then) or kDescribe. The refusals give ImageCheck::Summary's words.
+  InputImage(const std::string& path, Damaged damaged);
+  InputImage(const InputImage&) = delete;
+  InputImage& operator=(const InputImage&) = delete;
+  ~InputImage();
+
+  const std::string& path() const { return path_; }
+  // The whole inspection: verdict, problems and the planes' layouts.
+  const ImageCheck& check() const { return check_; }
+  int planes() const { return check_.PlaneCount(); }
+  std::uint32_t width() const { return reader_->width(); }
+  std::uint32_t height() const { return reader_->height(); }
+  int version() const { return check_.Version(); }
+  // The 256-entry colour map.
+  std::vector<Rgb> colourMap() const;
+  // The reader, for code that handles its exceptions itself.
+  btreeimg::ImageReader& reader() { return *reader_; }
+
+  // Reads line `line` of `plane` into `out` (width() bytes). A line that
+  // cannot be read (the file was cut short or changed since it was
+  // inspected) ends the command with kBadInput, naming the file.
+  void readLine(int plane, std::uint32_t line, std::uint8_t* out);
+
+  // Ends the command with kBadInput, naming the file and the limit, when
+  // reading one whole plane costs more than `limit` pixels
+  // (ImageReader::planeCost; 0: no limit).
+  void requireWithinLimit(std::uint64_t limit) const;
+  // The same for a cost the caller worked out, in its own words.
+  void requireWithinLimit(std::uint64_t cost, std::uint64_t limit,
+                          const std::string& what) const;
+
+ private:
+  std::string path_;
+  ImageCheck check_;
+  std::unique_ptr<btreeimg::ImageReader> reader_;
+};
 
 // `map` (at most 256 entries; black past its end) as the 768 bytes of a
 // colour map: red, green and blue of each entry.
@@ -25,23 +73,6 @@ std::vector<unsigned char> colourMapBytes(const std::vector<Rgb>& map);
 
 // A colour as "#rrggbb".
 std::string hexColour(const Rgb& colour);
-
-// Plane `plane`'s pixels, read line by line through BtreeImg::at, rows top
-// to bottom. This holds the whole plane: for small pictures only (the
-// commands that go through every pixel read line by line instead). `progress` (may be null) is advanced by one per line from
-// `doneBefore`.
-IndexedImage readPlane(BtreeImg& image, int plane, Progress* progress,
-                       std::uint64_t doneBefore);
-
-// Whether the planes the inspection found can be held by a file of its
-// size: packed code never shrinks a plane by more than 128 times, so a
-// damaged header stating more pixels than that is not read (the tool would
-// only allocate memory for bytes that do not exist).
-bool plausibleSize(const ImageCheck& check, const std::string& path);
-
-// requireUsableImage(), then fails with kBadInput when the stated planes
-// are not plausible for the file's size.
-void requireReadableImage(const std::string& path, ImageCheck& check, Damaged damaged);
 
 }  // namespace tool
 

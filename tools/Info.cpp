@@ -11,7 +11,6 @@
 #include "JsonWriter.h"
 #include "Progress.h"
 #include "ToolSupport.h"
-#include "image/BtreeImg.h"
 #include "image/ImageCheck.h"
 
 namespace tool {
@@ -24,14 +23,16 @@ constexpr std::size_t kListedEntries = 16;
 struct FileInfo {
   std::string file;
   std::string error;  // set when the file cannot be used
-  ImageCheck check;
+  std::unique_ptr<InputImage> image;  // set when it can
   std::vector<Rgb> map;
   // Per plane: whether its pixels were counted (only a plane the inspection
   // located and named in no problem is), and how many colours it uses.
   std::vector<bool> pixelsCounted;
   std::vector<unsigned> coloursUsed;
   std::array<std::uint64_t, 256> pixels{};  // over the counted planes
-  bool implausible = false;  // the header states planes the file cannot hold
+  std::string overLimit;  // why no plane was counted: each costs too much
+
+  const ImageCheck& check() const { return image->check(); }
 
   bool anyCounted() const { return std::find(pixelsCounted.begin(), pixelsCounted.end(), true) != pixelsCounted.end(); }
 };
@@ -72,21 +73,21 @@ bool intact(const ImageCheck& check, int p) {
   return true;
 }
 
-void countPixels(FileInfo& info, BtreeImg& image) {
-  const int planes = info.check.PlaneCount();
+void countPixels(FileInfo& info) {
+  InputImage& image = *info.image;
+  const int planes = image.planes();
   std::uint64_t total = 0;
   for (int p = 1; p <= planes; ++p) {
-    if (info.pixelsCounted[p - 1]) total += image.dimy(static_cast<short>(p));
+    if (info.pixelsCounted[p - 1]) total += image.height();
   }
   Progress progress("info " + info.file, total);
   std::uint64_t done = 0;
+  std::vector<std::uint8_t> line(image.width());
   for (int p = 1; p <= planes; ++p) {
     if (!info.pixelsCounted[p - 1]) continue;
-    const auto plane = static_cast<short>(p);
-    std::vector<std::uint8_t> line(image.dimx(plane));
     std::array<std::uint64_t, 256> counts{};
-    for (std::uint32_t y = 0; y < image.dimy(plane) && !line.empty(); ++y) {
-      image.at(y, plane, line.data());
+    for (std::uint32_t y = 0; y < image.height() && !line.empty(); ++y) {
+      image.readLine(p, y, line.data());
       for (const std::uint8_t v : line) ++counts[v];
       progress.update(++done);
     }
@@ -99,28 +100,29 @@ void countPixels(FileInfo& info, BtreeImg& image) {
   }
 }
 
-void gather(FileInfo& info) {
+void gather(FileInfo& info, std::uint64_t maxPixels) {
   try {
-    if (inspectImage(info.file, info.check) == ImageCheck::unusable) {
-      info.error = static_cast<const char*>(info.check.Summary());
-      return;
-    }
-  } catch (const Failure& failure) {  // not a regular file
+    info.image = std::make_unique<InputImage>(info.file, Damaged::kDescribe);
+  } catch (const Failure& failure) {  // not a regular file, not an image
     const std::string named = info.file + ": ";
     info.error = failure.message.rfind(named, 0) == 0 ? failure.message.substr(named.size())
                                                        : failure.message;
     return;
   }
-  const int planes = info.check.PlaneCount();
-  info.implausible = !plausibleSize(info.check, info.file);
-  for (int p = 1; p <= planes; ++p) info.pixelsCounted.push_back(!info.implausible && intact(info.check, p));
+  const ImageCheck& check = info.check();
+  const int planes = check.PlaneCount();
+  if (maxPixels != 0) {
+    info.overLimit = static_cast<const char*>(info.image->reader().limitProblem(maxPixels));
+  }
+  for (int p = 1; p <= planes; ++p) {
+    info.pixelsCounted.push_back(info.overLimit.empty() && intact(check, p));
+  }
   info.coloursUsed.assign(static_cast<std::size_t>(planes), 0);
+  info.map = info.image->colourMap();
   try {
-    BtreeImg image(info.file.c_str());
-    info.map = colourMap(image);
-    countPixels(info, image);
-  } catch (CException* e) {
-    info.error = takeMessage(e);
+    countPixels(info);
+  } catch (const Failure& failure) {  // the file changed since it was inspected
+    info.error = failure.message.substr(info.file.size() + 2);
   }
 }
 
@@ -136,7 +138,9 @@ std::string listOf(const std::vector<int>& numbers) {
 
 // What the text says of the pixels when not every plane's were counted.
 std::string uncountedNote(const FileInfo& info) {
-  if (info.implausible) return "pixels not counted: the header states planes the file cannot hold";
+  if (!info.overLimit.empty()) {
+    return "pixels not counted: " + info.overLimit + " (--max-pixels N raises it)";
+  }
   std::vector<int> counted, uncounted;
   for (std::size_t p = 0; p < info.pixelsCounted.size(); ++p) {
     (info.pixelsCounted[p] ? counted : uncounted).push_back(static_cast<int>(p + 1));
@@ -149,7 +153,7 @@ std::string uncountedNote(const FileInfo& info) {
 }
 
 void printText(const FileInfo& info) {
-  const ImageCheck& check = info.check;
+  const ImageCheck& check = info.check();
   std::cout << info.file << ": version " << check.Version() << ", "
             << counted(static_cast<unsigned>(check.PlaneCount()), "plane", "planes") << '\n';
   for (int p = 1; p <= check.PlaneCount(); ++p) {
@@ -203,7 +207,7 @@ void writeJson(JsonWriter& json, const FileInfo& info) {
     json.key("error").value(info.error).endObject();
     return;
   }
-  const ImageCheck& check = info.check;
+  const ImageCheck& check = info.check();
   json.key("version").value(check.Version());
   json.key("planeCount").value(check.PlaneCount());
   json.key("planes").beginArray();
@@ -240,6 +244,13 @@ void writeJson(JsonWriter& json, const FileInfo& info) {
     json.endObject();
   }
   json.endArray().endObject();
+  json.key("pixelsNotCounted");
+  const std::string note = uncountedNote(info);
+  if (note.empty()) {
+    json.null();
+  } else {
+    json.value(note);
+  }
   json.key("problems").beginArray();
   for (int i = 0; i < check.Problems().GetSize(); ++i) {
     json.value(static_cast<const char*>(check.Problems().GetAt(i)));
@@ -258,14 +269,14 @@ const char* encodingName(int pack) {
   }
 }
 
-int runInfo(const std::vector<std::string>& files, bool json) {
+int runInfo(const std::vector<std::string>& files, bool json, std::uint64_t maxPixels) {
   int status = kOk;
   JsonWriter writer(std::cout);
   if (json) writer.beginArray();
   for (const std::string& file : files) {
     auto info = std::make_unique<FileInfo>();
     info->file = file;
-    gather(*info);
+    gather(*info, maxPixels);
     if (!info->error.empty()) {
       status = kBadInput;
       warn(file + ": " + info->error);

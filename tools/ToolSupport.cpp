@@ -1,13 +1,11 @@
 #include "ToolSupport.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -50,22 +48,6 @@ std::string takeCause(CException* e) {
 
 void warn(const std::string& text) { std::cerr << "btreeimg: " << text << '\n'; }
 
-namespace {
-
-// What the bus-error handler prints: made before a mapped file is inspected.
-char busMessage[640];
-std::size_t busLength = 0;
-
-// A read of a mapped page past the end of a file that shrank after it was
-// mapped.
-void onBusError(int) {
-  const ssize_t ignored = ::write(STDERR_FILENO, busMessage, busLength);
-  static_cast<void>(ignored);
-  ::_exit(kBadInput);
-}
-
-}  // namespace
-
 void requireRegularFile(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
@@ -78,7 +60,7 @@ void requireRegularFile(const std::string& path) {
   fail(kBadInput, path + ": is " + kind + ", not a regular file");
 }
 
-int inspectImage(const std::string& path, ImageCheck& check) {
+int openInput(const std::string& path) {
   requireRegularFile(path);
   // Not blocking: should the path have become a FIFO since, the open does
   // not wait for a writer, and the file's type is checked again below.
@@ -89,32 +71,23 @@ int inspectImage(const std::string& path, ImageCheck& check) {
     requireRegularFile(path);
     fail(kBadInput, path + ": is not a regular file");
   }
-  if (fd < 0 || info.st_size <= 0 || static_cast<std::uintmax_t>(info.st_size) > UINT32_MAX) {
-    if (fd >= 0) ::close(fd);
-    return check.InspectFile(path.c_str());  // which says what is wrong
-  }
-  const auto size = static_cast<std::size_t>(info.st_size);
-  void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  return fd;
+}
+
+int inspectImage(const std::string& path, ImageCheck& check) {
+  const int fd = openInput(path);
+  if (fd < 0) return check.InspectFile(path.c_str());  // which says why
+  const int verdict = check.InspectDescriptor(fd);
   ::close(fd);
-  if (data == MAP_FAILED) return check.InspectFile(path.c_str());
-  const int length = std::snprintf(busMessage, sizeof busMessage,
-                                   "btreeimg: %s: was cut short while it was read\n", path.c_str());
-  busLength = std::min(sizeof busMessage - 1, static_cast<std::size_t>(std::max(length, 0)));
-  struct sigaction handler {}, previous {};
-  handler.sa_handler = onBusError;
-  sigemptyset(&handler.sa_mask);
-  ::sigaction(SIGBUS, &handler, &previous);
-  const int verdict = check.Inspect(static_cast<const unsigned char*>(data), size);
-  ::sigaction(SIGBUS, &previous, nullptr);
-  ::munmap(data, size);
   return verdict;
 }
 
-void requireUsableImage(const std::string& path, ImageCheck& check, Damaged damaged) {
-  const int verdict = inspectImage(path, check);
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged) {
+  const int verdict = check.GetVerdict();
   if (verdict == ImageCheck::sound) return;
   const std::string summary = static_cast<const char*>(check.Summary());
   if (verdict == ImageCheck::unusable) fail(kBadInput, path + ": " + summary);
+  if (damaged == Damaged::kDescribe) return;
   if (damaged == Damaged::kRead) {
     warn(path + ": warning: " + summary + "; going on with what the library reads");
     return;

@@ -69,13 +69,18 @@ auto guarded(int status, const std::string& file, Step&& step) -> decltype(step(
 // then says so.
 void requireRegularFile(const std::string& path);
 
-// ImageCheck's inspection of the file `path`, made on a read-only mapping of
-// the file (the page cache's own pages: nothing is copied, and only the
-// bytes the inspection looks at are read), or through
-// ImageCheck::InspectFile when the file cannot be mapped. Something other
-// than a regular file ends the command (requireRegularFile), and so does a
-// file that another process cuts short while it is inspected (a message and
-// kBadInput). Returns the verdict.
+// Opens `path` read-only for an image command: something other than a
+// regular file ends the command (requireRegularFile), checked again on the
+// open file so that a path turned into a FIFO meanwhile is not waited on.
+// Returns the descriptor (close-on-exec), or -1 with errno set when the
+// file cannot be opened.
+int openInput(const std::string& path);
+
+// ImageCheck's whole inspection of the file `path`, read with pread
+// (ImageCheck::InspectDescriptor: a file cut short meanwhile is reported as
+// such, never a signal). Something other than a regular file ends the
+// command; a file that cannot be opened gives the verdict unusable, its
+// problem saying why. Returns the verdict.
 int inspectImage(const std::string& path, ImageCheck& check);
 
 // What a command does with a file that ImageCheck finds damaged.
@@ -83,6 +88,7 @@ enum class Damaged {
   kRefuse,           // refuses it: the command has no lenient mode
   kRefuseOrLenient,  // refuses it, saying that --lenient reads it anyway
   kRead,             // --lenient: warns, and reads what the library reads
+  kDescribe,         // reads it without a word: the command reports it
 };
 
 // The mode of a command that offers --lenient.
@@ -90,12 +96,13 @@ inline Damaged lenientIf(bool lenient) {
   return lenient ? Damaged::kRead : Damaged::kRefuseOrLenient;
 }
 
-// Runs the structural inspection on `path` before a command reads it with
-// BtreeImg. An unusable file ends the command with kBadInput, and so does a
-// damaged one unless `damaged` is kRead, each with the inspection's verdict
-// in one sentence (ImageCheck::Summary), the words every front end uses. A
-// damaged file that is read gives that sentence as a warning.
-void requireUsableImage(const std::string& path, ImageCheck& check, Damaged damaged);
+// The verdict of `check`, the inspection of `path`, applied before a
+// command reads the file. An unusable file ends the command with kBadInput,
+// and so does a damaged one unless `damaged` is kRead or kDescribe, each
+// with the inspection's verdict in one sentence (ImageCheck::Summary), the
+// words every front end uses. A damaged file read under kRead gives that
+// sentence as a warning.
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged);
 
 // Ends the command with kUsage when the image file to write is "-": image
 // files are written to a named file only (the standard output is for PNGs).

@@ -24,8 +24,9 @@ constexpr const char* kExitStatuses =
     "  0  done (check: no problem found; diff: the images are equal)\n"
     "  1  check found structural problems; diff: the images differ\n"
     "  2  an input cannot be used: unreadable, not a regular file, not an\n"
-    "     image file, damaged (unless --lenient), a PNG that cannot be\n"
-    "     imported, a bad rule file, a plane the image lacks\n"
+    "     image file, damaged (unless --lenient), over the pixel limit\n"
+    "     (unless --max-pixels), a PNG that cannot be imported, a bad rule\n"
+    "     file, a plane the image lacks\n"
     "  3  an output could not be written (nothing is left half-written)\n"
     "  4  the command line was not understood";
 
@@ -43,7 +44,19 @@ struct Commands {
   int plane = 0;
   int pack = btreeimg::ImageWriter::kChooseEncoding;
   int size = 256;
+  std::uint64_t maxPixels = tool::kPixelLimit;
 };
+
+constexpr const char* kMaxPixels =
+    "read no plane that costs more pixels than N, its width x height (at "
+    "least its line count), so that a small file stating a huge plane is "
+    "refused at once (status 2); 0: no limit";
+
+void addMaxPixels(CLI::App* command, Commands& c) {
+  command->add_option("--max-pixels", c.maxPixels, kMaxPixels)
+      ->type_name("N")
+      ->capture_default_str();
+}
 
 CLI::App* command(CLI::App& app, const char* name, const char* description) {
   CLI::App* sub = app.add_subcommand(name, description);
@@ -102,6 +115,7 @@ int main(int argc, char** argv) {
   info->add_option("FILE", c.files, "image files")->required();
   info->add_flag("--json", c.json, "machine-readable output: a JSON array, "
                                    "one object per file");
+  addMaxPixels(info, c);
 
   CLI::App* check = command(app, "check",
                             "Structural verification: one line per problem.");
@@ -116,6 +130,7 @@ int main(int argc, char** argv) {
   topng->add_option("--plane", c.plane, "plane to render, from 1")
       ->check(CLI::Range(1, 5));
   topng->add_flag("--lenient", c.lenient, kLenient);
+  addMaxPixels(topng, c);
 
   CLI::App* frompng = command(app, "frompng",
                               "PNGs into an image, one plane per PNG (1 to 5, "
@@ -145,6 +160,7 @@ int main(int argc, char** argv) {
       ->required()
       ->check(packRange);
   repack->add_flag("--lenient", c.lenient, kLenient);
+  addMaxPixels(repack, c);
 
   CLI::App* cover = command(app, "cover",
                             "Colour coverage of plane 1 by the rules in "
@@ -157,6 +173,7 @@ int main(int argc, char** argv) {
   cover->add_option("RULES", c.rules, "rule file")->required();
   cover->add_option("OUT", c.output, "image file to write (may be FILE)")
       ->required();
+  addMaxPixels(cover, c);
 
   CLI::App* diff = command(app, "diff",
                            "Compares two images by their pixels and colour "
@@ -169,6 +186,7 @@ int main(int argc, char** argv) {
   diff->add_option("B", c.second, "second image file")->required();
   diff->add_flag("--json", c.json, "machine-readable output: one JSON object");
   diff->add_flag("--lenient", c.lenient, kLenient);
+  addMaxPixels(diff, c);
 
   CLI::App* thumbnail = command(app, "thumbnail",
                                 "Plane 1 fitted into SIZE x SIZE with its "
@@ -182,6 +200,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();
   thumbnail->add_flag("--lenient", c.lenient, kLenient);
+  thumbnail->add_option("--max-pixels", c.maxPixels,
+                        "read no more pixels than N to make the thumbnail: the "
+                        "lines sampled x their length; 0: no limit")
+      ->type_name("N")
+      ->capture_default_str();
 
   if (refuseUnknownCommand(app, argc, argv)) return tool::kUsage;
   try {
@@ -192,9 +215,9 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (info->parsed()) return tool::runInfo(c.files, c.json);
+    if (info->parsed()) return tool::runInfo(c.files, c.json, c.maxPixels);
     if (check->parsed()) return tool::runCheck(c.files);
-    if (topng->parsed()) return tool::runToPng(c.file, c.output, c.plane, c.lenient);
+    if (topng->parsed()) return tool::runToPng(c.file, c.output, c.plane, c.lenient, c.maxPixels);
     if (frompng->parsed()) {
       if (c.pngs.size() < 2 || c.pngs.size() > 6) {
         std::cerr << "btreeimg: frompng takes 1 to 5 PNG files (one per plane), then the "
@@ -207,10 +230,10 @@ int main(int argc, char** argv) {
       c.pngs.pop_back();
       return tool::runFromPng(c.pngs, out, c.pack);
     }
-    if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack, c.lenient);
-    if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output);
-    if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size, c.lenient);
-    if (diff->parsed()) return tool::runDiff(c.file, c.second, c.json, c.lenient);
+    if (repack->parsed()) return tool::runRepack(c.file, c.output, c.pack, c.lenient, c.maxPixels);
+    if (cover->parsed()) return tool::runCover(c.file, c.rules, c.output, c.maxPixels);
+    if (thumbnail->parsed()) return tool::runThumbnail(c.file, c.output, c.size, c.lenient, c.maxPixels);
+    if (diff->parsed()) return tool::runDiff(c.file, c.second, c.json, c.lenient, c.maxPixels);
   } catch (const tool::Failure& f) {
     std::cerr << "btreeimg: " << f.message << '\n';
     if (!f.hint.empty()) std::cerr << "btreeimg: " << f.hint << '\n';

@@ -59,7 +59,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   std::vector<Case> cases = {
       {{"--help"}, 0, "3  an output could not be written", ""},
       {{"--version"}, 0, "btreeimg ", ""},
-      {{"--help-all"}, 0, "\n  btreeimg diff A B [--json] [--lenient]\n                      Compares two images", ""},
+      {{"--help-all"}, 0, "\n  btreeimg diff A B [--json] [--lenient] [--max-pixels MAX-PIXELS]\n                      Compares two images", ""},
       {{"frompng", "--help"}, 0, "Usage: btreeimg frompng [OPTIONS] IN.png... OUT\n", ""},
       {{"check", f("good.dis")}, 0, f("good.dis") + ": ok\n", ""},
       // Damage found: 1, unless a file cannot be used at all.
@@ -171,6 +171,7 @@ TEST(CommandLine, InfoDescribesTheLayoutAndTheColourMapInTextAndJson) {
         }
       ]
     },
+    "pixelsNotCounted": null,
     "problems": []
   },
   {

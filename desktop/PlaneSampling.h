@@ -1,0 +1,96 @@
+// Small pictures of an image's plane, made by sampling its pixels: the size a
+// picture gets when it is fitted into a square, what sampling it costs, and
+// the rows of the sampled picture. Shared by the GdkPixbuf loader module and
+// the tool's `thumbnail` command, so that a thumbnail made either way has the
+// same pixels.
+//
+// Sampling reads only the lines it samples, through btreeimg::ImageReader,
+// and keeps one line and one picture row: a thumbnail of a huge image costs
+// the lines it samples, never the whole plane.
+//
+// Header-only, on the library's public interface alone.
+#ifndef BTREEIMG_DESKTOP_PLANESAMPLING_H_
+#define BTREEIMG_DESKTOP_PLANESAMPLING_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "image/ImageReader.h"
+
+namespace sampling {
+
+struct Size {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
+// The size of a width x height picture fitted into a box x box square with
+// its aspect ratio kept: the longer side becomes `box`, the other is rounded
+// to the nearest pixel and is at least 1. A picture that already fits keeps
+// its size (it is never enlarged). The rounding is the one the desktop's
+// thumbnail makers ask a loader for, so both routes agree.
+// REQUIRES: width, height and box above 0.
+inline Size fitWithin(std::uint32_t width, std::uint32_t height,
+                      std::uint32_t box) {
+  if (width <= box && height <= box) return {width, height};
+  const std::uint64_t w = width, h = height, b = box;
+  if (h > w) {
+    return {static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (w * b + h / 2) / h)),
+            box};
+  }
+  return {box,
+          static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (h * b + w / 2) / w))};
+}
+
+// The source pixel under the centre of pixel `i` of `n` target pixels
+// spread over `s` source pixels: floor((i + 1/2) * s / n). With n == s it
+// is i itself. REQUIRES: i < n < 2^31, s < 2^32.
+inline std::uint32_t sourceIndex(std::uint64_t i, std::uint64_t n,
+                                 std::uint64_t s) {
+  return static_cast<std::uint32_t>((2 * i + 1) * s / (2 * n));
+}
+
+// What sampling a width x height plane at `target` costs, in pixels, the
+// unit of ImageReader::planeCost: the lines it reads (one per target row,
+// at most every line) times their length, and at least one per line read.
+// A reader holds it to the same limit as a whole plane's cost.
+inline std::uint64_t samplingCost(std::uint32_t width, std::uint32_t height,
+                                  Size target) {
+  const std::uint64_t lines = std::min(height, target.height);
+  return std::max<std::uint64_t>(std::uint64_t{width} * lines, lines);
+}
+
+// Samples plane `plane` of `image` at target.width x target.height, top to
+// bottom: for each target row y calls sink(y, row), where `row` holds
+// target.width colour-map indices and is valid only during the call. A
+// source line sampled by several rows in a row is read once. What
+// ImageReader::readLine throws goes through.
+// REQUIRES: target sides above 0 and below 2^31; the image has pixels.
+template <typename Sink>
+void sampleRows(btreeimg::ImageReader& image, int plane, Size target, Sink&& sink) {
+  const std::uint32_t width = image.width();
+  const std::uint32_t height = image.height();
+  std::vector<unsigned char> line(width);
+  std::vector<std::uint32_t> columns(target.width);
+  for (std::uint32_t x = 0; x < target.width; ++x) {
+    columns[x] = sourceIndex(x, target.width, width);
+  }
+  std::vector<unsigned char> row(target.width);
+  bool haveLine = false;
+  std::uint32_t lineRead = 0;
+  for (std::uint32_t y = 0; y < target.height; ++y) {
+    const std::uint32_t source = sourceIndex(y, target.height, height);
+    if (!haveLine || source != lineRead) {
+      image.readLine(plane, source, line.data());
+      lineRead = source;
+      haveLine = true;
+    }
+    for (std::uint32_t x = 0; x < target.width; ++x) row[x] = line[columns[x]];
+    sink(y, static_cast<const unsigned char*>(row.data()));
+  }
+}
+
+}  // namespace sampling
+
+#endif  // BTREEIMG_DESKTOP_PLANESAMPLING_H_
