@@ -92,6 +92,7 @@ TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
     file.push_back(1);
     file.push_back(value(dimy - 1 - row));
   }
+  EXPECT_EQ(ImageCheck().Inspect(file.data(), file.size()), ImageCheck::sound);
   ImageReader reader(file.data(), file.size());
   EXPECT_EQ(reader.planeCost(), dimy);
   Bytes line(1);
@@ -102,11 +103,16 @@ TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
 }
 
 TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) {
-  DiskImage file{buildPatternImage(3, 1, 3, 16, 6).bytes};
+  const BuiltImage built = buildPatternImage(3, 1, 3, 16, 6);
+  DiskImage file{built.bytes};
   Bytes& bytes = file.bytes;
-  // Line 4 of plane 1 codes to one byte less than the line.
+  // Line 4 of plane 1 codes to one byte less than the line; line 0 of plane
+  // 2 starts (5, a)(5, b), made (0, a)(10, b): the right length, an empty pair.
   const std::size_t code = kBlock + 4 * 7 + get32(bytes, kBlock + 4 * 4);
   bytes[code] = static_cast<unsigned char>(bytes[code] - 1);
+  const std::size_t code2 = built.blocks[1] + kBlock + 4 * 7;
+  bytes[code2] = 0;
+  bytes[code2 + 2] = 10;
   const std::string path = file.save();
   ImageCheck check;
   check.Inspect(bytes.data(), bytes.size());
@@ -121,6 +127,11 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   refused->GetErrorMessage(text, sizeof text);
   EXPECT_NE(std::string(text).find(check.Problems().GetAt(0).GetString()), std::string::npos)
       << text;
+  refused = catchPtr<CFileException>([&] { strict.readLine(2, 0, line.data()); });
+  ASSERT_NE(refused, nullptr);
+  refused->GetErrorMessage(text, sizeof text);
+  EXPECT_NE(std::string(text).find(check.Problems().GetAt(1).GetString()), std::string::npos)
+      << text;
 
   ImageReader lenient(path.c_str(), ImageReader::lenient);
   Bytes expected = patternPlane(1, 6, 16)[4];  // its first run one shorter
@@ -129,8 +140,9 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   EXPECT_EQ(lenient.readLine(1, 4, line.data()), 15u);
   EXPECT_EQ(line, expected);
 
-  // Cut short: a layout problem, refused at open unless lenient.
-  bytes.resize(bytes.size() - 40);
+  // Cut short, if only into the last line's code: a layout problem, refused
+  // at open unless lenient.
+  bytes.resize(bytes.size() - 2);
   const std::string cut = file.save("cut.img");
   check.Inspect(bytes.data(), bytes.size(), true);
   refused = catchPtr<CFileException>([&] { ImageReader r(cut.c_str()); });
@@ -141,23 +153,79 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   ImageReader cutLenient(cut.c_str(), ImageReader::lenient);
   cutLenient.readLine(3, 5, line.data());  // what the file holds, zeros after
 
+  // A line offset table not starting at 0: a layout problem too.
+  Bytes shifted = buildPatternImage(3, 1, 1, 16, 6).bytes;
+  put32(shifted, kBlock, 2);
+  refused = catchPtr<CFileException>([&] { ImageReader r(shifted.data(), shifted.size()); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+
   // Not an image at all: refused however it is read.
   const Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   EXPECT_TRUE(throwsPtr<CFileException>(
       [&] { ImageReader r(png.data(), png.size(), ImageReader::lenient); }));
 }
 
-TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
-  DiskImage file{buildPatternImage(2, 0, 2, 64, 64).bytes};
+// The layout of a whole-plane stream is checked at open, its pairs on the
+// first read: a strict reader refuses them then, in the inspection's words; a
+// lenient one reads what they give, never bytes behind the stream.
+TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
+  BuiltImage built = buildPatternImage(3, 2, 3, 10, 4);
+  DiskImage file{built.bytes};
+  Bytes& bytes = file.bytes;
+  // Plane 1's stream starts with line 3's runs (5, a)(5, b), made (0, a)(10, b):
+  // the right length, an empty pair. Plane 2's states two bytes fewer than it
+  // holds, leaving its last pair (line 0's second run) behind the stream.
+  bytes[kBlock + 8] = 0;
+  bytes[kBlock + 10] = 10;
+  const std::size_t head2 = built.blocks[1] + kBlock;
+  put32(bytes, head2 + 4, get32(bytes, head2 + 4) - 2);
   const std::string path = file.save();
-  ImageReader reader(path.c_str());
-  Bytes line(64);
-  EXPECT_EQ(reader.readLine(2, 63, line.data()), 64u);
-  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
-  auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 63, line.data()); });
-  ASSERT_NE(failed, nullptr);
-  EXPECT_EQ(failed->m_cause, CFileException::endOfFile);
-  EXPECT_EQ(reader.readLine(1, 0, line.data()), 64u);  // still in the file
+  ImageCheck check;
+  ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::damaged);
+
+  ImageReader strict(path.c_str());
+  Bytes line(10);
+  for (int plane : {1, 2}) {
+    auto refused = catchPtr<CFileException>([&] { strict.readLine(plane, 0, line.data()); });
+    ASSERT_NE(refused, nullptr) << plane;
+    EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+    char text[300];
+    refused->GetErrorMessage(text, sizeof text);
+    EXPECT_NE(std::string(text).find(check.Summary().GetString()), std::string::npos) << text;
+  }
+  EXPECT_EQ(strict.readLine(3, 0, line.data()), 10u);
+
+  ImageReader lenient(path.c_str(), ImageReader::lenient);
+  EXPECT_EQ(lenient.readLine(1, 3, line.data()), 10u);
+  EXPECT_EQ(line, Bytes(10, patternPlane(1, 4, 10)[3][5]));
+  EXPECT_EQ(lenient.readLine(2, 0, line.data()), 5u);  // nothing behind the stream
+}
+
+TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
+  for (int pack : {0, 1}) {
+    DiskImage file{buildPatternImage(2, pack, 2, 64, 64).bytes};
+    const std::string path = file.save();
+    ImageReader reader(path.c_str());
+    Bytes line(64);
+    EXPECT_EQ(reader.readLine(1, 0, line.data()), 64u);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
+    // Packed: plane 2's table is read only now.
+    auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 63, line.data()); });
+    ASSERT_NE(failed, nullptr) << pack;
+    EXPECT_EQ(failed->m_cause, CFileException::endOfFile) << pack;
+  }
+}
+
+// A plane of empty lines reads as nothing, whatever its encoding.
+TEST(ImageReader, ReadsNothingFromZeroWidthPlanes) {
+  for (int pack : {0, 1, 2}) {
+    const Bytes bytes = buildPatternImage(4, pack, 1, 0, 3).bytes;
+    ImageReader reader(bytes.data(), bytes.size());
+    unsigned char untouched = 0xEE;
+    EXPECT_EQ(reader.readLine(1, 2, &untouched), 0u) << pack;
+    EXPECT_EQ(untouched, 0xEE);
+  }
 }
 
 TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
@@ -167,6 +235,11 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   auto refused = catchPtr<CFileException>([&] { ImageReader r(fifo.c_str()); });
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
+  const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ImageCheck check;
+  EXPECT_EQ(check.InspectDescriptor(fd), ImageCheck::unusable);
+  EXPECT_EQ(check.Summary(), CString("cannot be read: not a regular file"));
+  ::close(fd);
 
   const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());
@@ -176,6 +249,7 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   EXPECT_EQ(reader.limitProblem(7),
             CString("the image states 4 x 2 pixels, more than the limit of 7"));
   EXPECT_TRUE(invalidArg([&] { reader.readLine(2, 0, line.data()); }));
+  EXPECT_TRUE(invalidArg([&] { reader.readLine(0, 0, line.data()); }));
   EXPECT_TRUE(invalidArg([&] { reader.readLine(1, 2, line.data()); }));
 }
 
