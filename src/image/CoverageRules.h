@@ -27,6 +27,8 @@
 //    are many.
 //  - table: one look-up per pixel: the columns left over after the blocks,
 //    and everything where no vector instructions exist.
+// The two vector methods are written once, over a vector traits type, and
+// compiled for each width (image/CoverageRulesSimd.h).
 // Every method gives the bytes and changed flag of applying the rules one
 // after another.
 //
@@ -39,14 +41,8 @@
 #include <cstdint>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#if (defined(__GNUC__) || defined(__clang__)) && \
-    (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#define BTREEIMG_COVERAGE_AVX2 1
-#endif
-#endif
+#include "image/CoverageRulesSimd.h"
+#include "image/CoverageTables.h"
 
 namespace btreeimg::detail {
 
@@ -67,7 +63,7 @@ class CoverageRules {
   enum class Method { kAuto, kTable, kCompare16, kRuns16, kCompare32, kRuns32 };
 
   // kAuto compares when the rules match at most this many (t, p) pairs.
-  static constexpr std::size_t kMaxComparePairs = 4;
+  static constexpr std::size_t kMaxComparePairs = coverage::kMaxHeldPairs;
   // Runs compares blocks of many values when the pairs are at most this
   // many, and looks them up pixel by pixel otherwise.
   static constexpr std::size_t kMaxBusyComparePairs = 32;
@@ -77,7 +73,7 @@ class CoverageRules {
 
   // False when no pixel can match any rule (no rules, or every cover or
   // test colour outside -128..127): apply() then changes nothing.
-  bool canMatch() const { return !pairLanes_.empty(); }
+  bool canMatch() const { return !tables_.pairs.empty(); }
 
   // Rewrites line[0 .. n-1] against next[0 .. n-1] as the rules would one
   // after another, and sets *changed to 1 when any rule matched a pixel
@@ -87,35 +83,6 @@ class CoverageRules {
              int* changed, Method method = Method::kAuto) const;
 
  private:
-  static constexpr std::uint16_t kHit = 0x100;  // entry flag: a rule matched
-
-  // The table entry of pixel p above value t: the new value in the low
-  // byte, kHit when a rule matched.
-  std::uint16_t entry(unsigned char t, unsigned char p) const {
-    return entries_[row_[t] + p];
-  }
-  // Table look-ups for n pixels. Returns the OR of their entries.
-  unsigned tableLine(unsigned char* line, const unsigned char* next,
-                     std::size_t n) const;
-#if defined(__SSE2__)
-  __m128i compare16(__m128i l, __m128i t, __m128i* hits) const;
-  template <std::size_t kPairs>
-  bool compareLine16(unsigned char* line, const unsigned char* next,
-                     std::size_t n) const;
-  bool runsLine16(unsigned char* line, const unsigned char* next,
-                  std::size_t n) const;
-#endif
-#if defined(BTREEIMG_COVERAGE_AVX2)
-  __attribute__((target("avx2"))) __m256i compare32(__m256i l, __m256i t,
-                                                    __m256i* hits) const;
-  template <std::size_t kPairs>
-  __attribute__((target("avx2"))) bool compareLine32(unsigned char* line,
-                                                     const unsigned char* next,
-                                                     std::size_t n) const;
-  __attribute__((target("avx2"))) bool runsLine32(unsigned char* line,
-                                                  const unsigned char* next,
-                                                  std::size_t n) const;
-#endif
   // The method over a whole line, 32 columns at a time when `wide`.
   // Return whether any rule matched.
   bool compareLine(unsigned char* line, const unsigned char* next,
@@ -124,35 +91,15 @@ class CoverageRules {
                 bool wide) const;
   static bool haveAvx2();
 
-  // Where the row of each value of the following line starts in entries_.
-  // Row 0, that of the values no rule tests, leaves every pixel as it is.
-  std::array<std::uint32_t, 256> row_{};
-  std::vector<std::uint16_t> entries_;  // up to 257 rows of 256 entries
-
-  // The pairs for compare, by test value: the value repeated in every lane
-  // of lanes_[lane], then per pair its pixel value and the XOR that turns
-  // it into its new value (0 when the rules bring it back).
-  struct alignas(32) Lanes {
-    unsigned char v[32];
-  };
-  struct Group {
-    std::size_t lane;
-    std::size_t pairs;
-  };
-  struct PairLanes {
-    std::size_t test;
-    std::size_t cover;  // its XOR follows
-  };
-  std::vector<Lanes> lanes_;
-  std::vector<Group> groups_;
-  std::vector<PairLanes> pairLanes_;  // per pair, in group order
-  Method method_ = Method::kTable;    // what kAuto stands for
-  bool busyCompare_ = false;          // runs: busy blocks by compare
+  coverage::RuleTables tables_;
+  Method method_ = Method::kTable;  // what kAuto stands for
 };
 
-// ---- Construction and the portable parts ----------------------------------
+// ---- Construction and dispatch -----------------------------------------------
 
 inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
+  using coverage::kHit;
+  using coverage::Splat;
   // Step 1: the rules that can match, by test value, in order.
   std::array<std::vector<const ColourRule*>, 256> byTest;
   std::vector<unsigned char> tests;  // in order of first appearance
@@ -168,18 +115,19 @@ inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
   // Step 2: one table row per test value: every pixel value run through
   // that value's rules in order. The entries a rule matched are the pairs.
   const auto splat = [](unsigned v) {
-    Lanes all;
+    Splat all;
     for (unsigned char& lane : all.v) lane = static_cast<unsigned char>(v);
     return all;
   };
-  entries_.resize(256 * (tests.size() + 1));
+  coverage::RuleTables& r = tables_;
+  r.entries.resize(256 * (tests.size() + 1));
   for (unsigned p = 0; p < 256; ++p)
-    entries_[p] = static_cast<std::uint16_t>(p);
-  for (std::size_t r = 0; r < tests.size(); ++r) {
-    const unsigned char t = tests[r];
-    row_[t] = static_cast<std::uint32_t>((r + 1) * 256);
-    Group group{lanes_.size(), 0};
-    lanes_.push_back(splat(t));
+    r.entries[p] = static_cast<std::uint16_t>(p);
+  for (std::size_t k = 0; k < tests.size(); ++k) {
+    const unsigned char t = tests[k];
+    r.row[t] = static_cast<std::uint32_t>((k + 1) * 256);
+    coverage::Group group{r.lanes.size(), 0};
+    r.lanes.push_back(splat(t));
     for (unsigned p = 0; p < 256; ++p) {
       unsigned value = p;
       bool hit = false;
@@ -189,30 +137,30 @@ inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
           hit = true;
         }
       }
-      entries_[(r + 1) * 256 + p] =
+      r.entries[(k + 1) * 256 + p] =
           static_cast<std::uint16_t>(value | (hit ? kHit : 0));
       if (hit) {
-        pairLanes_.push_back({group.lane, lanes_.size()});
-        lanes_.push_back(splat(p));
-        lanes_.push_back(splat(p ^ value));
+        r.pairs.push_back({group.lane, r.lanes.size()});
+        r.lanes.push_back(splat(p));
+        r.lanes.push_back(splat(p ^ value));
         ++group.pairs;
       }
     }
     if (group.pairs != 0) {
-      groups_.push_back(group);
+      r.groups.push_back(group);
     } else {
-      lanes_.pop_back();
+      r.lanes.pop_back();
     }
   }
   // Step 3: what kAuto stands for.
-  const std::size_t pairs = pairLanes_.size();
+  const std::size_t pairs = r.pairs.size();
   const bool wide = haveAvx2();
   if (pairs <= kMaxComparePairs) {
     method_ = wide ? Method::kCompare32 : Method::kCompare16;
   } else {
     method_ = wide ? Method::kRuns32 : Method::kRuns16;
   }
-  busyCompare_ = pairs <= kMaxBusyComparePairs;
+  r.busyCompare = pairs <= kMaxBusyComparePairs;
 }
 
 inline bool CoverageRules::haveAvx2() {
@@ -222,18 +170,6 @@ inline bool CoverageRules::haveAvx2() {
 #else
   return false;
 #endif
-}
-
-inline unsigned CoverageRules::tableLine(unsigned char* line,
-                                         const unsigned char* next,
-                                         std::size_t n) const {
-  unsigned any = 0;
-  for (std::size_t x = 0; x < n; ++x) {
-    const std::uint16_t e = entry(next[x], line[x]);
-    line[x] = static_cast<unsigned char>(e);
-    any |= e;
-  }
-  return any;
 }
 
 inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
@@ -254,7 +190,7 @@ inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
       hit = runsLine(line, next, n, wide);
       break;
     default:
-      hit = (tableLine(line, next, n) & kHit) != 0;
+      hit = (tables_.tableLine(line, next, n) & coverage::kHit) != 0;
       break;
   }
   if (hit) *changed = 1;
@@ -263,39 +199,18 @@ inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
 inline bool CoverageRules::compareLine(unsigned char* line,
                                        const unsigned char* next, std::size_t n,
                                        bool wide) const {
-  static_assert(kMaxComparePairs == 4, "one case per held pair count");
 #if defined(BTREEIMG_COVERAGE_AVX2)
   if (wide) {
-    switch (pairLanes_.size()) {
-      case 1:
-        return compareLine32<1>(line, next, n);
-      case 2:
-        return compareLine32<2>(line, next, n);
-      case 3:
-        return compareLine32<3>(line, next, n);
-      case 4:
-        return compareLine32<4>(line, next, n);
-      default:
-        return compareLine32<0>(line, next, n);
-    }
+    return coverage::avx2::VectorEngine<coverage::Avx2Vector>::compareLine(
+        tables_, line, next, n);
   }
 #endif
   (void)wide;
 #if defined(__SSE2__)
-  switch (pairLanes_.size()) {
-    case 1:
-      return compareLine16<1>(line, next, n);
-    case 2:
-      return compareLine16<2>(line, next, n);
-    case 3:
-      return compareLine16<3>(line, next, n);
-    case 4:
-      return compareLine16<4>(line, next, n);
-    default:
-      return compareLine16<0>(line, next, n);
-  }
+  return coverage::sse2::VectorEngine<coverage::Sse2Vector>::compareLine(
+      tables_, line, next, n);
 #else
-  return (tableLine(line, next, n) & kHit) != 0;
+  return (tables_.tableLine(line, next, n) & coverage::kHit) != 0;
 #endif
 }
 
@@ -303,19 +218,20 @@ inline bool CoverageRules::runsLine(unsigned char* line,
                                     const unsigned char* next, std::size_t n,
                                     bool wide) const {
 #if defined(BTREEIMG_COVERAGE_AVX2)
-  if (wide) return runsLine32(line, next, n);
+  if (wide) {
+    return coverage::avx2::VectorEngine<coverage::Avx2Vector>::runsLine(
+        tables_, line, next, n);
+  }
 #endif
   (void)wide;
 #if defined(__SSE2__)
-  return runsLine16(line, next, n);
+  return coverage::sse2::VectorEngine<coverage::Sse2Vector>::runsLine(
+      tables_, line, next, n);
 #else
-  return (tableLine(line, next, n) & kHit) != 0;
+  return (tables_.tableLine(line, next, n) & coverage::kHit) != 0;
 #endif
 }
 
 }  // namespace btreeimg::detail
-
-// The vector methods.
-#include "image/CoverageRulesSimd.h"  // IWYU pragma: export
 
 #endif  // BTREEIMG_IMAGE_COVERAGERULES_H_
