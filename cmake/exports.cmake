@@ -6,10 +6,12 @@ set(BTREEIMG_EXPORTED_CLASSES
   CString CPtrList CStringArray CFile CStdioFile CMemFile CDynLinkLibrary
   Mem BtreeMod BtreeUnPacked BtreePacked BtreePackedSpeed BtreeImg ImageCheck
   Sorted SortCltn BalNode BalCltn MyAssoc KeyToStr Env MyAsKey AsKeyDat
-  btreeimg::FileReplacement btreeimg::ImageWriter btreeimg::ImageReader)
+  btreeimg::FileReplacement btreeimg::ImageWriter btreeimg::ImageReader
+  btreeimg::CoverageRuleFile)
 set(BTREEIMG_EXPORTED_FUNCTIONS
   AfxInitExtensionModule AfxTermExtensionModule BtreeImgIsRegistered
-  btreeimg::setDiagnosticSink)
+  btreeimg::setDiagnosticSink btreeimg::describe btreeimg::coverImage
+  btreeimg::coverageRulesProblem)
 
 # btreeimg_write_version_script(<file>): every class's members, type
 # information and virtual table, the free operators on CString, and the

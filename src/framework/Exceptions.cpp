@@ -129,6 +129,39 @@ BOOL CFileException::GetErrorMessage(char* text, UINT maxLength, UINT*) const {
   return copyMessage(out, text, maxLength);
 }
 
+namespace btreeimg {
+
+namespace {
+
+// GetErrorMessage into a buffer that grows until the text fits (or 1 MiB).
+CString wholeMessage(const CException& e) {
+  for (UINT size = 256;; size *= 2) {
+    CString text;
+    char* buffer = text.GetBuffer(static_cast<int>(size));
+    if (!e.GetErrorMessage(buffer, size)) buffer[0] = '\0';
+    text.ReleaseBuffer();
+    if (static_cast<UINT>(text.GetLength()) + 1 < size || size >= (1u << 20)) {
+      return text;
+    }
+  }
+}
+
+}  // namespace
+
+CString describe(const CException* e, bool withFileName) {
+  if (e == nullptr) return CString("unknown error");
+  const auto* fileError = dynamic_cast<const CFileException*>(e);
+  if (!withFileName && fileError != nullptr &&
+      !fileError->m_strFileName.IsEmpty()) {
+    CFileException nameless(*fileError);
+    nameless.m_strFileName.Empty();
+    return wholeMessage(nameless);
+  }
+  return wholeMessage(*e);
+}
+
+}  // namespace btreeimg
+
 namespace btreeimg::detail {
 
 void throwFileError(int cause, const char* path, long osError,

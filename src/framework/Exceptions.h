@@ -87,4 +87,17 @@ class AFX_EXT_CLASS CFileException : public CException {
   CString message_;
 };
 
+namespace btreeimg {
+
+// The text of `e`, as its GetErrorMessage gives it but whole (never cut to
+// a buffer): "<file>: <cause>" for a CFileException that names a file.
+// With `withFileName` false, a CFileException's text leaves the file name
+// out ("file not found (No such file or directory)"), for a caller that
+// names the file in its own words; other exceptions' texts name no file.
+// Does not delete `e`: the caller still owns it (and calls e->Delete(), or
+// throws it on). A null `e` gives "unknown error".
+AFX_EXT_API CString describe(const CException* e, bool withFileName = true);
+
+}  // namespace btreeimg
+
 #endif  // BTREEIMG_FRAMEWORK_EXCEPTIONS_H_

@@ -33,6 +33,9 @@
 
 namespace btreeimg {
 class ImageWriter;
+namespace detail {
+class CoverageRun;
+}
 }
 
 class AFX_EXT_CLASS BtreeImg {
@@ -185,6 +188,8 @@ class AFX_EXT_CLASS BtreeImg {
  private:
   // Builds new images plane by plane, choosing each plane's encoding.
   friend class btreeimg::ImageWriter;
+  // Runs colour coverage for CoperturaU8 and btreeimg::coverImage.
+  friend class btreeimg::detail::CoverageRun;
 
   void Reset();
 

@@ -5,82 +5,22 @@
 // the substitute colour. Rules act one after another on the working line; the
 // test colour is always looked up in the following line as read from this
 // image. The last line's following line is the first line.
+#include "image/Coverage.h"
+
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "framework/ByteOrder.h"
-#include "framework/CPtrList.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
+#include "image/CoverageColour.h"
+#include "image/CoverageRuleFile.h"
 #include "image/CoverageRules.h"
 #include "image/HeaderLayout.h"
-#include "settings/AsKeyDat.h"
 
 namespace {
-
-struct Rule {
-  bool skip;  // an empty cover value: the rule does nothing
-  int cover;
-  int test;
-  int subst;
-};
-
-// Reads a colour value as "%d" does: leading white space, an optional sign,
-// decimal digits; text after the number is ignored. Values beyond int are
-// held at its limits. Returns false when the text does not begin with a
-// decimal integer.
-bool parseColour(const char* text, int* value) {
-  char* end = nullptr;
-  errno = 0;
-  const long parsed = std::strtol(text, &end, 10);
-  if (end == text) return false;
-  *value = parsed > INT_MAX ? INT_MAX : parsed < INT_MIN ? INT_MIN
-                                                         : static_cast<int>(parsed);
-  return true;
-}
-
-const char* valueAt(CPtrList* list, int index) {
-  POSITION pos = list->FindIndex(index);
-  const CString* text = pos ? static_cast<const CString*>(list->GetAt(pos)) : nullptr;
-  return text ? text->GetString() : nullptr;
-}
-
-// Pairs the three value lists into rules. Returns false when a list is
-// missing or shorter than the cover list, or a value is not a number.
-bool loadRules(AsKeyDat& file, std::vector<Rule>* rules) {
-  CPtrList* covers = file.getListOf("COLCOPER");
-  CPtrList* tests = file.getListOf("COLTEST");
-  CPtrList* substs = file.getListOf("COLSOST");
-  if (covers == nullptr || covers->IsEmpty()) return false;
-  const int count = covers->GetCount();
-  if (tests == nullptr || substs == nullptr || tests->GetCount() < count ||
-      substs->GetCount() < count) {
-    return false;
-  }
-  for (int i = 0; i < count; ++i) {
-    Rule rule{false, 0, 0, 0};
-    const char* cover = valueAt(covers, i);
-    if (cover == nullptr || *cover == '\0') {
-      rule.skip = true;
-    } else {
-      const char* test = valueAt(tests, i);
-      const char* subst = valueAt(substs, i);
-      if (!parseColour(cover, &rule.cover) || test == nullptr ||
-          !parseColour(test, &rule.test) || subst == nullptr ||
-          !parseColour(subst, &rule.subst)) {
-        return false;
-      }
-    }
-    rules->push_back(rule);
-  }
-  return true;
-}
 
 // One rule over n pixels. Pixels compare as signed 8-bit values, so a cover
 // or test colour outside -128..127 matches nothing. Branch-free, so that the
@@ -139,77 +79,139 @@ void BtreeImg::testColor(char* line, char* next, int n, CString& cover,
                          int test, int subst, int* changed) {
   if (cover.IsEmpty()) return;
   int c = 0;
-  if (!parseColour(cover, &c)) return;
+  if (!btreeimg::detail::parseColour(cover, &c)) return;
   applyRule(reinterpret_cast<unsigned char*>(line),
             reinterpret_cast<unsigned char*>(next), n, c, test, subst, changed);
 }
 
+namespace btreeimg::detail {
+
+// The coverage run shared by BtreeImg::CoperturaU8 and btreeimg::coverImage
+// (a friend of BtreeImg: it needs the image's file name and the save with a
+// temporary name of its own).
+class CoverageRun {
+ public:
+  // What a run that changed no pixel does with an existing output file of
+  // another name than the image's.
+  enum class Unchanged { kRemoveOutput, kKeepOutput };
+
+  // Rewrites plane 1 of `image` by `rules` (usable) into `outputName`.
+  // Returns whether a pixel changed (only then is the output written).
+  // Throws CException* when the result cannot be made or written; the
+  // output is then as it was.
+  static bool run(BtreeImg& image, const CoverageRuleFile& rules,
+                  const char* outputName, Unchanged unchanged);
+};
+
+bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
+                      const char* outputName, Unchanged unchanged) {
+  // Step 1: the rules, compiled once, so that each line is rewritten in one
+  // pass whatever their number (a rule with an empty cover value is left
+  // out).
+  std::vector<ColourRule> acting;
+  for (const CoverageRuleFile::Rule& rule : rules.rules()) {
+    if (rule.acts) acting.push_back({rule.cover, rule.test, rule.subst});
+  }
+  const CoverageRules compiled(acting);
+
+  // Step 2: where the result goes. A run on the image's own file replaces
+  // that file, through a temporary file named by the coverage rule.
+  const bool sameFile = sameExistingFile(outputName, image.fileName);
+  const CString target = sameFile ? image.fileName : CString(outputName);
+
+  // Step 3: the rewritten lines into a one-plane image with this image's
+  // first block.
+  const unsigned int width = image.dimx(1);
+  const unsigned int height = image.dimy(1);
+  unsigned char header[block::kSize];
+  image.readHeader(header, 1);
+  oneOnlyPlane(header);
+  int changed = 0;
+  BtreeImg output(target, header, 1, -1);
+  try {
+    // Each line is read once, into the plane's line buffer, which serves as
+    // the following line as it stands; the working line is a copy of it
+    // taken after the line below has been written. That is what reading
+    // every line twice (as working line, then as following line) gave: the
+    // same bytes, even where a short file leaves part of a line unread, and
+    // the same line buffer at the end.
+    std::vector<unsigned char> working(width ? width : 1);
+    if (height != 0) image.at(0, 1)->copyTo(working.data(), width);
+    for (unsigned int y = 0; y < height; ++y) {
+      Mem* below = image.at(y + 1 == height ? 0 : y + 1, 1);
+      const auto* following = static_cast<unsigned char*>(below->pointer());
+      compiled.apply(working.data(), following, width, &changed);
+      output.wLinea(reinterpret_cast<char*>(working.data()), static_cast<int>(y), 1);
+      below->copyTo(working.data(), width);
+    }
+    // Step 4: keep the result only when something changed. An unchanged run
+    // writes nothing (and CoperturaU8 removes an existing file of another
+    // output name).
+    if (changed == 0) {
+      output.discard();
+      if (!sameFile && unchanged == Unchanged::kRemoveOutput) std::remove(outputName);
+      return false;
+    }
+    output.save(sameFile ? temporaryCoverageName : nullptr);
+  } catch (...) {
+    // Nothing of a run that failed is written: no second attempt when the
+    // output goes away, and no partial result.
+    output.discard();
+    throw;
+  }
+  return true;
+}
+
+}  // namespace btreeimg::detail
+
+using btreeimg::detail::CoverageRun;
+
 int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
   try {
-    // Step 1: the rules, checked whole before anything is written.
-    std::vector<Rule> rules;
-    {
-      AsKeyDat file;
-      if (file.createFromFile(ruleFile) == 0 || !loadRules(file, &rules)) {
-        return 0;
-      }
-    }
-    // Compiled once, so that each line is rewritten in one pass whatever the
-    // number of rules (an empty cover value leaves its rule out).
-    std::vector<btreeimg::detail::ColourRule> acting;
-    for (const Rule& rule : rules) {
-      if (!rule.skip) acting.push_back({rule.cover, rule.test, rule.subst});
-    }
-    const btreeimg::detail::CoverageRules compiled(acting);
-
-    // Step 2: where the result goes. A run on the image's own file replaces
-    // that file, through a temporary file named by the coverage rule.
-    const bool sameFile = sameExistingFile(outputName, fileName);
-    const CString target = sameFile ? fileName : outputName;
-
-    // Step 3: the rewritten lines into a one-plane image with this image's
-    // first block.
-    const unsigned int width = dimx(1);
-    const unsigned int height = dimy(1);
-    unsigned char header[btreeimg::detail::block::kSize];
-    readHeader(header, 1);
-    oneOnlyPlane(header);
-    int changed = 0;
-    {
-      BtreeImg output(target, header, 1, -1);
-      // Each line is read once, into the plane's line buffer, which serves
-      // as the following line as it stands; the working line is a copy of
-      // it taken after the line below has been written. That is what
-      // reading every line twice (as working line, then as following line)
-      // gave: the same bytes, even where a short file leaves part of a line
-      // unread, and the same line buffer at the end.
-      std::vector<unsigned char> working(width ? width : 1);
-      if (height != 0) at(0, 1)->copyTo(working.data(), width);
-      for (unsigned int y = 0; y < height; ++y) {
-        Mem* below = at(y + 1 == height ? 0 : y + 1, 1);
-        const auto* following = static_cast<unsigned char*>(below->pointer());
-        compiled.apply(working.data(), following, width, &changed);
-        output.wLinea(reinterpret_cast<char*>(working.data()),
-                      static_cast<int>(y), 1);
-        below->copyTo(working.data(), width);
-      }
-      // Step 4: keep the result only when something changed. An unchanged
-      // run writes nothing, and an existing file of another output name goes.
-      if (changed == 0) {
-        output.discard();
-        if (!sameFile) std::remove(outputName);
-        return 1;
-      }
-      try {
-        output.save(sameFile ? temporaryCoverageName : nullptr);
-      } catch (CException*) {
-        output.discard();  // no second attempt when the output goes away
-        throw;
-      }
-    }
+    // The rules are checked whole before anything is written.
+    const btreeimg::CoverageRuleFile rules(ruleFile);
+    if (!rules.usable()) return 0;
+    CoverageRun::run(*this, rules, outputName, CoverageRun::Unchanged::kRemoveOutput);
     return 1;
   } catch (CException* e) {
     e->Delete();
     return 0;
   }
 }
+
+namespace btreeimg {
+
+int coverImage(BtreeImg& image, const CoverageRuleFile& rules, const char* output,
+               bool* changed, CString* problem) {
+  if (changed != nullptr) *changed = false;
+  if (problem != nullptr) problem->Empty();
+  try {
+    if (!rules.usable()) {
+      if (problem != nullptr) *problem = rules.path() + ": " + rules.problem();
+      return 0;
+    }
+    const bool done = CoverageRun::run(image, rules, output ? output : "",
+                                       CoverageRun::Unchanged::kKeepOutput);
+    if (changed != nullptr) *changed = done;
+    return 1;
+  } catch (CException* e) {
+    if (problem != nullptr) *problem = describe(e);
+    e->Delete();
+    return 0;
+  }
+}
+
+int coverImage(BtreeImg& image, const char* rules, const char* output, bool* changed,
+               CString* problem) {
+  try {
+    const CoverageRuleFile file(rules);
+    return coverImage(image, file, output, changed, problem);
+  } catch (CException* e) {  // out of memory while reading the rules
+    if (changed != nullptr) *changed = false;
+    if (problem != nullptr) *problem = describe(e);
+    e->Delete();
+    return 0;
+  }
+}
+
+}  // namespace btreeimg

@@ -197,10 +197,8 @@ int ImageCheck::InspectFile(const char* path) {
     errno = EISDIR;
   }
   if (descriptor < 0) {
-    CFileException error(CFileException::OsErrorToException(errno), errno);
-    char cause[200];
-    error.GetErrorMessage(cause, sizeof cause);
-    report(0, "cannot be opened: %s", cause);
+    const CFileException error(CFileException::OsErrorToException(errno), errno);
+    report(0, "cannot be opened: %s", static_cast<const char*>(btreeimg::describe(&error)));
     return verdict_;
   }
   InspectDescriptor(descriptor, false);

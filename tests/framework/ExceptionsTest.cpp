@@ -34,4 +34,27 @@ TEST(Exceptions, MessagesNameTheFileAndTheCauseAndAreCutToTheBuffer) {
   EXPECT_FALSE(e.GetErrorMessage(nullptr, 10));
 }
 
+// describe() gives the whole text, with or without a file's name, and
+// leaves the exception to its owner.
+TEST(Exceptions, DescribeGivesTheWholeTextWithOrWithoutTheFileName) {
+  const std::string cause = std::string("file not found (") + std::strerror(ENOENT) + ")";
+  auto* e = new CFileException(CFileException::fileNotFound, ENOENT, "/data/ENV.VD6");
+  EXPECT_EQ(std::string(btreeimg::describe(e)), "/data/ENV.VD6: " + cause);
+  EXPECT_EQ(std::string(btreeimg::describe(e, false)), cause);
+  EXPECT_STREQ(e->m_strFileName, "/data/ENV.VD6");  // still owned, unchanged
+  e->Delete();
+
+  const CFileException given(CFileException::invalidFile, -1, "a.dis", "plane region crosses the file end");
+  EXPECT_STREQ(btreeimg::describe(&given, false), "plane region crosses the file end");
+  const CInvalidArgException arg("index 7");
+  EXPECT_STREQ(btreeimg::describe(&arg, false), "invalid argument: index 7");
+  EXPECT_STREQ(btreeimg::describe(nullptr), "unknown error");
+
+  // Longer than any fixed buffer of the callers.
+  const std::string name(3000, 'n');
+  const CFileException longName(CFileException::accessDenied, EACCES, name.c_str());
+  EXPECT_EQ(std::string(btreeimg::describe(&longName)).size(),
+            name.size() + 2 + std::string(btreeimg::describe(&longName, false)).size());
+}
+
 }  // namespace

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
+#include "image/Coverage.h"
+#include "image/CoverageRuleFile.h"
 #include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
 
@@ -138,27 +143,116 @@ TEST_F(Coverage, SameFileRunsReplaceTheImageThroughItsTemporaryName) {
 }
 
 // Rules that are incomplete or malformed, and an output that cannot be
-// written, return 0 and leave every file as it was. (The image's own file
+// written: CoperturaU8 returns 0, coverImage 0 with the problem in words
+// naming the file, and every file stays as it was. (The image's own file
 // that cannot be replaced is pinned in tests/robustness.)
-TEST_F(Coverage, FailuresReturnZeroAndWriteNothing) {
-  const char* broken[] = {
-      "COLTEST 7\nCOLSOST 9\n",   // no cover colours
-      "COLCOPER 5\nCOLSOST 9\n",  // no test colours
-      "COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLSOST 9\nCOLSOST 9\n",  // short
-      "COLCOPER five\nCOLTEST 7\nCOLSOST 9\n",  // not a number
-      "COLCOPER\n",  // key without value
+TEST_F(Coverage, FailuresWriteNothingAndCoverImageSaysWhy) {
+  const struct {
+    const char* text;
+    const char* problem;
+  } broken[] = {
+      {"COLTEST 7\nCOLSOST 9\n", "no COLCOPER (cover colour) values"},
+      {"COLCOPER 5\nCOLSOST 9\n", "1 COLCOPER value but 0 COLTEST values"},
+      {"COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLSOST 9\nCOLSOST 9\n",
+       "2 COLCOPER values but 1 COLTEST value"},
+      {"COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLTEST 7\nCOLSOST 9\n",
+       "2 COLCOPER values but 1 COLSOST value"},
+      {"COLCOPER 5\nCOLCOPER 6\nCOLTEST 7\nCOLTEST 7\nCOLSOST 9\nCOLSOST x9\n",
+       "rule 2: the COLSOST value \"x9\" is not a number"},
+      {"COLCOPER five\nCOLTEST 7\nCOLSOST 9\n",
+       "rule 1: the COLCOPER value \"five\" is not a number"},
+      {"COLCOPER\n", "a line lacks its key or its value"},
   };
-  for (const char* text : broken) {
-    rules(text);
-    EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("out.dis")), 0)
-        << text;
-    EXPECT_FALSE(fs::exists(file("out.dis"))) << text;
+  const std::string rulePath = file("rules.txt");
+  BtreeImg source(file("a.dis").c_str());
+  for (const auto& c : broken) {
+    SCOPED_TRACE(c.text);
+    rules(c.text);
+    EXPECT_STREQ(btreeimg::coverageRulesProblem(rulePath.c_str()), c.problem);
+    EXPECT_EQ(source.CoperturaU8(rulePath.c_str(), file("out.dis").c_str()), 0);
+    bool changed = true;
+    CString problem;
+    EXPECT_EQ(btreeimg::coverImage(source, rulePath.c_str(), file("out.dis").c_str(), &changed,
+                                   &problem), 0);
+    EXPECT_EQ(std::string(problem), rulePath + ": " + c.problem);
+    EXPECT_FALSE(changed);
+    EXPECT_FALSE(fs::exists(file("out.dis")));
   }
-  EXPECT_EQ(cover(file("a.dis"), file("missing.txt"), file("out.dis")), 0);
+  EXPECT_EQ(source.CoperturaU8(file("missing.txt").c_str(), file("out.dis").c_str()), 0);
   rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
-  EXPECT_EQ(cover(file("a.dis"), file("rules.txt"), file("no/such/out.dis")),
-            0);
+  EXPECT_EQ(source.CoperturaU8(rulePath.c_str(), file("no/such/out.dis").c_str()), 0);
+  CString problem;
+  EXPECT_EQ(btreeimg::coverImage(source, rulePath.c_str(), file("no/such/out.dis").c_str(),
+                                 nullptr, &problem), 0);
+  EXPECT_NE(std::string(problem).find(file("no/such/out.dis")), std::string::npos) << problem;
   EXPECT_FALSE(fs::exists(file("no")));
+}
+
+// The loader reads values as the coverage does, and refuses a file it cannot
+// open or read without waiting on it, saying why and with errno.
+TEST_F(Coverage, RuleFileGivesTheRulesOrWhyItCannotBeRead) {
+  rules("@ a comment\nCOLCOPER 5 grey\nCOLTEST -1\nCOLSOST 300\nCOLCOPER 99999999999\n"
+        "COLTEST 7\nCOLTEST 8\nCOLSOST 1\nCOLSOST 2\nCOLSOST 3\n");
+  const btreeimg::CoverageRuleFile good(file("rules.txt").c_str());
+  ASSERT_TRUE(good.usable()) << good.problem();
+  ASSERT_EQ(good.rules().size(), 2u);
+  EXPECT_TRUE(good.rules()[0].acts);
+  EXPECT_EQ(good.rules()[0].cover, 5);
+  EXPECT_EQ(good.rules()[0].test, -1);
+  EXPECT_EQ(good.rules()[0].subst, 300);
+  EXPECT_EQ(good.rules()[1].cover, 2147483647);  // held at the limit
+  EXPECT_EQ(good.rules()[1].test, 7);
+  EXPECT_EQ(good.rules()[1].subst, 1);
+  EXPECT_EQ(good.osError(), 0);
+
+  const std::string notFound =
+      std::string("cannot be opened: file not found (") + std::strerror(ENOENT) + ")";
+  const btreeimg::CoverageRuleFile missing(file("missing.txt").c_str());
+  EXPECT_STREQ(missing.problem(), notFound.c_str());
+  EXPECT_EQ(missing.osError(), ENOENT);
+  EXPECT_TRUE(missing.rules().empty());
+  const btreeimg::CoverageRuleFile folder(dir_.path().c_str());
+  EXPECT_EQ(folder.osError(), EISDIR);
+  ASSERT_EQ(::mkfifo(file("fifo").c_str(), 0600), 0);
+  EXPECT_STREQ(btreeimg::coverageRulesProblem(file("fifo").c_str()),
+               "cannot be read: not a regular file");
+  BtreeImg source(file("a.dis").c_str());
+  EXPECT_EQ(source.CoperturaU8(file("fifo").c_str(), file("out.dis").c_str()), 0);
+}
+
+// coverImage writes what CoperturaU8 writes, but a run that changes nothing
+// leaves an existing output as it was.
+TEST_F(Coverage, CoverImageKeepsAnExistingOutputWhenNothingChanged) {
+  BtreeImg source(file("a.dis").c_str());
+  ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), file("expected.dis").c_str()), 1);
+  writeText(file("out.dis"), "an older output");
+  bool changed = false;
+  CString problem("stale");
+  ASSERT_EQ(btreeimg::coverImage(source, file("rules.txt").c_str(), file("out.dis").c_str(),
+                                 &changed, &problem), 1);
+  EXPECT_TRUE(changed);
+  EXPECT_TRUE(problem.IsEmpty());
+  EXPECT_EQ(readFile(file("out.dis")), readFile(file("expected.dis")));
+
+  rules("COLCOPER 6\nCOLTEST 7\nCOLSOST 9\n");  // changes nothing
+  writeText(file("out.dis"), "an older output");
+  ::chmod(file("out.dis").c_str(), 0640);
+  const btreeimg::CoverageRuleFile none(file("rules.txt").c_str());
+  ASSERT_EQ(btreeimg::coverImage(source, none, file("out.dis").c_str(), &changed), 1);
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(testfiles::readText(file("out.dis")), "an older output");
+  EXPECT_EQ(fs::status(file("out.dis")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_EQ(btreeimg::coverImage(source, none, file("new.dis").c_str()), 1);
+  EXPECT_FALSE(fs::exists(file("new.dis")));
+
+  // The image's own file, replaced through its temporary name.
+  rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  ASSERT_EQ(btreeimg::coverImage(source, file("rules.txt").c_str(), file("a.dis").c_str(),
+                                 &changed), 1);
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(readFile(file("a.dis")), readFile(file("expected.dis")));
+  EXPECT_FALSE(fs::exists(file("a.~~T")));
 }
 
 }  // namespace

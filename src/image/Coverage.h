@@ -1,0 +1,52 @@
+// Colour coverage that keeps an existing output when nothing changed, and
+// says why a run failed.
+//
+// BtreeImg::CoperturaU8 rewrites plane 1 of an image by colour rules into a
+// one-plane image file; a run that changes no pixel writes nothing and
+// removes an existing output file of another name, and a failure is only a
+// 0. coverImage() runs the very same coverage (the same rules, the same
+// result file, the same handling of the image's own file) but leaves an
+// existing output as it was when no pixel changed, and reports what
+// happened: whether a pixel changed, and the problem in words.
+#ifndef BTREEIMG_IMAGE_COVERAGE_H_
+#define BTREEIMG_IMAGE_COVERAGE_H_
+
+#include "framework/CString.h"
+#include "framework/Export.h"
+#include "image/BtreeImg.h"
+#include "image/CoverageRuleFile.h"
+
+namespace btreeimg {
+
+// Rewrites plane 1 of `image` by `rules` (see image/CoverageRuleFile.h) into
+// the one-plane image file `output`, as BtreeImg::CoperturaU8 does:
+//  - the result has the image's first block, made to describe one plane,
+//    and plane 1's encoding; it holds plane 1 only;
+//  - `output` may name the image's own file (through any name or link): the
+//    image's file is then replaced (its temporary file named as
+//    CoperturaU8 names it).
+// When a pixel changed, the result replaces `output` through
+// btreeimg::FileReplacement (written beside it, flushed, renamed over it in
+// one step; its mode and a symbolic link kept), so a failure leaves `output`
+// as it was. When no pixel changed (no rule matched any pixel), nothing is
+// written: an existing `output` stays as it was and none is created.
+//
+// Returns 1 when the run was carried out; *changed (when not null) then
+// tells whether a pixel changed. Returns 0 when the rules are not usable or
+// the result could not be written; *problem (when not null) then says why,
+// naming the file: "<rule file>: <rules' problem>" or the failure's text
+// (describe() of its exception, which names the output). A run that
+// returns 0 has written nothing. *changed is false and *problem empty
+// unless set as described.
+// REQUIRES: `image` is not used by another thread during the call.
+AFX_EXT_API int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
+                           const char* output, bool* changed = nullptr,
+                           CString* problem = nullptr);
+// The same with the rules read from the rule file `rules`.
+AFX_EXT_API int coverImage(BtreeImg& image, const char* rules,
+                           const char* output, bool* changed = nullptr,
+                           CString* problem = nullptr);
+
+}  // namespace btreeimg
+
+#endif  // BTREEIMG_IMAGE_COVERAGE_H_
