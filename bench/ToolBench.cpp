@@ -7,17 +7,23 @@
 //    the same rows, with the same palette, at the same (default)
 //    compression from memory, and saves the PNG the way the tool does
 //    (temporary file, flush, rename, folder flush).
-//  - BM_ToolDiff compares the four planes of two equal images opened by the
-//    library, line by line as `btreeimg diff` does (compareImages); anchor
-//    BM_MemcmpPlanes compares the same 64 MiB held in two buffers with one
-//    memcmp per plane.
+//  - BM_ToolDiff compares the four planes of two equal images from the page
+//    cache, opened as `btreeimg diff` opens them (tool::InputImage: an
+//    ImageReader each), line by line as it compares them (compareImages:
+//    each pair of lines read with pread into two line buffers, then
+//    memcmp); anchor BM_MemcmpPlanes compares the same 64 MiB held in two
+//    buffers with one memcmp per plane.
 //  - References, no goal: BM_CopyLinesMemcmp copies each line of both
 //    buffers into a line buffer before comparing them (the floor of reading
-//    lines through a copy); BM_ToolDiffCommand is the whole command (both
-//    files inspected, opened and compared), BM_ReadFilesMemcmp reads both
-//    files into buffers and compares them.
+//    lines through a copy); BM_PreadLinesMemcmp reads each line of both
+//    files with a plain pread into a line buffer and compares them (the
+//    floor of reading lines from the files); BM_ToolDiffCommand is the whole
+//    command (both files opened, inspected and compared), BM_ReadFilesMemcmp
+//    reads both files into buffers and compares them.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +37,7 @@
 #include "Commands.h"
 #include "FlushedWrite.h"
 #include "ImageDiff.h"
+#include "ImageReading.h"
 #include "ToolSupport.h"
 #include "image/BtreeImg.h"
 #include "support/TestFiles.h"
@@ -152,10 +159,10 @@ BENCHMARK(BM_LibpngWriteRows)->Unit(benchmark::kMillisecond);
 // ---- diff -----------------------------------------------------------------
 
 void BM_ToolDiff(benchmark::State& state) {
-  BtreeImg a(imageA().c_str());
-  BtreeImg b(imageB().c_str());
+  tool::InputImage a(imageA(), tool::Damaged::kRefuse);
+  tool::InputImage b(imageB(), tool::Damaged::kRefuse);
   for (auto _ : state) {
-    const tool::ImageDiff diff = tool::compareImages(a, kPlanes, b, kPlanes, nullptr);
+    const tool::ImageDiff diff = tool::compareImages(a, b, nullptr);
     if (!diff.equal()) throw std::runtime_error("the images differ");
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPlanes * kPlaneBytes));
@@ -192,6 +199,32 @@ void BM_CopyLinesMemcmp(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPlanes * kPlaneBytes));
 }
 BENCHMARK(BM_CopyLinesMemcmp)->Unit(benchmark::kMillisecond);
+
+// What reading lines from the files costs: each line of both images read
+// with pread into a line buffer, then the two buffers compared.
+void BM_PreadLinesMemcmp(benchmark::State& state) {
+  const int a = ::open(imageA().c_str(), O_RDONLY | O_CLOEXEC);
+  const int b = ::open(imageB().c_str(), O_RDONLY | O_CLOEXEC);
+  std::vector<unsigned char> lineA(kSide), lineB(kSide);
+  for (auto _ : state) {
+    for (std::size_t p = 0; p < kPlanes; ++p) {
+      // A raw plane's lines follow its header block, planes one after the
+      // other.
+      const off_t start = static_cast<off_t>(1312 * (p + 1) + p * kPlaneBytes);
+      for (off_t at = start; at < start + static_cast<off_t>(kPlaneBytes); at += kSide) {
+        if (::pread(a, lineA.data(), kSide, at) != kSide || ::pread(b, lineB.data(), kSide, at) != kSide) {
+          throw std::runtime_error("cannot read the images");
+        }
+        const int order = std::memcmp(lineA.data(), lineB.data(), kSide);
+        benchmark::DoNotOptimize(order);
+      }
+    }
+  }
+  ::close(a);
+  ::close(b);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPlanes * kPlaneBytes));
+}
+BENCHMARK(BM_PreadLinesMemcmp)->Unit(benchmark::kMillisecond);
 
 // Swallows the command's report.
 class NullBuffer : public std::streambuf {

@@ -261,5 +261,67 @@ TEST(PixbufLoader, CutAndDamagedFilesGiveAnErrorAndNoPicture) {
   }
 }
 
+// BTREEIMG_MAX_PIXELS set to `value` while the object lives (null: unset).
+class PixelLimit {
+ public:
+  explicit PixelLimit(const char* value) {
+    if (value != nullptr) ::setenv("BTREEIMG_MAX_PIXELS", value, 1);
+  }
+  ~PixelLimit() { ::unsetenv("BTREEIMG_MAX_PIXELS"); }
+};
+
+TEST(PixbufLoader, APictureOverThePixelLimitIsRefusedAsSoonAsItsSizeIsKnown) {
+  // The sample is 256 x 192, 49152 pixels; at 100 x 75 it is sampled from
+  // 75 lines of 256 pixels, 19200.
+  const std::string design = tooltest::sample("design.dis");
+  const std::string raise = " (the environment variable BTREEIMG_MAX_PIXELS raises it)";
+  {
+    const PixelLimit limit("49151");
+    for (const Outcome& refused : {loadWhole(design), loadInPieces(design, 999)}) {
+      EXPECT_FALSE(refused.loaded);
+      EXPECT_THAT(refused.error, ::testing::EndsWith("The image is too large: the image states 256 x "
+                                                     "192 pixels, more than the limit of 49151" + raise));
+      EXPECT_EQ(refused.code, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY);
+    }
+    EXPECT_TRUE(loadInPieces(design, 4096, 100, 75).loaded);
+    EXPECT_EQ(loadInPieces(design, 4096, 300, 200).error,
+              "The image is too large: the picture asked for has 300 x 200 pixels, more than the "
+              "limit of 49151" + raise);
+  }
+  {
+    const PixelLimit limit("19199");
+    EXPECT_EQ(loadInPieces(design, 4096, 100, 75).error,
+              "The image is too large: a 100 x 75 picture reads 75 lines of 256 pixels, 19200 in "
+              "all, more than the limit of 19199" + raise);
+  }
+  for (const char* enough : {"49152", "0"}) {  // 0: no limit
+    const PixelLimit limit(enough);
+    EXPECT_TRUE(loadWhole(design).loaded) << enough;
+  }
+
+  // By default the library's limit, 2^28: a plane of 16385 x 16384 stated
+  // in the first block is refused with its first bytes, and sampled at a
+  // small size.
+  const PixelLimit unset(nullptr);
+  testfiles::TempDir dir;
+  const std::string big = dir.file("big.dis");
+  testfiles::writeFile(big, tooltest::flatPlane(16385, 16384));
+  useBuiltDesktop();
+  GError* error = nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("btreeimg", &error);
+  ASSERT_NE(loader, nullptr);
+  const testfiles::Bytes bytes = testfiles::readFile(big);
+  EXPECT_FALSE(gdk_pixbuf_loader_write(loader, bytes.data(), 2000, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_THAT(error->message, HasSubstr("the image states 16385 x 16384 pixels, more than the limit "
+                                        "of 268435456"));
+  g_clear_error(&error);
+  gdk_pixbuf_loader_close(loader, nullptr);
+  g_object_unref(loader);
+  const Outcome small = loadInPieces(big, 1 << 20, 128, 128);
+  ASSERT_TRUE(small.loaded) << small.error;
+  EXPECT_EQ(small.picture.width, 128u);
+}
+
 }  // namespace
 }  // namespace desktoptest

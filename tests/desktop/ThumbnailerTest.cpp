@@ -3,6 +3,7 @@
 // tool's thumbnail command, and a plain failure on a damaged file.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,6 +58,29 @@ TEST(Thumbnailer, FailsWithoutACrashOnACutOrDamagedFile) {
     EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("t.png")));
   }
+}
+
+TEST(Thumbnailer, NeedsNoProcFileSystem) {
+  // The loader reads what it gathered in memory, never through a name under
+  // /proc: a thumbnail is made in a mount namespace without /proc.
+  if (std::strlen(BTREEIMG_SANITIZER_PRELOAD) > 0) {
+    GTEST_SKIP() << "the sanitizer's runtime reads /proc itself";
+  }
+  useBuiltDesktop();
+  testfiles::TempDir dir;
+  const tooltest::ToolResult probe =
+      runOther({"unshare", "-m", "--propagation", "private", "sh", "-c", "umount -l /proc"}, dir);
+  if (probe.status != 0) GTEST_SKIP() << "no mount namespace here: " << probe.err;
+  const tooltest::ToolResult run =
+      runOther({"unshare", "-m", "--propagation", "private", "sh", "-c",
+                "umount -l /proc && test ! -e /proc/self && exec \"$0\" \"$@\"",
+                BTREEIMG_PIXBUF_THUMBNAILER, "-s", "64", tooltest::sample("design.dis"), dir.file("t.png")},
+               dir);
+  EXPECT_EQ(run.status, 0) << run.err;
+  Picture thumbnail;
+  ASSERT_TRUE(readRgbPng(dir.file("t.png"), thumbnail));
+  EXPECT_EQ(thumbnail.width, 64u);
+  EXPECT_EQ(thumbnail.height, 48u);
 }
 
 }  // namespace

@@ -17,49 +17,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-void put16(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
-  b.at(at) = static_cast<std::uint8_t>(v);
-  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
-}
-
-void put32(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
-  put16(b, at, v & 0xffff);
-  put16(b, at + 2, v >> 16);
-}
-
-// A first header block of one plane; the colour map is left black.
-testfiles::Bytes firstBlock(int version, int pack, std::uint32_t width, std::uint32_t height) {
-  testfiles::Bytes block(1312, 0);
-  put16(block, 0, static_cast<std::uint32_t>(version));
-  put16(block, 4, static_cast<std::uint32_t>(pack));
-  if (version == 4) {
-    put32(block, 10, width);
-    put32(block, 14, height);
-  } else {
-    put16(block, 10, width);
-    put16(block, 12, height);
-  }
-  put16(block, 1000, 1);
-  return block;
-}
-
-// A sound one-plane image whose whole-plane packed stream makes every pixel
-// colour 7: a few bytes per 255 pixels.
-testfiles::Bytes flatPlane(std::uint32_t width, std::uint32_t height) {
-  testfiles::Bytes file = firstBlock(2, 2, width, height);
-  const std::uint64_t pixels = std::uint64_t{width} * height;
-  testfiles::Bytes pairs;
-  for (std::uint64_t left = pixels; left > 0; left -= std::min<std::uint64_t>(left, 255)) {
-    pairs.push_back(static_cast<std::uint8_t>(std::min<std::uint64_t>(left, 255)));
-    pairs.push_back(7);
-  }
-  file.resize(1312 + 8);
-  put32(file, 1312, static_cast<std::uint32_t>(pixels));
-  put32(file, 1316, static_cast<std::uint32_t>(pairs.size()));
-  file.insert(file.end(), pairs.begin(), pairs.end());
-  return file;
-}
-
 std::string limitRefusal(const std::string& file, const std::string& problem) {
   return "btreeimg: " + file + ": " + problem +
          "\nbtreeimg: --max-pixels N raises the limit (0: no limit)\n";

@@ -9,6 +9,7 @@
 #include <png.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -229,6 +230,50 @@ inline Pixel runs(int colours) {
   return [colours](int plane, int x, int y) {
     return static_cast<std::uint8_t>((x / 7 + y / 3 + plane) % colours);
   };
+}
+
+// Hand-made files, for what the library would not write: little-endian
+// fields, and a first header block of one plane (the colour map black).
+inline void put16(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
+  b.at(at) = static_cast<std::uint8_t>(v);
+  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
+}
+
+inline void put32(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
+  put16(b, at, v & 0xffff);
+  put16(b, at + 2, v >> 16);
+}
+
+inline testfiles::Bytes firstBlock(int version, int pack, std::uint32_t width, std::uint32_t height) {
+  testfiles::Bytes block(1312, 0);
+  put16(block, 0, static_cast<std::uint32_t>(version));
+  put16(block, 4, static_cast<std::uint32_t>(pack));
+  if (version == 4) {
+    put32(block, 10, width);
+    put32(block, 14, height);
+  } else {
+    put16(block, 10, width);
+    put16(block, 12, height);
+  }
+  put16(block, 1000, 1);
+  return block;
+}
+
+// A sound one-plane image whose whole-plane packed stream makes every pixel
+// colour 7: a few bytes per 255 pixels.
+inline testfiles::Bytes flatPlane(std::uint32_t width, std::uint32_t height) {
+  testfiles::Bytes file = firstBlock(2, 2, width, height);
+  const std::uint64_t pixels = std::uint64_t{width} * height;
+  testfiles::Bytes pairs;
+  for (std::uint64_t left = pixels; left > 0; left -= std::min<std::uint64_t>(left, 255)) {
+    pairs.push_back(static_cast<std::uint8_t>(std::min<std::uint64_t>(left, 255)));
+    pairs.push_back(7);
+  }
+  file.resize(1312 + 8);
+  put32(file, 1312, static_cast<std::uint32_t>(pixels));
+  put32(file, 1316, static_cast<std::uint32_t>(pairs.size()));
+  file.insert(file.end(), pairs.begin(), pairs.end());
+  return file;
 }
 
 }  // namespace tooltest
