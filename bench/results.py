@@ -117,10 +117,19 @@ GOALS += [
      "PY_OpenLine/mib:512", "PY_OpenLine/mib:16", "time", None),
 ]
 # Goal 10: the tool's thumbnail command, a child process of bench_thumbnail;
-# its CPU time is the child's (the counter child_cpu_ns).
-GOALS.append(("10", "btreeimg thumbnail -s 256 of a 16384 x 16384 raw image from the "
-              "page cache (vs reading the file whole into memory)",
-              "BM_ThumbnailCommand/real_time", "BM_ReadLargeImageFile", "time", 1.3))
+# its CPU time is the child's (the counter child_cpu_ns). The goal, at most
+# 0.1 x reading the file + 50 ms for the process, is held as: the command
+# less the tool's bare start at most 0.1 x reading the file (CPU and wall
+# clock), the bare start shown beside it.
+GOALS += [
+    ("10", "btreeimg thumbnail -s 256 of a 16384 x 32768 raw image (512 MiB) from "
+     "the page cache, less the tool's bare start (vs reading the file whole into "
+     "memory)", "BM_ThumbnailCommand/real_time-BM_ToolStart/real_time",
+     "BM_ReadLargeImageFile", "time/wall", 0.1),
+    ("10", "reference: the tool's bare start, btreeimg --version (the process's "
+     "part, at most 50 ms)", "BM_ToolStart/real_time", "BM_ReadLargeImageFile",
+     "time", None),
+]
 # Goal 11: the tool's topng and diff, called in bench_tool's own process.
 GOALS += [
     ("11", "btreeimg topng of a 4096 x 4096 four-plane raw image, side by side "
@@ -128,9 +137,11 @@ GOALS += [
      "BM_ToolToPng", "BM_LibpngWriteRows", "time", 1.1),
     ("11", "btreeimg diff of two equal 4096 x 4096 four-plane images, the "
      "comparison (vs memcmp of the planes)",
-     "BM_ToolDiff", "BM_MemcmpPlanes", "time", 1.5),
+     "BM_ToolDiff", "BM_MemcmpPlanes", "time", 1.2),
     ("11", "reference: each line of both copied into a line buffer, then compared",
      "BM_CopyLinesMemcmp", "BM_MemcmpPlanes", "time", None),
+    ("11", "reference: each line of both read from the file with pread, then "
+     "compared", "BM_PreadLinesMemcmp", "BM_MemcmpPlanes", "time", None),
     ("11", "reference: the whole diff command from the page cache (vs reading "
      "both files, then memcmp)",
      "BM_ToolDiffCommand", "BM_ReadFilesMemcmp", "time", None),
@@ -157,7 +168,7 @@ def load_runs(paths):
             # A benchmark that times a child process gives the child's CPU time.
             cpu = b.get("child_cpu_ns", b["cpu_time"] * scale)
             runs.setdefault(name, []).append((cpu, b["real_time"] * scale))
-            for key in ("rss_per_file", "peak_rss_over_file_mib"):
+            for key in ("rss_per_file", "peak_rss_mib"):
                 if key in b:
                     counters.setdefault((name, key), []).append(b[key])
     return runs, counters, sorted(dates)
@@ -262,14 +273,14 @@ def main():
         out.append(f"| 4 | resident memory while the 256 MiB image is open, "
                    f"over the file's size (no whole-plane packed planes) | | | "
                    f"| {value:.3f}× | ≤ 1.0× (+1%) | {'yes' if ok else '**no**'} |")
-    peak = counters.get(("BM_ThumbnailCommand/real_time", "peak_rss_over_file_mib"))
+    peak = counters.get(("BM_ThumbnailCommand/real_time", "peak_rss_mib"))
     if peak:
         value = max(peak)
-        ok = value <= 32
+        ok = value <= 48
         met_all = met_all and ok
-        out.append(f"| 10 | peak resident memory of btreeimg thumbnail, over the "
-                   f"256 MiB file's size (largest run) | | | | {value:.1f} MiB "
-                   f"| ≤ 32 MiB | {'yes' if ok else '**no**'} |")
+        out.append(f"| 10 | peak resident memory of btreeimg thumbnail of the "
+                   f"512 MiB image (largest run) | | | | {value:.1f} MiB "
+                   f"| ≤ 48 MiB | {'yes' if ok else '**no**'} |")
     out.append("")
     out.append("Every goal met." if met_all else
                "Goals marked **no** are not met; see the notes below.")
