@@ -23,6 +23,8 @@
 
 #include "framework/Framework.h"
 #include "image/BtreeImg.h"
+#include "image/Coverage.h"
+#include "image/CoverageRuleFile.h"
 #include "image/ImageCheck.h"
 #include "image/ImageReader.h"
 
@@ -45,10 +47,9 @@ unsigned fileCounter = 0;
 
 // The text of a framework exception; releases the exception.
 std::string takeMessage(CException* e) {
-  char text[512];
-  if (!e->GetErrorMessage(text, sizeof text)) text[0] = '\0';
+  const CString text = btreeimg::describe(e);
   e->Delete();
-  return text;
+  return static_cast<const char*>(text);
 }
 
 // A fresh name in the in-memory file system.
@@ -252,10 +253,10 @@ EMSCRIPTEN_KEEPALIVE int bi_count_rows(WebImage* w, int plane, unsigned y0,
 }
 
 // Colour coverage of plane 1 by the rule file of `length` bytes at `rules`.
-// Returns 1 when
-// a pixel changed (the result's bytes are then at bi_cover_data(), of
-// bi_cover_size() bytes), 0 when none did, -1 with the reason in bi_error()
-// when the rules cannot be used or the result cannot be made.
+// Returns 1 when a pixel changed (the result's bytes are then at
+// bi_cover_data(), of bi_cover_size() bytes), 0 when none did, -1 with the
+// reason in bi_error() when the rules cannot be used (in the rule loader's
+// words) or the result cannot be made.
 EMSCRIPTEN_KEEPALIVE int bi_cover(WebImage* w, const char* rules, size_t length) {
   coverResult.clear();
   const std::string rulePath = scratchName("rules");
@@ -270,18 +271,27 @@ EMSCRIPTEN_KEEPALIVE int bi_cover(WebImage* w, const char* rules, size_t length)
     lastError = "not enough memory";
     return -1;
   }
+  bool changed = false;
   const int carried = guarded(
-      [&]() { return w->image->CoperturaU8(rulePath.c_str(), outPath.c_str()); }, -1);
+      [&]() {
+        const btreeimg::CoverageRuleFile ruleFile(rulePath.c_str());
+        if (!ruleFile.usable()) {
+          lastError = "the rules cannot be used: " + std::string(ruleFile.problem());
+          return -1;
+        }
+        CString problem;
+        if (btreeimg::coverImage(*w->image, ruleFile, outPath.c_str(), &changed, &problem) == 0) {
+          // The scratch file's name means nothing to the page.
+          std::string text(problem);
+          if (text.rfind(outPath + ": ", 0) == 0) text.erase(0, outPath.size() + 2);
+          lastError = "the covered image cannot be made: " + text;
+          return -1;
+        }
+        return 1;
+      },
+      -1);
   if (carried < 0) return -1;
-  if (carried == 0) {
-    lastError =
-        "the rules cannot be used: they need COLCOPER, COLTEST and COLSOST "
-        "values, as many of each, every one a number";
-    return -1;
-  }
-  std::FILE* probe = std::fopen(outPath.c_str(), "rb");
-  if (probe == nullptr) return 0;  // nothing changed: no output
-  std::fclose(probe);
+  if (!changed) return 0;  // no output
   if (!readScratch(outPath, &coverResult)) {
     lastError = "the covered image could not be read back";
     return -1;
