@@ -161,12 +161,13 @@ def test_files_that_are_not_usable_images_are_format_errors(tmp_path, data, mess
 
 
 def test_a_file_cut_short_while_open_fails_the_read_with_os_error(tmp_path):
+    # 4 MiB of lines: more than the reader reads ahead of a line.
     path = tmp_path / "cut.dis"
-    btreeimg.write(path, design(64, 64), pack=0)
+    btreeimg.write(path, design(1024, 4096), pack=0)
     with btreeimg.open(path) as im:
-        os.truncate(path, 1312 + 64 * 10)
-        assert np.array_equal(im.line(9, 1), design(64, 64)[9])
-        with pytest.raises(OSError, match="line 10: the file ended early") as caught:
+        os.truncate(path, 1312 + 4096 * 600)
+        assert np.array_equal(im.line(599, 1), design(1024, 4096)[599])
+        with pytest.raises(OSError, match="line 600: the file ended early") as caught:
             im.plane(1)
         assert (caught.value.errno, caught.value.filename) == (errno.EIO, str(path))
 
