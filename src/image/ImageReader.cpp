@@ -29,6 +29,9 @@ namespace btreeimg {
 
 namespace {
 
+// Bytes a reader of a file reads at a time for small reads.
+constexpr ULONGLONG kWindow = ULONGLONG{1} << 19;
+
 // At most this many places in a whole-plane stream are noted; a plane of
 // more lines notes every k-th line's place and decodes up to k - 1 lines
 // more to reach a line.
@@ -152,24 +155,34 @@ ImageReader::PlaneState& ImageReader::plane(int number) {
 }
 
 ULONGLONG ImageReader::read(ULONGLONG at, unsigned char* out, ULONGLONG n) {
-  if (data_ != nullptr || descriptor_ < 0) {
-    if (at >= size_) return 0;
-    const ULONGLONG got = std::min(n, size_ - at);
-    std::memcpy(out, data_ + at, static_cast<std::size_t>(got));
-    return got;
-  }
-  return btreeimg::detail::readFully(descriptor_, out, n, at);
+  ULONGLONG got = 0;
+  const unsigned char* bytes = view(at, n, &got);
+  if (bytes != out) std::memcpy(out, bytes, static_cast<std::size_t>(got));
+  return got;
 }
 
 const unsigned char* ImageReader::view(ULONGLONG at, ULONGLONG n,
                                        ULONGLONG* got) {
-  if (data_ != nullptr) {
+  if (descriptor_ < 0) {
     *got = at >= size_ ? 0 : std::min(n, size_ - at);
     return data_ + std::min(at, size_);
   }
-  scratch_.resize(static_cast<std::size_t>(n));
-  *got = read(at, scratch_.data(), n);
-  return scratch_.data();
+  // Reads from a file go through a window of kWindow bytes, so that lines
+  // read in order cost one pread a window, not one each. Larger reads go
+  // straight to a buffer of their own.
+  if (n > kWindow) {
+    scratch_.resize(static_cast<std::size_t>(n));
+    *got = btreeimg::detail::readFully(descriptor_, scratch_.data(), n, at);
+    return scratch_.data();
+  }
+  if (at < windowStart_ || at + n > windowStart_ + windowLength_) {
+    window_.resize(kWindow);
+    windowStart_ = at;
+    windowLength_ = btreeimg::detail::readFully(descriptor_, window_.data(), kWindow, at);
+  }
+  const ULONGLONG offset = at - windowStart_;
+  *got = std::min(n, windowLength_ - offset);
+  return window_.data() + offset;
 }
 
 std::size_t ImageReader::readLine(int number, unsigned int line,

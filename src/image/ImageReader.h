@@ -14,6 +14,10 @@
 // The file is read with pread on a descriptor of the reader's own, never
 // mapped: a file cut short or changed while it is open makes the affected
 // reads fail with CFileException*, and no signal ever reaches the process.
+// Small reads go through a window of half a MiB read ahead at a time, so
+// that lines read in order cost one pread per window: bytes already in the
+// window are served as they were read, and a cut shows from the next window
+// on.
 //
 // Damaged files. By default (strict) a file whose layout ImageCheck finds
 // damaged is refused at open, and a line whose code is damaged is refused
@@ -111,8 +115,8 @@ class AFX_EXT_CLASS ImageReader {
   PlaneState& plane(int number);
   // The `n` bytes at `at` into `out`; fewer when the file ends before.
   ULONGLONG read(ULONGLONG at, unsigned char* out, ULONGLONG n);
-  // The same bytes in place (memory) or in the reader's scratch buffer,
-  // valid until the next view; *got says how many there are.
+  // The same bytes in place (memory) or in one of the reader's buffers,
+  // valid until the next view or read; *got says how many there are.
   const unsigned char* view(ULONGLONG at, ULONGLONG n, ULONGLONG* got);
   [[noreturn]] void refuse(const CString& problem, int cause);
   [[noreturn]] void refuseLine(int plane, const std::string& fault);
@@ -133,6 +137,10 @@ class AFX_EXT_CLASS ImageReader {
   ImageCheck check_;
   std::vector<std::unique_ptr<PlaneState>> planes_;
   std::vector<unsigned char> scratch_;
+  // The bytes of the file last read through the window.
+  std::vector<unsigned char> window_;
+  ULONGLONG windowStart_ = 0;
+  ULONGLONG windowLength_ = 0;
 };
 
 }  // namespace btreeimg

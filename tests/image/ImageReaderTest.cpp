@@ -202,16 +202,18 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   EXPECT_EQ(lenient.readLine(2, 0, line.data()), 5u);  // nothing behind the stream
 }
 
+// Bytes already read ahead (half a MiB at a time) are kept: the cut shows
+// from the next bytes read on, here plane 2's, over a MiB further on.
 TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
   for (int pack : {0, 1}) {
-    DiskImage file{buildPatternImage(2, pack, 2, 64, 64).bytes};
+    DiskImage file{buildPatternImage(2, pack, 2, 1024, 1024).bytes};
     const std::string path = file.save();
     ImageReader reader(path.c_str());
-    Bytes line(64);
-    EXPECT_EQ(reader.readLine(1, 0, line.data()), 64u);
+    Bytes line(1024);
+    EXPECT_EQ(reader.readLine(1, 0, line.data()), 1024u);
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
     // Packed: plane 2's table is read only now.
-    auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 63, line.data()); });
+    auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 1023, line.data()); });
     ASSERT_NE(failed, nullptr) << pack;
     EXPECT_EQ(failed->m_cause, CFileException::endOfFile) << pack;
   }
@@ -232,9 +234,16 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   TempDir dir;
   const std::string fifo = dir.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Refused at once by every way in, never waited on.
   auto refused = catchPtr<CFileException>([&] { ImageReader r(fifo.c_str()); });
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
+  refused = catchPtr<CFileException>([&] { BtreeImg image(fifo.c_str()); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
+  ImageCheck inspection;
+  EXPECT_EQ(inspection.InspectFile(fifo.c_str()), ImageCheck::unusable);
+  EXPECT_EQ(inspection.Summary(), CString("cannot be read: not a regular file"));
   const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ImageCheck check;
   EXPECT_EQ(check.InspectDescriptor(fd), ImageCheck::unusable);
