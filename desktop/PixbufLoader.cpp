@@ -282,15 +282,18 @@ gboolean finish(Load& load, GError** error) {
 // it lies. GdkPixbuf's whole-file load asks for the picture at full size.
 gboolean loadDescriptor(Load& load, int descriptor, GError** error) {
   ImageCheck check;
-  check.InspectDescriptor(descriptor);
-  if (check.GetVerdict() == ImageCheck::unusable) return requireSound(check, error) ? TRUE : FALSE;
   unsigned char head[kHeaderBlock];
   if (::pread(descriptor, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
-    setError(error, GDK_PIXBUF_ERROR_FAILED, "The image file cannot be read");
+    check.InspectDescriptor(descriptor);  // which says why
+    if (requireSound(check, error)) {
+      setError(error, GDK_PIXBUF_ERROR_FAILED, "The image file cannot be read");
+    }
     return FALSE;
   }
-  if (!announceSize(load, head, sizeof head, error) || !requireSound(check, error)) return FALSE;
+  if (!announceSize(load, head, sizeof head, error)) return FALSE;
   if (load.abandoned) return TRUE;
+  check.InspectDescriptor(descriptor);
+  if (!requireSound(check, error)) return FALSE;
   return reading(error, [&] {
     ImageReader image(descriptor);
     return render(load, image, error);
