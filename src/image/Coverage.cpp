@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "framework/ByteOrder.h"
@@ -65,11 +66,14 @@ void oneOnlyPlane(unsigned char* header) {
   namespace block = btreeimg::detail::block;
   using btreeimg::detail::storeU32;
   btreeimg::detail::storeU16(header + block::kPlaneCountAt, 1);
-  const unsigned version = btreeimg::detail::loadU16(header + block::kVersionAt);
+  const unsigned version =
+      btreeimg::detail::loadU16(header + block::kVersionAt);
   if (version == 3 || version == 4) {
     storeU32(header + block::kOffsetAt, 0);
   } else {
-    for (int k = 1; k < block::kMaxPlanes; ++k) storeU32(header + block::kOffsetAt + 4 * k, 0);
+    for (int k = 1; k < block::kMaxPlanes; ++k) {
+      storeU32(header + block::kOffsetAt + 4 * k, 0);
+    }
   }
 }
 
@@ -141,7 +145,8 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
       Mem* below = image.at(y + 1 == height ? 0 : y + 1, 1);
       const auto* following = static_cast<unsigned char*>(below->pointer());
       compiled.apply(working.data(), following, width, &changed);
-      output.wLinea(reinterpret_cast<char*>(working.data()), static_cast<int>(y), 1);
+      output.wLinea(reinterpret_cast<char*>(working.data()),
+                    static_cast<int>(y), 1);
       below->copyTo(working.data(), width);
     }
     // Step 4: keep the result only when something changed. An unchanged run
@@ -149,7 +154,9 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
     // output name).
     if (changed == 0) {
       output.discard();
-      if (!sameFile && unchanged == Unchanged::kRemoveOutput) std::remove(outputName);
+      if (!sameFile && unchanged == Unchanged::kRemoveOutput) {
+        std::remove(outputName);
+      }
       return false;
     }
     output.save(sameFile ? temporaryCoverageName : nullptr);
@@ -171,7 +178,8 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
     // The rules are checked whole before anything is written.
     const btreeimg::CoverageRuleFile rules(ruleFile);
     if (!rules.usable()) return 0;
-    CoverageRun::run(*this, rules, outputName, CoverageRun::Unchanged::kRemoveOutput);
+    CoverageRun::run(*this, rules, outputName,
+                     CoverageRun::Unchanged::kRemoveOutput);
     return 1;
   } catch (CException* e) {
     e->Delete();
@@ -181,37 +189,48 @@ int BtreeImg::CoperturaU8(CString ruleFile, CString outputName) {
 
 namespace btreeimg {
 
-int coverImage(BtreeImg& image, const CoverageRuleFile& rules, const char* output,
-               bool* changed, CString* problem) {
+namespace {
+
+// Reports a failed run: 0, with `text` in *problem.
+int failed(const CString& text, CString* problem) {
+  if (problem != nullptr) *problem = text;
+  return 0;
+}
+
+}  // namespace
+
+int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
+               const char* output, bool* changed, CString* problem) {
   if (changed != nullptr) *changed = false;
   if (problem != nullptr) problem->Empty();
   try {
     if (!rules.usable()) {
-      if (problem != nullptr) *problem = rules.path() + ": " + rules.problem();
-      return 0;
+      return failed(rules.path() + ": " + rules.problem(), problem);
     }
     const bool done = CoverageRun::run(image, rules, output ? output : "",
                                        CoverageRun::Unchanged::kKeepOutput);
     if (changed != nullptr) *changed = done;
     return 1;
   } catch (CException* e) {
-    if (problem != nullptr) *problem = describe(e);
+    const CString text = describe(e);
     e->Delete();
-    return 0;
+    return failed(text, problem);
+  } catch (const std::bad_alloc&) {
+    return failed("out of memory", problem);
   }
 }
 
-int coverImage(BtreeImg& image, const char* rules, const char* output, bool* changed,
-               CString* problem) {
+int coverImage(BtreeImg& image, const char* rules, const char* output,
+               bool* changed, CString* problem) {
   try {
     const CoverageRuleFile file(rules);
     return coverImage(image, file, output, changed, problem);
-  } catch (CException* e) {  // out of memory while reading the rules
-    if (changed != nullptr) *changed = false;
-    if (problem != nullptr) *problem = describe(e);
+  } catch (CException* e) {  // memory ran out while reading the rules
     e->Delete();
-    return 0;
+  } catch (const std::bad_alloc&) {
   }
+  if (changed != nullptr) *changed = false;
+  return failed("out of memory", problem);
 }
 
 }  // namespace btreeimg

@@ -37,7 +37,8 @@ namespace btreeimg {
 // naming the file: "<rule file>: <rules' problem>" or the failure's text
 // (describe() of its exception, which names the output). A run that
 // returns 0 has written nothing. *changed is false and *problem empty
-// unless set as described.
+// unless set as described. Never throws: memory running out is a problem
+// like the others ("out of memory").
 // REQUIRES: `image` is not used by another thread during the call.
 AFX_EXT_API int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
                            const char* output, bool* changed = nullptr,

@@ -27,7 +27,8 @@ int valueCount(AsKeyDat& list, const char* key) {
 const char* valueAt(AsKeyDat& list, const char* key, int index) {
   CPtrList* values = list.getListOf(key);
   const POSITION at = values ? values->FindIndex(index) : nullptr;
-  const auto* text = at ? static_cast<const CString*>(values->GetAt(at)) : nullptr;
+  const auto* text =
+      at ? static_cast<const CString*>(values->GetAt(at)) : nullptr;
   return text ? text->GetString() : nullptr;
 }
 
@@ -45,12 +46,17 @@ CString openingProblem(const char* path, int* osError) {
     descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
   struct stat info {};
-  int error = descriptor < 0 ? errno : ::fstat(descriptor, &info) != 0 ? errno : 0;
-  if (error == 0 && S_ISDIR(info.st_mode)) error = EISDIR;
+  int error = 0;
+  if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+    error = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+  }
   if (descriptor >= 0) ::close(descriptor);
   if (error != 0) {
     *osError = error;
-    const CFileException cause(CFileException::OsErrorToException(error), error);
+    const CFileException cause(CFileException::OsErrorToException(error),
+                               error);
     return "cannot be opened: " + describe(&cause);
   }
   if (!S_ISREG(info.st_mode)) return "cannot be read: not a regular file";
@@ -64,19 +70,22 @@ CString pairRules(AsKeyDat& list, std::vector<CoverageRuleFile::Rule>* rules) {
   if (count == 0) return "no COLCOPER (cover colour) values";
   for (const char* key : {"COLTEST", "COLSOST"}) {
     const int n = valueCount(list, key);
-    if (n < count) return (counted(count, "COLCOPER") + " but " + counted(n, key)).c_str();
+    if (n < count) {
+      return (counted(count, "COLCOPER") + " but " + counted(n, key)).c_str();
+    }
   }
   for (int i = 0; i < count; ++i) {
     CoverageRuleFile::Rule rule{false, 0, 0, 0};
     const char* cover = valueAt(list, "COLCOPER", i);
-    if (cover != nullptr && *cover != '\0') {  // an empty cover value does nothing
+    // A rule whose cover value is empty does nothing.
+    if (cover != nullptr && *cover != '\0') {
       rule.acts = true;
       int* fields[3] = {&rule.cover, &rule.test, &rule.subst};
       for (int k = 0; k < 3; ++k) {
         const char* value = valueAt(list, kKeys[k], i);
         if (value == nullptr || !detail::parseColour(value, fields[k])) {
-          return ("rule " + std::to_string(i + 1) + ": the " + kKeys[k] + " value \"" +
-                  (value ? value : "") + "\" is not a number")
+          return ("rule " + std::to_string(i + 1) + ": the " + kKeys[k] +
+                  " value \"" + (value ? value : "") + "\" is not a number")
               .c_str();
         }
       }
@@ -101,7 +110,9 @@ CoverageRuleFile::CoverageRuleFile(const char* path) : path_(path ? path : "") {
     throw;
   } catch (CException* e) {
     if (const auto* fileError = dynamic_cast<CFileException*>(e)) {
-      osError_ = fileError->m_lOsError > 0 ? static_cast<int>(fileError->m_lOsError) : 0;
+      osError_ = fileError->m_lOsError > 0
+                     ? static_cast<int>(fileError->m_lOsError)
+                     : 0;
     }
     problem_ = "cannot be read: " + describe(e, false);
     e->Delete();
@@ -111,6 +122,8 @@ CoverageRuleFile::CoverageRuleFile(const char* path) : path_(path ? path : "") {
   if (!problem_.IsEmpty()) rules_.clear();
 }
 
-CString coverageRulesProblem(const char* path) { return CoverageRuleFile(path).problem(); }
+CString coverageRulesProblem(const char* path) {
+  return CoverageRuleFile(path).problem();
+}
 
 }  // namespace btreeimg

@@ -42,7 +42,8 @@ class AFX_EXT_CLASS CoverageRuleFile {
 
   // Reads and checks the rule file `path` (null reads as ""). Never throws
   // for anything about the file: an unusable file is described by
-  // problem(). Throws CMemoryException* only when memory runs out.
+  // problem(). Throws only when memory runs out (CMemoryException* or
+  // std::bad_alloc).
   explicit CoverageRuleFile(const char* path);
 
   // True when the file was read whole and every rule is usable.

@@ -95,7 +95,7 @@ class CoverageRules {
   Method method_ = Method::kTable;  // what kAuto stands for
 };
 
-// ---- Construction and dispatch -----------------------------------------------
+// ---- Construction and dispatch ----------------------------------------------
 
 inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
   using coverage::kHit;

@@ -62,9 +62,9 @@ struct RuleTables {
   std::array<std::uint32_t, 256> row{};
   std::vector<std::uint16_t> entries;  // up to 257 rows of 256 entries
   std::vector<Splat> lanes;
-  std::vector<Group> groups;      // those with at least one pair
-  std::vector<PairLanes> pairs;   // per pair, in group order
-  bool busyCompare = false;       // runs: busy blocks by compare
+  std::vector<Group> groups;     // those with at least one pair
+  std::vector<PairLanes> pairs;  // per pair, in group order
+  bool busyCompare = false;      // runs: busy blocks by compare
 };
 
 }  // namespace btreeimg::detail::coverage
