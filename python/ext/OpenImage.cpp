@@ -237,9 +237,7 @@ py::array_t<unsigned char> OpenImage::plane(int plane) {
     std::lock_guard<std::mutex> lock(mutex_);
     ImageReader& image = reader();
     try {
-      for (unsigned y = 0; y < height_; ++y) {
-        image.readLine(plane, y, rows + std::size_t{y} * width_);
-      }
+      image.readLines(plane, 0, height_, rows);
     } catch (CFileException* e) {
       rethrow(e);
     }

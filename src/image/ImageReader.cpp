@@ -215,6 +215,41 @@ std::size_t ImageReader::readLine(int number, unsigned int line,
   }
 }
 
+ULONGLONG ImageReader::readLines(int number, unsigned int first,
+                                 unsigned int count, unsigned char* out) {
+  plane(number);
+  if (first > height_ || count > height_ - first) {
+    throwInvalidArgument("lines outside the plane");
+  }
+  const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  const ULONGLONG bytes = ULONGLONG{count} * width_;
+  if (layout.located && layout.pack == 0 && count > 1) {
+    // Raw lines lie one after another: one read straight into `out`.
+    const ULONGLONG at = layout.regionStart + ULONGLONG{first} * width_;
+    const ULONGLONG got =
+        descriptor_ >= 0
+            ? btreeimg::detail::readFully(descriptor_, out, bytes, at)
+            : read(at, out, bytes);
+    if (got < bytes) {
+      if (policy_ == strict) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "plane %d: line %llu: the file ended early (was it cut "
+                      "short while open?)",
+                      number, static_cast<unsigned long long>(first + got / std::max(width_, 1u)));
+        refuse(text, CFileException::endOfFile);
+      }
+      std::memset(out + got, 0, static_cast<std::size_t>(bytes - got));
+    }
+    return got;
+  }
+  ULONGLONG filled = 0;
+  for (unsigned int y = 0; y < count; ++y) {
+    filled += readLine(number, first + y, out + std::size_t{y} * width_);
+  }
+  return filled;
+}
+
 std::size_t ImageReader::readPacked(PlaneState& state, int number,
                                     unsigned int line, unsigned char* out) {
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);

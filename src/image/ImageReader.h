@@ -107,6 +107,12 @@ class AFX_EXT_CLASS ImageReader {
   // (cut short or changed since it was opened: cause endOfFile) or (strict)
   // the line is damaged (cause invalidFile, in ImageCheck's words).
   std::size_t readLine(int plane, unsigned int line, unsigned char* out);
+  // Reads `count` lines from `first` on into `out` (count x width() bytes,
+  // line after line), as readLine would one by one; a raw plane's lines in
+  // one read. Returns the bytes the file gave. Throws as readLine does, and
+  // CInvalidArgException* when the lines run past the plane.
+  ULONGLONG readLines(int plane, unsigned int first, unsigned int count,
+                      unsigned char* out);
 
  private:
   struct PlaneState;

@@ -55,6 +55,15 @@ TEST_P(ReaderMatrix, ReadsWhatTheImageReadsFromEverySource) {
   ::close(fd);
   ImageReader reader(file.bytes.data(), file.bytes.size());
   expectSameLines(reader, path);
+  // Several lines at once: the same bytes as one by one.
+  ImageReader again(path.c_str());
+  Bytes lines(3 * 23), one(23);
+  EXPECT_EQ(again.readLines(2, 5, 3, lines.data()), lines.size());
+  for (unsigned y = 0; y < 3; ++y) {
+    again.readLine(2, 5 + y, one.data());
+    EXPECT_EQ(slice(lines, 23 * y, 23), one);
+  }
+  EXPECT_TRUE(invalidArg([&] { again.readLines(2, 7, 3, lines.data()); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, ReaderMatrix,
