@@ -111,6 +111,18 @@ TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
   }
 }
 
+// The runs of a whole-plane stream cross lines: a line may start inside one.
+TEST(ImageReader, ReadsWholePlaneLinesThatStartInsideARun) {
+  const Lines lines{{5, 5, 2, 2}, {1, 1, 1, 5}, {9, 9, 9, 1}};  // (3, 9)(4, 1)(3, 5)(2, 2)
+  const Bytes bytes = buildImage(2, {{2, lines}}).bytes;
+  ImageReader reader(bytes.data(), bytes.size());
+  Bytes line(4);
+  for (unsigned y = 0; y < 3; ++y) {
+    reader.readLine(1, y, line.data());
+    EXPECT_EQ(line, lines[y]) << y;
+  }
+}
+
 TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) {
   const BuiltImage built = buildPatternImage(3, 1, 3, 16, 6);
   DiskImage file{built.bytes};

@@ -234,6 +234,23 @@ TEST(ImageWriter, APlaneTurnedRawKeepsItsLinesAndZerosTheRest) {
   expectLines(image, {{flat, noisy, noisy, Bytes(16, 0)}});
 }
 
+// A chosen plane whose code leaves no room for the zero lines of the lines
+// never written is turned raw when the image is committed.
+TEST(ImageWriter, TurnsAChosenPlaneRawAtCommitWhenItsZeroLinesWouldNotFit) {
+  TempDir dir;
+  const std::string path = dir.file("full.img");
+  Bytes noisy(16);
+  for (unsigned x = 0; x < 16; ++x) noisy[x] = static_cast<unsigned char>(x * 7);
+  {
+    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 16, 3, 1);
+    writer.writeLine(1, 0, noisy.data());  // 32 bytes of code: all the room
+    EXPECT_EQ(writer.encoding(1), 1);
+    writer.commit();
+  }
+  BtreeImg image(path.c_str());
+  expectLines(image, {{noisy, Bytes(16, 0), Bytes(16, 0)}});
+}
+
 TEST(ImageWriter, NarrowPlanesAreRawFromTheStart) {
   TempDir dir;
   // 6 x 4: a table of 20 bytes and 2 bytes a line take 28, the raw plane 24.
