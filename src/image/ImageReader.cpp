@@ -255,11 +255,16 @@ std::size_t ImageReader::readPacked(PlaneState& state, int number,
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
   const ULONGLONG entries = ULONGLONG{height_} + 1;
   if (!state.tableRead) {
-    // The table lies inside the file: the inspection at open saw to it.
-    state.table.assign(static_cast<std::size_t>(entries), 0);
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(4 * entries));
+    // A sound table lies inside the file (the inspection at open saw to
+    // it); of a damaged one read leniently, only the entries the file
+    // holds are kept, the others reading as nothing.
+    const ULONGLONG held =
+        layout.regionStart < size_ ? (size_ - layout.regionStart) / 4 : 0;
+    const ULONGLONG kept = std::min(entries, held);
+    state.table.assign(static_cast<std::size_t>(kept), 0);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(4 * kept));
     const ULONGLONG got = read(layout.regionStart, bytes.data(), bytes.size());
-    if (got < bytes.size() && policy_ == strict) {
+    if ((got < bytes.size() || kept < entries) && policy_ == strict) {
       refuse("the file ended early (was it cut short while open?)",
              CFileException::endOfFile);
     }
@@ -268,6 +273,7 @@ std::size_t ImageReader::readPacked(PlaneState& state, int number,
     }
     state.tableRead = true;
   }
+  if (ULONGLONG{line} + 1 >= state.table.size()) return 0;
   const std::uint32_t begin = state.table[line];
   const std::uint32_t end = state.table[line + 1];
   const ULONGLONG codeStart = layout.regionStart + 4 * entries;
@@ -305,7 +311,11 @@ void ImageReader::indexStream(PlaneState& state, int number) {
   // line height - 1 - r.
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
   unsigned char head[8] = {};
-  read(layout.regionStart, head, sizeof head);
+  if (read(layout.regionStart, head, sizeof head) < sizeof head &&
+      policy_ == strict) {
+    refuse("the file ended early (was it cut short while open?)",
+           CFileException::endOfFile);
+  }
   const ULONGLONG packed = loadU32(head + 4);
   const ULONGLONG rows = width_ == 0 ? 0 : height_;
   state.step = std::max<ULONGLONG>(1, (rows + kMostMarks - 1) / kMostMarks);

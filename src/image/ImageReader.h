@@ -22,8 +22,9 @@
 // Damaged files. By default (strict) a file whose layout ImageCheck finds
 // damaged is refused at open, and a line whose code is damaged is refused
 // when it is read, with ImageCheck's words for the problem. A lenient
-// reader reads what BtreeImg would: the bytes a damaged line's code gives,
-// zeros for the rest. A file that is no usable image is refused either way.
+// reader reads what the file holds: the bytes a damaged line's code gives
+// inside its plane's region (code running past it is cut there, where
+// BtreeImg would read on), zeros for the rest. A file that is no usable image is refused either way.
 //
 // Every plane is read with plane 1's line length and line count, as BtreeImg
 // reads it. Planes count from 1, lines from 0. Not copyable; used by one

@@ -105,8 +105,9 @@ void ImageWriter::writeLine(int plane, unsigned int line,
   if (line >= height_) throwInvalidArgument("line outside the plane");
   const int pack = pack_[plane - 1];
   const bool inOrder = pack == 1 || pack == kChooseEncoding;
-  if (inOrder && line > nextLine_[plane - 1]) {
-    throwInvalidArgument("lines of a packed plane are written in order");
+  // Writing an earlier line again would drop every line behind it.
+  if (inOrder && line != nextLine_[plane - 1]) {
+    throwInvalidArgument("lines of a packed plane are written once, in order");
   }
   char* data = reinterpret_cast<char*>(const_cast<unsigned char*>(row));
   const short p = static_cast<short>(plane);

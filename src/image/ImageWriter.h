@@ -64,7 +64,8 @@ class AFX_EXT_CLASS ImageWriter {
   void setColourMap(const unsigned char* map);
 
   // Writes `width` bytes from `row` as line `line` of `plane`. Lines of a
-  // plane that is packed (or chosen) are written in order from line 0; raw
+  // plane that is packed (or chosen) are written once each, in order from
+  // line 0 (writing one again would lose those behind it); raw
   // and whole-plane packed planes take them in any order. Throws
   // CInvalidArgException* for an unknown plane, a line out of range or one
   // out of order, and CFileException* (cause invalidFile) when an explicitly

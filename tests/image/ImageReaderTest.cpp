@@ -123,6 +123,19 @@ TEST(ImageReader, ReadsWholePlaneLinesThatStartInsideARun) {
   }
 }
 
+// A header stating 2^26 lines of a packed plane over a few bytes: read
+// leniently, only the table entries the file holds are kept.
+TEST(ImageReader, KeepsOnlyTheTableAFileHoldsWhenReadLeniently) {
+  Bytes file = buildImage(4, {{1, patternPlane(1, 2, 4)}}).bytes;
+  put32(file, 14, 1u << 26);
+  ImageReader reader(file.data(), file.size(), ImageReader::lenient);
+  Bytes line(4);
+  EXPECT_EQ(reader.readLine(1, 1, line.data()), 0u);  // its entries point past the code
+  EXPECT_EQ(reader.readLine(1, (1u << 26) - 1, line.data()), 0u);
+  EXPECT_EQ(line, Bytes(4, 0));
+  EXPECT_TRUE(throwsPtr<CFileException>([&] { ImageReader r(file.data(), file.size()); }));
+}
+
 TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) {
   const BuiltImage built = buildPatternImage(3, 1, 3, 16, 6);
   DiskImage file{built.bytes};

@@ -211,6 +211,7 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 2, flat[2].data()); }));  // out of order
+  EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 0, flat[0].data()); }));  // again: would lose line 1
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(3, 0, flat[0].data()); }));
 }
 
