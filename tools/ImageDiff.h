@@ -32,10 +32,10 @@ struct ImageDiff {
 };
 
 // Compares `first` with `second`: the planes both have, when of one size,
-// line by line (each pair of lines read into two line buffers and compared
-// there), and the 256 colour-map entries. `progress` (may be null) is
-// advanced by one per pair of lines. A line that cannot be read ends the
-// command (InputImage::readLine).
+// in blocks of lines (each pair of blocks read into two buffers and
+// compared there, line by line where they differ), and the 256 colour-map
+// entries. `progress` (may be null) is advanced by one per pair of lines. A
+// line that cannot be read ends the command (InputImage::readLines).
 ImageDiff compareImages(InputImage& first, InputImage& second, Progress* progress);
 
 }  // namespace tool

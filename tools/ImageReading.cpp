@@ -52,6 +52,15 @@ void InputImage::readLine(int plane, std::uint32_t line, std::uint8_t* out) {
   }
 }
 
+void InputImage::readLines(int plane, std::uint32_t first, std::uint32_t count,
+                           std::uint8_t* out) {
+  try {
+    reader_->readLines(plane, first, count, out);
+  } catch (CException* e) {
+    fail(kBadInput, path_ + ": " + takeCause(e));
+  }
+}
+
 void InputImage::requireWithinLimit(std::uint64_t limit) const {
   if (limit == 0) return;
   const CString problem = reader_->limitProblem(limit);

@@ -52,6 +52,9 @@ class InputImage {
   // cannot be read (the file was cut short or changed since it was
   // inspected) ends the command with kBadInput, naming the file.
   void readLine(int plane, std::uint32_t line, std::uint8_t* out);
+  // Reads `count` lines from `first` on into `out` (count x width() bytes,
+  // line after line; a raw plane's in one read), failing as readLine does.
+  void readLines(int plane, std::uint32_t first, std::uint32_t count, std::uint8_t* out);
 
   // Ends the command with kBadInput, naming the file and the limit, when
   // reading one whole plane costs more than `limit` pixels
