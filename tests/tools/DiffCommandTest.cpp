@@ -2,6 +2,7 @@
 // (Its exit statuses are in CommandLineTest's table.)
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "ToolTestSupport.h"
@@ -57,6 +58,27 @@ TEST(DiffCommand, ReportsEachPlaneAndEachDifferingColourMapEntryInTextAndJson) {
                       R"({"plane": 3,"first": null,"second": )" + size +
                       R"(,"dimensionsDiffer": true,"differingPixels": null,"firstDifference": null}],)"
                       R"("colourMap": {"differingEntries": [{"index": 2,"first": "#4ae9b6","second": "#090909"}]}})");
+}
+
+TEST(DiffCommand, CountsDifferencesInEveryBlockOfLinesItReads) {
+  // Lines of 4096 pixels are compared 64 at a time: differences at the end
+  // of a block, in a later one, and in the last, shorter one, of a raw and
+  // a packed plane.
+  testfiles::TempDir dir;
+  const auto base = [](int, int x, int y) { return static_cast<std::uint8_t>((x / 9 + y) % 5); };
+  const auto changed = [&base](int plane, int x, int y) {
+    const bool differs = (y == 63 && x == 4095) || (y == 130 && x == 7) || (y == 199 && x < 3);
+    return static_cast<std::uint8_t>(base(plane, x, y) + (differs ? 1 : 0));
+  };
+  makeImage(dir.file("a.dis"), 0, 4096, 200, 1, base);
+  for (const int pack : {0, 1}) {
+    SCOPED_TRACE(pack);
+    makeImage(dir.file("b.dis"), pack, 4096, 200, 1, changed);
+    const ToolResult run = tool({"diff", dir.file("a.dis"), dir.file("b.dis")}, dir);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "plane 1: 4096 x 200, 5 pixels differ, the first at line 63, column 4095");
+  }
 }
 
 }  // namespace
