@@ -9,15 +9,15 @@
 //    (temporary file, flush, rename, folder flush).
 //  - BM_ToolDiff compares the four planes of two equal images from the page
 //    cache, opened as `btreeimg diff` opens them (tool::InputImage: an
-//    ImageReader each), line by line as it compares them (compareImages:
-//    each pair of lines read with pread into two line buffers, then
-//    memcmp); anchor BM_MemcmpPlanes compares the same 64 MiB held in two
+//    ImageReader each), as it compares them (compareImages: blocks of 64
+//    lines read with ImageReader::readLines, one pread each, into two
+//    buffers, then memcmp); anchor BM_MemcmpPlanes compares the same 64 MiB held in two
 //    buffers with one memcmp per plane.
 //  - References, no goal: BM_CopyLinesMemcmp copies each line of both
 //    buffers into a line buffer before comparing them (the floor of reading
-//    lines through a copy); BM_PreadLinesMemcmp reads each line of both
-//    files with a plain pread into a line buffer and compares them (the
-//    floor of reading lines from the files); BM_ToolDiffCommand is the whole
+//    lines through a copy); BM_PreadLinesMemcmp reads 1 or 64 lines of
+//    both files at a time with a plain pread and compares them (the floor of
+//    reading lines from the files); BM_ToolDiffCommand is the whole
 //    command (both files opened, inspected and compared), BM_ReadFilesMemcmp
 //    reads both files into buffers and compares them.
 #include <benchmark/benchmark.h>
@@ -200,22 +200,27 @@ void BM_CopyLinesMemcmp(benchmark::State& state) {
 }
 BENCHMARK(BM_CopyLinesMemcmp)->Unit(benchmark::kMillisecond);
 
-// What reading lines from the files costs: each line of both images read
-// with pread into a line buffer, then the two buffers compared.
+// What reading lines from the files costs: `lines` lines of both images at
+// a time read with one pread each into two buffers, then the two buffers
+// compared (1: a line at a time; 64: the 256 KiB blocks the tool reads).
 void BM_PreadLinesMemcmp(benchmark::State& state) {
+  const auto lines = static_cast<std::size_t>(state.range(0));
   const int a = ::open(imageA().c_str(), O_RDONLY | O_CLOEXEC);
   const int b = ::open(imageB().c_str(), O_RDONLY | O_CLOEXEC);
-  std::vector<unsigned char> lineA(kSide), lineB(kSide);
+  const std::size_t bytes = lines * kSide;
+  std::vector<unsigned char> blockA(bytes), blockB(bytes);
   for (auto _ : state) {
     for (std::size_t p = 0; p < kPlanes; ++p) {
       // A raw plane's lines follow its header block, planes one after the
       // other.
       const off_t start = static_cast<off_t>(1312 * (p + 1) + p * kPlaneBytes);
-      for (off_t at = start; at < start + static_cast<off_t>(kPlaneBytes); at += kSide) {
-        if (::pread(a, lineA.data(), kSide, at) != kSide || ::pread(b, lineB.data(), kSide, at) != kSide) {
+      for (off_t at = start; at < start + static_cast<off_t>(kPlaneBytes);
+           at += static_cast<off_t>(bytes)) {
+        if (::pread(a, blockA.data(), bytes, at) != static_cast<ssize_t>(bytes) ||
+            ::pread(b, blockB.data(), bytes, at) != static_cast<ssize_t>(bytes)) {
           throw std::runtime_error("cannot read the images");
         }
-        const int order = std::memcmp(lineA.data(), lineB.data(), kSide);
+        const int order = std::memcmp(blockA.data(), blockB.data(), bytes);
         benchmark::DoNotOptimize(order);
       }
     }
@@ -224,7 +229,7 @@ void BM_PreadLinesMemcmp(benchmark::State& state) {
   ::close(b);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPlanes * kPlaneBytes));
 }
-BENCHMARK(BM_PreadLinesMemcmp)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PreadLinesMemcmp)->ArgName("lines")->Arg(1)->Arg(64)->Unit(benchmark::kMillisecond);
 
 // Swallows the command's report.
 class NullBuffer : public std::streambuf {

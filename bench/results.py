@@ -141,7 +141,10 @@ GOALS += [
     ("11", "reference: each line of both copied into a line buffer, then compared",
      "BM_CopyLinesMemcmp", "BM_MemcmpPlanes", "time", None),
     ("11", "reference: each line of both read from the file with pread, then "
-     "compared", "BM_PreadLinesMemcmp", "BM_MemcmpPlanes", "time", None),
+     "compared", "BM_PreadLinesMemcmp/lines:1", "BM_MemcmpPlanes", "time", None),
+    ("11", "reference: 64 lines (256 KiB) of both at a time read with pread, "
+     "then compared", "BM_PreadLinesMemcmp/lines:64", "BM_MemcmpPlanes", "time",
+     None),
     ("11", "reference: the whole diff command from the page cache (vs reading "
      "both files, then memcmp)",
      "BM_ToolDiffCommand", "BM_ReadFilesMemcmp", "time", None),
