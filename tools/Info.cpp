@@ -80,6 +80,7 @@ void countPixels(FileInfo& info) {
   for (int p = 1; p <= planes; ++p) {
     if (info.pixelsCounted[p - 1]) total += image.height();
   }
+  if (total == 0) return;  // and no line to allocate
   Progress progress("info " + info.file, total);
   std::uint64_t done = 0;
   std::vector<std::uint8_t> line(image.width());

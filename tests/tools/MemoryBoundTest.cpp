@@ -61,6 +61,7 @@ TEST(MemoryBound, EveryCommandStaysWithinAFixedBoundBeyondTheFilesItHoldsOpen) {
   }
   testfiles::writeText(f("rules.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
   testfiles::writeFile(f("flat.dis"), flatPlane(8192, 8192));
+  testfiles::writeFile(f("wide.dis"), flatPlane((1u << 28) + 1, 1));
 
   // Each command, and the image files the library holds at its peak.
   struct Case {
@@ -78,6 +79,9 @@ TEST(MemoryBound, EveryCommandStaysWithinAFixedBoundBeyondTheFilesItHoldsOpen) {
       {{"diff", f("flat.dis"), f("flat.dis")}, {}},
       {{"info", f("flat.dis")}, {}},
       {{"thumbnail", f("flat.dis"), f("thumb.png")}, {}},
+      // One line of 2^28 + 1 pixels: over the pixel limit, so not counted,
+      // and no line of that length made.
+      {{"info", f("wide.dis")}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0]);

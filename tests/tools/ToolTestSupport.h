@@ -260,9 +260,10 @@ inline testfiles::Bytes firstBlock(int version, int pack, std::uint32_t width, s
 }
 
 // A sound one-plane image whose whole-plane packed stream makes every pixel
-// colour 7: a few bytes per 255 pixels.
+// colour 7: a few bytes per 255 pixels. Version 2, or 4 for a side above
+// 65535.
 inline testfiles::Bytes flatPlane(std::uint32_t width, std::uint32_t height) {
-  testfiles::Bytes file = firstBlock(2, 2, width, height);
+  testfiles::Bytes file = firstBlock(width > 65535 || height > 65535 ? 4 : 2, 2, width, height);
   const std::uint64_t pixels = std::uint64_t{width} * height;
   testfiles::Bytes pairs;
   for (std::uint64_t left = pixels; left > 0; left -= std::min<std::uint64_t>(left, 255)) {
