@@ -190,29 +190,37 @@ std::size_t ImageReader::readLine(int number, unsigned int line,
   PlaneState& state = plane(number);
   if (line >= height_) throwInvalidArgument("line outside the plane");
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
-  std::memset(out, 0, width_);
-  if (!layout.located) return 0;  // lenient: a plane the file does not hold
-  switch (layout.pack) {
-    case 0: {
-      const ULONGLONG at = layout.regionStart + ULONGLONG{line} * width_;
-      const ULONGLONG got = read(at, out, width_);
-      if (got < width_ && policy_ == strict) {
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "plane %d: line %u: the file ended early (was it cut "
-                      "short while open?)",
-                      number, line);
-        refuse(text, CFileException::endOfFile);
+  // Every way below fills a prefix of the line; the rest is cleared once,
+  // behind it, so that a line read whole is never written twice.
+  std::size_t filled = 0;
+  if (layout.located) {  // lenient: a plane the file does not hold gives 0
+    switch (layout.pack) {
+      case 0: {
+        const ULONGLONG at = layout.regionStart + ULONGLONG{line} * width_;
+        filled = static_cast<std::size_t>(read(at, out, width_));
+        if (filled < width_ && policy_ == strict) {
+          std::memset(out + filled, 0, width_ - filled);
+          char text[160];
+          std::snprintf(text, sizeof text,
+                        "plane %d: line %u: the file ended early (was it cut "
+                        "short while open?)",
+                        number, line);
+          refuse(text, CFileException::endOfFile);
+        }
+        break;
       }
-      return static_cast<std::size_t>(got);
+      case 1:
+        filled = readPacked(state, number, line, out);
+        break;
+      case 2:
+        filled = readWhole(state, number, line, out);
+        break;
+      default:
+        break;  // lenient: an encoding no reader knows
     }
-    case 1:
-      return readPacked(state, number, line, out);
-    case 2:
-      return readWhole(state, number, line, out);
-    default:
-      return 0;  // lenient: an encoding no reader knows
   }
+  std::memset(out + filled, 0, width_ - filled);
+  return filled;
 }
 
 ULONGLONG ImageReader::readLines(int number, unsigned int first,
