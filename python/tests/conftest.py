@@ -1,15 +1,13 @@
-"""Shared fixtures of the Python package's tests.
+"""Shared fixtures and helpers of the Python package's tests.
 
-The tests import the package as a user would (``import btreeimg``), from
-the build tree (ctest sets PYTHONPATH). BTREEIMG_SAMPLES names the shipped
-samples and BTREEIMG_TOOL the command-line tool, when it was built.
+The tests import the package as a user would (``import btreeimg``): ctest
+sets PYTHONPATH to the build tree, and BTREEIMG_SAMPLES names the shipped
+samples (design.dis: three planes of 256 x 192, and rules.txt).
 """
 
 import os
 import pathlib
-import shutil
 import struct
-import subprocess
 
 import numpy as np
 import pytest
@@ -25,55 +23,45 @@ def samples():
     return pathlib.Path(os.environ.get("BTREEIMG_SAMPLES", HERE.parent.parent / "samples"))
 
 
-@pytest.fixture(scope="session")
-def tool():
-    """Runs the command-line tool; skips when it was not built."""
-    path = os.environ.get("BTREEIMG_TOOL")
-    if not path or not os.path.exists(path):
-        pytest.skip("the btreeimg tool was not built")
-
-    def run(*args, check=True):
-        done = subprocess.run([path, *map(str, args)], check=check,
-                              capture_output=True, text=True)
-        return done.stdout
-
-    return run
+@pytest.fixture
+def written(tmp_path):
+    """(path, planes, colour map) of a two-plane packed image written here."""
+    planes = [design(40, 30, 1), design(40, 30, 2)]
+    colours = np.random.default_rng(5).integers(0, 256, (256, 3), dtype=np.uint8)
+    btreeimg.write(tmp_path / "two.dis", planes, pack=1, colour_map=colours)
+    return tmp_path / "two.dis", planes, colours
 
 
-@pytest.fixture(params=["cut", "table"])
-def damaged(request, samples, tmp_path):
-    """The sample damaged two ways: cut to 3000 bytes, and with plane 1's
-    line offset table sending line 4 far past the end of its code."""
-    path = tmp_path / f"{request.param}.dis"
-    shutil.copy(samples / "design.dis", path)
-    if request.param == "cut":
-        os.truncate(path, 3000)
+def damage(samples, folder, how):
+    """A copy of the sample cut to 3000 bytes (its planes outside the file:
+    refused at open), or with plane 1's line table sending line 4 far past
+    its code (refused when that line is read)."""
+    data = bytearray((samples / "design.dis").read_bytes())
+    if how == "cut":
+        del data[3000:]
     else:
-        data = bytearray(path.read_bytes())
-        struct.pack_into("<I", data, 1312 + 4 * 5, 0xFFFFFF)  # entry 5 of the table
-        path.write_bytes(bytes(data))
-    return path
+        struct.pack_into("<I", data, 1312 + 4 * 5, 0xFFFFFF)
+    (folder / f"{how}.dis").write_bytes(data)
+    return folder / f"{how}.dis"
 
 
-def undefined_encoding(folder):
-    """A file of two 4 x 4 raw planes whose plane 2 states encoding 7."""
-    path = folder / "odd.dis"
-    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
-    data = bytearray(path.read_bytes())
-    plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # version-2 block table
-    struct.pack_into("<H", data, plane2 + 4, 7)  # its pack field
-    path.write_bytes(bytes(data))
-    return path
+def header(version, width, height, planes=1, pack=0):
+    """A first header block and nothing more: version at 0, encoding at 4,
+    width and height at 10 (u16 each, u32 in version 4), planes at 1000."""
+    block = bytearray(1312)
+    struct.pack_into("<HxxH", block, 0, version, pack)
+    struct.pack_into("<II" if version == 4 else "<HH", block, 10, width, height)
+    struct.pack_into("<h", block, 1000, planes)
+    return bytes(block)
 
 
 def design(height, width, seed=0):
     """A plane of runs, like line art: every encoding stores it compactly."""
-    rng = np.random.default_rng(seed)
-    rows = rng.integers(0, 8, size=(height, 1)) * 16
-    cols = (np.arange(width) // max(1, width // 7)).astype(np.int64)
-    return ((rows + cols * 3) % 256).astype(np.uint8)
+    rows = np.random.default_rng(seed).integers(0, 8, size=(height, 1)) * 16
+    cols = np.arange(width) // max(1, width // 7)
+    return ((rows + cols * 3 + 1) % 256).astype(np.uint8)
 
 
 def noise(height, width, seed=0):
-    """A plane of random bytes: packed, it is twice its raw size."""
+    """A plane of random bytes: packed, it is larger than raw."""
     return np.random.default_rng(seed).integers(0, 256, (height, width), dtype=np.uint8)
