@@ -48,7 +48,7 @@
 #include <new>
 #include <string>
 
-#include "PlaneSampling.h"
+#include "image/PlaneSampling.h"
 #include "framework/Exceptions.h"
 #include "image/ImageCheck.h"
 #include "image/ImageReader.h"
@@ -73,10 +73,10 @@ void setError(GError** error, int code, const std::string& text) {
 // more there are.
 std::string summaryOf(const ImageCheck& check) { return static_cast<const char*>(check.Summary()); }
 
-// The text of a framework exception. Releases the exception.
+// The text of a framework exception, without a file name (the host names
+// the file). Releases the exception.
 std::string takeMessage(CException* e) {
-  char text[512] = "";
-  if (!e->GetErrorMessage(text, sizeof text)) std::snprintf(text, sizeof text, "unknown error");
+  const std::string text = btreeimg::describe(e, false).GetString();
   e->Delete();
   return text;
 }
@@ -164,9 +164,9 @@ bool announceSize(Load& load, const unsigned char* head, std::size_t size, GErro
   load.height = height;
   if (load.abandoned) return true;
   const std::uint64_t limit = pixelLimit();
-  const sampling::Size picture{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
+  const btreeimg::sampling::Size picture{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
   const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-  const std::uint64_t cost = sampling::samplingCost(dimx, dimy, picture);
+  const std::uint64_t cost = btreeimg::sampling::samplingCost(dimx, dimy, picture);
   std::string problem;
   if (pixels > limit && picture.width == dimx && picture.height == dimy) {
     problem = static_cast<const char*>(first->limitProblem(limit));
@@ -217,7 +217,7 @@ bool requireSound(const ImageCheck& check, GError** error) {
 // through the colour map. Hands it to the host as it is prepared and again
 // when every row is in.
 bool render(Load& load, ImageReader& image, GError** error) {
-  const sampling::Size size{static_cast<std::uint32_t>(load.width),
+  const btreeimg::sampling::Size size{static_cast<std::uint32_t>(load.width),
                             static_cast<std::uint32_t>(load.height)};
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, load.width, load.height);
   if (pixbuf == nullptr) {
@@ -232,7 +232,7 @@ bool render(Load& load, ImageReader& image, GError** error) {
   guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
   const std::size_t stride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
   try {
-    sampling::sampleRows(image, 1, size, [&](std::uint32_t y, const unsigned char* row) {
+    btreeimg::sampling::sampleRows(image, 1, size, [&](std::uint32_t y, const unsigned char* row) {
       guchar* out = pixels + y * stride;
       for (std::uint32_t x = 0; x < size.width; ++x, out += 3) std::memcpy(out, map[row[x]], 3);
     });

@@ -1,14 +1,17 @@
 // check: structural verification through the library's ImageCheck.
 #include <algorithm>
 #include <iostream>
+#include <memory>
 
+#include "CommandLine.h"
 #include "Commands.h"
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "ImageReading.h"
 #include "image/ImageCheck.h"
 
 namespace tool {
 
-int runCheck(const std::vector<std::string>& files) {
+static int runCheck(const std::vector<std::string>& files) {
   int status = kOk;
   for (const std::string& file : files) {
     ImageCheck check;
@@ -39,6 +42,13 @@ int runCheck(const std::vector<std::string>& files) {
     status = std::max(status, static_cast<int>(kProblems));
   }
   return status;
+}
+
+void addCheck(CLI::App& app, Runner& run) {
+  auto files = std::make_shared<std::vector<std::string>>();
+  CLI::App* sub = addCommand(app, "check", "Structural verification: one line per problem.");
+  sub->add_option("FILE", *files, "image files")->required();
+  sub->callback([files, &run] { run = [files] { return runCheck(*files); }; });
 }
 
 }  // namespace tool

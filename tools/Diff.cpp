@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <memory>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ImageDiff.h"
 #include "ImageReading.h"
 #include "JsonWriter.h"
 #include "Progress.h"
-#include "ToolSupport.h"
+#include "Failure.h"
 
 namespace tool {
 
@@ -114,7 +116,7 @@ void writeJson(const std::string& first, const std::string& second, const ImageD
 
 }  // namespace
 
-int runDiff(const std::string& first, const std::string& second, bool json, bool lenient,
+static int runDiff(const std::string& first, const std::string& second, bool json, bool lenient,
             std::uint64_t maxPixels) {
   InputImage a(first, lenientIf(lenient));
   InputImage b(second, lenientIf(lenient));
@@ -135,6 +137,31 @@ int runDiff(const std::string& first, const std::string& second, bool json, bool
     printText(first, second, diff);
   }
   return diff.equal() ? kOk : kDiffer;
+}
+
+void addDiff(CLI::App& app, Runner& run) {
+  struct Options {
+    std::string first, second;
+    bool json = false;
+    bool lenient = false;
+    std::uint64_t maxPixels = kPixelLimit;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* sub = addCommand(app, "diff",
+                             "Compares two images by their pixels and colour "
+                             "map, whatever their versions and encodings: per "
+                             "plane, whether the dimensions differ, how many "
+                             "pixels differ and where the first is; which "
+                             "colour-map entries differ. Exit status 0 when "
+                             "equal, 1 when they differ.");
+  sub->add_option("A", o->first, "first image file")->required();
+  sub->add_option("B", o->second, "second image file")->required();
+  sub->add_flag("--json", o->json, "machine-readable output: one JSON object");
+  addLenient(sub, o->lenient);
+  addMaxPixels(sub, o->maxPixels);
+  sub->callback([o, &run] {
+    run = [o] { return runDiff(o->first, o->second, o->json, o->lenient, o->maxPixels); };
+  });
 }
 
 }  // namespace tool

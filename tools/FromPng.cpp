@@ -5,12 +5,14 @@
 #include <iostream>
 #include <memory>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ImageReading.h"
 #include "PngFile.h"
 #include "Progress.h"
 #include "RgbColours.h"
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "ImageWriting.h"
 #include "image/ImageWriter.h"
 
 namespace tool {
@@ -93,7 +95,7 @@ std::string encodingsOf(const btreeimg::ImageWriter& writer) {
 
 }  // namespace
 
-int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
+static int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
                int pack) {
   if (inputs.empty() || inputs.size() > 5) {
     fail(kUsage, "frompng takes 1 to 5 PNG files (one per plane) and the output");
@@ -140,6 +142,48 @@ int runFromPng(const std::vector<std::string>& inputs, const std::string& output
   }
   std::cout << '\n';
   return kOk;
+}
+
+void addFromPng(CLI::App& app, Runner& run) {
+  struct Options {
+    std::vector<std::string> pngs;
+    int pack = btreeimg::ImageWriter::kChooseEncoding;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* sub = addCommand(app, "frompng",
+                             "PNGs into an image, one plane per PNG (1 to 5, "
+                             "of one size). Palette PNGs keep their indices "
+                             "and give the colour map; grey PNGs get a grey "
+                             "ramp; RGB PNGs (opaque, 256 colours at most) "
+                             "become exact palette images, the colours "
+                             "listed in the order they first appear.");
+  // One list: CLI11 would give a list of PNGs every word, the output too.
+  sub->add_option("IN.png... OUT", o->pngs,
+                  "1 to 5 PNG files, one per plane, then the image file "
+                  "to write")
+      ->required()
+      ->expected(1, -1)
+      ->option_text("REQUIRED");
+  sub->add_option("--pack", o->pack,
+                  "encoding of every plane: 0 raw, 1 packed, 2 whole-plane "
+                  "packed (default: each plane packed while its code fits "
+                  "in the room of a raw plane, else raw)")
+      ->check(CLI::IsMember({0, 1, 2}));
+  sub->callback([o, &run] {
+    run = [o] {
+      if (o->pngs.size() < 2 || o->pngs.size() > 6) {
+        std::cerr << "btreeimg: frompng takes 1 to 5 PNG files (one per plane), then the "
+                     "image file to write; "
+                  << counted(o->pngs.size(), "file was", "files were") << " given\n"
+                  << "Run with --help or --help-all for more information.\n";
+        return static_cast<int>(kUsage);
+      }
+      std::vector<std::string> inputs = o->pngs;
+      const std::string output = inputs.back();
+      inputs.pop_back();
+      return runFromPng(inputs, output, o->pack);
+    };
+  });
 }
 
 }  // namespace tool

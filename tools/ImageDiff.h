@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PngFile.h"
+#include "Pixels.h"
 
 namespace tool {
 

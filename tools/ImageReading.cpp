@@ -5,10 +5,35 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ToolSupport.h"
+#include "InputFiles.h"
 #include "framework/Exceptions.h"
 
 namespace tool {
+
+int inspectImage(const std::string& path, ImageCheck& check) {
+  const int fd = openInput(path);
+  if (fd < 0) return check.InspectFile(path.c_str());  // which says why
+  const int verdict = check.InspectDescriptor(fd);
+  ::close(fd);
+  return verdict;
+}
+
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged) {
+  const int verdict = check.GetVerdict();
+  if (verdict == ImageCheck::sound) return;
+  const std::string summary = static_cast<const char*>(check.Summary());
+  if (verdict == ImageCheck::unusable) fail(kBadInput, path + ": " + summary);
+  if (damaged == Damaged::kDescribe) return;
+  if (damaged == Damaged::kRead) {
+    warn(path + ": warning: " + summary + "; going on with what the library reads");
+    return;
+  }
+  throw Failure{kBadInput, path + ": " + summary,
+                damaged == Damaged::kRefuseOrLenient
+                    ? "'btreeimg check' lists every problem; --lenient reads what the library can"
+                    : "'btreeimg check' lists every problem"};
+}
+
 
 InputImage::InputImage(const std::string& path, Damaged damaged) : path_(path) {
   const int fd = openInput(path);

@@ -9,12 +9,40 @@
 #include <string>
 #include <vector>
 
-#include "PngFile.h"
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "Pixels.h"
 #include "image/ImageCheck.h"
 #include "image/ImageReader.h"
 
 namespace tool {
+
+// ImageCheck's whole inspection of the file `path`, read with pread
+// (ImageCheck::InspectDescriptor: a file cut short meanwhile is reported as
+// such, never a signal). Something other than a regular file ends the
+// command; a file that cannot be opened gives the verdict unusable, its
+// problem saying why. Returns the verdict.
+int inspectImage(const std::string& path, ImageCheck& check);
+
+// What a command does with a file that ImageCheck finds damaged.
+enum class Damaged {
+  kRefuse,           // refuses it: the command has no lenient mode
+  kRefuseOrLenient,  // refuses it, saying that --lenient reads it anyway
+  kRead,             // --lenient: warns, and reads what the library reads
+  kDescribe,         // reads it without a word: the command reports it
+};
+
+// The mode of a command that offers --lenient.
+inline Damaged lenientIf(bool lenient) {
+  return lenient ? Damaged::kRead : Damaged::kRefuseOrLenient;
+}
+
+// The verdict of `check`, the inspection of `path`, applied before a
+// command reads the file. An unusable file ends the command with kBadInput,
+// and so does a damaged one unless `damaged` is kRead or kDescribe, each
+// with the inspection's verdict in one sentence (ImageCheck::Summary), the
+// words every front end uses. A damaged file read under kRead gives that
+// sentence as a warning.
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged);
 
 // What the commands tell a user whose image is over the limit.
 constexpr const char* kMaxPixelsHint = "--max-pixels N raises the limit (0: no limit)";

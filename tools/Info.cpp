@@ -6,11 +6,12 @@
 #include <memory>
 #include <set>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ImageReading.h"
 #include "JsonWriter.h"
 #include "Progress.h"
-#include "ToolSupport.h"
+#include "Failure.h"
 #include "image/ImageCheck.h"
 
 namespace tool {
@@ -270,7 +271,7 @@ const char* encodingName(int pack) {
   }
 }
 
-int runInfo(const std::vector<std::string>& files, bool json, std::uint64_t maxPixels) {
+static int runInfo(const std::vector<std::string>& files, bool json, std::uint64_t maxPixels) {
   int status = kOk;
   JsonWriter writer(std::cout);
   if (json) writer.beginArray();
@@ -293,6 +294,23 @@ int runInfo(const std::vector<std::string>& files, bool json, std::uint64_t maxP
     writer.finish();
   }
   return status;
+}
+
+void addInfo(CLI::App& app, Runner& run) {
+  struct Options {
+    std::vector<std::string> files;
+    bool json = false;
+    std::uint64_t maxPixels = kPixelLimit;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* sub = addCommand(app, "info",
+                             "Version, planes (dimensions, encoding, block "
+                             "position, region size) and colour map.");
+  sub->add_option("FILE", o->files, "image files")->required();
+  sub->add_flag("--json", o->json, "machine-readable output: a JSON array, "
+                                   "one object per file");
+  addMaxPixels(sub, o->maxPixels);
+  sub->callback([o, &run] { run = [o] { return runInfo(o->files, o->json, o->maxPixels); }; });
 }
 
 }  // namespace tool

@@ -16,7 +16,8 @@
 #include <cstring>
 
 #include "Progress.h"
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "InputFiles.h"
 #include "framework/Exceptions.h"
 #include "framework/FileReplacement.h"
 

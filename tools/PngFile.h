@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "Pixels.h"
+
 namespace tool {
 
 class Progress;
-
-using Rgb = std::array<std::uint8_t, 3>;
 
 // A PNG opened for reading, its rows delivered top to bottom. What a row
 // holds depends on the PNG's kind:
@@ -119,13 +119,6 @@ class PngWriter {
 
   std::string path_;
   std::unique_ptr<Encoder> encoder_;
-};
-
-// One byte per pixel, rows top to bottom: a small picture built in memory.
-struct IndexedImage {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint8_t> pixels;  // width * height bytes
 };
 
 // Writes `image` through a PngWriter. `progress` (may be null) is advanced

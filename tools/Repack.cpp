@@ -2,15 +2,17 @@
 #include <iostream>
 #include <memory>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ImageReading.h"
 #include "Progress.h"
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "ImageWriting.h"
 #include "image/ImageWriter.h"
 
 namespace tool {
 
-int runRepack(const std::string& file, const std::string& output, int pack, bool lenient,
+static int runRepack(const std::string& file, const std::string& output, int pack, bool lenient,
               std::uint64_t maxPixels) {
   requireNamedOutput(output);
   InputImage source(file, lenientIf(lenient));
@@ -47,6 +49,27 @@ int runRepack(const std::string& file, const std::string& output, int pack, bool
   }
   std::cout << '\n';
   return kOk;
+}
+
+void addRepack(CLI::App& app, Runner& run) {
+  struct Options {
+    std::string file, output;
+    int pack = 0;
+    bool lenient = false;
+    std::uint64_t maxPixels = kPixelLimit;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* sub = addCommand(app, "repack", "Every plane re-encoded.");
+  sub->add_option("FILE", o->file, "image file")->required();
+  sub->add_option("OUT", o->output, "image file to write")->required();
+  sub->add_option("--pack", o->pack, "encoding: 0 raw, 1 packed, 2 whole-plane packed")
+      ->required()
+      ->check(CLI::IsMember({0, 1, 2}));
+  addLenient(sub, o->lenient);
+  addMaxPixels(sub, o->maxPixels);
+  sub->callback([o, &run] {
+    run = [o] { return runRepack(o->file, o->output, o->pack, o->lenient, o->maxPixels); };
+  });
 }
 
 }  // namespace tool

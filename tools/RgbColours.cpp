@@ -4,7 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "ToolSupport.h"
+#include "Failure.h"
+#include "PngFile.h"
 
 namespace tool {
 

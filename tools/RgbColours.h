@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "PngFile.h"
+#include "Pixels.h"
 
 namespace tool {
+
+class PngReader;
 
 class RgbColours {
  public:

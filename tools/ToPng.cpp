@@ -3,12 +3,14 @@
 // written at once, so that the tool holds one row, never the picture.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "CommandLine.h"
 #include "Commands.h"
 #include "ImageReading.h"
 #include "PngFile.h"
 #include "Progress.h"
-#include "ToolSupport.h"
+#include "Failure.h"
 
 namespace tool {
 
@@ -59,7 +61,7 @@ std::vector<Rgb> trimmedPalette(InputImage& image, const Layout& layout,
 
 }  // namespace
 
-int runToPng(const std::string& file, const std::string& output, int plane, bool lenient,
+static int runToPng(const std::string& file, const std::string& output, int plane, bool lenient,
              std::uint64_t maxPixels) {
   InputImage image(file, lenientIf(lenient));
   const int planes = image.planes();
@@ -101,6 +103,28 @@ int runToPng(const std::string& file, const std::string& output, int plane, bool
   }
   writer.finish();
   return kOk;
+}
+
+void addToPng(CLI::App& app, Runner& run) {
+  struct Options {
+    std::string file, output;
+    int plane = 0;
+    bool lenient = false;
+    std::uint64_t maxPixels = kPixelLimit;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* sub = addCommand(app, "topng",
+                             "A plane as an 8-bit palette PNG through the "
+                             "image's colour map; all planes side by side "
+                             "when no plane is named.");
+  sub->add_option("FILE", o->file, "image file")->required();
+  sub->add_option("OUT", o->output, "PNG to write; - for the standard output")->required();
+  sub->add_option("--plane", o->plane, "plane to render, from 1")->check(CLI::Range(1, 5));
+  addLenient(sub, o->lenient);
+  addMaxPixels(sub, o->maxPixels);
+  sub->callback([o, &run] {
+    run = [o] { return runToPng(o->file, o->output, o->plane, o->lenient, o->maxPixels); };
+  });
 }
 
 }  // namespace tool

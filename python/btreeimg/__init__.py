@@ -305,10 +305,13 @@ class Image:
         and symbolic link kept. An unchanged run leaves an existing `output`
         as it was.
 
+        Plane 1 is read line by line; an image opened from bytes or a file
+        object is covered as one opened by name.
+
         Raises OSError when a file cannot be read or written, ValueError
         when the rule file is not usable, PixelLimitError as plane(1) does,
         and, unless the image is lenient, FormatError when the structural
-        check finds the file damaged (the coverage reads the whole image).
+        check finds the file damaged.
         """
         core = self._open_core()
         rules_path = _path(rules)

@@ -23,10 +23,9 @@ std::vector<std::string> problemsOf(const ImageCheck& check);
 // signature of a common picture format, else "".
 std::string lookalike(const unsigned char* head, std::size_t size);
 
-// Why the colour rule file `path` cannot drive a coverage, or "" when it can:
-// "COLCOPER" values, as many "COLTEST" and "COLSOST" values, and decimal
-// numbers in every rule whose cover value is not empty. A file that cannot
-// be opened throws OsProblem.
+// Why the colour rule file `path` cannot drive a coverage, or "" when it can,
+// in btreeimg::CoverageRuleFile's words. A file that cannot be opened or
+// read throws OsProblem.
 std::string rulesProblem(const std::string& path);
 
 }  // namespace btreeimg::python

@@ -20,11 +20,7 @@ namespace {
 // btreeimg.FormatError; created once, lives as long as the interpreter.
 PyObject* gFormatError = nullptr;
 
-std::string messageOf(const CException& e) {
-  char text[1024];
-  if (!e.GetErrorMessage(text, sizeof text)) return "unknown error";
-  return text;
-}
+std::string messageOf(const CException& e) { return describe(&e).GetString(); }
 
 // Sets OSError(errno, text, filename); Python picks the subclass by errno.
 // The text is `message`, or strerror's when that is empty.

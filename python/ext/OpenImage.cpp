@@ -8,15 +8,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 #include "Checking.h"
 #include "Errors.h"
-#include "framework/CFile.h"
-#include "framework/FileReplacement.h"
-#include "image/BtreeImg.h"
+#include "framework/Exceptions.h"
+#include "image/Coverage.h"
+#include "image/CoverageRuleFile.h"
 #include "image/ImageCheck.h"
 
 namespace py = pybind11;
@@ -24,50 +23,7 @@ namespace py = pybind11;
 namespace btreeimg::python {
 namespace {
 
-// A folder made beside `output` for the coverage's result (".<name>.cover-"
-// and six random characters, created by mkdtemp: private to this process),
-// removed with what it holds when the object goes.
-class PrivateFolder {
- public:
-  explicit PrivateFolder(const std::string& output) {
-    const std::size_t slash = output.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "" : output.substr(0, slash + 1);
-    const std::string name =
-        slash == std::string::npos ? output : output.substr(slash + 1);
-    path_ = folder + "." + name + ".cover-XXXXXX";
-    if (::mkdtemp(path_.data()) == nullptr) throw OsProblem(errno, output);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  ~PrivateFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Replaces `output` with the bytes of the file `from`, through the library's
-// safe replacement (links followed, mode and owner kept, flushed).
-void copyInto(const std::string& from, const std::string& output) {
-  CFile source(from.c_str(), CFile::modeRead | CFile::typeBinary);
-  btreeimg::FileReplacement replacement(output.c_str());
-  std::vector<char> buffer(1 << 20);
-  while (const UINT got =
-             source.Read(buffer.data(), static_cast<UINT>(buffer.size()))) {
-    replacement.write(buffer.data(), got);
-  }
-  replacement.commit();
-}
-
-std::string messageOf(const CException& e) {
-  char text[1024];
-  if (!e.GetErrorMessage(text, sizeof text)) return "unknown error";
-  return text;
-}
+std::string messageOf(const CException& e) { return describe(&e).GetString(); }
 
 }  // namespace
 
@@ -278,33 +234,10 @@ bool OpenImage::cover(const std::string& rules, const std::string& output) {
   requirePath(output);
   py::gil_scoped_release released;
   std::lock_guard<std::mutex> lock(mutex_);
-  reader();  // refused once closed
-  if (descriptor_ < 0) {
-    throw std::invalid_argument("colour coverage needs an image opened from a file");
-  }
-  // The coverage reads the image through BtreeImg, from the file this image
-  // reads, even when its name has come to stand for another file since.
-  std::string source = "/proc/self/fd/" + std::to_string(descriptor_);
-  struct stat info {};
-  if (::stat(source.c_str(), &info) != 0) source = name_;  // no /proc
-  std::unique_ptr<BtreeImg> image;
-  try {
-    image = std::make_unique<BtreeImg>(source.c_str());
-  } catch (CFileException* e) {
-    e->m_strFileName = name_.c_str();
-    throw;
-  }
-  // The library removes an existing output when nothing changed; the run
-  // therefore goes into a folder of its own, which only a changed result
-  // leaves with a file in it.
-  PrivateFolder folder(output);
-  const std::string result = folder.path() + "/result.dis";
-  if (image->CoperturaU8(CString(rules.c_str()), CString(result.c_str())) != 1) {
-    throw OsProblem(EIO, output);
-  }
-  if (::stat(result.c_str(), &info) != 0) return false;
-  copyInto(result, output);
-  return true;
+  ImageReader& image = reader();  // refused once closed
+  const CoverageRuleFile ruleFile(rules.c_str());
+  if (ruleFile.osError() != 0) throw OsProblem(ruleFile.osError(), rules);
+  return btreeimg::coverImage(image, ruleFile, output.c_str()) != 0;
 }
 
 void OpenImage::close() {

@@ -92,11 +92,10 @@ void writeImage(const std::string& path, const std::vector<py::array>& planes,
     // A packed plane asked for that does not fit, or an image over 4 GiB:
     // the arguments, not the disk, are at fault.
     if (e->m_cause == CFileException::invalidFile && e->m_lOsError <= 0) {
-      char text[512];
-      e->GetErrorMessage(text, sizeof text);
+      const std::string text = describe(e).GetString();
       e->Delete();
       throw std::invalid_argument(
-          std::string(text) +
+          text +
           " (planes are laid out at their raw size); leave pack unset to "
           "choose raw or packed plane by plane, or write such planes raw "
           "(pack=0)");

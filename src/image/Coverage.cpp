@@ -9,12 +9,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
 
 #include "framework/ByteOrder.h"
 #include "framework/Exceptions.h"
+#include "framework/ThrowHelpers.h"
 #include "image/BtreeImg.h"
 #include "image/CoverageColour.h"
 #include "image/CoverageRuleFile.h"
@@ -105,18 +107,32 @@ class CoverageRun {
   // output is then as it was.
   static bool run(BtreeImg& image, const CoverageRuleFile& rules,
                   const char* outputName, Unchanged unchanged);
+
+  // The same through a reader, into `outputName` whatever file it names.
+  // Returns the number of pixels changed (only when some did is the output
+  // written).
+  static ULONGLONG run(ImageReader& image, const CoverageRuleFile& rules,
+                       const char* outputName);
+
+ private:
+  // The rules that act, compiled once, so that each line is rewritten in
+  // one pass whatever their number (a rule with an empty cover value is
+  // left out).
+  static CoverageRules compile(const CoverageRuleFile& rules);
 };
 
-bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
-                      const char* outputName, Unchanged unchanged) {
-  // Step 1: the rules, compiled once, so that each line is rewritten in one
-  // pass whatever their number (a rule with an empty cover value is left
-  // out).
+CoverageRules CoverageRun::compile(const CoverageRuleFile& rules) {
   std::vector<ColourRule> acting;
   for (const CoverageRuleFile::Rule& rule : rules.rules()) {
     if (rule.acts) acting.push_back({rule.cover, rule.test, rule.subst});
   }
-  const CoverageRules compiled(acting);
+  return CoverageRules(acting);
+}
+
+bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
+                      const char* outputName, Unchanged unchanged) {
+  // Step 1: the rules.
+  const CoverageRules compiled = compile(rules);
 
   // Step 2: where the result goes. A run on the image's own file replaces
   // that file, through a temporary file named by the coverage rule.
@@ -169,6 +185,50 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
   return true;
 }
 
+ULONGLONG CoverageRun::run(ImageReader& image, const CoverageRuleFile& rules,
+                           const char* outputName) {
+  const CoverageRules compiled = compile(rules);
+  const unsigned int width = image.width();
+  const unsigned int height = image.height();
+  unsigned char header[block::kSize];
+  image.firstBlock(header);
+  oneOnlyPlane(header);
+  BtreeImg output(outputName, header, 1, -1);
+  ULONGLONG changedPixels = 0;
+  try {
+    // Line 0 as the file holds it is the last line's following line; every
+    // other following line is read once and then becomes the working line.
+    const std::size_t n = width ? width : 1;
+    std::vector<unsigned char> first(n), working(n), following(n), original(n);
+    if (height != 0) image.readLine(1, 0, first.data());
+    working = first;
+    for (unsigned int y = 0; y < height; ++y) {
+      const bool last = y + 1 == height;
+      if (!last) image.readLine(1, y + 1, following.data());
+      const unsigned char* below = last ? first.data() : following.data();
+      int changed = 0;
+      std::copy(working.begin(), working.end(), original.begin());
+      compiled.apply(working.data(), below, width, &changed);
+      if (changed != 0) {
+        for (std::size_t x = 0; x < width; ++x) changedPixels += working[x] != original[x];
+      }
+      output.wLinea(reinterpret_cast<char*>(working.data()), static_cast<int>(y), 1);
+      std::swap(working, following);
+    }
+    // Only a changed result is written; an existing output stays as it was
+    // otherwise.
+    if (changedPixels == 0) {
+      output.discard();
+      return 0;
+    }
+    output.save(nullptr);
+  } catch (...) {
+    output.discard();
+    throw;
+  }
+  return changedPixels;
+}
+
 }  // namespace btreeimg::detail
 
 using btreeimg::detail::CoverageRun;
@@ -217,6 +277,18 @@ int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
     return failed(text, problem);
   } catch (const std::bad_alloc&) {
     return failed("out of memory", problem);
+  }
+}
+
+ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
+                     const char* output) {
+  if (!rules.usable()) {
+    btreeimg::detail::throwInvalidArgument((rules.path() + ": " + rules.problem()).GetString());
+  }
+  try {
+    return CoverageRun::run(image, rules, output ? output : "");
+  } catch (const std::bad_alloc&) {
+    btreeimg::detail::throwMemoryError();
   }
 }
 

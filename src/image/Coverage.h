@@ -15,6 +15,7 @@
 #include "framework/Export.h"
 #include "image/BtreeImg.h"
 #include "image/CoverageRuleFile.h"
+#include "image/ImageReader.h"
 
 namespace btreeimg {
 
@@ -47,6 +48,26 @@ AFX_EXT_API int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
 AFX_EXT_API int coverImage(BtreeImg& image, const char* rules,
                            const char* output, bool* changed = nullptr,
                            CString* problem = nullptr);
+
+// The same coverage for an image opened for reading only: plane 1's lines
+// are read through `image` one at a time, as needed (a strict reader
+// refuses a damaged line; a lenient one gives zeros where the file holds
+// nothing). The result has the image's first block, made to describe one
+// plane, and plane 1's encoding, as above, and replaces `output` through
+// btreeimg::FileReplacement only when a pixel's value changed (a rule whose
+// substitute colour is its cover colour changes none); `output` may name
+// the image's own file (the reader goes on reading the file it opened).
+//
+// Returns the number of pixels of plane 1 that the rules changed (0:
+// nothing was written). Throws, having written nothing, as the reader
+// does: CInvalidArgException* when the rules are not usable (its text
+// "<rule file>: <rules' problem>"), CFileException* when a line cannot be
+// read (naming the image) or the result cannot be written (naming
+// `output`, with the system's error), CMemoryException* when memory runs
+// out.
+// REQUIRES: `image` is not used by another thread during the call.
+AFX_EXT_API ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
+                                 const char* output);
 
 }  // namespace btreeimg
 

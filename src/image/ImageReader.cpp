@@ -134,6 +134,12 @@ void ImageReader::colourMap(unsigned char* map) const {
   std::memcpy(map, map_, sizeof map_);
 }
 
+void ImageReader::firstBlock(unsigned char* out) {
+  if (read(0, out, block::kSize) != block::kSize) {
+    refuse("the first header block is no longer there", CFileException::endOfFile);
+  }
+}
+
 ULONGLONG ImageReader::planeCost() const {
   return std::max(ULONGLONG{width_} * height_, ULONGLONG{height_});
 }

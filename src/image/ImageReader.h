@@ -82,6 +82,10 @@ class AFX_EXT_CLASS ImageReader {
   int encoding(int plane) const;
   // The 256-entry colour map into `map` (768 bytes: red, green, blue).
   void colourMap(unsigned char* map) const;
+  // The file's first header block into `out` (1312 bytes) as the file
+  // holds it. Throws CFileException* (cause endOfFile) when the file no
+  // longer holds it whole.
+  void firstBlock(unsigned char* out);
 
   // What reading one whole plane costs, counted in pixels: width() x
   // height(), and at least height() (a plane of empty lines still takes a

@@ -1,16 +1,16 @@
 // Small pictures of an image's plane, made by sampling its pixels: the size a
 // picture gets when it is fitted into a square, what sampling it costs, and
-// the rows of the sampled picture. Shared by the GdkPixbuf loader module and
-// the tool's `thumbnail` command, so that a thumbnail made either way has the
-// same pixels.
+// the rows of the sampled picture. Every thumbnail maker of the project (the
+// tool's `thumbnail` command, the GdkPixbuf loader module) samples this way,
+// so that a thumbnail made either way has the same pixels.
 //
 // Sampling reads only the lines it samples, through btreeimg::ImageReader,
 // and keeps one line and one picture row: a thumbnail of a huge image costs
 // the lines it samples, never the whole plane.
 //
 // Header-only, on the library's public interface alone.
-#ifndef BTREEIMG_DESKTOP_PLANESAMPLING_H_
-#define BTREEIMG_DESKTOP_PLANESAMPLING_H_
+#ifndef BTREEIMG_IMAGE_PLANESAMPLING_H_
+#define BTREEIMG_IMAGE_PLANESAMPLING_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +18,7 @@
 
 #include "image/ImageReader.h"
 
-namespace sampling {
+namespace btreeimg::sampling {
 
 struct Size {
   std::uint32_t width = 0;
@@ -91,6 +91,6 @@ void sampleRows(btreeimg::ImageReader& image, int plane, Size target, Sink&& sin
   }
 }
 
-}  // namespace sampling
+}  // namespace btreeimg::sampling
 
-#endif  // BTREEIMG_DESKTOP_PLANESAMPLING_H_
+#endif  // BTREEIMG_IMAGE_PLANESAMPLING_H_
