@@ -14,8 +14,6 @@ using namespace imgtest;  // NOLINT: the test-local helpers
 
 namespace {
 
-using VersionAndPack = ::testing::TestWithParam<std::tuple<int, int>>;
-
 // ---- Opening ----------------------------------------------------------------
 
 // Reads leave the caller's buffer alone, and the plane's line buffer as it
@@ -126,10 +124,13 @@ TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
   }
 }
 
-TEST(CreatedLayout, TheTwoDocumentedExamplesByteForByte) {
-  const std::vector<Lines> v2 = patternPlanes(2, 50, 100),
+// The two documented examples, and a version-3 chain of five planes (every
+// block holds its encoding and the link to the next). (What the library
+// saves in every version and encoding reads back: SavedImageTest.)
+TEST(CreatedLayout, TheDocumentedExamplesAndAChainByteForByte) {
+  const std::vector<Lines> v2 = patternPlanes(2, 50, 100), v3 = patternPlanes(5, 6, 40),
                            v4 = patternPlanes(2, 2, 70000);
-  const Bytes f2 = createdBytes(0, v2), f4 = createdBytes(0, v4);
+  const Bytes f2 = createdBytes(0, v2), f3 = createdBytes(0, v3), f4 = createdBytes(0, v4);
   EXPECT_EQ(get32(f2, 1006), 6312u);  // plane 2's block; region 7624..12623
   ASSERT_EQ(f2.size(), 12624u);
   EXPECT_TRUE(f2 == buildImage(2, {{0, v2[0]}, {0, v2[1]}}, false).bytes);
@@ -137,72 +138,11 @@ TEST(CreatedLayout, TheTwoDocumentedExamplesByteForByte) {
   EXPECT_EQ(get32(f4, 1002), 141312u);  // plane 2's region from 142624
   ASSERT_EQ(f4.size(), 142624u + 140000);
   EXPECT_TRUE(f4 == buildImage(4, {{0, v4[0]}, {0, v4[1]}}, false).bytes);
-}
-
-class CreatedChain : public VersionAndPack {};
-
-// Five planes in version 3 (dimx 40) or three in version 4 (dimx 65536):
-// every block holds its encoding and the link to the next, written before
-// closing, the file inspects as sound, and the image reopens with every
-// line of every plane.
-TEST_P(CreatedChain, ReopensWithEveryLineOfEveryPlane) {
-  const auto [version, pack] = GetParam();
-  const unsigned dimx = version == 4 ? 65536 : 40, dimy = version == 4 ? 2 : 6;
-  const unsigned count = version == 4 ? 3 : 5, span = dimx * dimy + 1312;
-  const std::vector<Lines> planes =
-      patternPlanes(static_cast<int>(count), dimy, dimx);
-  TempDir dir;
-  createImage(dir.file("chain.img"), pack, planes);
-  const Bytes f = readFile(dir.file("chain.img"));
-  EXPECT_EQ(ImageCheck().Inspect(f.data(), f.size()), ImageCheck::sound);
-  for (unsigned p = 1; p <= count; ++p) {
-    EXPECT_EQ(get16(f, (p - 1) * span), p == 1 ? version : 0);
-    EXPECT_EQ(get16(f, (p - 1) * span + 4), static_cast<unsigned>(pack));
-    EXPECT_EQ(get32(f, (p - 1) * span + 1002), p < count ? p * span : 0);
-  }
-  BtreeImg img(dir.file("chain.img").c_str());
-  EXPECT_EQ(img.nPiani(), static_cast<short>(count));
-  expectLines(img, planes);
-}
-
-INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, CreatedChain,
-                         ::testing::Combine(::testing::Values(3, 4),
-                                            ::testing::Values(0, 1, 2)));
-
-// Lines of 16 different bytes code to 32 bytes (+ 8 for a whole plane):
-// more than a raw plane of 16 x 4 bytes holds. Only the last plane of a
-// created image may grow.
-TEST(CreateImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
-  TempDir dir;
-  Lines noisy(4, Bytes(16));
-  for (unsigned y = 0; y < 4; ++y)
-    for (unsigned x = 0; x < 16; ++x)
-      noisy[y][x] = static_cast<unsigned char>(x * 17 + y);
-  const std::string path = dir.file("full.img");
-  {
-    BtreeImg img(path.c_str(), 1, 16, 4, 2);
-    EXPECT_EQ(img.wLinea(chars(noisy[0]), 0, 1), 1);  // 20-byte table + 32
-    EXPECT_EQ(img.wLinea(chars(noisy[1]), 1, 1), 0);
-    EXPECT_EQ(writePlane(img, noisy, 1), 0);
-    EXPECT_EQ(writePlane(img, noisy, 2), 1);
-  }
-  EXPECT_EQ(slice(readFile(path), 64 + kBlock, 6), (Bytes{16, 0, 4, 0, 1, 0}));
-  {
-    BtreeImg img(path.c_str());
-    expectLines(img, {{noisy[0]}, noisy});
-  }
-
-  // A whole-plane packed plane is coded at closing: the file is not written.
-  const std::string speed = dir.file("speed.img");
-  {
-    BtreeImg img(speed.c_str(), 2, 16, 4, 2);
-    for (int y = 0; y < 4; ++y)
-      EXPECT_EQ(img.wLinea(chars(noisy[y]), y, 1), 1);  // in memory
-    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
-    EXPECT_FALSE(fs::exists(speed));
-  }  // the destructor tries again and swallows the failure
-  EXPECT_FALSE(fs::exists(speed));
-  EXPECT_FALSE(fs::exists(speed + ".~tmp"));
+  std::vector<PlaneContent> chain;
+  for (const Lines& lines : v3) chain.push_back({0, lines});
+  EXPECT_TRUE(f3 == buildImage(3, chain, false).bytes);
+  const Bytes packed = createdBytes(2, v3);  // the encoding in every block
+  for (unsigned p = 0; p < 5; ++p) EXPECT_EQ(get16(packed, p * (1312 + 240) + 4), 2u);
 }
 
 TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
@@ -235,7 +175,7 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
 
 // A failure part-way is pinned with the library's other file replacements
 // (tests/robustness), the destructor's second try with the outgrown plane
-// above; here: closeImg writes once, and a line never written is saved as
+// (SavedImageTest); here: closeImg writes once, and a line never written is saved as
 // zeros, so that the file holds the whole plane.
 TEST(CloseImage, WritesOnceWithLinesNeverWrittenAsZeros) {
   TempDir dir;

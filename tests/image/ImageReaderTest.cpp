@@ -31,6 +31,23 @@ void expectSameLines(ImageReader& reader, const std::string& path) {
   }
 }
 
+// The words of the CFileException `f` throws, which must be of `cause`; ""
+// when it throws none.
+template <class F>
+std::string refusal(F&& f, int cause = CFileException::invalidFile) {
+  const auto refused = catchPtr<CFileException>(std::forward<F>(f));
+  if (refused == nullptr) return "";
+  EXPECT_EQ(refused->m_cause, cause);
+  char text[300];
+  refused->GetErrorMessage(text, sizeof text);
+  return text;
+}
+
+// Whether `text` holds `part`.
+bool holds(const std::string& text, const CString& part) {
+  return text.find(part.GetString()) != std::string::npos;
+}
+
 class ReaderMatrix : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(ReaderMatrix, ReadsWhatTheImageReadsFromEverySource) {
@@ -155,17 +172,10 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   ImageReader strict(path.c_str());  // the layout is sound: opens
   Bytes line(16);
   EXPECT_EQ(strict.readLine(1, 3, line.data()), 16u);
-  auto refused = catchPtr<CFileException>([&] { strict.readLine(1, 4, line.data()); });
-  ASSERT_NE(refused, nullptr);
-  char text[300];
-  refused->GetErrorMessage(text, sizeof text);
-  EXPECT_NE(std::string(text).find(check.Problems().GetAt(0).GetString()), std::string::npos)
-      << text;
-  refused = catchPtr<CFileException>([&] { strict.readLine(2, 0, line.data()); });
-  ASSERT_NE(refused, nullptr);
-  refused->GetErrorMessage(text, sizeof text);
-  EXPECT_NE(std::string(text).find(check.Problems().GetAt(1).GetString()), std::string::npos)
-      << text;
+  EXPECT_PRED2(holds, refusal([&] { strict.readLine(1, 4, line.data()); }),
+               check.Problems().GetAt(0));
+  EXPECT_PRED2(holds, refusal([&] { strict.readLine(2, 0, line.data()); }),
+               check.Problems().GetAt(1));
 
   ImageReader lenient(path.c_str(), ImageReader::lenient);
   Bytes expected = patternPlane(1, 6, 16)[4];  // its first run one shorter
@@ -179,20 +189,14 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   bytes.resize(bytes.size() - 2);
   const std::string cut = file.save("cut.img");
   check.Inspect(bytes.data(), bytes.size(), true);
-  refused = catchPtr<CFileException>([&] { ImageReader r(cut.c_str()); });
-  ASSERT_NE(refused, nullptr);
-  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
-  refused->GetErrorMessage(text, sizeof text);
-  EXPECT_NE(std::string(text).find(check.Summary().GetString()), std::string::npos) << text;
+  EXPECT_PRED2(holds, refusal([&] { ImageReader r(cut.c_str()); }), check.Summary());
   ImageReader cutLenient(cut.c_str(), ImageReader::lenient);
   cutLenient.readLine(3, 5, line.data());  // what the file holds, zeros after
 
   // A line offset table not starting at 0: a layout problem too.
   Bytes shifted = buildPatternImage(3, 1, 1, 16, 6).bytes;
   put32(shifted, kBlock, 2);
-  refused = catchPtr<CFileException>([&] { ImageReader r(shifted.data(), shifted.size()); });
-  ASSERT_NE(refused, nullptr);
-  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+  EXPECT_NE(refusal([&] { ImageReader r(shifted.data(), shifted.size()); }), "");
 
   // Not an image at all: refused however it is read.
   const Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
@@ -221,12 +225,8 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   ImageReader strict(path.c_str());
   Bytes line(10);
   for (int plane : {1, 2}) {
-    auto refused = catchPtr<CFileException>([&] { strict.readLine(plane, 0, line.data()); });
-    ASSERT_NE(refused, nullptr) << plane;
-    EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
-    char text[300];
-    refused->GetErrorMessage(text, sizeof text);
-    EXPECT_NE(std::string(text).find(check.Summary().GetString()), std::string::npos) << text;
+    EXPECT_PRED2(holds, refusal([&] { strict.readLine(plane, 0, line.data()); }),
+                 check.Summary());
   }
   EXPECT_EQ(strict.readLine(3, 0, line.data()), 10u);
 
@@ -247,9 +247,8 @@ TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
     EXPECT_EQ(reader.readLine(1, 0, line.data()), 1024u);
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
     // Packed: plane 2's table is read only now.
-    auto failed = catchPtr<CFileException>([&] { reader.readLine(2, 1023, line.data()); });
-    ASSERT_NE(failed, nullptr) << pack;
-    EXPECT_EQ(failed->m_cause, CFileException::endOfFile) << pack;
+    EXPECT_NE(refusal([&] { reader.readLine(2, 1023, line.data()); }, CFileException::endOfFile),
+              "");
   }
 }
 
@@ -269,20 +268,16 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   const std::string fifo = dir.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // Refused at once by every way in, never waited on.
-  auto refused = catchPtr<CFileException>([&] { ImageReader r(fifo.c_str()); });
-  ASSERT_NE(refused, nullptr);
-  EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
-  refused = catchPtr<CFileException>([&] { BtreeImg image(fifo.c_str()); });
-  ASSERT_NE(refused, nullptr);
-  EXPECT_EQ(refused->m_cause, CFileException::accessDenied);
-  ImageCheck inspection;
+  const int denied = CFileException::accessDenied;
+  EXPECT_NE(refusal([&] { ImageReader r(fifo.c_str()); }, denied), "");
+  EXPECT_NE(refusal([&] { BtreeImg image(fifo.c_str()); }, denied), "");
+  ImageCheck inspection, check;
   EXPECT_EQ(inspection.InspectFile(fifo.c_str()), ImageCheck::unusable);
-  EXPECT_EQ(inspection.Summary(), CString("cannot be read: not a regular file"));
   const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ImageCheck check;
   EXPECT_EQ(check.InspectDescriptor(fd), ImageCheck::unusable);
-  EXPECT_EQ(check.Summary(), CString("cannot be read: not a regular file"));
   ::close(fd);
+  for (const ImageCheck* c : {&inspection, &check})
+    EXPECT_EQ(c->Summary(), CString("cannot be read: not a regular file"));
 
   const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());

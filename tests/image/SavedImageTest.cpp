@@ -153,39 +153,65 @@ RC_GTEST_PROP(SavedImage, WriterChoosingEncodingsNeverRefusesALine, ()) {
   expectSoundWith(path, expected(w, std::vector<std::set<unsigned>>(planes)));
 }
 
-// Lines never written need room as well: where their zero lines do not fit
-// before the next plane's header block, the save is refused and nothing is
-// written.
-TEST(SavedImage, IsRefusedWhenTheZeroLinesDoNotFitBeforeTheNextPlane) {
+// Line y of 16 different bytes: 32 bytes of packed code (+ 8 in a whole
+// plane), more than a plane of 16 x 4 raw bytes holds besides its 20-byte
+// table of line offsets.
+Bytes noisy(unsigned y) {
+  Bytes line(16);
+  for (unsigned x = 0; x < 16; ++x) line[x] = static_cast<unsigned char>(x * 17 + y);
+  return line;
+}
+
+// Only the last plane of a created image may grow. A packed line that
+// outgrows its plane's room is refused; so is a save where the zero lines of
+// the lines never written do not fit, or the whole-plane code does not: then
+// nothing is written.
+TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   TempDir dir;
+  Lines lines = {noisy(0), noisy(1), noisy(2), noisy(3)};
   const std::string path = dir.file("full.img");
-  BtreeImg image(path.c_str(), 1, 16, 4, 2);  // 44 bytes of room for code
-  Bytes noisy(16), runs(16);
-  for (unsigned x = 0; x < 16; ++x) {
-    noisy[x] = static_cast<unsigned char>(x);     // 32 bytes of code
-    runs[x] = static_cast<unsigned char>(x / 3);  // 12 bytes
+  {
+    BtreeImg img(path.c_str(), 1, 16, 4, 2);
+    EXPECT_EQ(img.wLinea(chars(lines[0]), 0, 1), 1);
+    EXPECT_EQ(img.wLinea(chars(lines[1]), 1, 1), 0);
+    EXPECT_EQ(writePlane(img, lines, 1), 0);
+    EXPECT_EQ(writePlane(img, lines, 2), 1);
   }
-  ASSERT_EQ(image.wLinea(chars(noisy), 0, 1), 1);
-  ASSERT_EQ(image.wLinea(chars(runs), 1, 1), 1);
-  EXPECT_TRUE(testfiles::throwsPtr<CFileException>([&] { image.closeImg(); }));
-  image.discard();
-  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(slice(readFile(path), 64 + kBlock, 6), (Bytes{16, 0, 4, 0, 1, 0}));
+  {
+    BtreeImg img(path.c_str());
+    expectLines(img, {{lines[0]}, lines});
+  }
+  const std::string tight = dir.file("tight.img"), whole = dir.file("whole.img");
+  {
+    BtreeImg img(tight.c_str(), 1, 16, 4, 2);
+    Bytes runs(16);  // 12 bytes of code: with line 0's, all 44 bytes of room
+    for (unsigned x = 0; x < 16; ++x) runs[x] = static_cast<unsigned char>(x / 3);
+    ASSERT_EQ(img.wLinea(chars(lines[0]), 0, 1), 1);
+    ASSERT_EQ(img.wLinea(chars(runs), 1, 1), 1);
+    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
+    img.discard();
+  }
+  {
+    BtreeImg img(whole.c_str(), 2, 16, 4, 2);
+    for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);  // in memory
+    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
+  }  // the destructor tries again and swallows the failure
+  for (const std::string& name : {tight, whole, whole + ".~tmp"}) EXPECT_FALSE(fs::exists(name));
 }
 
 // ---- The writer's own promises ------------------------------------------------
 
 TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   TempDir dir;
-  Lines noisy(4, Bytes(16)), flat(4, Bytes(16, 9));
-  for (unsigned y = 0; y < 4; ++y)
-    for (unsigned x = 0; x < 16; ++x) noisy[y][x] = static_cast<unsigned char>(x * 17 + y);
+  const Lines flat(4, Bytes(16, 9)), lines = {noisy(0), noisy(1), noisy(2), noisy(3)};
   const std::string path = dir.file("mixed.img");
   {
     ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 16, 4, 3);
     for (unsigned y = 0; y < 4; ++y) {
       writer.writeLine(1, y, flat[y].data());
-      writer.writeLine(2, y, noisy[y].data());
-      writer.writeLine(3, y, noisy[y].data());  // the last plane too
+      writer.writeLine(2, y, lines[y].data());
+      writer.writeLine(3, y, lines[y].data());  // the last plane too
     }
     EXPECT_EQ(writer.encoding(1), 1);
     EXPECT_EQ(writer.encoding(2), 0);
@@ -200,14 +226,13 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_EQ(f.size(), 3 * span);
   {
     BtreeImg image(path.c_str());
-    expectLines(image, {flat, noisy, noisy});
+    expectLines(image, {flat, lines, lines});
   }
 
   // Asked for packed planes, the writer refuses what does not fit.
   ImageWriter packed(dir.file("packed.img").c_str(), 1, 16, 4, 2);
-  packed.writeLine(1, 0, noisy[0].data());
-  const auto refused = catchPtr<CFileException>(
-      [&] { packed.writeLine(1, 1, noisy[1].data()); });
+  packed.writeLine(1, 0, lines[0].data());
+  const auto refused = catchPtr<CFileException>([&] { packed.writeLine(1, 1, lines[1].data()); });
   ASSERT_NE(refused, nullptr);
   EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 2, flat[2].data()); }));  // out of order
@@ -215,41 +240,31 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(3, 0, flat[0].data()); }));
 }
 
-// A plane turned raw midway keeps the lines written so far; the lines never
-// written read as zeros, not as the packed code that stood there.
+// A plane turned raw keeps the lines written so far, and the lines never
+// written read as zeros, not as the packed code that stood there: turned
+// midway by a line with no room, or at commit where the zero lines of the
+// lines never written would not fit.
 TEST(ImageWriter, APlaneTurnedRawKeepsItsLinesAndZerosTheRest) {
   TempDir dir;
-  const std::string path = dir.file("turned.img");
-  Bytes flat(16, 9), noisy(16);
-  for (unsigned x = 0; x < 16; ++x) noisy[x] = static_cast<unsigned char>(x * 17);
+  const Bytes flat(16, 9), line = noisy(0), zeros(16, 0);
   {
-    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 16, 4, 1);
+    ImageWriter writer(dir.file("midway.img").c_str(), ImageWriter::kChooseEncoding, 16, 4, 1);
     writer.writeLine(1, 0, flat.data());
-    writer.writeLine(1, 1, noisy.data());
+    writer.writeLine(1, 1, line.data());
     EXPECT_EQ(writer.encoding(1), 1);
-    writer.writeLine(1, 2, noisy.data());  // 66 bytes of code: no room
+    writer.writeLine(1, 2, line.data());  // 66 bytes of code: no room
     EXPECT_EQ(writer.encoding(1), 0);
     writer.commit();
   }
-  BtreeImg image(path.c_str());
-  expectLines(image, {{flat, noisy, noisy, Bytes(16, 0)}});
-}
-
-// A chosen plane whose code leaves no room for the zero lines of the lines
-// never written is turned raw when the image is committed.
-TEST(ImageWriter, TurnsAChosenPlaneRawAtCommitWhenItsZeroLinesWouldNotFit) {
-  TempDir dir;
-  const std::string path = dir.file("full.img");
-  Bytes noisy(16);
-  for (unsigned x = 0; x < 16; ++x) noisy[x] = static_cast<unsigned char>(x * 7);
   {
-    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 16, 3, 1);
-    writer.writeLine(1, 0, noisy.data());  // 32 bytes of code: all the room
+    ImageWriter writer(dir.file("commit.img").c_str(), ImageWriter::kChooseEncoding, 16, 3, 1);
+    writer.writeLine(1, 0, line.data());  // 32 bytes of code: all the room
     EXPECT_EQ(writer.encoding(1), 1);
     writer.commit();
   }
-  BtreeImg image(path.c_str());
-  expectLines(image, {{noisy, Bytes(16, 0), Bytes(16, 0)}});
+  BtreeImg midway(dir.file("midway.img").c_str()), atCommit(dir.file("commit.img").c_str());
+  expectLines(midway, {{flat, line, line, zeros}});
+  expectLines(atCommit, {{line, zeros, zeros}});
 }
 
 TEST(ImageWriter, NarrowPlanesAreRawFromTheStart) {
