@@ -5,6 +5,7 @@ btreeimg.MAX_IMAGE_PIXELS."""
 
 import errno
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -52,6 +53,15 @@ def test_a_damaged_file_is_refused_strictly_and_read_leniently(samples, tmp_path
     assert not plane[-1].any() and sound[-1].any()  # bytes past the end read as 0
 
 
+def test_cover_refuses_a_damaged_image_read_strictly(samples, tmp_path):
+    path = damage(samples, tmp_path, "table")  # opens: the damage is in a line
+    summary = f"{path}: {btreeimg.check(path)[0]} (and 1 more problem)"
+    with btreeimg.open(path) as im:
+        with pytest.raises(btreeimg.FormatError, match=f"^{re.escape(summary)}$"):
+            im.cover(samples / "rules.txt", tmp_path / "out.dis")
+    assert os.listdir(tmp_path) == ["table.dis"]
+
+
 def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
     path = tmp_path / "odd.dis"
     btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
@@ -88,7 +98,8 @@ def test_the_pixel_limit_counts_each_plane_read(samples, tmp_path, monkeypatch):
                     f"^{samples / 'design.dis'}: the image states 256 x 192 pixels, more "
                     "than the limit of 49151; raise btreeimg.MAX_IMAGE_PIXELS")):
                 read()
-        assert im.line(0, 2).shape == (256,)  # a line costs its pixels
+        monkeypatch.setattr(btreeimg, "MAX_IMAGE_PIXELS", 256)
+        assert im.line(0, 2).shape == (256,)  # a line costs its pixels, up to the limit
         monkeypatch.setattr(btreeimg, "MAX_IMAGE_PIXELS", None)
         assert im.plane(2).shape == (192, 256)
         monkeypatch.setattr(btreeimg, "MAX_IMAGE_PIXELS", -1)
