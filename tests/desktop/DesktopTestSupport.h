@@ -1,13 +1,11 @@
 // Support for the desktop tests: the build folder's loader cache and MIME
 // database put in place for GdkPixbuf (in this process and the programs it
-// starts), RGB pictures from pixbufs and PNG files, images with a colour map,
-// and programs run outside the tool's wrapper.
+// starts), RGB pictures of pixbufs, and programs run with what a sanitizer
+// build needs.
 #ifndef BTREEIMG_TESTS_DESKTOP_DESKTOPTESTSUPPORT_H_
 #define BTREEIMG_TESTS_DESKTOP_DESKTOPTESTSUPPORT_H_
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "support/FrontEnds.h"
 #include "support/TestFiles.h"
-#include "tools/ToolTestSupport.h"
 
 namespace desktoptest {
 
-using tooltest::Pixel;
+using namespace frontend;  // NOLINT: the helpers every test here uses
+
+inline std::string sample(const char* name) { return std::string(BTREEIMG_SAMPLES) + "/" + name; }
 
 // Points GdkPixbuf at the loader cache built beside the tests (naming only
 // this project's loader; PNG is built into GdkPixbuf) and puts the MIME
@@ -39,6 +39,10 @@ struct Picture {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::vector<std::uint8_t> rgb;
+  Rgb at(std::uint32_t x, std::uint32_t y) const {
+    const std::size_t i = 3 * (std::size_t{y} * width + x);
+    return {rgb.at(i), rgb.at(i + 1), rgb.at(i + 2)};
+  }
 };
 
 inline Picture pictureOf(const GdkPixbuf* pixbuf) {
@@ -56,46 +60,15 @@ inline Picture pictureOf(const GdkPixbuf* pixbuf) {
   return picture;
 }
 
-// Any PNG as RGB, through libpng (a palette PNG through its palette).
-inline bool readRgbPng(const std::string& path, Picture& picture) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return false;
-  image.format = PNG_FORMAT_RGB;
-  picture = Picture{image.width, image.height, std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
-  return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
-}
-
-inline bool operator==(const Picture& a, const Picture& b) {
-  return a.width == b.width && a.height == b.height && a.rgb == b.rgb;
-}
-
-// Colour-map entry i: distinct colours for distinct entries.
-inline tooltest::Rgb colourOf(int i) {
-  return {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
-          static_cast<std::uint8_t>(i * 7)};
-}
-
-// Writes an image through the library and gives it the colour map of
-// colourOf() (at byte 20 of the first header block). Returns its version.
-inline int makeColouredImage(const std::string& path, int pack, int width, int height,
-                             short planes, const Pixel& pixel) {
-  tooltest::makeImage(path, pack, width, height, planes, pixel);
-  testfiles::Bytes bytes = testfiles::readFile(path);
-  for (int i = 0; i < 256; ++i) std::memcpy(&bytes.at(20 + 3 * i), colourOf(i).data(), 3);
-  testfiles::writeFile(path, bytes);
-  return bytes[0];
-}
-
-// Runs a program that is not the tool (so never under the tool's wrapper).
-// In a sanitizer build it gets the sanitizer's runtime, which the
-// instrumented loader module needs, and no leak check.
-inline tooltest::ToolResult runOther(std::vector<std::string> args, const testfiles::TempDir& dir) {
+// Runs a program that may load the module: in a sanitizer build with the
+// sanitizer's runtime, which the instrumented module needs, and no leak
+// check.
+inline Result runOther(std::vector<std::string> args, const testfiles::TempDir& dir) {
   if (std::strlen(BTREEIMG_SANITIZER_PRELOAD) > 0) {
     args.insert(args.begin(), {std::string("LD_PRELOAD=") + BTREEIMG_SANITIZER_PRELOAD,
                                "ASAN_OPTIONS=detect_leaks=0"});
   }
-  return tooltest::runProgram("env", args, dir, /*wrapped=*/false);
+  return runProgram("env", args, dir);
 }
 
 }  // namespace desktoptest

@@ -16,7 +16,7 @@ TEST(CoverCommand, WritesTheResultEvenOverTheSourceOrLeavesTheOutputWhenNothingC
   makeImage(image, 1, 60, 4, 2, [](int, int, int y) { return static_cast<std::uint8_t>(y % 2 ? 7 : 5); });
   testfiles::writeText(rules, "COLCOPER 7\nCOLTEST 7\nCOLSOST 1\n");
   testfiles::writeText(out, "keep me");
-  ToolResult run = tool({"cover", image, rules, out}, dir);
+  Result run = tool({"cover", image, rules, out}, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, image + ": 1 rule changed nothing; " + out + " not written\n");
   EXPECT_EQ(testfiles::readText(out), "keep me");
@@ -30,13 +30,12 @@ TEST(CoverCommand, WritesTheResultEvenOverTheSourceOrLeavesTheOutputWhenNothingC
                          " (plane 1 only)\n");
   ASSERT_EQ(tool({"cover", image, rules, image}, dir).status, 0);  // over its own source
   for (const std::string& written : {out, image}) {
-    Png png;
     ASSERT_EQ(tool({"topng", written, dir.file("out.png")}, dir).status, 0);
-    ASSERT_TRUE(readPng(dir.file("out.png"), png));
+    const Indexed png = readPng(dir.file("out.png"));
     EXPECT_EQ(png.width, 60u);  // plane 1 only
-    EXPECT_EQ(png.samples.at(0), 9);  // line 0 (5) over line 1 (7)
-    EXPECT_EQ(png.samples.at(60), 7);
-    EXPECT_EQ(png.samples.at(120), 9);
+    EXPECT_EQ(png.pixels.at(0), 9);  // line 0 (5) over line 1 (7)
+    EXPECT_EQ(png.pixels.at(60), 7);
+    EXPECT_EQ(png.pixels.at(120), 9);
   }
 }
 

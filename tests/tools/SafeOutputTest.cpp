@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -81,11 +80,7 @@ TEST_P(SafeOutput, KeepsTheModeOfAnExistingOutputAndTheLinkToIt) {
   EXPECT_EQ(testfiles::readFile(dir_.file("designs/real")), expected);
   EXPECT_EQ(testfiles::readText(dir_.file("thesis.txt")), "months of work");
   EXPECT_EQ(fs::read_symlink(dir_.file("designs/real.~tmp")), "../thesis.txt");
-  std::set<std::string> left;
-  for (const auto& entry : fs::directory_iterator(dir_.file("designs"))) {
-    left.insert(entry.path().filename().string());
-  }
-  EXPECT_EQ(left, (std::set<std::string>{"real", "real.~tmp"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.file("designs")), {}), 2);  // nothing more
 }
 
 TEST_P(SafeOutput, RefusesAnOutputThatIsNoRegularFile) {
@@ -110,7 +105,7 @@ TEST(StandardOutput, TopngAndThumbnailWriteThePngThereAsTheyWouldToAFile) {
     toFile.push_back(dir.file("out.png"));
     toOutput.push_back("-");
     ASSERT_EQ(tool(toFile, dir).status, 0);
-    const tooltest::ToolResult run = tool(toOutput, dir);
+    const tooltest::Result run = tool(toOutput, dir);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.out == testfiles::readText(dir.file("out.png")));
     EXPECT_FALSE(fs::exists(dir.file("-")));
@@ -137,7 +132,7 @@ TEST(IrregularInput, IsRefusedAtOnceInsteadOfWaitedOn) {
     SCOPED_TRACE(::testing::PrintToString(args));
     std::vector<std::string> words = {"20", BTREEIMG_TOOL};
     words.insert(words.end(), args.begin(), args.end());
-    const tooltest::ToolResult run = tooltest::runProgram("timeout", words, dir, /*wrapped=*/false);
+    const tooltest::Result run = tooltest::runProgram("timeout", words, dir);
     EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, ::testing::HasSubstr(args.back() == dir.path().string()
                                                   ? dir.path().string() + ": is a folder, not a regular file"

@@ -1,0 +1,138 @@
+// Helpers for the tests of the front ends (the tool, the desktop pieces):
+// programs run in a child process, images made through the library's
+// ImageWriter, and a few files made by hand for what the writer would not
+// make (a header block alone, a huge whole-plane packed plane).
+#ifndef BTREEIMG_TESTS_SUPPORT_FRONTENDS_H_
+#define BTREEIMG_TESTS_SUPPORT_FRONTENDS_H_
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/ImageWriter.h"
+#include "support/TestFiles.h"
+
+namespace frontend {
+
+using Rgb = std::array<std::uint8_t, 3>;
+
+struct Result {
+  int status = -1;  // the exit status; -1 when the program did not exit
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args`, no standard input; its output goes through
+// files in `dir`. `wrapper` (a command line, may be null) is put in front.
+inline Result runProgram(const std::string& program, const std::vector<std::string>& args,
+                      const testfiles::TempDir& dir, const char* wrapper = nullptr) {
+  auto quoted = [](const std::string& text) {
+    std::string q = "'";
+    for (const char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  const std::string out = dir.file(".run-out"), err = dir.file(".run-err");
+  std::string command = (wrapper != nullptr ? std::string(wrapper) + " " : "") + quoted(program);
+  for (const std::string& arg : args) command += " " + quoted(arg);
+  const int raw = std::system((command + " </dev/null >" + quoted(out) + " 2>" + quoted(err)).c_str());
+  Result run{raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testfiles::readText(out),
+          testfiles::readText(err)};
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return run;
+}
+
+using Pixel = std::function<std::uint8_t(int plane, int x, int y)>;
+
+// Colour-map entry i of a coloured image: distinct colours for distinct i.
+inline Rgb colourOf(int i) {
+  return {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
+          static_cast<std::uint8_t>(i * 7)};
+}
+
+// Writes an image of `planes` planes in encoding `pack` (as ImageWriter
+// takes it) drawn by `pixel`; its colour map is colourOf() when `coloured`,
+// else all black.
+inline void makeImage(const std::string& path, int pack, unsigned width, unsigned height, int planes,
+                      const Pixel& pixel, bool coloured = false) {
+  btreeimg::ImageWriter image(path.c_str(), pack, width, height, planes);
+  if (coloured) {
+    unsigned char map[768];
+    for (int i = 0; i < 768; ++i) map[i] = colourOf(i / 3)[static_cast<std::size_t>(i % 3)];
+    image.setColourMap(map);
+  }
+  std::vector<unsigned char> line(width);
+  for (int p = 1; p <= planes; ++p) {
+    for (unsigned y = 0; y < height; ++y) {
+      for (unsigned x = 0; x < width; ++x) line[x] = pixel(p, static_cast<int>(x), static_cast<int>(y));
+      image.writeLine(p, y, line.data());
+    }
+  }
+  image.commit();
+}
+
+// Every byte drawn at random: the worst case for the packed encodings.
+inline Pixel noise(unsigned seed) {
+  return [seed](int plane, int x, int y) {
+    std::minstd_rand random(seed * 7919u + static_cast<unsigned>(plane * 104729 + y * 1000 + x));
+    random.discard(3);
+    return static_cast<std::uint8_t>(random());
+  };
+}
+
+// Horizontal runs of a few colours, different on every plane and line.
+inline Pixel runs(int colours) {
+  return [colours](int plane, int x, int y) {
+    return static_cast<std::uint8_t>((x / 7 + y / 3 + plane) % colours);
+  };
+}
+
+// Little-endian fields, for files made by hand.
+inline void put16(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
+  b.at(at) = static_cast<std::uint8_t>(v);
+  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
+}
+inline void put32(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
+  put16(b, at, v & 0xffff);
+  put16(b, at + 2, v >> 16);
+}
+
+// A first header block of one plane of width x height (the colour map
+// black): with nothing after it, a sound image only when it has no pixels.
+inline testfiles::Bytes firstBlock(int version, int pack, std::uint32_t width, std::uint32_t height) {
+  testfiles::Bytes block(1312, 0);
+  put16(block, 0, static_cast<std::uint32_t>(version));
+  put16(block, 4, static_cast<std::uint32_t>(pack));
+  put32(block, 10, version == 4 ? width : (width | height << 16));
+  if (version == 4) put32(block, 14, height);
+  put16(block, 1000, 1);
+  return block;
+}
+
+// A sound one-plane image whose whole-plane packed stream makes every pixel
+// colour 7: a few bytes per 255 pixels. Version 2, or 4 for a side above
+// 65535.
+inline testfiles::Bytes flatPlane(std::uint32_t width, std::uint32_t height) {
+  testfiles::Bytes file = firstBlock(width > 65535 || height > 65535 ? 4 : 2, 2, width, height);
+  const std::uint64_t pixels = std::uint64_t{width} * height;
+  file.resize(1312 + 8);
+  put32(file, 1312, static_cast<std::uint32_t>(pixels));
+  for (std::uint64_t left = pixels; left > 0; left -= std::min<std::uint64_t>(left, 255)) {
+    file.push_back(static_cast<std::uint8_t>(std::min<std::uint64_t>(left, 255)));
+    file.push_back(7);
+  }
+  put32(file, 1316, static_cast<std::uint32_t>(file.size() - 1320));
+  return file;
+}
+
+}  // namespace frontend
+
+#endif  // BTREEIMG_TESTS_SUPPORT_FRONTENDS_H_
