@@ -1,9 +1,6 @@
-"""Shared fixtures and helpers of the Python package's tests.
-
-The tests import the package as a user would (``import btreeimg``): ctest
-sets PYTHONPATH to the build tree, and BTREEIMG_SAMPLES names the shipped
-samples (design.dis: three planes of 256 x 192, and rules.txt).
-"""
+"""Shared fixtures and helpers. ctest sets PYTHONPATH to the build tree and
+BTREEIMG_SAMPLES to the shipped samples (design.dis: three planes of
+256 x 192; rules.txt)."""
 
 import os
 import pathlib
@@ -33,9 +30,8 @@ def written(tmp_path):
 
 
 def damage(samples, folder, how):
-    """A copy of the sample cut to 3000 bytes (its planes outside the file:
-    refused at open), or with plane 1's line table sending line 4 far past
-    its code (refused when that line is read)."""
+    """The sample cut to 3000 bytes (planes outside the file: refused at
+    open), or with line 4 of plane 1 far past its code (refused when read)."""
     data = bytearray((samples / "design.dis").read_bytes())
     if how == "cut":
         del data[3000:]
@@ -46,8 +42,8 @@ def damage(samples, folder, how):
 
 
 def header(version, width, height, planes=1, pack=0):
-    """A first header block and nothing more: version at 0, encoding at 4,
-    width and height at 10 (u16 each, u32 in version 4), planes at 1000."""
+    """A header block alone: version at 0, encoding at 4, width and height
+    at 10 (u16 each, u32 in version 4), plane count at 1000."""
     block = bytearray(1312)
     struct.pack_into("<HxxH", block, 0, version, pack)
     struct.pack_into("<II" if version == 4 else "<HH", block, 10, width, height)

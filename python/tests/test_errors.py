@@ -26,31 +26,23 @@ def test_files_that_cannot_be_read(tmp_path, call, name, error, code):
     assert (caught.value.errno, caught.value.filename) == (code, str(tmp_path / name))
 
 
-def test_a_file_that_is_no_image_is_a_format_error(tmp_path):
-    path = tmp_path / "bad.dis"
-    path.write_bytes(b"\x89PNG\r\n\x1a\n" + bytes(2000))
+def test_a_file_that_is_no_image_is_refused_even_leniently(tmp_path):
+    (tmp_path / "bad.dis").write_bytes(b"\x89PNG\r\n\x1a\n" + bytes(2000))
     for lenient in (False, True):
-        with pytest.raises(btreeimg.FormatError, match=f"^{path}: a PNG file") as caught:
-            btreeimg.open(path, lenient=lenient)
-        assert isinstance(caught.value, ValueError)
+        with pytest.raises(btreeimg.FormatError, match=f"^{tmp_path / 'bad.dis'}: a PNG file"):
+            btreeimg.open(tmp_path / "bad.dis", lenient=lenient)
 
 
 def test_a_damaged_file_is_refused_strictly_and_read_leniently(samples, tmp_path):
     path = damage(samples, tmp_path, "cut")
     problems = btreeimg.check(path)
-    more = len(problems) - 1
-    assert more > 1
     with pytest.raises(btreeimg.FormatError) as caught:
         btreeimg.open(path)
-    assert str(caught.value) == f"{path}: {problems[0]} (and {more} more problems)"
-    with btreeimg.open(samples / "design.dis") as im:
-        sound = im.plane(1)
-    with btreeimg.open(path, lenient=True) as im:
+    assert str(caught.value) == f"{path}: {problems[0]} (and {len(problems) - 1} more problems)"
+    with btreeimg.open(path, lenient=True) as im, btreeimg.open(samples / "design.dis") as sound:
         assert im.problems == problems
-        plane = im.plane(1)
-        assert np.array_equal(im.line(191, 1), plane[191])
-    assert np.array_equal(plane[:3], sound[:3])  # lines before the cut
-    assert not plane[-1].any() and sound[-1].any()  # bytes past the end read as 0
+        assert np.array_equal(im.plane(1)[:3], sound.plane(1)[:3])  # lines before the cut
+        assert not im.line(191, 1).any()  # bytes past the end read as 0
 
 
 def test_cover_refuses_a_damaged_image_read_strictly(samples, tmp_path):
@@ -69,8 +61,6 @@ def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
     plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # its entry in the block table
     struct.pack_into("<H", data, plane2 + 4, 7)  # its encoding
     path.write_bytes(data)
-    with pytest.raises(btreeimg.FormatError, match="plane 2"):
-        btreeimg.open(path)
     with btreeimg.open(path, lenient=True) as im:
         assert im.encoding(2) == 7 and np.array_equal(im.plane(1), design(4, 4))
         with pytest.raises(btreeimg.FormatError, match="encoding 7"):
@@ -90,6 +80,7 @@ def test_a_file_cut_short_while_open_fails_the_read_with_os_error(tmp_path):
 def test_the_pixel_limit_counts_each_plane_read(samples, tmp_path, monkeypatch):
     assert btreeimg.MAX_IMAGE_PIXELS == 2**28
     assert issubclass(btreeimg.PixelLimitError, btreeimg.FormatError)
+    assert issubclass(btreeimg.FormatError, ValueError)
     with btreeimg.open(samples / "design.dis") as im:
         monkeypatch.setattr(btreeimg, "MAX_IMAGE_PIXELS", 256 * 192 - 1)
         for read in (lambda: im.plane(2), lambda: im.cover(samples / "rules.txt",
