@@ -140,7 +140,24 @@ TEST_F(Coverage, RulesActOnTheWorkingLineAgainstTheSourcesNextLine) {
       writeText(file("out.dis"), "an older output");
       ASSERT_EQ(cover(file("a.dis"), file("rules.txt"), file("out.dis")), 1);
       ASSERT_EQ(fs::exists(file("out.dis")), !c.expected.empty());
-      if (c.expected.empty()) continue;
+      // Through a reader: the same bytes, the pixels changed counted, and
+      // an existing output left alone when none changed.
+      btreeimg::ImageReader reader(file("a.dis").c_str());
+      writeText(file("read.dis"), "an older output");
+      const ULONGLONG changed = btreeimg::coverImage(
+          reader, btreeimg::CoverageRuleFile(file("rules.txt").c_str()), file("read.dis").c_str());
+      ULONGLONG differing = 0;
+      for (std::size_t y = 0; y < c.expected.size(); ++y) {
+        for (std::size_t x = 0; x < c.expected[y].size(); ++x) {
+          differing += c.expected[y][x] != c.lines[y][x];
+        }
+      }
+      EXPECT_EQ(changed, differing);
+      if (c.expected.empty()) {
+        EXPECT_EQ(testfiles::readText(file("read.dis")), "an older output");
+        continue;
+      }
+      EXPECT_EQ(readFile(file("read.dis")), readFile(file("out.dis")));
       EXPECT_EQ(readImage(file("out.dis")), c.expected);
       BtreeImg out(file("out.dis").c_str());
       EXPECT_EQ(out.isPacked(1), pack);
@@ -223,6 +240,16 @@ TEST_F(Coverage, CoverImageKeepsAnExistingOutputWhenNothingChanged) {
                                  &problem), 0);
   EXPECT_NE(std::string(problem).find(unwritable), std::string::npos) << problem;
   EXPECT_FALSE(fs::exists(file("no")));
+
+  // Through a reader, failures are the exceptions a reader throws.
+  btreeimg::ImageReader reader(file("a.dis").c_str());
+  const btreeimg::CoverageRuleFile rulesNow(file("rules.txt").c_str());
+  EXPECT_TRUE(testfiles::throwsPtr<CFileException>(
+      [&] { btreeimg::coverImage(reader, rulesNow, unwritable.c_str()); }));
+  rules("COLTEST 7\nCOLSOST 9\n");
+  const btreeimg::CoverageRuleFile unusable(file("rules.txt").c_str());
+  EXPECT_TRUE(testfiles::throwsPtr<CInvalidArgException>(
+      [&] { btreeimg::coverImage(reader, unusable, file("out.dis").c_str()); }));
 }
 
 }  // namespace
