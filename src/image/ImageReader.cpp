@@ -182,12 +182,18 @@ const unsigned char* ImageReader::view(ULONGLONG at, ULONGLONG n,
     return scratch_.data();
   }
   if (at < windowStart_ || at + n > windowStart_ + windowLength_) {
+    // A read just before the window is part of a walk backwards (the lines
+    // of a whole-plane stream, stored bottom-up, read top to bottom): the
+    // new window then ends where the request ends. Otherwise it starts
+    // where the request starts.
+    const bool backwards = at < windowStart_ && at + n + kWindow > windowStart_;
+    windowStart_ = backwards && at + n > kWindow ? at + n - kWindow : backwards ? 0 : at;
     window_.resize(kWindow);
-    windowStart_ = at;
-    windowLength_ = btreeimg::detail::readFully(descriptor_, window_.data(), kWindow, at);
+    windowLength_ =
+        btreeimg::detail::readFully(descriptor_, window_.data(), kWindow, windowStart_);
   }
   const ULONGLONG offset = at - windowStart_;
-  *got = std::min(n, windowLength_ - offset);
+  *got = windowLength_ > offset ? std::min(n, windowLength_ - offset) : 0;
   return window_.data() + offset;
 }
 
