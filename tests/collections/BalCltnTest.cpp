@@ -4,10 +4,8 @@
 #include <rapidcheck/gtest.h>
 
 #include <map>
-#include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "collections/BalTreeCheck.h"
@@ -192,28 +190,4 @@ RC_GTEST_PROP(BalCltnModel, AgreesWithMultisetAfterAnyOperationSequence, ()) {
     RC_ASSERT(valueOf(tree.GetAt(tree.FindIndex(i))) == ascending[static_cast<std::size_t>(i)]);
   }
   RC_ASSERT(!tree.FindIndex(tree.GetCount()));
-}
-
-TEST(BalCltnThreads, TwoThreadsFillingTheirOwnCollectionsEndWithSoundTrees) {
-  auto fill = [](unsigned seed) {
-    std::mt19937 random(seed);
-    OwningTree tree;
-    std::multiset<int> model;
-    for (int i = 0; i < 30000; ++i) {  // two adds, then a removal
-      const int k = static_cast<int>(random() % 1000);
-      IntElement probe(k);
-      if (i % 3 != 2) {
-        tree.Add(new IntElement(k));
-        model.insert(k);
-      } else if (Sorted* removed = tree.Remove(&probe); removed != &probe) {
-        delete removed;
-        model.erase(model.find(k));
-      }
-    }
-    EXPECT_GT(checkedHeight(tree), 0);
-    EXPECT_EQ(walk(tree), std::vector<int>(model.begin(), model.end()));
-  };
-  std::thread first(fill, 1u), second(fill, 2u);
-  first.join();
-  second.join();
 }
