@@ -20,7 +20,6 @@ namespace {
 // btreeimg.FormatError; created once, lives as long as the interpreter.
 PyObject* gFormatError = nullptr;
 
-std::string messageOf(const CException& e) { return describe(&e).GetString(); }
 
 // Sets OSError(errno, text, filename); Python picks the subclass by errno.
 // The text is `message`, or strerror's when that is empty.
@@ -43,7 +42,7 @@ void setOsError(int error, const CString& fileName, const std::string& message =
 
 void setFileError(const CFileException& e) {
   if (e.m_cause == CFileException::invalidFile && e.m_lOsError <= 0) {
-    PyErr_SetString(gFormatError, messageOf(e).c_str());
+    PyErr_SetString(gFormatError, describe(&e).GetString());
     return;
   }
   const int error = e.m_lOsError > 0 ? static_cast<int>(e.m_lOsError)
@@ -56,11 +55,11 @@ void setErrorAndDelete(CException* e) {
   if (auto* file = dynamic_cast<CFileException*>(e)) {
     setFileError(*file);
   } else if (dynamic_cast<CInvalidArgException*>(e) != nullptr) {
-    PyErr_SetString(PyExc_ValueError, messageOf(*e).c_str());
+    PyErr_SetString(PyExc_ValueError, describe(e).GetString());
   } else if (dynamic_cast<CMemoryException*>(e) != nullptr) {
     PyErr_NoMemory();
   } else {
-    PyErr_SetString(PyExc_RuntimeError, messageOf(*e).c_str());
+    PyErr_SetString(PyExc_RuntimeError, describe(e).GetString());
   }
   e->Delete();
 }

@@ -21,11 +21,6 @@
 namespace py = pybind11;
 
 namespace btreeimg::python {
-namespace {
-
-std::string messageOf(const CException& e) { return describe(&e).GetString(); }
-
-}  // namespace
 
 OpenImage::OpenImage(bool lenient, std::string name)
     : name_(std::move(name)), lenient_(lenient) {}
@@ -76,7 +71,7 @@ std::string OpenImage::named(const std::string& text) const {
 }
 
 void OpenImage::rethrow(CFileException* e) const {
-  const std::string text = messageOf(*e);
+  const std::string text = describe(e).GetString();
   const int cause = e->m_cause;
   const long error = e->m_lOsError;
   e->Delete();
