@@ -6,7 +6,6 @@ btreeimg.MAX_IMAGE_PIXELS."""
 import errno
 import os
 import re
-import struct
 import subprocess
 import sys
 
@@ -52,19 +51,6 @@ def test_cover_refuses_a_damaged_image_read_strictly(samples, tmp_path):
         with pytest.raises(btreeimg.FormatError, match=f"^{re.escape(summary)}$"):
             im.cover(samples / "rules.txt", tmp_path / "out.dis")
     assert os.listdir(tmp_path) == ["table.dis"]
-
-
-def test_a_plane_of_an_undefined_encoding_is_damage(tmp_path):
-    path = tmp_path / "odd.dis"
-    btreeimg.write(path, [design(4, 4), design(4, 4)], pack=0)
-    data = bytearray(path.read_bytes())
-    plane2 = struct.unpack_from("<I", data, 1002 + 4)[0]  # its entry in the block table
-    struct.pack_into("<H", data, plane2 + 4, 7)  # its encoding
-    path.write_bytes(data)
-    with btreeimg.open(path, lenient=True) as im:
-        assert im.encoding(2) == 7 and np.array_equal(im.plane(1), design(4, 4))
-        with pytest.raises(btreeimg.FormatError, match="encoding 7"):
-            im.plane(2)
 
 
 def test_a_file_cut_short_while_open_fails_the_read_with_os_error(tmp_path):

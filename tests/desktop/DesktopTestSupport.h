@@ -1,13 +1,11 @@
 // Support for the desktop tests: the build folder's loader cache and MIME
 // database put in place for GdkPixbuf (in this process and the programs it
-// starts), RGB pictures of pixbufs, and programs run with what a sanitizer
-// build needs.
+// starts), and programs run with what a sanitizer build needs.
 #ifndef BTREEIMG_TESTS_DESKTOP_DESKTOPTESTSUPPORT_H_
 #define BTREEIMG_TESTS_DESKTOP_DESKTOPTESTSUPPORT_H_
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -32,32 +30,6 @@ inline void useBuiltDesktop() {
   static const std::string dirs = std::string(BTREEIMG_MIME_SHARE) + ":" +
                                   (system != nullptr && *system ? system : "/usr/local/share:/usr/share");
   ::setenv("XDG_DATA_DIRS", dirs.c_str(), 1);
-}
-
-// An RGB picture, rows top to bottom, three bytes a pixel.
-struct Picture {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint8_t> rgb;
-  Rgb at(std::uint32_t x, std::uint32_t y) const {
-    const std::size_t i = 3 * (std::size_t{y} * width + x);
-    return {rgb.at(i), rgb.at(i + 1), rgb.at(i + 2)};
-  }
-};
-
-inline Picture pictureOf(const GdkPixbuf* pixbuf) {
-  Picture picture{static_cast<std::uint32_t>(gdk_pixbuf_get_width(pixbuf)),
-                  static_cast<std::uint32_t>(gdk_pixbuf_get_height(pixbuf)), {}};
-  const int channels = gdk_pixbuf_get_n_channels(pixbuf);
-  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-  const guint8* pixels = gdk_pixbuf_read_pixels(pixbuf);
-  for (std::uint32_t y = 0; y < picture.height; ++y) {
-    for (std::uint32_t x = 0; x < picture.width; ++x) {
-      const guint8* p = pixels + std::size_t{y} * stride + std::size_t{x} * channels;
-      picture.rgb.insert(picture.rgb.end(), p, p + 3);
-    }
-  }
-  return picture;
 }
 
 // Runs a program that may load the module: in a sanitizer build with the

@@ -32,14 +32,8 @@ namespace fs = std::filesystem;
 using Lines = std::vector<Bytes>;
 constexpr std::size_t kBlock = 1312;
 
-inline void put16(Bytes& b, std::size_t at, unsigned v) {
-  b.at(at) = static_cast<unsigned char>(v);
-  b.at(at + 1) = static_cast<unsigned char>(v >> 8);
-}
-inline void put32(Bytes& b, std::size_t at, unsigned v) {
-  put16(b, at, v & 0xFFFF);
-  put16(b, at + 2, v >> 16);
-}
+using testfiles::put16;
+using testfiles::put32;
 inline unsigned get16(const Bytes& b, std::size_t at) {
   return b.at(at) | b.at(at + 1) << 8;
 }

@@ -95,15 +95,8 @@ inline Pixel runs(int colours) {
   };
 }
 
-// Little-endian fields, for files made by hand.
-inline void put16(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
-  b.at(at) = static_cast<std::uint8_t>(v);
-  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
-}
-inline void put32(testfiles::Bytes& b, std::size_t at, std::uint32_t v) {
-  put16(b, at, v & 0xffff);
-  put16(b, at + 2, v >> 16);
-}
+using testfiles::put16;
+using testfiles::put32;
 
 // A first header block of one plane of width x height (the colour map
 // black): with nothing after it, a sound image only when it has no pixels.

@@ -1,10 +1,11 @@
-// Test helpers: a temporary directory per test, and whole-file reads and
-// writes. Header-only, for the test and benchmark executables.
+// Test helpers: a temporary directory per test, whole-file reads and
+// writes, and little-endian fields for files made by hand. Header-only, for the test and benchmark executables.
 #ifndef BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 #define BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,15 @@ inline void writeFile(const std::string& path, const Bytes& bytes) {
 inline void writeText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+inline void put16(Bytes& b, std::size_t at, unsigned v) {
+  b.at(at) = static_cast<unsigned char>(v);
+  b.at(at + 1) = static_cast<unsigned char>(v >> 8);
+}
+inline void put32(Bytes& b, std::size_t at, unsigned v) {
+  put16(b, at, v & 0xFFFF);
+  put16(b, at + 2, v >> 16);
 }
 
 }  // namespace testfiles

@@ -1,12 +1,13 @@
 // One verdict on a damaged image: every command that reads one refuses it
 // with status 2 in the words of the inspection's first problem (and how many
 // more there are), unless given --lenient; `info` says only what it
-// established.
+// established. A plane over the pixel limit is refused the same way.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -35,26 +36,36 @@ std::string summaryOf(const std::string& file) {
   return static_cast<const char*>(check.Summary());
 }
 
-TEST(DamagedInput, EveryCommandRefusesItWithTheFirstProblemUnlessLenient) {
+TEST(DamagedInput, EveryCommandRefusesItOrAPlaneOverThePixelLimitAtOnceUnlessLenient) {
   testfiles::TempDir dir;
   auto f = [&dir](const std::string& name) { return dir.file(name); };
   std::filesystem::create_directory(f("out"));
   // Cut inside plane 1's lines: plane 2's block and plane 3 are lost too.
   const std::string file = cutSample(dir, 3000), summary = summaryOf(file);
   ASSERT_THAT(summary, HasSubstr(" (and 2 more problems)"));
-  const std::vector<std::vector<std::string>> commands = {
-      {"topng", file, f("out/x.png")},
-      {"thumbnail", file, f("out/x.png")},
-      {"diff", sample("design.dis"), file},
-      {"repack", file, f("out/x.dis"), "--pack", "1"},
-      {"cover", file, sample("rules.txt"), f("out/x.dis")},
-  };
-  for (const auto& args : commands) {
-    SCOPED_TRACE(args[0]);
-    const Result run = tool(args, dir);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_THAT(run.err, StartsWith("btreeimg: " + file + ": " + summary + "\n"));
-    EXPECT_EQ(run.out, "");
+  // 16385 x 16384 pixels, 2^28 + 16384, in a 2 MiB file (a thumbnail of it
+  // is no refusal: PixelLimitTest).
+  const std::string big = f("big.dis");
+  testfiles::writeFile(big, flatPlane(16385, 16384));
+  const std::pair<std::string, std::string> refusals[] = {
+      {file, summary + "\n"},
+      {big, "the image states 16385 x 16384 pixels, more than the limit of 268435456\n"
+            "btreeimg: --max-pixels N raises the limit (0: no limit)\n"}};
+  for (const auto& [input, refusal] : refusals) {
+    std::vector<std::vector<std::string>> commands = {
+        {"topng", input, f("out/x.png")},
+        {"diff", sample("design.dis"), input},
+        {"repack", input, f("out/x.dis"), "--pack", "1"},
+        {"cover", input, sample("rules.txt"), f("out/x.dis")},
+    };
+    if (input == file) commands.push_back({"thumbnail", file, f("out/x.png")});
+    for (const auto& args : commands) {
+      SCOPED_TRACE(::testing::PrintToString(args));
+      const Result run = tool(args, dir);
+      EXPECT_EQ(run.status, 2);
+      EXPECT_THAT(run.err, StartsWith("btreeimg: " + input + ": " + refusal));
+      EXPECT_EQ(run.out, "");
+    }
   }
   EXPECT_TRUE(std::filesystem::is_empty(f("out")));
 

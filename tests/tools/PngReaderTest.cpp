@@ -65,26 +65,25 @@ std::string refusalOf(const std::string& path, std::size_t bandBytes = tool::Png
   return "";
 }
 
-TEST(PngReader, ADamagedPngFailsTheRowThatCannotBeDecodedNamingTheFile) {
+TEST(PngReader, ADamagedPngFailsNamingTheFileAndAHeaderStatingMoreThanItsDataCanHoldFailsAtOnce) {
   testfiles::TempDir dir;
+  // Cut short: the row that cannot be decoded fails.
   Png png{64, 64, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}};
   for (std::uint16_t i = 0; i < 64 * 64; ++i) png.samples.push_back(i * 31 % 256);
+  testfiles::Bytes bytes;
   for (const bool interlaced : {false, true}) {
     png.interlaced = interlaced;
     ASSERT_TRUE(writePng(dir.file("in.png"), png));
-    testfiles::Bytes bytes = testfiles::readFile(dir.file("in.png"));
+    bytes = testfiles::readFile(dir.file("in.png"));
     bytes.resize(bytes.size() / 2);
     testfiles::writeFile(dir.file("cut.png"), bytes);
     EXPECT_THAT(refusalOf(dir.file("cut.png"), 64 * 16), ::testing::StartsWith(dir.file("cut.png") + ": "));
   }
-}
 
-TEST(PngReader, RefusesAHeaderStatingMorePixelsThanItsDataCanHoldBeforeReadingARow) {
   // A 1 x 1 grey PNG whose header is made to state 60000 x 60000: 3.6 GB of
   // pixels in a file of a few dozen bytes, which no compression reaches.
-  testfiles::TempDir dir;
   ASSERT_TRUE(writePng(dir.file("tiny.png"), Png{1, 1, PNG_COLOR_TYPE_GRAY, 8, false, {7}, {}, {}}));
-  testfiles::Bytes bytes = testfiles::readFile(dir.file("tiny.png"));
+  bytes = testfiles::readFile(dir.file("tiny.png"));
   for (const std::size_t at : {18u, 22u}) {  // IHDR's width and height, big-endian
     bytes.at(at) = 0xea;
     bytes.at(at + 1) = 0x60;

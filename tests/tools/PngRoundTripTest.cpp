@@ -54,25 +54,23 @@ TEST(PngRoundTrip, EveryPlaneComesBackSideBySideOrAlone) {
 
 TEST(PngRoundTrip, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndicesAlsoWhenOpaquelyTransparent) {
   testfiles::TempDir dir;
-  Png grey{19, 7, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}};
-  for (std::uint16_t i = 0; i < 19 * 7; ++i) grey.samples.push_back(i * 13 % 256);
-  Png ramp{19, 7, PNG_COLOR_TYPE_PALETTE, 8, false, grey.samples, {}, {}};
-  for (int level = 0; level < 256; ++level) {
-    const auto v = static_cast<std::uint8_t>(level);
-    ramp.palette.push_back({v, v, v});
+  // 8 and 16-bit grey, and 16-bit grey with an alpha channel of 65535 (the
+  // level's high byte kept); a 1-bit palette PNG, with a tRNS alpha of 255.
+  Png grey{19, 7, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}}, ramp{19, 7, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {}, {}};
+  Png grey16{19, 7, PNG_COLOR_TYPE_GRAY, 16, false, {}, {}, {}}, greyAlpha{19, 7, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, {}, {}, {}};
+  for (int i = 0; i < 256; ++i) {
+    const auto level = static_cast<std::uint16_t>(i * 13 % 256);
+    ramp.palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i)});
+    if (i >= 19 * 7) continue;
+    grey.samples.push_back(level);
+    grey16.samples.push_back(static_cast<std::uint16_t>(level * 257));
+    greyAlpha.samples.insert(greyAlpha.samples.end(), {static_cast<std::uint16_t>(level * 256 + 99), 65535});
   }
-  // 16-bit grey with an alpha channel of 65535 (the level's high byte kept).
-  Png greyAlpha{19, 7, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, {}, {}, {}};
-  for (const std::uint16_t level : grey.samples) greyAlpha.samples.insert(greyAlpha.samples.end(), {std::uint16_t(level * 256 + 99), 65535});
-  Png grey16 = grey;
-  for (std::uint16_t& level : grey16.samples) level = static_cast<std::uint16_t>(level * 257);
-  grey16.bitDepth = 16;
+  ramp.samples = grey.samples;
   Png twoColours = palettePng(19, 7, 2, runs(2));
   twoColours.bitDepth = 1;
-  Png paletteOpaque = twoColours;  // a tRNS alpha of 255
-  paletteOpaque.transparent = {255, 255};
   for (const auto& [in, expected] : {std::pair{grey, ramp}, std::pair{grey16, ramp}, std::pair{greyAlpha, ramp}, std::pair{twoColours, twoColours},
-                                     std::pair{paletteOpaque, twoColours}}) {
+                                     std::pair{changed(twoColours, kNone, 0, {255, 255}), twoColours}}) {
     SCOPED_TRACE("colour type " + std::to_string(in.colourType) + ", depth " + std::to_string(in.bitDepth));
     ASSERT_TRUE(writePng(dir.file("in.png"), in));
     const Result run = tool({"frompng", dir.file("in.png"), dir.file("in.dis")}, dir);

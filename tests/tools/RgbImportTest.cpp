@@ -3,9 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ToolTestSupport.h"
@@ -51,14 +53,12 @@ TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear)
     expectedPixels.push_back(indexOf[all256(i)]);
   }
   // The same picture in every form an RGB PNG may take gives the same file.
-  Png withUnusedTrns = rgbPicture(32, 16, all256);
-  withUnusedTrns.transparent = {1, 2, 3};
   const std::pair<const char*, Png> forms[] = {
       {"rgb8", rgbPicture(32, 16, all256)},
       {"rgba8", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA)},
       {"rgb16", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB, 16)},
       {"rgba16-interlaced", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16, true)},
-      {"rgb8-unused-trns", withUnusedTrns},
+      {"rgb8-unused-trns", changed(rgbPicture(32, 16, all256), kNone, 0, {1, 2, 3})},
   };
   for (const auto& [name, png] : forms) {
     SCOPED_TRACE(name);
@@ -94,22 +94,7 @@ TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelInAnyKindOrAnInexact16
     EXPECT_TRUE(writePng(dir.file(name), raw));
     return dir.file(name);
   };
-  Png translucent = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA);
-  translucent.samples.at((1 * 4 + 2) * 4 + 3) = 128;  // line 1, column 2
-  Png nearlyOpaque = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16);
-  nearlyOpaque.samples.at((2 * 4 + 1) * 4 + 3) = 0xff00;  // line 2, column 1: not 0xffff
-  Png keyed = rgbPicture(4, 3, all256);
   const Rgb key = colour(all256(5));  // line 1, column 1
-  keyed.transparent = {key[0], key[1], key[2]};
-  // Grey and palette PNGs with transparency: an alpha channel (16 bits),
-  // a tRNS grey level, a palette entry's tRNS alpha.
-  Png greyAlpha{3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
-                {0, 65535, 100, 65535, 200, 65535, 300, 65535, 400, 65280, 500, 65535}, {}, {}};
-  Png greyKeyed{3, 2, PNG_COLOR_TYPE_GRAY, 8, false, {1, 2, 3, 4, 5, 6}, {}, {3}};
-  Png paletteKeyed{3, 2, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 0, 1, 0, 2},
-                   {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {255, 255, 40}};
-  Png inexact = rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB, 16);
-  inexact.samples.at((2 * 4 + 3) * 3 + 1) = 0x1234;  // line 2, column 3, green
   const std::string half = png("half.png", rgbPicture(200, 1, [](std::uint32_t i) { return i; }));
   const std::string other = png("other.png", rgbPicture(200, 1, [](std::uint32_t i) { return i + 100; }));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -121,15 +106,22 @@ TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelInAnyKindOrAnInexact16
       // 600 colours: the rest of the PNG is read to count them.
       {{png("600.png", rgbPicture(300, 2, [](std::uint32_t i) { return i; }))}, "600.png: has 600 distinct colours;"},
       {{half, other}, other + ": has 300 distinct colours together with the RGB PNGs before it;"},
-      {{png("translucent.png", translucent)},
+      {{png("translucent.png", changed(rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA), (1 * 4 + 2) * 4 + 3, 128))},
        "translucent.png: the pixel at line 1, column 2 is not fully opaque (alpha 128 of 255); "
        "an image file holds no transparency: flatten the picture onto a background first"},
-      {{png("nearly.png", nearlyOpaque)}, "nearly.png: the pixel at line 2, column 1 is not fully opaque (alpha 65280 of 65535)"},
-      {{png("keyed.png", keyed)}, "keyed.png: the pixel at line 1, column 1 is not fully opaque (alpha 0 of 255)"},
-      {{png("grey-alpha.png", greyAlpha)}, "grey-alpha.png: the pixel at line 1, column 1 is not fully opaque (alpha 65280 of 65535)"},
-      {{png("grey-keyed.png", greyKeyed)}, "grey-keyed.png: the pixel at line 0, column 2 is not fully opaque (alpha 0 of 255)"},
-      {{png("palette-keyed.png", paletteKeyed)}, "palette-keyed.png: the pixel at line 1, column 2 is not fully opaque (alpha 40 of 255)"},
-      {{png("inexact.png", inexact)},
+      {{png("nearly.png", changed(rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16), (2 * 4 + 1) * 4 + 3, 0xff00))},
+       "nearly.png: the pixel at line 2, column 1 is not fully opaque (alpha 65280 of 65535)"},
+      {{png("keyed.png", changed(rgbPicture(4, 3, all256), kNone, 0, {key[0], key[1], key[2]}))},
+       "keyed.png: the pixel at line 1, column 1 is not fully opaque (alpha 0 of 255)"},
+      // Grey and palette PNGs with transparency: an alpha channel (16 bits), a
+      // tRNS grey level, a palette entry's tRNS alpha.
+      {{png("grey-alpha.png", Png{3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, {0, 65535, 1, 65535, 2, 65535, 3, 65535, 4, 65280, 5, 65535}, {}, {}})},
+       "grey-alpha.png: the pixel at line 1, column 1 is not fully opaque (alpha 65280 of 65535)"},
+      {{png("grey-keyed.png", Png{3, 2, PNG_COLOR_TYPE_GRAY, 8, false, {1, 2, 3, 4, 5, 6}, {}, {3}})},
+       "grey-keyed.png: the pixel at line 0, column 2 is not fully opaque (alpha 0 of 255)"},
+      {{png("palette-keyed.png", Png{3, 2, PNG_COLOR_TYPE_PALETTE, 8, false, {0, 1, 0, 1, 0, 2}, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {255, 255, 40}})},
+       "palette-keyed.png: the pixel at line 1, column 2 is not fully opaque (alpha 40 of 255)"},
+      {{png("inexact.png", changed(rgbPicture(4, 3, all256, PNG_COLOR_TYPE_RGB, 16), (2 * 4 + 3) * 3 + 1, 0x1234))},  // green
        "inexact.png: the pixel at line 2, column 3 has a 16-bit colour that an 8-bit colour map "
        "cannot hold exactly; reduce the image to 8 bits a sample first"},
       {{half, png("palette.png", palettePng(200, 1, 4, runs(4)))},

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "PngFile.h"
@@ -44,6 +45,15 @@ struct Png {
   // alpha of the first palette entries (PALETTE).
   std::vector<std::uint16_t> transparent;
 };
+
+// `png` with sample `at` (pixel * channels + channel; kNone: none) set to
+// `value`, and tRNS `key`.
+constexpr std::size_t kNone = SIZE_MAX;
+inline Png changed(Png png, std::size_t at, std::uint16_t value, std::vector<std::uint16_t> key = {}) {
+  if (at != kNone) png.samples.at(at) = value;
+  png.transparent = std::move(key);
+  return png;
+}
 
 // Writes `png` at compression level `level` (1: fast). False when libpng
 // failed.
