@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ToolTestSupport.h"
@@ -38,12 +39,8 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   ASSERT_TRUE(writePng(f("flat.png"), palettePng(40, 30, 256, runs(4))));
   testfiles::writeText(f("rules.txt"), "COLCOPER 5\nCOLTEST seven\nCOLSOST 9\n");
   const std::string usage = "Run with --help or --help-all for more information.";
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string out, err;  // texts that stdout and stderr contain
-  };
-  std::vector<Case> cases = {
+  // The arguments, the exit status, texts that stdout and stderr contain.
+  std::vector<std::tuple<std::vector<std::string>, int, std::string, std::string>> cases = {
       {{"--help"}, 0, "3  an output could not be written", ""},
       {{"--version"}, 0, "btreeimg ", ""},
       {{"--help-all"}, 0, "\n  btreeimg diff A B [--json] [--lenient] [--max-pixels MAX-PIXELS]\n                      Compares two images", ""},
@@ -82,15 +79,15 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff", "thumbnail"}) {
     cases.push_back({{command, "--help"}, 0, "\nExit statuses: see btreeimg --help.\n", ""});
   }
-  for (const auto& c : cases) {
-    const Result run = tool(c.args, dir);
-    SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(run.status, c.status) << run.err;
+  for (const auto& [args, status, out, err] : cases) {
+    const Result run = tool(args, dir);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    EXPECT_EQ(run.status, status) << run.err;
     // The table of exit statuses is the top-level help's alone.
-    const bool topHelp = !c.args.empty() && (c.args[0] == "--help" || c.args[0] == "--help-all");
+    const bool topHelp = !args.empty() && (args[0] == "--help" || args[0] == "--help-all");
     EXPECT_EQ(run.out.find("3  an output") != std::string::npos, topHelp);
-    EXPECT_THAT(run.out, HasSubstr(c.out));
-    EXPECT_THAT(run.err, c.err.empty() ? ::testing::Matcher<std::string>(::testing::IsEmpty()) : HasSubstr(c.err));
+    EXPECT_THAT(run.out, HasSubstr(out));
+    EXPECT_THAT(run.err, err.empty() ? ::testing::Matcher<std::string>(::testing::IsEmpty()) : HasSubstr(err));
   }
   // No failed command leaves an output, or a file on the way to one, behind.
   EXPECT_TRUE(std::filesystem::is_empty(f("out")));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ToolTestSupport.h"
@@ -62,12 +63,9 @@ TEST(MemoryBound, EveryCommandStaysWithinAFixedBoundBeyondTheFilesItHoldsOpen) {
   testfiles::writeFile(f("flat.dis"), flatPlane(8192, 8192));
   testfiles::writeFile(f("wide.dis"), flatPlane((1u << 28) + 1, 1));
 
-  // Each command, and the image files the library holds at its peak.
-  struct Case {
-    std::vector<std::string> args;
-    std::vector<std::string> held;  // files whose size the library holds
-  };
-  const Case cases[] = {
+  // Each command, and the image files whose size the library holds at its
+  // peak.
+  const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
       {{"topng", f("big.dis"), f("all.png")}, {}},
       {{"frompng", f("p1.png"), f("p2.png"), f("p3.png"), f("p4.png"), f("from.dis")}, {f("from.dis")}},
       {{"repack", f("big.dis"), f("packed.dis"), "--pack", "1"}, {f("packed.dis")}},
@@ -82,12 +80,12 @@ TEST(MemoryBound, EveryCommandStaysWithinAFixedBoundBeyondTheFilesItHoldsOpen) {
       // and no line of that length made.
       {{"info", f("wide.dis")}, {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0]);
-    const std::uintmax_t peak = peakOf(c.args, dir);
+  for (const auto& [args, files] : cases) {
+    SCOPED_TRACE(args[0]);
+    const std::uintmax_t peak = peakOf(args, dir);
     ASSERT_NE(peak, 0u);
     std::uintmax_t held = 0;
-    for (const std::string& file : c.held) held += std::filesystem::file_size(file);
+    for (const std::string& file : files) held += std::filesystem::file_size(file);
     EXPECT_LE(peak, held + kBound) << "peak " << (peak >> 20) << " MiB, files " << (held >> 20) << " MiB";
   }
   // What was streamed arrived whole.

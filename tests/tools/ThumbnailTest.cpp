@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ToolTestSupport.h"
@@ -54,12 +55,8 @@ TEST(Thumbnail, RefusesADamagedImageUnlessLenientAnImageWithoutPixelsAndABadSize
   testfiles::Bytes cut = testfiles::readFile(f("good.dis"));
   cut.resize(cut.size() - 100);  // the last lines are missing
   testfiles::writeFile(f("cut.dis"), cut);
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string err;  // a text stderr contains
-  };
-  const Case cases[] = {
+  // The arguments, the exit status, a text stderr contains.
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"--lenient", f("cut.dis"), f("t.png")}, 0, f("cut.dis") + ": warning: plane 1: raw region"},
       {{f("empty.dis"), f("t.png")}, 2, f("empty.dis") + ": has no pixels to render (0 x 0)"},
       {{f("flat.dis"), f("t.png")}, 2, f("flat.dis") + ": has no pixels to render (7 x 0)"},
@@ -68,16 +65,16 @@ TEST(Thumbnail, RefusesADamagedImageUnlessLenientAnImageWithoutPixelsAndABadSize
       {{"-s", "0", f("good.dis"), f("t.png")}, 4, "not in range"},
       {{"-s", "4097", f("good.dis"), f("t.png")}, 4, "not in range"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [words, status, err] : cases) {
     std::vector<std::string> args = {"thumbnail"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), words.begin(), words.end());
     SCOPED_TRACE(::testing::PrintToString(args));
     std::filesystem::remove(f("t.png"));
     const Result run = tool(args, dir);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    EXPECT_THAT(run.err, HasSubstr(c.err));
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(err));
     // Only a thumbnail that was made leaves a file.
-    EXPECT_EQ(std::filesystem::exists(f("t.png")), c.status == 0);
+    EXPECT_EQ(std::filesystem::exists(f("t.png")), status == 0);
   }
 }
 
