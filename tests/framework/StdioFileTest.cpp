@@ -78,26 +78,16 @@ TEST(StdioFile, ReadStringTakesAtMostOneLessThanItsSize) {
 
 TEST(StdioFile, FailedOpensReportTheCauseAndAFileNotOpenThrows) {
   testfiles::TempDir dir;
-  const std::string missing = dir.file("missing.txt");
-  const std::string directory = dir.path().string();
-  const struct {
-    const std::string& name;
-    UINT flags;
-    int cause;
-  } cases[] = {
-      {missing, CFile::modeRead, CFileException::fileNotFound},
-      {directory, CFile::modeCreate | CFile::modeWrite,
-       CFileException::accessDenied},
-  };
-  for (const auto& c : cases) {
-    auto thrown = catchPtr<CFileException>(
-        [&] { CStdioFile opened(c.name.c_str(), c.flags); });
+  auto expectOpenFails = [](const std::string& name, UINT flags, int cause) {
+    auto thrown = catchPtr<CFileException>([&] { CStdioFile opened(name.c_str(), flags); });
     ASSERT_NE(thrown, nullptr);
-    EXPECT_EQ(thrown->m_cause, c.cause);
-    EXPECT_EQ(thrown->m_lOsError == ENOENT,
-              c.cause == CFileException::fileNotFound);
-    EXPECT_EQ(thrown->m_strFileName, c.name.c_str());
-  }
+    EXPECT_EQ(thrown->m_cause, cause);
+    EXPECT_EQ(thrown->m_lOsError == ENOENT, cause == CFileException::fileNotFound);
+    EXPECT_EQ(thrown->m_strFileName, name.c_str());
+  };
+  expectOpenFails(dir.file("missing.txt"), CFile::modeRead, CFileException::fileNotFound);
+  expectOpenFails(dir.path().string(), CFile::modeCreate | CFile::modeWrite,
+                  CFileException::accessDenied);
   CStdioFile closed;
   char byte = 0;
   EXPECT_TRUE(throwsPtr<CFileException>([&] { closed.Read(&byte, 1); }));

@@ -19,17 +19,15 @@ using Contents = std::vector<std::pair<std::string, Values>>;
 
 Values valuesOf(CPtrList* list) {
   Values out;
-  for (POSITION pos = list ? list->GetHeadPosition() : nullptr; pos != nullptr;) {
+  for (POSITION pos = list ? list->GetHeadPosition() : nullptr; pos != nullptr;)
     out.emplace_back(static_cast<CString*>(list->GetNext(pos))->GetString());
-  }
   return out;
 }
 
 Contents contentsOf(AsKeyDat& lists) {
   Contents out;
-  for (int i = 0; i < lists.getCount(); ++i) {
+  for (int i = 0; i < lists.getCount(); ++i)
     out.emplace_back(lists.getAt(i)->Key().GetString(), valuesOf(lists.getAt(i)->getList()));
-  }
   return out;
 }
 

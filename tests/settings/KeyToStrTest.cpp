@@ -76,9 +76,8 @@ TEST(KeyToStr, StrOfSkipsLeadingBlanksOnlyIsCaseSensitiveAndKeepsDuplicates) {
   EXPECT_EQ(table.GetCount(), 3);
   EXPECT_STREQ(table.StrOf("RED"), "bright red");
   EXPECT_STREQ(table.StrOf("  RED"), "bright red");
-  for (const char* miss : {"\tRED", "red", static_cast<const char*>(nullptr)}) {
+  for (const char* miss : {"\tRED", "red", static_cast<const char*>(nullptr)})
     EXPECT_EQ(table.StrOf(miss), nullptr) << (miss ? miss : "null");
-  }
   // The text is the entry's own, of one of the equal keys.
   auto* entry = static_cast<MyAssoc*>(table.Find("BLUE"));
   ASSERT_NE(entry, nullptr);
