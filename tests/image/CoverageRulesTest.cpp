@@ -172,6 +172,20 @@ TEST(CoverageRules, MatchesThatKeepThePixelStillSetTheFlag) {
   expectEveryMethodFollows(plane, {{false, 5, 7, 9}, {false, 9, 7, 5 + 256}});
 }
 
+// The last pixel of a block is tested against its own column: here no pixel
+// is 5 over 7 (the 7s lie one column before the 5s), so none matches and
+// the flag stays clear.
+TEST(CoverageRules, TheLastPixelOfABlockIsTestedAgainstItsOwnColumn) {
+  Lines plane = {Bytes(64, 1), Bytes(64, 0)};
+  for (std::size_t x = 15; x < 64; x += 16) {
+    plane[0][x] = 5;
+    plane[1][x - 1] = 7;
+  }
+  int flag = 0;
+  EXPECT_TRUE(everyMethodFollows(plane, {{false, 5, 7, 9}}, &flag));
+  EXPECT_EQ(flag, 0);
+}
+
 // More pairs than runs compares for a block of many values: such blocks go
 // through the table. Lines of every byte value make each block such a one.
 TEST(CoverageRules, ManyPairsOnLinesWithoutRunsFollowTheRules) {
