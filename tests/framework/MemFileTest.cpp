@@ -17,13 +17,11 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// The whole file, read from the start; the position is restored.
+// The whole file, read from the start (leaving the position at its end).
 Bytes contents(CMemFile& file) {
-  const ULONGLONG at = file.GetPosition();
   Bytes out(static_cast<std::size_t>(file.GetLength()) + 16, 0xEE);
   file.Seek(0, CFile::begin);
   out.resize(file.Read(out.data(), static_cast<UINT>(out.size())));
-  file.Seek(static_cast<LONGLONG>(at), CFile::begin);
   return out;
 }
 
