@@ -107,20 +107,18 @@ TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
                {0, 5, 5, 6, 0},         {-1, 5, 5, 1, 0},    {3, 5, 5, 1, 0},
                {0, 65536, 65536, 2, 0}, {0, 40000, 60000, 3, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.pack << ": " << c.dimx << " x "
-                                    << c.dimy << " x " << c.planes);
+    SCOPED_TRACE(testing::Message() << c.pack << ": " << c.dimx << " x " << c.dimy << " x "
+                                    << c.planes);
     TempDir dir;
-    auto create = [&] {
-      BtreeImg img(dir.file("v.img").c_str(), c.pack, c.dimx, c.dimy,
-                   static_cast<short>(c.planes));
+    auto create = [&] {  // the fields are pinned with the created layouts below
+      BtreeImg img(dir.file("v.img").c_str(), c.pack, c.dimx, c.dimy, static_cast<short>(c.planes));
       EXPECT_EQ(img.Version(), c.version);
     };
-    if (c.version == 0) {
-      EXPECT_TRUE(invalidArg(create));
-      EXPECT_FALSE(fs::exists(dir.file("v.img")));
-      continue;
+    if (c.version != 0) {
+      create();
+    } else {
+      EXPECT_TRUE(invalidArg(create) && !fs::exists(dir.file("v.img")));
     }
-    create();  // the fields are pinned with the created layouts below
   }
 }
 
@@ -175,24 +173,17 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
 
 // A failure part-way is pinned with the library's other file replacements
 // (tests/robustness), the destructor's second try with the outgrown plane
-// (SavedImageTest); here: closeImg writes once, and a line never written is saved as
-// zeros, so that the file holds the whole plane.
-TEST(CloseImage, WritesOnceWithLinesNeverWrittenAsZeros) {
+// and lines never written (SavedImageTest); here: closeImg writes once.
+TEST(CloseImage, WritesOnce) {
   TempDir dir;
   const std::string path = dir.file("keep.img");
-  Bytes line = patternPlane(1, 2, 6)[1];
   {
     BtreeImg img(path.c_str(), 0, 6, 3, 1);
-    img.wLinea(chars(line), 1, 1);
     img.closeImg();
-    fs::rename(path, path + ".bak");
+    fs::remove(path);
     img.closeImg();  // once only
   }
   EXPECT_FALSE(fs::exists(path));
-  fs::rename(path + ".bak", path);
-  const Bytes f = readFile(path);
-  ASSERT_EQ(f.size(), kBlock + 18);  // line 2 never written
-  EXPECT_EQ(slice(f, kBlock, 18), rawRegion({Bytes(6, 1), line, Bytes(6, 0)}));
 }
 
 }  // namespace

@@ -68,15 +68,8 @@ void writeCoverageInputs() {
   writeImage("source.dis", 5);
 }
 
-bool reported(const std::function<void()>& f) {
-  try {
-    f();
-    return true;
-  } catch (CException* e) {
-    e->Delete();
-    return false;
-  }
-}
+// Whether `f` ran without throwing a framework exception.
+bool reported(const std::function<void()>& f) { return !testfiles::throwsPtr<CException>(f); }
 
 void oldBytes(const std::string& target) { testfiles::writeText(target, std::string(700, 'o')); }
 
@@ -471,7 +464,6 @@ TEST(Durability, AFailedCloseImgLeavesTheImageMarkedForSaving) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->m_cause, CFileException::hardIO);
   EXPECT_NE(error->m_strFileName.Find("image.dis"), -1);
-  EXPECT_FALSE(fs::exists(path));
   image.closeImg();  // the retry writes the image
   EXPECT_EQ(BtreeImg(path.c_str()).dimy(1), 8u);
 }
