@@ -17,22 +17,14 @@ using Method = CoverageRules::Method;
 
 namespace {
 
-// A rule as a rule list holds it; `skip` stands for an empty cover value.
-struct ListedRule {
-  bool skip;
-  int cover;
-  int test;
-  int subst;
-};
-using Rules = std::vector<ListedRule>;
+using Rules = std::vector<ColourRule>;
 
 // The rules applied one after another to every pixel, as the format
 // defines them: both colours compared as signed bytes, the substitute's low
 // byte stored, any match setting the flag.
 void referenceLine(Bytes& line, const Bytes& next, const Rules& rules,
                    int* changed) {
-  for (const ListedRule& rule : rules) {
-    if (rule.skip) continue;
+  for (const ColourRule& rule : rules) {
     for (std::size_t x = 0; x < line.size(); ++x) {
       if (static_cast<signed char>(line[x]) == rule.cover &&
           static_cast<signed char>(next[x]) == rule.test) {
@@ -50,14 +42,6 @@ Lines referencePlane(const Lines& plane, const Rules& rules, int* changed) {
   for (std::size_t y = 0; y < plane.size(); ++y)
     referenceLine(out[y], plane[(y + 1) % plane.size()], rules, changed);
   return out;
-}
-
-// The rules a coverage run compiles: those with a cover value.
-CoverageRules compile(const Rules& rules) {
-  std::vector<ColourRule> acting;
-  for (const ListedRule& r : rules)
-    if (!r.skip) acting.push_back({r.cover, r.test, r.subst});
-  return CoverageRules(acting);
 }
 
 // ---- Generators
@@ -83,13 +67,11 @@ rc::Gen<int> genColour(const std::vector<int>& known) {
        {1, rc::gen::element(INT_MIN, INT_MAX, 128, -129, 255, 1000)}});
 }
 
-// Up to 64 rules, a few without a cover value; the substitutes join the
-// colours later rules draw from.
+// Up to 64 rules; the substitutes join the colours later rules draw from.
 Rules genRules(const std::vector<int>& palette) {
   std::vector<int> known = palette;
   Rules rules(*rc::gen::inRange(0, 65));
-  for (ListedRule& r : rules) {
-    r.skip = *rc::gen::inRange(0, 10) == 0;
+  for (ColourRule& r : rules) {
     r.cover = *genColour(known);
     r.test = *genColour(known);
     r.subst = *genColour(known);
@@ -131,7 +113,7 @@ Lines genPlane(const std::vector<int>& palette) {
 bool everyMethodFollows(const Lines& plane, const Rules& rules, int* flag) {
   int expectedFlag = *flag;
   const Lines expected = referencePlane(plane, rules, &expectedFlag);
-  const CoverageRules compiled = compile(rules);
+  const CoverageRules compiled(rules);
   bool same = true;
   for (const Method method : {Method::kAuto, Method::kTable, Method::kCompare16, Method::kRuns16,
                               Method::kCompare32, Method::kRuns32}) {
@@ -168,8 +150,8 @@ void expectEveryMethodFollows(const Lines& plane, const Rules& rules) {
 // equal to the cover colour, or a chain that leads back to it.
 TEST(CoverageRules, MatchesThatKeepThePixelStillSetTheFlag) {
   const Lines plane = {Bytes(40, 5), Bytes(40, 7)};
-  expectEveryMethodFollows(plane, {{false, 5, 7, 5}});
-  expectEveryMethodFollows(plane, {{false, 5, 7, 9}, {false, 9, 7, 5 + 256}});
+  expectEveryMethodFollows(plane, {{5, 7, 5}});
+  expectEveryMethodFollows(plane, {{5, 7, 9}, {9, 7, 5 + 256}});
 }
 
 // The last pixel of a block is tested against its own column: here no pixel
@@ -182,7 +164,7 @@ TEST(CoverageRules, TheLastPixelOfABlockIsTestedAgainstItsOwnColumn) {
     plane[1][x - 1] = 7;
   }
   int flag = 0;
-  EXPECT_TRUE(everyMethodFollows(plane, {{false, 5, 7, 9}}, &flag));
+  EXPECT_TRUE(everyMethodFollows(plane, {{5, 7, 9}}, &flag));
   EXPECT_EQ(flag, 0);
 }
 
@@ -193,7 +175,7 @@ TEST(CoverageRules, ManyPairsOnLinesWithoutRunsFollowTheRules) {
   // signed byte) over 4k + 17.
   Rules rules;
   for (int k = 0; k < 64; ++k) {
-    rules.push_back({false, static_cast<signed char>(4 * k), static_cast<signed char>(4 * k + 17), k});
+    rules.push_back({static_cast<signed char>(4 * k), static_cast<signed char>(4 * k + 17), k});
   }
   Lines plane(3, Bytes(256 + 7));
   for (std::size_t y = 0; y < plane.size(); ++y)
@@ -207,7 +189,7 @@ TEST(CoverageRules, ManyPairsOnLinesWithoutRunsFollowTheRules) {
 // rule tests.
 TEST(CoverageRules, EveryTestValueHasItsOwnRow) {
   Rules rules;
-  for (int t = -128; t < 128; ++t) rules.push_back({false, 9, t, t});
+  for (int t = -128; t < 128; ++t) rules.push_back({9, t, t});
   Lines plane = {Bytes(300, 9), Bytes(300)};
   for (std::size_t x = 0; x < 300; ++x) plane[1][x] = static_cast<unsigned char>(x);
   expectEveryMethodFollows(plane, rules);
