@@ -31,6 +31,7 @@
 #include "image/BtreeImg.h"
 #include "settings/AsKeyDat.h"
 #include "settings/Env.h"
+#include "settings/SettingsTestSupport.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
 
@@ -109,12 +110,9 @@ const std::vector<Operation>& operations() {
          if (target != "ENV.VD6") fs::rename("ENV.VD6", target);
        },
        [](const std::string&, int version) {
-         int failures = 0;
-         btreeimg::setDiagnosticSink([](const char*, void* n) { ++*static_cast<int*>(n); },
-                                     &failures);
+         settings_test::CapturedDiagnostics failures;
          Env().putEnv("VD6DEB", version == 0 ? "zero" : "one");
-         btreeimg::setDiagnosticSink(nullptr, nullptr);
-         return failures == 0;
+         return failures.texts().empty();
        }},
       {"KeyedListSave", "lists.txt", "lists.txt.~tmp", oldBytes,
        [](const std::string& target, int version) {
@@ -176,12 +174,6 @@ constexpr uid_t kOtherUser = 1234;
 constexpr gid_t kOtherGroup = 5678;
 
 bool isRoot() { return ::geteuid() == 0; }
-
-std::string messageOf(const CException& e) {
-  char text[512];
-  e.GetErrorMessage(text, sizeof text);
-  return text;
-}
 
 // Gives `folder` and everything in it to kOtherUser, where the test may.
 void giveAway(const fs::path& folder) {
@@ -401,11 +393,11 @@ TEST(Refusal, SaysWhyInPlainWords) {
       CFile file;
       CFileException opening;
       if (c.words == nullptr && file.Open("target", CFile::modeWrite, &opening)) return false;
-      if (c.words == nullptr) words = messageOf(opening);
+      if (c.words == nullptr) words = btreeimg::describe(&opening).str();
       auto error = testfiles::catchPtr<CFileException>(
           [&] { btreeimg::FileReplacement replacement("target"); });
       return error != nullptr && error->m_cause == CFileException::accessDenied &&
-             messageOf(*error) == words;
+             btreeimg::describe(error.get()).str() == words;
     };
     EXPECT_EQ(c.asOrdinaryUser ? asOrdinaryUser(refused) : refused(), 1) << c.words;
     EXPECT_EQ(snapshot(), before);
