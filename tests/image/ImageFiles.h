@@ -17,12 +17,14 @@
 #include "framework/CStringArray.h"
 #include "framework/Exceptions.h"
 #include "image/BtreeImg.h"
-#include "support/RunPairs.h"
+#include "planestore/PlaneBytes.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
 
 namespace imgtest {
 
+using planetest::concat;
+using planetest::runPairs;
 using testfiles::Bytes;
 using testfiles::catchPtr;
 using testfiles::readFile;
@@ -48,34 +50,25 @@ inline char* chars(Bytes& b) { return reinterpret_cast<char*>(b.data()); }
 
 // ---- Plane regions and whole files, coded by hand ---------------------------
 
-inline Bytes rawRegion(const Lines& lines) {
-  Bytes out;
-  for (const Bytes& l : lines) out.insert(out.end(), l.begin(), l.end());
-  return out;
-}
-
 // pack 1: a table of lines + 1 u32 offsets, then each line's pairs.
 // pack 2: unpacked size, packed size, then the pairs of the plane stored
-// bottom-up (the last line first). Any other value: raw.
+// bottom-up (the last line first). Any other value: raw, the lines back to
+// back.
 inline Bytes region(int pack, const Lines& lines) {
-  if (pack == 2) {
-    const Bytes plane = rawRegion(Lines(lines.rbegin(), lines.rend()));
-    Bytes out(8);
-    put32(out, 0, static_cast<unsigned>(plane.size()));
-    const Bytes pairs = testfiles::runPairs(plane);
-    put32(out, 4, static_cast<unsigned>(pairs.size()));
-    out.insert(out.end(), pairs.begin(), pairs.end());
-    return out;
-  }
-  if (pack != 1) return rawRegion(lines);
-  const std::size_t table = 4 * (lines.size() + 1);
-  Bytes out(table);
+  Bytes table(pack == 1 ? 4 * (lines.size() + 1) : 0), code;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const Bytes pairs = testfiles::runPairs(lines[i]);
-    out.insert(out.end(), pairs.begin(), pairs.end());
-    put32(out, 4 * (i + 1), static_cast<unsigned>(out.size() - table));
+    const Bytes& line = lines[pack == 2 ? lines.size() - 1 - i : i];
+    const Bytes lineCode = pack == 1 ? runPairs(line) : line;
+    code.insert(code.end(), lineCode.begin(), lineCode.end());
+    if (pack == 1)
+      put32(table, 4 * (i + 1), static_cast<unsigned>(code.size()));
   }
-  return out;
+  if (pack != 2) return concat(table, code);
+  const Bytes pairs = runPairs(code);
+  Bytes head(8);
+  put32(head, 0, static_cast<unsigned>(code.size()));
+  put32(head, 4, static_cast<unsigned>(pairs.size()));
+  return concat(head, pairs);
 }
 
 // Lines in runs of five equal bytes, their own for every plane and line.
@@ -137,8 +130,7 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneContent>& plane
       put16(out, b + 0, dimx);
       put16(out, b + 2, dimy);
     }
-    const Bytes code = region(planes[i].pack, lines);
-    out.insert(out.end(), code.begin(), code.end());
+    out = concat(std::move(out), region(planes[i].pack, lines));
   }
   put16(out, 0, static_cast<unsigned>(version));
   put16(out, 1000, static_cast<unsigned>(planes.size()));

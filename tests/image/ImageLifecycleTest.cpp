@@ -166,9 +166,28 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
       EXPECT_TRUE(readFile(path) == expected);
     }
   }
-  TempDir dir;  // a null header is refused
-  EXPECT_TRUE(invalidArg(
-      [&] { BtreeImg img(dir.file("bad.img").c_str(), nullptr, 1, -1); }));
+  // No header, version 5, or encoding 3 kept (-1): refused.
+  TempDir dir;
+  const std::string path = dir.file("h.img");
+  Bytes header = buildPatternImage(2, 0, 1, 4, 2).bytes;
+  header.resize(kBlock);
+  EXPECT_TRUE(invalidArg([&] { BtreeImg img(path.c_str(), nullptr, 1, -1); }));
+  put16(header, 0, 5);
+  EXPECT_TRUE(invalidArg([&] { BtreeImg img(path.c_str(), header.data(), 1, 0); }));
+  put16(header, 0, 2);
+  put16(header, 4, 3);
+  EXPECT_TRUE(invalidArg([&] { BtreeImg img(path.c_str(), header.data(), 1, -1); }));
+  // A header-built packed plane has no line 0 until one is written: saved
+  // with nothing or only a later line written, it is still sound.
+  for (int written : {0, 1}) {
+    {
+      BtreeImg img(path.c_str(), header.data(), 1, 1);
+      Bytes line{5, 5, 6, 6};
+      if (written) img.wLinea(chars(line), 1, 1);
+    }
+    const Bytes f = readFile(path);
+    EXPECT_EQ(ImageCheck().Inspect(f.data(), f.size()), ImageCheck::sound) << written;
+  }
 }
 
 // A failure part-way is pinned with the library's other file replacements

@@ -239,6 +239,12 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 2, flat[2].data()); }));  // out of order
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 0, flat[0].data()); }));  // again: would lose line 1
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(3, 0, flat[0].data()); }));
+
+  // 6 x 4: a table of 20 bytes and 2 bytes a line take 28, the raw plane 24:
+  // raw from the start, its lines in any order.
+  ImageWriter narrow(dir.file("six.img").c_str(), ImageWriter::kChooseEncoding, 6, 4, 1);
+  EXPECT_EQ(narrow.encoding(1), 0);
+  narrow.writeLine(1, 3, flat[3].data());
 }
 
 // A plane turned raw keeps the lines written so far, and the lines never
@@ -268,26 +274,6 @@ TEST(ImageWriter, APlaneTurnedRawKeepsItsLinesAndZerosTheRest) {
   expectLines(atCommit, {{line, zeros, zeros}});
 }
 
-TEST(ImageWriter, NarrowPlanesAreRawFromTheStart) {
-  TempDir dir;
-  // 6 x 4: a table of 20 bytes and 2 bytes a line take 28, the raw plane 24.
-  EXPECT_EQ(ImageWriter(dir.file("six.img").c_str(), ImageWriter::kChooseEncoding, 6, 4, 1)
-                .encoding(1),
-            0);
-  const std::string path = dir.file("narrow.img");
-  {
-    ImageWriter writer(path.c_str(), ImageWriter::kChooseEncoding, 2, 5, 2);
-    EXPECT_EQ(writer.encoding(1), 0);
-    Bytes line{7, 8};
-    writer.writeLine(2, 4, line.data());  // raw: any order
-    writer.commit();
-  }
-  BtreeImg image(path.c_str());
-  EXPECT_EQ(readLine(image, 0, 1), (Bytes{1, 1}));
-  EXPECT_EQ(readLine(image, 4, 2), (Bytes{7, 8}));
-  EXPECT_EQ(readLine(image, 3, 2), (Bytes{0, 0}));
-}
-
 TEST(ImageWriter, KeepsTheColourMapInTheHeaderAndTheFileAndWritesOnlyOnCommit) {
   TempDir dir;
   const std::string path = dir.file("map.img");
@@ -308,29 +294,6 @@ TEST(ImageWriter, KeepsTheColourMapInTheHeaderAndTheFileAndWritesOnlyOnCommit) {
   image.readMap(read.data());
   EXPECT_EQ(read, map);
   EXPECT_EQ(image.GetRgbHeader(255, 2, 0), static_cast<unsigned char>(767 * 5));
-}
-
-TEST(CreateFromHeader, RefusesHeadersNoReaderCouldUseAndSavesTheRestSound) {
-  TempDir dir;
-  Bytes header = buildPatternImage(2, 0, 1, 4, 2).bytes;
-  header.resize(kBlock);
-  put16(header, 0, 5);
-  EXPECT_TRUE(invalidArg([&] { BtreeImg img(dir.file("v5.img").c_str(), header.data(), 1, 0); }));
-  put16(header, 0, 2);
-  put16(header, 4, 3);
-  EXPECT_TRUE(invalidArg([&] { BtreeImg img(dir.file("p3.img").c_str(), header.data(), 1, -1); }));
-  // A header-built packed plane has no line 0 until one is written: saved
-  // with nothing or only a later line written, it is still sound.
-  for (int written : {0, 1}) {
-    const std::string path = dir.file("p" + std::to_string(written) + ".img");
-    {
-      BtreeImg img(path.c_str(), header.data(), 1, 1);
-      Bytes line{5, 5, 6, 6};
-      if (written) img.wLinea(chars(line), 1, 1);
-    }
-    const Bytes f = readFile(path);
-    EXPECT_EQ(ImageCheck().Inspect(f.data(), f.size()), ImageCheck::sound) << written;
-  }
 }
 
 }  // namespace

@@ -18,39 +18,29 @@ Bytes region(std::uint32_t unpacked, std::uint32_t packed, const Bytes& pairs) {
   return concat(le32({unpacked, packed}), pairs);
 }
 
-// Decodes `region` (in a memory file of exactly its size) as a plane of two
-// lines of 3 bytes.
-void expectDecoded(const char* what, const Bytes& region, const Bytes& line0,
-                   const Bytes& line1) {
-  SCOPED_TRACE(what);
-  ExactImage image(region);
-  BtreePackedSpeed plane(&image.file, kRegion, 3, 2);
-  EXPECT_EQ(readLine(plane, 0, 3), line0);
-  EXPECT_EQ(readLine(plane, 1, 3), line1);
-}
-
 // The plane is decoded bottom up (the worked example is read back in the
 // writing test) into exactly line length x line count bytes, whatever the
 // region claims: a pair may cross lines, bytes the stream does not cover are
 // 0, and nothing is read past the stream or the file.
 TEST(SpeedPlaneDecoding, MalformedRegionsDecodeIntoExactlyThePlane) {
-  expectDecoded("stream short of the plane", region(6, 2, {4, 7}), {7, 0, 0},
-                {7, 7, 7});
-  expectDecoded("claimed size past the plane, pairs beyond it",
-                region(0xFFFFFFFFu, 6, {200, 5, 200, 6, 1, 7}), {5, 5, 5},
-                {5, 5, 5});
-  expectDecoded("packed size past the file end, half a pair last",
-                region(6, 0xFFFFFFF0u, {2, 4, 1, 5, 9}), Bytes(3, 0),
-                {4, 4, 5});
+  EXPECT_EQ(decodedPlane<BtreePackedSpeed>(region(6, 2, {4, 7}), 3, 2),
+            (Bytes{7, 0, 0, 7, 7, 7}))
+      << "stream short of the plane";
+  EXPECT_EQ(decodedPlane<BtreePackedSpeed>(
+                region(0xFFFFFFFFu, 6, {200, 5, 200, 6, 1, 7}), 3, 2),
+            Bytes(6, 5))
+      << "claimed size past the plane, pairs beyond it";
+  EXPECT_EQ(decodedPlane<BtreePackedSpeed>(
+                region(6, 0xFFFFFFF0u, {2, 4, 1, 5, 9}), 3, 2),
+            (Bytes{0, 0, 0, 4, 4, 5}))
+      << "packed size past the file end, half a pair last";
 }
-
-using Lines = std::vector<std::pair<int, Bytes>>;
 
 // Writes `writes` into a plane at the start of a growing memory file after
 // SetSize and SetData, which this encoding ignores. Nothing reaches the file
 // before the commit, which writes `file` when the region ends exactly behind
 // it and nothing when it ends a byte sooner. A new object reads the lines.
-void expectCommitted(int width, int count, const Lines& writes,
+void expectCommitted(int width, int count, const Writes& writes,
                      const Bytes& file) {
   CMemFile memFile;
   BtreePackedSpeed plane(&memFile, 0, width, count);

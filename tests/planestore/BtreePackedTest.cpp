@@ -22,13 +22,11 @@ Bytes with(Bytes line, std::size_t at, unsigned char value) {
   return line;
 }
 
-using Lines = std::vector<std::pair<int, Bytes>>;
-
 // Writes `writes` in order into a packed plane at the start of a growing
 // memory file, which must then hold `file`; a new object over it must read
 // the `reads` (into buffers preset to 0x33).
-void expectCoded(int width, int count, const Lines& writes, const Bytes& file,
-                 const Lines& reads) {
+void expectCoded(int width, int count, const Writes& writes, const Bytes& file,
+                 const Writes& reads) {
   CMemFile memFile;
   BtreePacked plane(&memFile, 0, width, count);
   for (const auto& [line, bytes] : writes)
@@ -90,32 +88,28 @@ TEST(PackedPlaneFixedFile,
   EXPECT_EQ(wholeFile(image.file), before);
 }
 
-// A line decoded from hostile region bytes (in a memory file of exactly
-// their size, into a buffer preset to 0x33).
-void expectDecoded(const char* what, const Bytes& region, int line,
-                   const Bytes& expected) {
-  SCOPED_TRACE(what);
-  ExactImage image(region);
-  BtreePacked plane(&image.file, kRegion, 8, 2);
-  int status = 0;
-  EXPECT_EQ(readLine(plane, line, 8, 0x33, &status), expected);
-  EXPECT_EQ(status, 1);
-}
-
 // The line offset table is never trusted: a line decodes only what fits into
-// it and the file, and leaves the rest of the buffer as it was.
+// it and the file, and leaves the rest of the buffer as it was (preset to
+// 0x33).
 TEST(MalformedPackedPlane, DecodesOnlyWhatFitsTheLineAndTheFile) {
-  expectDecoded("pairs expanding past the line",
-                concat(le32({0, 6, 6}), {200, 1, 200, 2, 1, 3}), 0,
-                Bytes(8, 1));
-  expectDecoded("end below start", concat(le32({0, 4, 2}), {8, 1, 8, 2}), 1,
-                Bytes(8, 0x33));
-  // Line 0 claims 0xFFFFFFF0 bytes of code; three pairs exist, and the last
-  // byte of the file is half a pair.
-  expectDecoded(
-      "code past the file end",
-      concat(le32({0, 0xFFFFFFF0u, 0xFFFFFFF8u}), {2, 1, 3, 2, 1, 3, 4}), 0,
-      {1, 1, 2, 2, 2, 3, 0x33, 0x33});
+  const struct {
+    const char* what;
+    Bytes region, line0;  // line 1 reads nothing
+  } cases[] = {
+      {"pairs expanding past the line",
+       concat(le32({0, 6, 6}), {200, 1, 200, 2, 1, 3}), Bytes(8, 1)},
+      {"end below start", concat(le32({0, 4, 2}), {8, 1, 8, 2}), Bytes(8, 1)},
+      // Line 0 claims 0xFFFFFFF0 bytes of code; three pairs exist, and the
+      // last byte of the file is half a pair.
+      {"code past the file end",
+       concat(le32({0, 0xFFFFFFF0u, 0xFFFFFFF8u}), {2, 1, 3, 2, 1, 3, 4}),
+       {1, 1, 2, 2, 2, 3, 0x33, 0x33}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(decodedPlane<BtreePacked>(c.region, 8, 2, 0x33),
+              concat(c.line0, Bytes(8, 0x33)))
+        << c.what;
+  }
 }
 
 }  // namespace

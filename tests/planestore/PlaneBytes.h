@@ -1,6 +1,7 @@
-// Helpers shared by the plane storage tests: byte strings, little-endian
-// table entries, line reads through a guard area, and memory files of an
-// exact size for hostile region bytes.
+// Helpers shared by the plane storage and image tests: byte strings,
+// little-endian table entries and the run-pair code written out by hand (as
+// references, never through the library), line reads through a guard area,
+// and memory files of an exact size for hostile region bytes.
 #ifndef BTREEIMG_TESTS_PLANESTORE_PLANEBYTES_H_
 #define BTREEIMG_TESTS_PLANESTORE_PLANEBYTES_H_
 
@@ -10,15 +11,17 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "framework/ByteOrder.h"
 #include "framework/CMemFile.h"
 #include "planestore/BtreeMod.h"
+#include "support/TestFiles.h"
 
 namespace planetest {
 
 using Bytes = std::vector<unsigned char>;
+using Writes = std::vector<std::pair<int, Bytes>>;  // (line, bytes)
 
 constexpr long kRegion = 1312;  // right behind a plane's header block
 constexpr unsigned char kGuardByte = 0xEE;
@@ -27,13 +30,26 @@ constexpr unsigned char kGuardByte = 0xEE;
 inline Bytes le32(std::initializer_list<std::uint32_t> values) {
   Bytes bytes(4 * values.size());
   for (std::size_t i = 0; i < values.size(); ++i)
-    btreeimg::detail::storeU32(&bytes[4 * i], values.begin()[i]);
+    testfiles::put32(bytes, 4 * i, values.begin()[i]);
   return bytes;
 }
 
 inline Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// The pairs (count 1..255, value) of `in`: each run of equal bytes, split
+// every 255 bytes.
+inline Bytes runPairs(const Bytes& in) {
+  Bytes out;
+  for (std::size_t j = 0, count; j < in.size(); j += count) {
+    for (count = 1;
+         j + count < in.size() && in[j + count] == in[j] && count < 255;)
+      ++count;
+    out.insert(out.end(), {static_cast<unsigned char>(count), in[j]});
+  }
+  return out;
 }
 
 // Bytes [from, from + n) of a memory file (fewer when it ends sooner).
@@ -77,6 +93,23 @@ struct ExactImage {
   std::unique_ptr<unsigned char[]> bytes;
   CMemFile file;
 };
+
+// The `count` lines of `width` bytes that a `Plane` over hostile `region`
+// bytes (in an ExactImage) reads into buffers preset to `fill`, back to
+// back; every read reports success.
+template <class Plane>
+Bytes decodedPlane(const Bytes& region, int width, int count,
+                   unsigned char fill = kGuardByte) {
+  ExactImage image(region);
+  Plane plane(&image.file, kRegion, width, count);
+  Bytes lines;
+  for (int y = 0; y < count; ++y) {
+    int status = 0;
+    lines = concat(lines, readLine(plane, y, width, fill, &status));
+    EXPECT_EQ(status, 1) << "line " << y;
+  }
+  return lines;
+}
 
 }  // namespace planetest
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "PlaneBytes.h"
-#include "support/RunPairs.h"
 
 using namespace planetest;
 using btreeimg::detail::encodeRuns;
@@ -65,7 +64,7 @@ RC_GTEST_PROP(
   for (const auto& [value, length] : runs)
     line.insert(line.end(), length % 3 == 0 ? length % 700 : 1, value);
   const Bytes code = encode(line);
-  RC_ASSERT(code == testfiles::runPairs(line));
+  RC_ASSERT(code == runPairs(line));
   RC_ASSERT(expand(code, line.size()) == line);
 }
 
