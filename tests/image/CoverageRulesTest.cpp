@@ -19,28 +19,24 @@ namespace {
 
 using Rules = std::vector<ColourRule>;
 
-// The rules applied one after another to every pixel, as the format
-// defines them: both colours compared as signed bytes, the substitute's low
-// byte stored, any match setting the flag.
-void referenceLine(Bytes& line, const Bytes& next, const Rules& rules,
-                   int* changed) {
-  for (const ColourRule& rule : rules) {
-    for (std::size_t x = 0; x < line.size(); ++x) {
-      if (static_cast<signed char>(line[x]) == rule.cover &&
-          static_cast<signed char>(next[x]) == rule.test) {
-        line[x] = static_cast<unsigned char>(rule.subst & 0xFF);
-        *changed = 1;
+// The whole plane by the rules applied one after another to every pixel, as
+// the format defines them: each line against the source's next line, the
+// last one against the first; both colours compared as signed bytes, the
+// substitute's low byte stored, any match setting the flag.
+Lines referencePlane(const Lines& plane, const Rules& rules, int* changed) {
+  Lines out = plane;
+  for (std::size_t y = 0; y < plane.size(); ++y) {
+    const Bytes& next = plane[(y + 1) % plane.size()];
+    for (const ColourRule& rule : rules) {
+      for (std::size_t x = 0; x < out[y].size(); ++x) {
+        if (static_cast<signed char>(out[y][x]) == rule.cover &&
+            static_cast<signed char>(next[x]) == rule.test) {
+          out[y][x] = static_cast<unsigned char>(rule.subst & 0xFF);
+          *changed = 1;
+        }
       }
     }
   }
-}
-
-// The whole plane by the reference: each line against the source's next
-// line, the last one against the first.
-Lines referencePlane(const Lines& plane, const Rules& rules, int* changed) {
-  Lines out = plane;
-  for (std::size_t y = 0; y < plane.size(); ++y)
-    referenceLine(out[y], plane[(y + 1) % plane.size()], rules, changed);
   return out;
 }
 
