@@ -1,37 +1,25 @@
-"""Opening an image, reading its planes, lines and colour map, and colour
-coverage into a file (saved as the library saves every file: its tests say
-how)."""
+"""Opening an image, refusing planes and lines out of range, colour coverage
+into a file (saved as the library saves every file: its tests say how), and
+reading, which lets the GIL go, with calls on one image from several threads
+run one at a time."""
 
 import os
 import re
+import sys
+import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
 
 import btreeimg
-from conftest import HERE
+from conftest import HERE, design
 
 
 @pytest.mark.parametrize("as_path", [str, os.fsencode, lambda p: p])
 def test_the_sample_opens_from_any_kind_of_path(samples, as_path):
     with btreeimg.open(as_path(samples / "design.dis")) as im:
-        assert (im.version, im.plane_count) == (3, 3)
-        assert [im.shape(k) for k in (1, 2, 3)] == [(192, 256)] * 3
-        assert [im.encoding(k) for k in (1, 2, 3)] == [1, 1, 1]
-        assert im.colour_map.shape == (256, 3) and im.problems == []
-
-
-def test_planes_and_lines_are_what_was_written_in_arrays_of_the_caller(written):
-    path, planes, colours = written
-    with btreeimg.open(path) as im:
-        assert np.array_equal(im.colour_map, colours)
-        for k, plane in enumerate(planes, 1):
-            read = im.plane(k)
-            assert read.dtype == np.uint8 and read.flags.c_contiguous
-            assert np.array_equal(read, plane)
-            assert np.array_equal(im.line(39, k), plane[39])  # the last line
-        read[:] = 0
-        assert np.array_equal(im.plane(2), planes[1])
+        assert (im.plane_count, im.shape(3), im.problems) == (3, (192, 256), [])
 
 
 def test_planes_and_lines_out_of_range_and_a_closed_image_are_refused(written):
@@ -75,3 +63,40 @@ def test_the_version_is_the_project_version():
     version = re.search(r"project\(btreeimg VERSION (\S+)",
                         (HERE.parent.parent / "CMakeLists.txt").read_text())
     assert btreeimg.__version__ == version.group(1)
+
+
+def test_another_thread_runs_while_a_plane_is_read(tmp_path):
+    btreeimg.write(tmp_path / "large.dis", np.zeros((4096, 4096), np.uint8), pack=0)
+    ticks, during, stop = [0], [], threading.Event()
+
+    def count():
+        while not stop.wait(0.0002):
+            ticks[0] += 1
+
+    # A thread holding the GIL keeps others waiting up to the switch
+    # interval: with a long one, the counter runs during a read only when
+    # the read lets the GIL go.
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(0.5)
+    threading.Thread(target=count, daemon=True).start()
+    with btreeimg.open(tmp_path / "large.dis") as im:
+        for _ in range(5):
+            before = ticks[0]
+            im.plane(1)
+            during.append(ticks[0] - before)
+    stop.set()
+    sys.setswitchinterval(old)
+    assert sum(during) > 0, during
+
+
+def test_threads_reading_one_image_get_its_planes_and_lines(tmp_path):
+    planes = [design(256, 4096, s) for s in (1, 2, 3)]
+    btreeimg.write(tmp_path / "shared.dis", planes, pack=1)
+
+    def read(k):
+        lines = [im.line(y, k) for y in range(0, 256, 2)]
+        return np.array_equal(im.plane(k), planes[k - 1]) and np.array_equal(
+            lines, planes[k - 1][::2])
+
+    with btreeimg.open(tmp_path / "shared.dis") as im, ThreadPoolExecutor(4) as pool:
+        assert all(pool.map(read, [1, 2, 3] * 20))

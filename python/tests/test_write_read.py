@@ -1,6 +1,7 @@
-"""Planes written from Python read back equal: in the encoding chosen plane
-by plane or asked for, with their colour map, whatever the arrays' memory
-layout; bad arguments are refused and leave an existing file alone."""
+"""Planes written from Python read back equal, as planes and as lines, into
+arrays of the caller's own: in the encoding chosen plane by plane or asked
+for, with their colour map, whatever the arrays' memory layout; bad
+arguments are refused and leave an existing file alone."""
 
 import os
 
@@ -17,14 +18,19 @@ PLANES = [BIG[::2, ::3], BIG[127:63:-1, 63::-1], np.asfortranarray(noise(64, 64)
 
 
 @pytest.mark.parametrize("pack, encodings", [(None, [1, 1, 0]), (0, [0, 0, 0]), (2, [2, 2, 2])])
-def test_planes_read_back_equal(tmp_path, pack, encodings):
+def test_planes_and_lines_read_back_equal_in_arrays_of_the_caller(tmp_path, pack, encodings):
     colours = np.random.default_rng(7).integers(0, 256, (256, 3), dtype=np.uint8)
     btreeimg.write(tmp_path / "x.dis", PLANES, pack=pack, colour_map=colours)
     with btreeimg.open(tmp_path / "x.dis") as im:
         assert (im.version, im.plane_count) == (3, 3)
         assert [im.encoding(k) for k in (1, 2, 3)] == encodings
-        assert all(np.array_equal(im.plane(k), PLANES[k - 1]) for k in (1, 2, 3))
         assert np.array_equal(im.colour_map, colours)
+        for k, plane in enumerate(PLANES, 1):
+            read = im.plane(k)
+            assert read.dtype == np.uint8 and read.flags.c_contiguous
+            assert np.array_equal(read, plane) and np.array_equal(im.line(63, k), plane[63])
+        read[:] = 0
+        assert np.array_equal(im.plane(3), PLANES[2])
 
 
 def test_a_3d_array_is_a_sequence_of_planes_with_a_grey_ramp(tmp_path):

@@ -30,6 +30,11 @@ struct Result {
   std::string err;
 };
 
+#ifdef BTREEIMG_SAMPLES
+// The shipped sample file `name` (design.dis: three planes of 256 x 192).
+inline std::string sample(const char* name) { return std::string(BTREEIMG_SAMPLES) + "/" + name; }
+#endif
+
 // Runs `program` with `args`, no standard input; its output goes through
 // files in `dir`. `wrapper` (a command line, may be null) is put in front.
 inline Result runProgram(const std::string& program, const std::vector<std::string>& args,
@@ -52,10 +57,10 @@ inline Result runProgram(const std::string& program, const std::vector<std::stri
 
 using Pixel = std::function<std::uint8_t(int plane, int x, int y)>;
 
-// Colour-map entry i of a coloured image: distinct colours for distinct i.
-inline Rgb colourOf(int i) {
-  return {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
-          static_cast<std::uint8_t>(i * 7)};
+// Colour k of a family of distinct colours (k < 65536); colour-map entry k
+// of a coloured image.
+inline Rgb colourOf(unsigned k) {
+  return {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k * 7 + 3)};
 }
 
 // Writes an image of `planes` planes in encoding `pack` (as ImageWriter
@@ -66,7 +71,7 @@ inline void makeImage(const std::string& path, int pack, unsigned width, unsigne
   btreeimg::ImageWriter image(path.c_str(), pack, width, height, planes);
   if (coloured) {
     unsigned char map[768];
-    for (int i = 0; i < 768; ++i) map[i] = colourOf(i / 3)[static_cast<std::size_t>(i % 3)];
+    for (int i = 0; i < 768; ++i) map[i] = colourOf(static_cast<unsigned>(i / 3))[static_cast<std::size_t>(i % 3)];
     image.setColourMap(map);
   }
   std::vector<unsigned char> line(width);
@@ -95,18 +100,15 @@ inline Pixel runs(int colours) {
   };
 }
 
-using testfiles::put16;
-using testfiles::put32;
-
 // A first header block of one plane of width x height (the colour map
 // black): with nothing after it, a sound image only when it has no pixels.
 inline testfiles::Bytes firstBlock(int version, int pack, std::uint32_t width, std::uint32_t height) {
   testfiles::Bytes block(1312, 0);
-  put16(block, 0, static_cast<std::uint32_t>(version));
-  put16(block, 4, static_cast<std::uint32_t>(pack));
-  put32(block, 10, version == 4 ? width : (width | height << 16));
-  if (version == 4) put32(block, 14, height);
-  put16(block, 1000, 1);
+  testfiles::put16(block, 0, static_cast<std::uint32_t>(version));
+  testfiles::put16(block, 4, static_cast<std::uint32_t>(pack));
+  testfiles::put32(block, 10, version == 4 ? width : (width | height << 16));
+  if (version == 4) testfiles::put32(block, 14, height);
+  testfiles::put16(block, 1000, 1);
   return block;
 }
 
@@ -117,12 +119,12 @@ inline testfiles::Bytes flatPlane(std::uint32_t width, std::uint32_t height) {
   testfiles::Bytes file = firstBlock(width > 65535 || height > 65535 ? 4 : 2, 2, width, height);
   const std::uint64_t pixels = std::uint64_t{width} * height;
   file.resize(1312 + 8);
-  put32(file, 1312, static_cast<std::uint32_t>(pixels));
+  testfiles::put32(file, 1312, static_cast<std::uint32_t>(pixels));
   for (std::uint64_t left = pixels; left > 0; left -= std::min<std::uint64_t>(left, 255)) {
     file.push_back(static_cast<std::uint8_t>(std::min<std::uint64_t>(left, 255)));
     file.push_back(7);
   }
-  put32(file, 1316, static_cast<std::uint32_t>(file.size() - 1320));
+  testfiles::put32(file, 1316, static_cast<std::uint32_t>(file.size() - 1320));
   return file;
 }
 

@@ -22,7 +22,6 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   auto f = [&dir](const std::string& name) { return dir.file(name); };
   std::filesystem::create_directory(f("out"));  // where failed commands would write
   const std::string x = f("out/x.dis");
-  makeImage(f("a.dis"), 0, 8, 2, 3, runs(2));
   makeImage(f("d0.dis"), 0, 40, 6, 1, runs(3));
   makeImage(f("d1.dis"), 1, 40, 6, 1, runs(3));
   makeImage(f("taller.dis"), 0, 40, 7, 1, runs(3));
@@ -55,15 +54,15 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"diff", f("thin.dis"), f("thin.dis")}, 0, "plane 1: 0 x 5, equal\n", ""},
       // Inputs that cannot be used: 2.
       {{"diff", f("d0.dis"), f("text.dis")}, 2, "", f("text.dis") + ": file is 13 bytes, shorter"},
-      {{"topng", f("a.dis"), f("out/x.png"), "--plane", "4"}, 2, "", f("a.dis") + ": has no plane 4 (it has 3)"},
+      {{"topng", f("d0.dis"), f("out/x.png"), "--plane", "2"}, 2, "", f("d0.dis") + ": has no plane 2 (it has 1)"},
       // By default each plane packed while that fits, else raw.
       {{"frompng", f("flat.png"), f("noise.png"), f("chosen.dis")}, 0,
        f("chosen.dis") + ": 2 planes of 40 x 30, encodings packed, raw, version 2\n", ""},
       {{"frompng", f("small.png"), f("large.png"), x}, 2, "", f("large.png") + ": is 4 x 3"},
-      {{"frompng", f("a.dis"), x}, 2, "", f("a.dis") + ": is not a PNG file"},
-      {{"cover", f("a.dis"), f("rules.txt"), x}, 2, "", f("rules.txt") + ": rule 1: "},
+      {{"frompng", f("d0.dis"), x}, 2, "", f("d0.dis") + ": is not a PNG file"},
+      {{"cover", f("d0.dis"), f("rules.txt"), x}, 2, "", f("rules.txt") + ": rule 1: "},
       // Outputs that cannot be written: 3.
-      {{"topng", f("a.dis"), f("no/such/dir/a.png")}, 3, "", f("no/such/dir/a.png")},
+      {{"topng", f("d0.dis"), f("no/such/dir/a.png")}, 3, "", f("no/such/dir/a.png")},
       {{"frompng", f("noise.png"), f("noise.png"), x, "--pack", "1"}, 3, "",
        x + ": plane 1, line 13: the packed line does not fit before the next plane's header block\n"
            "btreeimg: without --pack, a plane whose code does not fit is written raw\n"},
@@ -74,7 +73,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"frompng", f("small.png")}, 4, "", "frompng takes 1 to 5 PNG files (one per plane), then the "
                                            "image file to write; 1 file was given\n" + usage},
       {{"frompng", f("small.png"), "-"}, 4, "", "an image file cannot be written to the standard output ('-')"},
-      {{"topng", f("a.dis"), f("out/x.png"), "--plane", "0"}, 4, "", usage},
+      {{"topng", f("d0.dis"), f("out/x.png"), "--plane", "0"}, 4, "", usage},
   };
   for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff", "thumbnail"}) {
     cases.push_back({{command, "--help"}, 0, "\nExit statuses: see btreeimg --help.\n", ""});

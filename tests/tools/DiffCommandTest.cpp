@@ -32,7 +32,7 @@ TEST(DiffCommand, ReportsEachPlaneAndEachDifferingColourMapEntryInTextAndJson) {
             "plane 2: 6 x 3, equal\n"
             "plane 3: only in the second image (6 x 3)\n"
             "colour map: 1 entry differs\n"
-            "  2: #4ae9b6 in the first image, #090909 in the second\n" +
+            "  2: #020011 in the first image, #090909 in the second\n" +
                 f("a.dis") + " and " + f("b.dis") + ": differ\n");
 
   run = tool({"diff", "--json", f("a.dis"), f("b.dis")}, dir);
@@ -48,7 +48,7 @@ TEST(DiffCommand, ReportsEachPlaneAndEachDifferingColourMapEntryInTextAndJson) {
                       R"(,"dimensionsDiffer": false,"differingPixels": 0,"firstDifference": null},)"
                       R"({"plane": 3,"first": null,"second": )" + size +
                       R"(,"dimensionsDiffer": true,"differingPixels": null,"firstDifference": null}],)"
-                      R"("colourMap": {"differingEntries": [{"index": 2,"first": "#4ae9b6","second": "#090909"}]}})");
+                      R"("colourMap": {"differingEntries": [{"index": 2,"first": "#020011","second": "#090909"}]}})");
 }
 
 TEST(DiffCommand, CountsDifferencesInEveryBlockOfLinesItReads) {

@@ -28,17 +28,13 @@ TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
   // 13 x 11: every pass of the interlacing has pixels, some passes only a
   // few columns or rows.
   Png pngs[] = {
-      {13, 11, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}},
-      {13, 11, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {}},
-      {13, 11, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, {}, {}, {}},
+      picture(13, 11, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t i, int) { return i * 7 % 256; }),
+      palettePng(13, 11, 3, runs(3)),
+      // Opaque, and colours an 8-bit map holds: anything else is refused.
+      picture(13, 11, PNG_COLOR_TYPE_RGB_ALPHA, 16,
+              [](std::uint32_t i, int c) { return c == 3 ? 65535 : (4 * i + c) * 7 % 256 * 257; }),
   };
   for (Png& png : pngs) {
-    const std::size_t channels = png.colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 1;
-    for (std::size_t i = 0; i < 13 * 11 * channels; ++i) {
-      const auto value = static_cast<std::uint16_t>(png.palette.empty() ? i * 7 % 256 : i % 3);
-      const bool alpha = channels == 4 && i % 4 == 3;  // opaque: translucency is refused
-      png.samples.push_back(alpha ? 65535 : png.bitDepth == 16 ? static_cast<std::uint16_t>(value * 257) : value);
-    }
     SCOPED_TRACE("colour type " + std::to_string(png.colourType));
     ASSERT_TRUE(writePng(dir.file("plain.png"), png));
     png.interlaced = true;
@@ -68,8 +64,7 @@ std::string refusalOf(const std::string& path, std::size_t bandBytes = tool::Png
 TEST(PngReader, ADamagedPngFailsNamingTheFileAndAHeaderStatingMoreThanItsDataCanHoldFailsAtOnce) {
   testfiles::TempDir dir;
   // Cut short: the row that cannot be decoded fails.
-  Png png{64, 64, PNG_COLOR_TYPE_GRAY, 8, false, {}, {}, {}};
-  for (std::uint16_t i = 0; i < 64 * 64; ++i) png.samples.push_back(i * 31 % 256);
+  Png png = picture(64, 64, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t i, int) { return i * 31 % 256; });
   testfiles::Bytes bytes;
   for (const bool interlaced : {false, true}) {
     png.interlaced = interlaced;
@@ -82,7 +77,7 @@ TEST(PngReader, ADamagedPngFailsNamingTheFileAndAHeaderStatingMoreThanItsDataCan
 
   // A 1 x 1 grey PNG whose header is made to state 60000 x 60000: 3.6 GB of
   // pixels in a file of a few dozen bytes, which no compression reaches.
-  ASSERT_TRUE(writePng(dir.file("tiny.png"), Png{1, 1, PNG_COLOR_TYPE_GRAY, 8, false, {7}, {}, {}}));
+  ASSERT_TRUE(writePng(dir.file("tiny.png"), picture(1, 1, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t, int) { return 7; })));
   bytes = testfiles::readFile(dir.file("tiny.png"));
   for (const std::size_t at : {18u, 22u}) {  // IHDR's width and height, big-endian
     bytes.at(at) = 0xea;
@@ -95,7 +90,8 @@ TEST(PngReader, ADamagedPngFailsNamingTheFileAndAHeaderStatingMoreThanItsDataCan
                                                  std::to_string(bytes.size()) + " bytes cannot hold (PNG data expands "
                                                  "at most 1032-fold); it is damaged or cut short");
   // A real picture compressed as far as it goes is read.
-  ASSERT_TRUE(writePng(dir.file("flat.png"), Png{3000, 3000, PNG_COLOR_TYPE_GRAY, 8, false, std::vector<std::uint16_t>(3000 * 3000), {}, {}}, 9));
+  const Png flat = picture(3000, 3000, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t, int) { return 0; });
+  ASSERT_TRUE(writePng(dir.file("flat.png"), flat, 9));
   EXPECT_EQ(refusalOf(dir.file("flat.png")), "");
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,8 +28,6 @@ using namespace frontend;  // NOLINT: the helpers every test here uses
 inline Result tool(const std::vector<std::string>& args, const testfiles::TempDir& dir) {
   return runProgram(BTREEIMG_TOOL, args, dir, std::getenv("BTREEIMG_TOOL_WRAPPER"));
 }
-
-inline std::string sample(const char* name) { return std::string(BTREEIMG_SAMPLES) + "/" + name; }
 
 // A PNG to write: any colour type (RGB, RGB_ALPHA, GRAY, GRAY_ALPHA,
 // PALETTE) at 8 or 16 bits (16: not PALETTE; PALETTE also at 1, 2 or 4),
@@ -101,19 +100,26 @@ inline bool writePng(const std::string& path, const Png& raw, int level = 1) {
   return std::fclose(file) == 0 && ok;
 }
 
-// A palette PNG of `colours` distinct colours, its indices drawn by `pixel`
-// (plane 1) modulo `colours`.
-inline Png palettePng(std::uint32_t width, std::uint32_t height, int colours, const Pixel& pixel) {
-  Png png{width, height, PNG_COLOR_TYPE_PALETTE, 8, false, {}, {}, {}};
-  for (int i = 0; i < colours; ++i) {
-    png.palette.push_back({static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(255 - i * 11),
-                           static_cast<std::uint8_t>(i * 91)});
+// A width x height PNG of `colourType` at `bitDepth`, plain, no palette:
+// sample c of pixel i (rows top to bottom) is sample(i, c).
+inline Png picture(std::uint32_t width, std::uint32_t height, int colourType, int bitDepth,
+                   const std::function<unsigned(std::uint32_t, int)>& sample) {
+  Png png{width, height, colourType, bitDepth, false, {}, {}, {}};
+  const int channels = (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 3 : 1) +
+                       (colourType & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+  for (std::uint32_t i = 0; i < width * height; ++i) {
+    for (int c = 0; c < channels; ++c) png.samples.push_back(static_cast<std::uint16_t>(sample(i, c)));
   }
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      png.samples.push_back(static_cast<std::uint16_t>(pixel(1, static_cast<int>(x), static_cast<int>(y)) % colours));
-    }
-  }
+  return png;
+}
+
+// A palette PNG of the first `colours` colourOf() colours, its indices drawn
+// by `pixel` (plane 1) modulo `colours`.
+inline Png palettePng(std::uint32_t width, std::uint32_t height, unsigned colours, const Pixel& pixel) {
+  Png png = picture(width, height, PNG_COLOR_TYPE_PALETTE, 8, [&](std::uint32_t i, int) {
+    return pixel(1, static_cast<int>(i % width), static_cast<int>(i / width)) % colours;
+  });
+  for (unsigned k = 0; k < colours; ++k) png.palette.push_back(colourOf(k));
   return png;
 }
 
@@ -123,7 +129,6 @@ struct Indexed {
   std::uint32_t height = 0;
   std::vector<std::uint8_t> pixels;
   std::vector<Rgb> palette;
-  std::vector<std::uint16_t> samples() const { return {pixels.begin(), pixels.end()}; }
 };
 
 // Reads the palette PNG `path` through the tool's reader (which throws

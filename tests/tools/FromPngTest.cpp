@@ -1,11 +1,12 @@
-// frompng with RGB and RGBA PNGs: exact palette images of at most 256
-// colours, the colour map in the order the colours first appear.
+// frompng and topng: PNG -> image -> PNG gives back the pictures and their
+// palette; grey PNGs get a grey ramp; RGB and RGBA PNGs become exact palette
+// images of at most 256 colours, the colour map in the order the colours
+// first appear, and what no colour map holds is refused.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,23 +18,79 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Colour k of a family of distinct colours (k < 65536).
-Rgb colour(unsigned k) {
-  return {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
-          static_cast<std::uint8_t>(k * 7 + 3)};
+// Reads `path` back and expects a palette PNG with the pixels and palette
+// of `png`.
+void expectSamePicture(const std::string& path, const Png& png) {
+  const Indexed back = readPng(path);
+  EXPECT_EQ(back.width, png.width);
+  EXPECT_EQ(back.height, png.height);
+  EXPECT_TRUE(std::vector<std::uint16_t>(back.pixels.begin(), back.pixels.end()) == png.samples) << "pixels differ in " << path;
+  EXPECT_EQ(back.palette, png.palette);
 }
 
-// An RGB picture whose pixel i has colour kOf(i), in any of the forms.
-Png rgbPicture(std::uint32_t width, std::uint32_t height, unsigned (*kOf)(std::uint32_t),
-               int colourType = PNG_COLOR_TYPE_RGB, int bitDepth = 8, bool interlaced = false) {
-  Png png{width, height, colourType, bitDepth, interlaced, {}, {}, {}};
-  for (std::uint32_t i = 0; i < width * height; ++i) {
-    for (const std::uint8_t sample : colour(kOf(i))) {
-      png.samples.push_back(static_cast<std::uint16_t>(bitDepth == 16 ? sample * 257 : sample));
-    }
-    if (colourType == PNG_COLOR_TYPE_RGB_ALPHA) png.samples.push_back(bitDepth == 16 ? 65535 : 255);
+TEST(PngRoundTrip, EveryPlaneComesBackSideBySideOrAlone) {
+  // The last plane is noise (written raw by frompng's default); the others
+  // have runs (written packed), of up to 200 colours.
+  testfiles::TempDir dir;
+  std::vector<Png> planes;
+  std::vector<std::string> args = {"frompng"};
+  for (int p = 1; p <= 5; ++p) {
+    planes.push_back(palettePng(37, 23, 200, p == 5 ? noise(1) : [p](int, int x, int y) {
+      return static_cast<std::uint8_t>((x / 9 + y / 4) * p);
+    }));
+    args.push_back(dir.file("p" + std::to_string(p) + ".png"));
+    ASSERT_TRUE(writePng(args.back(), planes.back()));
   }
-  return png;
+  args.push_back(dir.file("five.dis"));
+  const Result run = tool(args, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  // Without --plane, all planes stand side by side.
+  ASSERT_EQ(tool({"topng", dir.file("five.dis"), dir.file("all.png")}, dir).status, 0);
+  const Indexed all = readPng(dir.file("all.png"));
+  ASSERT_EQ(all.width, 5 * 37u);
+  EXPECT_EQ(all.palette, planes[0].palette);
+  for (std::size_t i = 0; i < all.pixels.size(); ++i) {
+    ASSERT_EQ(all.pixels[i], planes[i % all.width / 37].samples[i / all.width * 37 + i % 37]) << i;
+  }
+  for (const int p : {1, 5}) {
+    ASSERT_EQ(tool({"topng", dir.file("five.dis"), dir.file("one.png"), "--plane", std::to_string(p)}, dir).status, 0);
+    expectSamePicture(dir.file("one.png"), planes[static_cast<std::size_t>(p - 1)]);
+  }
+}
+
+TEST(PngRoundTrip, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndicesAlsoWhenOpaquelyTransparent) {
+  testfiles::TempDir dir;
+  // 8 and 16-bit grey, and 16-bit grey with an alpha channel of 65535 (the
+  // level's high byte kept); a 1-bit palette PNG, with a tRNS alpha of 255.
+  const auto level = [](std::uint32_t i) { return i * 13 % 256; };
+  const Png grey = picture(19, 7, PNG_COLOR_TYPE_GRAY, 8, [&](std::uint32_t i, int) { return level(i); });
+  const Png grey16 = picture(19, 7, PNG_COLOR_TYPE_GRAY, 16, [&](std::uint32_t i, int) { return level(i) * 257; });
+  const Png greyAlpha = picture(19, 7, PNG_COLOR_TYPE_GRAY_ALPHA, 16,
+                                [&](std::uint32_t i, int c) { return c == 1 ? 65535 : level(i) * 256 + 99; });
+  Png ramp = grey;
+  ramp.colourType = PNG_COLOR_TYPE_PALETTE;
+  for (int i = 0; i < 256; ++i) ramp.palette.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i)});
+  Png twoColours = palettePng(19, 7, 2, runs(2));
+  twoColours.bitDepth = 1;
+  for (const auto& [in, expected] : {std::pair{grey, ramp}, std::pair{grey16, ramp}, std::pair{greyAlpha, ramp}, std::pair{twoColours, twoColours},
+                                     std::pair{changed(twoColours, kNone, 0, {255, 255}), twoColours}}) {
+    SCOPED_TRACE("colour type " + std::to_string(in.colourType) + ", depth " + std::to_string(in.bitDepth));
+    ASSERT_TRUE(writePng(dir.file("in.png"), in));
+    const Result run = tool({"frompng", dir.file("in.png"), dir.file("in.dis")}, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(tool({"topng", dir.file("in.dis"), dir.file("out.png")}, dir).status, 0);
+    expectSamePicture(dir.file("out.png"), expected);
+  }
+}
+
+// An RGB picture whose pixel i has colour colourOf(kOf(i)), in any of the
+// forms.
+Png rgbPicture(std::uint32_t width, std::uint32_t height, unsigned (*kOf)(std::uint32_t),
+               int colourType = PNG_COLOR_TYPE_RGB, int bitDepth = 8) {
+  return picture(width, height, colourType, bitDepth, [&](std::uint32_t i, int c) {
+    return (c == 3 ? 255u : colourOf(kOf(i))[static_cast<std::size_t>(c)]) * (bitDepth == 16 ? 257 : 1);
+  });
 }
 
 // 512 pixels: the first 256 go through all 256 colours in a scrambled
@@ -42,22 +99,12 @@ unsigned all256(std::uint32_t i) { return i < 256 ? i * 97 % 256 : i * 13 % 256;
 
 TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear) {
   testfiles::TempDir dir;
-  // The model: colours numbered in the order of their first appearance.
-  std::map<unsigned, std::uint8_t> indexOf;
-  std::vector<Rgb> expectedMap;
-  std::vector<std::uint8_t> expectedPixels;
-  for (std::uint32_t i = 0; i < 512; ++i) {
-    if (indexOf.emplace(all256(i), static_cast<std::uint8_t>(expectedMap.size())).second) {
-      expectedMap.push_back(colour(all256(i)));
-    }
-    expectedPixels.push_back(indexOf[all256(i)]);
-  }
   // The same picture in every form an RGB PNG may take gives the same file.
   const std::pair<const char*, Png> forms[] = {
       {"rgb8", rgbPicture(32, 16, all256)},
       {"rgba8", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA)},
       {"rgb16", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB, 16)},
-      {"rgba16-interlaced", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16, true)},
+      {"rgba16", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA, 16)},
       {"rgb8-unused-trns", changed(rgbPicture(32, 16, all256), kNone, 0, {1, 2, 3})},
   };
   for (const auto& [name, png] : forms) {
@@ -70,9 +117,12 @@ TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear)
     EXPECT_TRUE(testfiles::readFile(out) == testfiles::readFile(dir.file("rgb8.dis")));
   }
   ASSERT_EQ(tool({"topng", dir.file("rgb8.dis"), dir.file("back.png")}, dir).status, 0);
+  // Every pixel shows its colour, and entry k is the k-th colour to appear
+  // (pixel k's, the first 256 pixels each bringing a new one).
   Indexed back = readPng(dir.file("back.png"));
-  EXPECT_EQ(back.palette, expectedMap);
-  EXPECT_TRUE(back.pixels == expectedPixels);
+  ASSERT_EQ(back.palette.size(), 256u);
+  for (std::uint32_t i = 0; i < 512; ++i) EXPECT_EQ(back.palette.at(back.pixels.at(i)), colourOf(all256(i))) << i;
+  for (std::uint32_t k = 0; k < 256; ++k) EXPECT_EQ(back.pixels[k], k);
 
   // Two RGB planes share one map: the second plane's new colours follow
   // the first plane's.
@@ -81,7 +131,7 @@ TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear)
   ASSERT_EQ(tool({"frompng", dir.file("a.png"), dir.file("b.png"), dir.file("ab.dis")}, dir).status, 0);
   ASSERT_EQ(tool({"topng", dir.file("ab.dis"), dir.file("ab.png")}, dir).status, 0);
   back = readPng(dir.file("ab.png"));
-  EXPECT_EQ(back.palette, (std::vector<Rgb>{colour(10), colour(11), colour(12)}));
+  EXPECT_EQ(back.palette, (std::vector<Rgb>{colourOf(10), colourOf(11), colourOf(12)}));
   EXPECT_EQ(back.pixels, (std::vector<std::uint8_t>{0, 1, 2, 1}));
 }
 
@@ -94,7 +144,7 @@ TEST(RgbImport, RefusesMoreThan256ColoursATranslucentPixelInAnyKindOrAnInexact16
     EXPECT_TRUE(writePng(dir.file(name), raw));
     return dir.file(name);
   };
-  const Rgb key = colour(all256(5));  // line 1, column 1
+  const Rgb key = colourOf(all256(5));  // line 1, column 1
   const std::string half = png("half.png", rgbPicture(200, 1, [](std::uint32_t i) { return i; }));
   const std::string other = png("other.png", rgbPicture(200, 1, [](std::uint32_t i) { return i + 100; }));
   const std::pair<std::vector<std::string>, std::string> cases[] = {
