@@ -60,7 +60,8 @@ using Pixel = std::function<std::uint8_t(int plane, int x, int y)>;
 // Colour k of a family of distinct colours (k < 65536); colour-map entry k
 // of a coloured image.
 inline Rgb colourOf(unsigned k) {
-  return {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k * 7 + 3)};
+  return {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
+          static_cast<std::uint8_t>(k * 7 + 3)};
 }
 
 // Writes an image of `planes` planes in encoding `pack` (as ImageWriter
@@ -71,7 +72,7 @@ inline void makeImage(const std::string& path, int pack, unsigned width, unsigne
   btreeimg::ImageWriter image(path.c_str(), pack, width, height, planes);
   if (coloured) {
     unsigned char map[768];
-    for (int i = 0; i < 768; ++i) map[i] = colourOf(static_cast<unsigned>(i / 3))[static_cast<std::size_t>(i % 3)];
+    for (unsigned i = 0; i < 768; ++i) map[i] = colourOf(i / 3)[i % 3];
     image.setColourMap(map);
   }
   std::vector<unsigned char> line(width);
