@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "image/ImageCheck.h"
 #include "support/FrontEnds.h"
 #include "support/TestFiles.h"
 
@@ -160,25 +159,19 @@ TEST(PixbufLoader, AHostAskingForNoPictureGetsNoneWithoutAnError) {
 
 TEST(PixbufLoader, DamagedFilesAndFilesWithoutPixelsGiveAnErrorAndNoPicture) {
   testfiles::TempDir dir;
-  testfiles::Bytes design = testfiles::readFile(sample("design.dis"));
-  design.resize(3000);
-  testfiles::writeFile(dir.file("cut.dis"), design);
-  ImageCheck check;
-  check.InspectFile(dir.file("cut.dis").c_str());
-  design.resize(1311);
-  testfiles::writeFile(dir.file("short.dis"), design);
+  const std::string cut = cutSample(dir, 3000);
   testfiles::writeFile(dir.file("thin.dis"), firstBlock(2, 0, 0, 5));  // a header block alone
   testfiles::writeFile(dir.file("flat.dis"), firstBlock(2, 0, 5, 0));
-  const std::pair<const char*, std::string> cases[] = {
-      {"cut.dis", "The image file is damaged: " + std::string(check.Summary())},
-      {"short.dis", "Not a usable image file: file is 1311 bytes, shorter than one 1312-byte header block"},
-      {"thin.dis", "The image states a size of 0 x 5 pixels, which cannot be shown"},
-      {"flat.dis", "The image states a size of 5 x 0 pixels, which cannot be shown"},
+  const std::pair<std::string, std::string> cases[] = {
+      {cut, "The image file is damaged: " + summaryOf(cut)},
+      {cutSample(dir, 1311), "Not a usable image file: file is 1311 bytes, shorter than one 1312-byte header block"},
+      {dir.file("thin.dis"), "The image states a size of 0 x 5 pixels, which cannot be shown"},
+      {dir.file("flat.dis"), "The image states a size of 5 x 0 pixels, which cannot be shown"},
   };
   ASSERT_THAT(cases[0].second, HasSubstr(" (and 2 more problems)"));
-  for (const auto& [name, error] : cases) {
-    SCOPED_TRACE(name);
-    for (const Outcome& load : {loadWhole(dir.file(name)), loadInPieces(dir.file(name), 700)}) {
+  for (const auto& [path, error] : cases) {
+    SCOPED_TRACE(path);
+    for (const Outcome& load : {loadWhole(path), loadInPieces(path, 700)}) {
       EXPECT_FALSE(load.loaded);
       EXPECT_THAT(load.error, EndsWith(error));
       EXPECT_TRUE(load.code == GDK_PIXBUF_ERROR_CORRUPT_IMAGE || load.code == GDK_PIXBUF_ERROR_UNKNOWN_TYPE);
@@ -186,7 +179,7 @@ TEST(PixbufLoader, DamagedFilesAndFilesWithoutPixelsGiveAnErrorAndNoPicture) {
   }
   // GdkPixbuf's thumbnailer fails on a damaged file plainly: no crash, no
   // thumbnail.
-  const Result run = runOther({BTREEIMG_PIXBUF_THUMBNAILER, "-s", "128", dir.file("cut.dis"), dir.file("u.png")}, dir);
+  const Result run = runOther({BTREEIMG_PIXBUF_THUMBNAILER, "-s", "128", cut, dir.file("u.png")}, dir);
   EXPECT_TRUE(run.status > 0 && run.status < 128) << run.status << run.err;
   EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("u.png")));

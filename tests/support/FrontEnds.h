@@ -1,6 +1,6 @@
 // Helpers for the tests of the front ends (the tool, the desktop pieces):
 // programs run in a child process, images made through the library's
-// ImageWriter, and a few files made by hand for what the writer would not
+// ImageWriter, the sample cut short, and a few files made by hand for what the writer would not
 // make (a header block alone, a huge whole-plane packed plane).
 #ifndef BTREEIMG_TESTS_SUPPORT_FRONTENDS_H_
 #define BTREEIMG_TESTS_SUPPORT_FRONTENDS_H_
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "image/ImageCheck.h"
 #include "image/ImageWriter.h"
 #include "support/TestFiles.h"
 
@@ -33,7 +34,22 @@ struct Result {
 #ifdef BTREEIMG_SAMPLES
 // The shipped sample file `name` (design.dis: three planes of 256 x 192).
 inline std::string sample(const char* name) { return std::string(BTREEIMG_SAMPLES) + "/" + name; }
+
+// The sample design.dis cut short after `size` bytes, written in `dir`.
+inline std::string cutSample(const testfiles::TempDir& dir, std::size_t size) {
+  testfiles::Bytes design = testfiles::readFile(sample("design.dis"));
+  design.resize(size);
+  testfiles::writeFile(dir.file("cut" + std::to_string(size) + ".dis"), design);
+  return dir.file("cut" + std::to_string(size) + ".dis");
+}
 #endif
+
+// The inspection's verdict on `file` in one sentence.
+inline std::string summaryOf(const std::string& file) {
+  ImageCheck check;
+  check.InspectFile(file.c_str());
+  return static_cast<const char*>(check.Summary());
+}
 
 // Runs `program` with `args`, no standard input; its output goes through
 // files in `dir`. `wrapper` (a command line, may be null) is put in front.

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "ToolTestSupport.h"
-#include "image/ImageCheck.h"
 
 namespace tooltest {
 namespace {
@@ -23,21 +22,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-// The sample cut short after `size` bytes.
-std::string cutSample(const testfiles::TempDir& dir, std::size_t size) {
-  testfiles::Bytes design = testfiles::readFile(sample("design.dis"));
-  design.resize(size);
-  testfiles::writeFile(dir.file("cut" + std::to_string(size) + ".dis"), design);
-  return dir.file("cut" + std::to_string(size) + ".dis");
-}
-
-// The inspection's verdict in one sentence.
-std::string summaryOf(const std::string& file) {
-  ImageCheck check;
-  check.InspectFile(file.c_str());
-  return static_cast<const char*>(check.Summary());
-}
 
 // What a command says of `file` when a plane costs more than the limit.
 std::string limitRefusal(const std::string& file, const std::string& problem) {
