@@ -48,17 +48,16 @@ bool exercise(const std::string& path) {
   return true;
 }
 
+class Damaged : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
 // Three planes of 5 lines of 6 bytes in each version and encoding.
-class Damaged : public ::testing::TestWithParam<std::tuple<int, int>> {
- protected:
-  BuiltImage valid() const {
-    return buildPatternImage(std::get<0>(GetParam()), std::get<1>(GetParam()),
-                             3, 6, 5);
-  }
-};
+BuiltImage valid(std::tuple<int, int> versionAndPack) {
+  const auto [version, pack] = versionAndPack;
+  return buildPatternImage(version, pack, 3, 6, 5);
+}
 
 TEST_P(Damaged, TheWholeFileIsSoundAndEveryCutOpensOrIsRefused) {
-  DiskImage disk{valid().bytes};
+  DiskImage disk{valid(GetParam()).bytes};
   const std::string path = disk.save();
   ASSERT_TRUE(exercise(path));
   EXPECT_EQ(testfiles::readFile(path), disk.bytes);  // opened: never written
@@ -78,7 +77,7 @@ TEST_P(Damaged, TheWholeFileIsSoundAndEveryCutOpensOrIsRefused) {
 }
 
 TEST_P(Damaged, EveryDamagedFieldByteOpensOrIsRefused) {
-  const BuiltImage built = valid();
+  const BuiltImage built = valid(GetParam());
   std::vector<std::size_t> offsets;
   for (std::size_t b : built.blocks) {
     for (std::size_t i = 0; i < 20; ++i) offsets.push_back(b + i);
