@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
+#include <regex>
 #include <utility>
 #include <string>
 #include <vector>
@@ -119,11 +119,9 @@ TEST(DamagedInput, InfoCountsThePixelsOfThePlanesFoundIntactOnly) {
   cut = cutSample(dir, testfiles::readFile(sample("design.dis")).size() - 1);
   run = tool({"info", cut}, dir);
   EXPECT_THAT(run.out, HasSubstr("  pixels counted in planes 1 and 2 only: plane 3 damaged or not found\n"));
-  std::istringstream lines(run.out);
-  std::uint64_t pixels = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find("  #") != std::string::npos) pixels += std::stoull(line.substr(line.find("  #") + 10));
-  }
+  std::uint64_t pixels = 0;  // the colour map's lines: entry, colour, pixels
+  const std::regex entry("  #[0-9a-f]{6} +([0-9]+)");
+  for (std::sregex_iterator m(run.out.begin(), run.out.end(), entry), end; m != end; ++m) pixels += std::stoull((*m)[1]);
   EXPECT_EQ(pixels, 2u * 256 * 192);
   run = tool({"info", "--json", cut}, dir);  // plane 3's count alone is null
   EXPECT_EQ(run.out.find("\"coloursUsed\": null"), run.out.rfind("\"coloursUsed\": null"));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -143,17 +144,7 @@ inline Indexed readPng(const std::string& path) {
 }
 
 // A JSON text without the line breaks and the indentation after them.
-inline std::string flatJson(const std::string& text) {
-  std::string flat;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    if (text[at] != '\n') {
-      flat += text[at];
-    } else {
-      while (at + 1 < text.size() && text[at + 1] == ' ') ++at;
-    }
-  }
-  return flat;
-}
+inline std::string flatJson(const std::string& text) { return std::regex_replace(text, std::regex("\n *"), ""); }
 
 }  // namespace tooltest
 
