@@ -80,9 +80,7 @@ TEST(SafeOutput, EveryOutputKeepsTheModeAndTheLinkAndRefusesAFifoAndNoInputIsWai
   };
   for (const auto& args : irregular) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    std::vector<std::string> words = {"20", BTREEIMG_TOOL};
-    words.insert(words.end(), args.begin(), args.end());
-    const Result run = runProgram("timeout", words, dir);
+    const Result run = runProgram(BTREEIMG_TOOL, args, dir, "timeout 20");
     EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, ::testing::HasSubstr(args.back() == f("designs") ? f("designs") + ": is a folder, not a regular file"
                                                                           : fifo + ": is a FIFO, not a regular file"));
