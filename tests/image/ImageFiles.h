@@ -141,11 +141,12 @@ inline BuiltImage buildImage(int version, const std::vector<PlaneContent>& plane
 
 // `planes` planes of `dimy` pattern lines of `dimx` bytes, all in `pack`.
 inline BuiltImage buildPatternImage(int version, int pack, int planes,
-                                    std::size_t dimx, unsigned dimy) {
+                                    std::size_t dimx, unsigned dimy,
+                                    bool withMap = true) {
   std::vector<PlaneContent> contents;
   for (Lines& lines : patternPlanes(planes, dimy, dimx))
     contents.push_back({pack, lines});
-  return buildImage(version, contents);
+  return buildImage(version, contents, withMap);
 }
 
 // An image file's bytes, written on request into a fresh directory.

@@ -126,20 +126,18 @@ TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
 // block holds its encoding and the link to the next). (What the library
 // saves in every version and encoding reads back: SavedImageTest.)
 TEST(CreatedLayout, TheDocumentedExamplesAndAChainByteForByte) {
-  const std::vector<Lines> v2 = patternPlanes(2, 50, 100), v3 = patternPlanes(5, 6, 40),
-                           v4 = patternPlanes(2, 2, 70000);
-  const Bytes f2 = createdBytes(0, v2), f3 = createdBytes(0, v3), f4 = createdBytes(0, v4);
+  const Bytes f2 = createdBytes(0, patternPlanes(2, 50, 100)),
+              f4 = createdBytes(0, patternPlanes(2, 2, 70000));
   EXPECT_EQ(get32(f2, 1006), 6312u);  // plane 2's block; region 7624..12623
   ASSERT_EQ(f2.size(), 12624u);
-  EXPECT_TRUE(f2 == buildImage(2, {{0, v2[0]}, {0, v2[1]}}, false).bytes);
+  EXPECT_TRUE(f2 == buildPatternImage(2, 0, 2, 100, 50, false).bytes);
   EXPECT_EQ(get32(f4, 10), 70000u);
   EXPECT_EQ(get32(f4, 1002), 141312u);  // plane 2's region from 142624
   ASSERT_EQ(f4.size(), 142624u + 140000);
-  EXPECT_TRUE(f4 == buildImage(4, {{0, v4[0]}, {0, v4[1]}}, false).bytes);
-  std::vector<PlaneContent> chain;
-  for (const Lines& lines : v3) chain.push_back({0, lines});
-  EXPECT_TRUE(f3 == buildImage(3, chain, false).bytes);
-  const Bytes packed = createdBytes(2, v3);  // the encoding in every block
+  EXPECT_TRUE(f4 == buildPatternImage(4, 0, 2, 70000, 2, false).bytes);
+  EXPECT_TRUE(createdBytes(0, patternPlanes(5, 6, 40)) ==
+              buildPatternImage(3, 0, 5, 40, 6, false).bytes);
+  const Bytes packed = createdBytes(2, patternPlanes(5, 6, 40));  // the encoding in every block
   for (unsigned p = 0; p < 5; ++p) EXPECT_EQ(get16(packed, p * (1312 + 240) + 4), 2u);
 }
 
