@@ -147,13 +147,9 @@ TEST_F(Coverage, RulesActOnTheWorkingLineAgainstTheSourcesNextLine) {
       const ULONGLONG count = btreeimg::coverImage(
           reader, btreeimg::CoverageRuleFile(file("rules.txt").c_str()), file("read.dis").c_str());
       EXPECT_EQ(count, c.changed);
-      for (const char* name : outputs) {
-        if (c.expected.empty()) {
-          EXPECT_EQ(testfiles::readText(file(name)), "an older output");
-        } else {
-          EXPECT_EQ(readFile(file(name)), readFile(file("out.dis")));
-        }
-      }
+      const std::string result =
+          c.expected.empty() ? "an older output" : testfiles::readText(file("out.dis"));
+      for (const char* name : outputs) EXPECT_EQ(testfiles::readText(file(name)), result);
       if (c.expected.empty()) continue;
       BtreeImg out(file("out.dis").c_str());
       expectLines(out, {c.expected});
