@@ -167,6 +167,7 @@ TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   }
   BtreeImg full(path.c_str());
   expectLines(full, {{lines[0]}, lines});
+  EXPECT_EQ(full.isPacked(2), 1);
   const std::string tight = dir.file("tight.img"), whole = dir.file("whole.img");
   {
     BtreeImg img(tight.c_str(), 1, 16, 4, 2);
@@ -206,6 +207,7 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_EQ(fs::file_size(path), 3 * (kBlock + 64));  // no plane grew
   BtreeImg image(path.c_str());
   expectLines(image, {flat, lines, lines});
+  EXPECT_EQ(image.isPacked(1), 1);  // saved as chosen
 
   // Asked for packed planes, the writer refuses what does not fit.
   ImageWriter packed(dir.file("packed.img").c_str(), 1, 16, 4, 2);
