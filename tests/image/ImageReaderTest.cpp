@@ -97,20 +97,21 @@ TEST(ImageReader, ReadsAVersion2PlaneThatStartsBehindAGap) {
 
 // More lines than the reader notes places for in a whole-plane stream: it
 // notes every other line's and decodes from there. The stream's runs of three
-// bytes cross lines of two, so that lines start and end inside runs.
+// bytes cross lines of four, so that lines start and end inside runs; its
+// values do not repeat where a piece of the stream read at once ends.
 TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
   const unsigned dimy = (1u << 20) + 3;
   // Byte k of the stream, which holds the last line first.
-  const auto value = [](unsigned k) { return static_cast<unsigned char>(k / 3 * 7); };
+  const auto value = [](unsigned k) { return static_cast<unsigned char>(k / 3 * 7 + k / 3000); };
   Lines lines(dimy);
-  for (unsigned y = 0, k = 2 * (dimy - 1); y < dimy; ++y, k -= 2)
-    lines[y] = {value(k), value(k + 1)};
+  for (unsigned y = 0; y < dimy; ++y)
+    for (unsigned k = 4 * (dimy - 1 - y); lines[y].size() < 4; ++k) lines[y].push_back(value(k));
   const Bytes file = buildImage(4, {{2, lines}}).bytes;
   EXPECT_EQ(ImageCheck().Inspect(file.data(), file.size()), ImageCheck::sound);
   ImageReader reader(file.data(), file.size());
-  EXPECT_EQ(reader.planeCost(), 2 * dimy);
-  Bytes line(2);
-  for (unsigned y : {0u, 1u, 2u, 3u, 1000001u, dimy - 3, dimy - 2, dimy - 1}) {
+  EXPECT_EQ(reader.planeCost(), 4 * dimy);
+  Bytes line(4);
+  for (unsigned y : {0u, 1u, 2u, 3u, 1000001u, dimy - 5, dimy - 2, dimy - 1}) {
     reader.readLine(1, y, line.data());
     EXPECT_EQ(line, lines[y]) << y;
   }
