@@ -8,13 +8,11 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -201,21 +199,6 @@ int asOrdinaryUser(const std::function<bool()>& body) {
   return WIFEXITED(status) && WEXITSTATUS(status) < 2 ? WEXITSTATUS(status) : -1;
 }
 
-// Saves with the process's file size limit lowered to `bytes`: a write past
-// it fails with EFBIG instead of raising SIGXFSZ.
-bool saveUnderSizeLimit(const Operation& op, const std::string& target, rlim_t bytes) {
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit lowered = old;
-  lowered.rlim_cur = bytes;
-  setrlimit(RLIMIT_FSIZE, &lowered);
-  const bool saved = op.save(target, 1);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
-  return saved;
-}
-
 // ---- A save changes only the file it replaces, or nothing ------------------
 
 enum class Saving { plainly, pastASizeLimit, withFailingFlushes, asAnOrdinaryUser };
@@ -359,7 +342,7 @@ TEST_P(SafeReplacement, ASaveChangesOnlyTheFileItReplacesAndAFailedOneNothing) {
       return op.save(names.through, 1);
     };
     syscalls::failFlushes(layout.saving == Saving::withFailingFlushes);
-    const bool saved = layout.saving == Saving::pastASizeLimit ? saveUnderSizeLimit(op, names.through, 100)
+    const bool saved = layout.saving == Saving::pastASizeLimit ? testfiles::underFileSizeLimit(100, save)
                        : layout.saving == Saving::asAnOrdinaryUser ? asOrdinaryUser(save) == 1
                                                                    : save();
     syscalls::failFlushes(false);

@@ -1,9 +1,7 @@
 #include "settings/AsKeyDat.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -106,18 +104,8 @@ TEST_F(KeyedLists, SavingWritesOneLinePerValueOrFailsWithZeroAndSaysSo) {
   settings_test::CapturedDiagnostics diagnostics;
   EXPECT_EQ(lists.saveFromFile(folder.c_str()), 0);  // not a regular file: refused
   EXPECT_TRUE(diagnostics.texts().empty());
-  {
-    // Writing fails past a lowered file size limit (EFBIG, the signal ignored).
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit lowered = old;
-    lowered.rlim_cur = 8;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-    EXPECT_EQ(lists.saveFromFile(saved.c_str()), 0);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
-  }
+  // Writing fails past a lowered file size limit.
+  EXPECT_EQ(testfiles::underFileSizeLimit(8, [&] { return lists.saveFromFile(saved.c_str()); }), 0);
   EXPECT_EQ(testfiles::readText(saved), "old content\n");
   EXPECT_EQ(diagnostics.texts(), Values{"Not Save " + saved + " "});
   // Then a save that works, and reads back.

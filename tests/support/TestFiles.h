@@ -3,7 +3,10 @@
 #ifndef BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 #define BTREEIMG_TESTS_SUPPORT_TESTFILES_H_
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstddef>
 #include <cstdlib>
@@ -84,6 +87,22 @@ inline void writeFile(const std::string& path, const Bytes& bytes) {
 inline void writeText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+// Runs `f` with the process's file size limit lowered to `bytes`: a write
+// past it fails with EFBIG instead of raising SIGXFSZ. Returns what f does.
+template <class F>
+auto underFileSizeLimit(rlim_t bytes, F&& f) {
+  const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit lowered = old;
+  lowered.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &lowered);
+  const auto result = f();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, handler);
+  return result;
 }
 
 inline void put16(Bytes& b, std::size_t at, unsigned v) {
