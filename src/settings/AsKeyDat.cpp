@@ -58,7 +58,7 @@ POSITION AsKeyDat::find(const char* key) {
 
 int AsKeyDat::createFromFile(const char* fileName) {
   CStdioFile file;
-  if (!file.Open(fileName, CFile::modeRead | CFile::typeText)) return 0;
+  if (!btreeimg::detail::openTable(file, fileName)) return 0;
   char line[btreeimg::detail::kLineBufferSize];
   while (file.ReadString(line, btreeimg::detail::kLineReadCount) != nullptr) {
     const char first = line[0];

@@ -59,7 +59,7 @@ bool parseLine(const char* line, int form, KeyValue* out) {
 // character).
 void load(BalCltn& table, const char* fileName, int form) {
   CStdioFile file;
-  if (!file.Open(fileName, CFile::modeRead | CFile::typeText)) {
+  if (!btreeimg::detail::openTable(file, fileName)) {
     btreeimg::detail::diagnose("KeyToStr Error open file  %s",
                                fileName != nullptr ? fileName : "");
     return;

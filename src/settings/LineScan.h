@@ -1,5 +1,5 @@
-// Splitting one line of the library's text tables into a key and a value.
-// Internal: not installed.
+// Reading the library's text tables: opening one, and splitting one line
+// into a key and a value. Internal: not installed.
 //
 // These are hand-written equivalents of the scanf formats the file formats
 // are defined by; they are faster and never write past anything. A line is
@@ -9,8 +9,12 @@
 #ifndef BTREEIMG_SETTINGS_LINESCAN_H_
 #define BTREEIMG_SETTINGS_LINESCAN_H_
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string_view>
+
+#include "framework/CStdioFile.h"
 
 namespace btreeimg::detail {
 
@@ -18,6 +22,18 @@ namespace btreeimg::detail {
 // CStdioFile::ReadString so that one read takes at most 254 characters.
 constexpr std::size_t kLineBufferSize = 256;
 constexpr unsigned kLineReadCount = 255;
+
+// Opens the table file `fileName` for reading as text; false when it is not
+// opened. A name that is not a regular file (a FIFO, a device, a socket, a
+// folder) is not opened at all: a FIFO would wait for a writer that may
+// never come, and a device could be read without end.
+inline bool openTable(CStdioFile& file, const char* fileName) {
+  struct stat info {};
+  if (fileName != nullptr && ::stat(fileName, &info) == 0 && !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  return file.Open(fileName, CFile::modeRead | CFile::typeText) != FALSE;
+}
 
 // White space as the scanf family knows it in the "C" locale.
 inline bool isScanSpace(char c) {

@@ -1,6 +1,7 @@
 #include "settings/KeyToStr.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "framework/Exceptions.h"
+#include "settings/AsKeyDat.h"
 #include "settings/SettingsTestSupport.h"
 #include "support/TestFiles.h"
 #include "support/ThrownPtr.h"
@@ -87,14 +89,19 @@ TEST(KeyToStr, StrOfSkipsLeadingBlanksOnlyIsCaseSensitiveAndKeepsDuplicates) {
   EXPECT_GT(entry->Compare(static_cast<Sorted*>(nullptr)), 0);
 }
 
-TEST(KeyToStr, AMissingFileGivesAnEmptyTableAndADiagnosticAndAReadErrorThrows) {
+// A FIFO is not opened (it would wait for a writer), nor is any other file
+// that is not regular; the keyed lists refuse it too.
+TEST(KeyToStr, AMissingOrIrregularFileGivesAnEmptyTableAndADiagnosticAndAReadErrorThrows) {
   testfiles::TempDir dir;
   settings_test::CapturedDiagnostics diagnostics;
-  const std::string path = dir.file("absent.txt");
+  const std::string path = dir.file("absent.txt"), fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(load(path, 0), Entries{});
-  EXPECT_EQ(load(path, '='), Entries{});
+  EXPECT_EQ(load(fifo, '='), Entries{});
+  EXPECT_EQ(AsKeyDat().createFromFile(fifo.c_str()), 0);
   ASSERT_EQ(diagnostics.texts().size(), 2u);
   EXPECT_EQ(diagnostics.texts()[0], "KeyToStr Error open file  " + path);
+  EXPECT_EQ(diagnostics.texts()[1], "KeyToStr Error open file  " + fifo);
   // Reading this file fails at its first byte.
   EXPECT_TRUE(testfiles::throwsPtr<CFileException>([] { KeyToStr table("/proc/self/mem"); }));
 }
