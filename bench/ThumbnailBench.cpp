@@ -13,6 +13,15 @@
 //    the part of the thumbnail's time that does not depend on the image.
 //  - The anchor BM_ReadLargeImageFile allocates a buffer of the file's size,
 //    reads the file into it and frees it, in this process.
+//  - BM_ToolCommandMemory/N runs command N of kCommands as a child process:
+//    every command streams rows, so its peak resident memory beyond the
+//    image files the library holds whole (cover's input, the image outputs)
+//    stays under a fixed bound however large the image. The counter
+//    over_files_mib is that peak less those files' sizes. The images: 32 MiB
+//    of four 4096 x 2048 planes, where holding a plane or a picture would
+//    cost 8 to 64 MiB more; a whole-plane packed plane of 8192 x 8192
+//    (64 MiB decoded) in 0.5 MiB; one line of 2^28 + 1 pixels, over the
+//    pixel limit (info counts nothing and makes no such line).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -21,11 +30,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "BenchData.h"
 #include "ImageFiles.h"
+#include "support/FrontEnds.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -141,6 +152,66 @@ void BM_ToolStart(benchmark::State& state) {
   state.counters["child_cpu_ns"] = benchmark::Counter(cpuNs, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_ToolStart)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The inputs of the memory runs, made once (the PNGs and the repacked image
+// by the tool itself).
+std::string memoryInput(const std::string& name) {
+  static const bool made = [] {
+    auto f = [](const std::string& n) { return scratch().file(n); };
+    frontend::makeImage(f("big.dis"), 0, 4096, 2048, 4, frontend::runs(5));
+    for (const char* p : {"1", "2", "3", "4"}) {
+      runChild({BTREEIMG_TOOL, "topng", f("big.dis"), f(std::string("p") + p + ".png"), "--plane", p});
+    }
+    runChild({BTREEIMG_TOOL, "repack", f("big.dis"), f("packed.dis"), "--pack", "1"});
+    testfiles::writeText(f("rules.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
+    testfiles::writeFile(f("flat.dis"), frontend::flatPlane(8192, 8192));
+    testfiles::writeFile(f("wide.dis"), frontend::flatPlane((1u << 28) + 1, 1));
+    return true;
+  }();
+  return made ? scratch().file(name) : name;
+}
+
+// Each command's arguments (inputs by name, then outputs), and the image
+// files the library holds whole at its peak.
+const struct {
+  std::vector<std::string> args;
+  std::vector<std::string> held;
+} kCommands[] = {
+    {{"topng", "big.dis", "out.png"}, {}},
+    {{"frompng", "p1.png", "p2.png", "p3.png", "p4.png", "from.dis"}, {"from.dis"}},
+    {{"repack", "big.dis", "out.dis", "--pack", "1"}, {"out.dis"}},
+    {{"cover", "big.dis", "rules.txt", "covered.dis"}, {"big.dis", "covered.dis"}},
+    {{"diff", "big.dis", "packed.dis"}, {}},
+    {{"info", "big.dis"}, {}},
+    {{"topng", "flat.dis", "out.png"}, {}},
+    {{"diff", "flat.dis", "flat.dis"}, {}},
+    {{"info", "flat.dis"}, {}},
+    {{"thumbnail", "flat.dis", "out.png"}, {}},
+    {{"info", "wide.dis"}, {}},
+};
+
+void BM_ToolCommandMemory(benchmark::State& state) {
+  const auto& command = kCommands[state.range(0)];
+  std::vector<std::string> args = {BTREEIMG_TOOL, command.args[0]};
+  for (std::size_t i = 1; i < command.args.size(); ++i) {
+    const std::string& arg = command.args[i];  // files have a suffix
+    args.push_back(arg.find('.') != std::string::npos ? memoryInput(arg) : arg);
+  }
+  double over = 0;
+  for (auto _ : state) {
+    const ChildRun run = runChild(args);
+    if (!run.ok) {
+      state.SkipWithError(("btreeimg " + command.args[0] + " failed").c_str());
+      break;
+    }
+    double held = 0;
+    for (const std::string& file : command.held) held += static_cast<double>(fileSize(memoryInput(file)));
+    over = std::max(over, run.maxResident - held);
+  }
+  state.SetLabel(command.args[0] + " " + command.args[1]);
+  state.counters["over_files_mib"] = over / kMiB;
+}
+BENCHMARK(BM_ToolCommandMemory)->DenseRange(0, std::size(kCommands) - 1)->Iterations(1)->UseRealTime();
 
 }  // namespace
 
