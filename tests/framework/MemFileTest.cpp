@@ -31,19 +31,6 @@ Bytes sequence(std::size_t n, unsigned char first = 1) {
   return out;
 }
 
-TEST(MemFile, LengthIsExactlyWhatWasWrittenWhateverTheGrowthStep) {
-  const Bytes data = sequence(1000);
-  for (UINT step : {1u, 7u, 1024u}) {
-    CMemFile file(step);
-    for (std::size_t at = 0; at < data.size(); at += 13) {
-      const auto n = static_cast<UINT>(std::min<std::size_t>(13, 1000 - at));
-      file.Write(data.data() + at, n);
-      ASSERT_EQ(file.GetLength(), at + n) << step;
-    }
-    EXPECT_EQ(contents(file), data) << step;
-  }
-}
-
 TEST(MemFile, ReadsDeliverWhatExistsWritesPastTheEndZeroFillAndSeeksStayAtZero) {
   CMemFile file(16);
   file.Write(sequence(10).data(), 10);

@@ -17,11 +17,6 @@ const Bytes kLine1 = Bytes(8, 9);
 const Bytes kExampleRegion = {0, 0, 0, 0, 6, 0, 0, 0, 8, 0, 0, 0,  //
                               3, 5, 2, 7, 3, 0, 8, 9};
 
-Bytes with(Bytes line, std::size_t at, unsigned char value) {
-  line[at] = value;
-  return line;
-}
-
 // Writes `writes` in order into a packed plane at the start of a growing
 // memory file, which must then hold `file`; a new object over it must read
 // the `reads` (into buffers preset to 0x33).
@@ -35,17 +30,6 @@ void expectCoded(int width, int count, const Writes& writes, const Bytes& file,
   BtreePacked reopened(&memFile, 0, width, count);
   for (const auto& [line, bytes] : reads)
     EXPECT_EQ(readLine(reopened, line, bytes.size(), 0x33), bytes);
-}
-
-TEST(PackedPlaneLayout, WorkedExampleAndRunsSplitAt255NeverCrossingLines) {
-  expectCoded(8, 2, {{0, kLine0}, {1, kLine1}}, kExampleRegion,
-              {{0, kLine0}, {1, kLine1}});
-  const Bytes v(300, 'v');
-  expectCoded(300, 3, {{0, v}, {1, with(v, 0, 'a')}, {2, with(v, 256, 'b')}},
-              concat(le32({0, 4, 10, 18}),
-                     {0xFF, 'v', 0x2D, 'v', 1, 'a', 0xFF, 'v', 0x2C, 'v',  //
-                      0xFF, 'v', 1, 'v', 1, 'b', 0x2B, 'v'}),
-              {{2, with(v, 256, 'b')}});
 }
 
 // Writing line 0 clears the offset table. Rewriting line 1 moves only
