@@ -48,7 +48,7 @@ class BalCltnTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(BalCltnTest, OneToSevenBuildAPerfectTreeGreaterLeftAndRemovingTheRootMovesItsFollowerIn) {
+TEST_F(BalCltnTest, OneToSevenBuildAPerfectTreeGreaterLeftAndPerformVisitsLeastFirst) {
   add(1, 7);
   ASSERT_EQ(checkedHeight(tree), 3);
   EXPECT_EQ(shape(root()), "4(6(7,5),2(3,1))");
@@ -57,14 +57,7 @@ TEST_F(BalCltnTest, OneToSevenBuildAPerfectTreeGreaterLeftAndRemovingTheRootMove
   tree.Perform([](Sorted* s, void* out, void*) { static_cast<Ints*>(out)->push_back(valueOf(s)); },
                &seen, nullptr);
   EXPECT_EQ(seen, (Ints{1, 2, 3, 4, 5, 6, 7}));
-  BalNode* oldRoot = root();
-  IntElement probe(4);
-  Sorted* removed = tree.Remove(&probe);
-  ASSERT_NE(removed, &probe);
-  EXPECT_EQ(valueOf(removed), 4);
-  delete removed;
-  EXPECT_EQ(root(), oldRoot);  // the node survives, holding 5
-  EXPECT_EQ(shape(root()), "5(6L(7,),2(3,1))");
+  // (Removals, the root's included, are checked against a model below.)
 }
 
 TEST(BalCltn, RemoveHeadAndTailTakeExactlyTheEndsAndNullsAndMissesChangeNothing) {

@@ -36,7 +36,7 @@ Pieces readAll(const std::string& path, UINT maxChars = 0) {
   return pieces;
 }
 
-TEST(StdioFile, TextModeWritesCrLfAndReadsCrLfOrLfAsLineFeeds) {
+TEST(StdioFile, TextModeWritesCrLfReadsCrLfOrLfAsLineFeedsAndReadStringTakesOneLessThanItsSize) {
   testfiles::TempDir dir;
   const std::string path = dir.file("lines.txt");
   CStdioFile(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeText)
@@ -56,13 +56,8 @@ TEST(StdioFile, TextModeWritesCrLfAndReadsCrLfOrLfAsLineFeeds) {
     EXPECT_EQ(readAll(path, 255), c.pieces) << c.disk;
     EXPECT_EQ(readAll(path), c.lines) << c.disk;
   }
-}
-
-TEST(StdioFile, ReadStringTakesAtMostOneLessThanItsSize) {
-  testfiles::TempDir dir;
-  const std::string path = dir.file("lines.txt");
-  // (A line longer than the library's 255 continues as the next line: the
-  // table tests pin that.)
+  // ReadString takes at most one less than its size. (A line longer than the
+  // library's 255 continues as the next line: the table tests pin that.)
   writeText(path, "abc\r\n");  // filling the buffer leaves the line feed
   EXPECT_EQ(readAll(path, 4), (Pieces{"abc", "\n"}));
   char two[2];  // a size of 1 has room for the terminator only
@@ -73,7 +68,7 @@ TEST(StdioFile, ReadStringTakesAtMostOneLessThanItsSize) {
   EXPECT_EQ(readAll(path), (Pieces{a, "b"}));
 }
 
-TEST(StdioFile, FailedOpensReportTheCauseAndAFileNotOpenThrows) {
+TEST(StdioFile, FailedOpensReportTheCauseAFileNotOpenThrowsAndBinaryModeTranslatesNothing) {
   testfiles::TempDir dir;
   auto expectOpenFails = [](const std::string& name, UINT flags, int cause) {
     auto thrown = catchPtr<CFileException>([&] { CStdioFile opened(name.c_str(), flags); });
@@ -90,10 +85,7 @@ TEST(StdioFile, FailedOpensReportTheCauseAndAFileNotOpenThrows) {
   EXPECT_TRUE(throwsPtr<CFileException>([&] { closed.Read(&byte, 1); }));
   EXPECT_TRUE(throwsPtr<CFileException>([&] { closed.WriteString("x"); }));
   closed.Close();  // closing a closed file is harmless
-}
-
-TEST(StdioFile, BinaryModeTranslatesNothingAndTruncatesOnlyWhenAsked) {
-  testfiles::TempDir dir;
+  // Binary mode translates nothing; a file is truncated only when asked.
   const std::string path = dir.file("lines.txt");
   CStdioFile(path.c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary)
       .WriteString("a\nb\r\n\x1A\nend");
