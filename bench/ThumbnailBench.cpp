@@ -153,22 +153,18 @@ void BM_ToolStart(benchmark::State& state) {
 }
 BENCHMARK(BM_ToolStart)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The inputs of the memory runs, made once (the PNGs and the repacked image
-// by the tool itself).
-std::string memoryInput(const std::string& name) {
-  static const bool made = [] {
-    auto f = [](const std::string& n) { return scratch().file(n); };
-    frontend::makeImage(f("big.dis"), 0, 4096, 2048, 4, frontend::runs(5));
-    for (const char* p : {"1", "2", "3", "4"}) {
-      runChild({BTREEIMG_TOOL, "topng", f("big.dis"), f(std::string("p") + p + ".png"), "--plane", p});
-    }
-    runChild({BTREEIMG_TOOL, "repack", f("big.dis"), f("packed.dis"), "--pack", "1"});
-    testfiles::writeText(f("rules.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
-    testfiles::writeFile(f("flat.dis"), frontend::flatPlane(8192, 8192));
-    testfiles::writeFile(f("wide.dis"), frontend::flatPlane((1u << 28) + 1, 1));
-    return true;
-  }();
-  return made ? scratch().file(name) : name;
+// The inputs of the memory runs (the PNGs and the repacked image made by
+// the tool itself).
+void makeMemoryInputs() {
+  auto f = [](const std::string& n) { return scratch().file(n); };
+  frontend::makeImage(f("big.dis"), 0, 4096, 2048, 4, frontend::runs(5));
+  for (const char* p : {"1", "2", "3", "4"}) {
+    runChild({BTREEIMG_TOOL, "topng", f("big.dis"), f(std::string("p") + p + ".png"), "--plane", p});
+  }
+  runChild({BTREEIMG_TOOL, "repack", f("big.dis"), f("packed.dis"), "--pack", "1"});
+  testfiles::writeText(f("rules.txt"), "COLCOPER 1\nCOLTEST 1\nCOLSOST 9\n");
+  testfiles::writeFile(f("flat.dis"), frontend::flatPlane(8192, 8192));
+  testfiles::writeFile(f("wide.dis"), frontend::flatPlane((1u << 28) + 1, 1));
 }
 
 // Each command's arguments (inputs by name, then outputs), and the image
@@ -191,11 +187,13 @@ const struct {
 };
 
 void BM_ToolCommandMemory(benchmark::State& state) {
+  static const bool made = (makeMemoryInputs(), true);
+  (void)made;
   const auto& command = kCommands[state.range(0)];
   std::vector<std::string> args = {BTREEIMG_TOOL, command.args[0]};
   for (std::size_t i = 1; i < command.args.size(); ++i) {
     const std::string& arg = command.args[i];  // files have a suffix
-    args.push_back(arg.find('.') != std::string::npos ? memoryInput(arg) : arg);
+    args.push_back(arg.find('.') != std::string::npos ? scratch().file(arg) : arg);
   }
   double over = 0;
   for (auto _ : state) {
@@ -205,7 +203,7 @@ void BM_ToolCommandMemory(benchmark::State& state) {
       break;
     }
     double held = 0;
-    for (const std::string& file : command.held) held += static_cast<double>(fileSize(memoryInput(file)));
+    for (const std::string& file : command.held) held += static_cast<double>(fileSize(scratch().file(file)));
     over = std::max(over, run.maxResident - held);
   }
   state.SetLabel(command.args[0] + " " + command.args[1]);
