@@ -192,6 +192,13 @@ def test_raw_planes_of_a_file_opened_by_name_are_tiles_pillow_maps(tmp_path):
         for k in (0, 2, 1):
             pic.seek(k)
             assert pic.map is not None and pic.tobytes() == planes[k].tobytes()
+    with Image.open(tmp_path / "raw.dis") as pic:  # cut after plane 1 was mapped
+        pic.load()
+        os.truncate(tmp_path / "raw.dis", 2 * 1312 + 50 * 70 + 100)
+        with pytest.raises(OSError, match="truncated"):
+            pic.seek(1)  # read, and never into plane 1's map
+        assert pic.map is None
+    btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
     with open(tmp_path / "raw.dis", "rb") as stream:
         for source in (tmp_path / "mixed.dis", io.BytesIO(stream.read()), stream):
             with Image.open(source) as pic:
