@@ -461,34 +461,51 @@ def _register_with_imageio(imageio: _types.ModuleType) -> None:
         pass  # registered before
 
 
-class _ImageioHook(_importlib_abc.MetaPathFinder, _importlib_abc.Loader):
+class _ImageioHook(_importlib_abc.MetaPathFinder):
     """Registers the format once imageio's package has been imported (it
-    takes a second to import, so this module does not import it)."""
+    takes a second to import, so this module does not import it): finds
+    imageio's spec and hands it a loader that registers after running it."""
+
+    def __init__(self) -> None:
+        """A hook not searching yet."""
+        self._searching = False
 
     def find_spec(self, fullname: str, path: _typing.Any = None,
                   target: _typing.Any = None) -> _typing.Optional[_importlib_machinery.ModuleSpec]:
         """imageio's own spec, its loader wrapped; None for other modules."""
-        if fullname != "imageio":
+        if fullname != "imageio" or self._searching:
             return None
-        if self in _sys.meta_path:
-            _sys.meta_path.remove(self)
-        spec = _importlib_util.find_spec(fullname)
-        if spec is None or spec.loader is None:
-            return spec
-        self._loader = spec.loader
-        spec.loader = self
+        self._searching = True  # the search below asks this finder too
+        try:
+            spec = _importlib_util.find_spec(fullname)
+        finally:
+            self._searching = False
+        if spec is not None and spec.loader is not None:
+            spec.loader = _RegisteringLoader(spec.loader, self)
         return spec
+
+
+class _RegisteringLoader(_importlib_abc.Loader):
+    """imageio's loader, registering the format after running the package."""
+
+    def __init__(self, loader: _importlib_abc.Loader, hook: _ImageioHook) -> None:
+        """Wraps `loader`, found by `hook`."""
+        self._loader = loader
+        self._hook = hook
 
     def create_module(self, spec: _importlib_machinery.ModuleSpec) -> _typing.Optional[_types.ModuleType]:
         """imageio's loader's module."""
         return self._loader.create_module(spec)
 
     def exec_module(self, module: _types.ModuleType) -> None:
-        """Runs imageio's package, then registers the format."""
+        """Runs imageio's package, then registers the format; the module
+        keeps imageio's own loader, and the hook's work is done."""
         module.__loader__ = self._loader
         if module.__spec__ is not None:
             module.__spec__.loader = self._loader
         self._loader.exec_module(module)
+        if self._hook in _sys.meta_path:
+            _sys.meta_path.remove(self._hook)
         _register_with_imageio(module)
 
 

@@ -39,8 +39,12 @@ def test_imageio_and_scikit_image_read_every_plane(samples):
     assert np.array_equal(skio.ImageCollection(str(samples / "*.dis"))[0], planes[0])
 
 
-def test_imageio_imported_before_the_plugin_finds_the_format(samples):
-    done = subprocess.run([sys.executable, "-c", "import imageio, btreeimg.pillow, sys; "
+@pytest.mark.parametrize("imports", [
+    "import imageio, btreeimg.pillow",  # imageio first
+    "import btreeimg.pillow, importlib.util; importlib.util.find_spec('imageio'); import imageio",
+])
+def test_imageio_finds_the_format_whatever_the_order_of_imports(samples, imports):
+    done = subprocess.run([sys.executable, "-c", f"{imports}; import sys; "
                            "print(imageio.imread(sys.argv[1]).shape)",
                            str(samples / "design.dis")], capture_output=True, text=True)
     assert done.stdout == "(192, 256, 4)\n", done.stderr
