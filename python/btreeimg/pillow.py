@@ -30,8 +30,13 @@ does not apply. Image.verify() runs the full structural check
 
 A raw plane of a sound file opened by name is handed to Pillow as one
 "raw" tile at the plane's place in the file, which Pillow maps rather than
-reads, as it does an uncompressed TIFF. Packed planes, and images opened
-from streams, are decoded through the library.
+reads, as it does an uncompressed TIFF (unless the name has come to stand
+for another file since it was opened). Packed planes, and images opened
+from streams, are decoded through the library. As with a mapped TIFF, a
+mapped plane is the file's memory: another process cutting the file short
+while the image is in use can end the program with SIGBUS. Open the file
+yourself (``Image.open(open(path, "rb"))``) to have every plane read
+instead.
 
 Files: the library reads through a descriptor of its own, which is closed
 once a one-plane image is loaded, and otherwise when Pillow is done with
@@ -264,6 +269,8 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
         if self.im is not None and self._loaded_plane == self._plane_index:
             return _Image.Image.load(self)
         self._open_image()
+        if self.tile and not self._still_at_its_name():
+            self.tile = []  # Pillow would map whatever file now has the name
         if self.tile:
             stream = self.fp
             self._tile_loading = True
@@ -282,6 +289,14 @@ class BtreeImgImageFile(_ImageFile.ImageFile):
                 self.fp.close()
             self.fp = None
         return _Image.Image.load(self)
+
+    def _still_at_its_name(self) -> bool:
+        """Whether the file name Pillow maps a tile by still names the file
+        Pillow opened (which the library read)."""
+        try:
+            return _os.path.samestat(_os.stat(self.filename), _os.fstat(self.fp.fileno()))
+        except (OSError, AttributeError, ValueError, TypeError):
+            return False
 
     def verify(self) -> None:
         """Checks the whole file's structure (every line of every plane)

@@ -208,6 +208,10 @@ def test_raw_planes_of_a_file_opened_by_name_are_tiles_pillow_maps(tmp_path):
             pic.seek(1)  # read, and never into plane 1's map
         assert pic.map is None
     btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
+    with Image.open(tmp_path / "raw.dis") as pic:  # another file comes to have the name
+        btreeimg.write(tmp_path / "raw.dis", planes[::-1], pack=0)
+        assert not getattr(pic, "map", None) and pic.tobytes() == planes[0].tobytes()
+    btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
     with open(tmp_path / "raw.dis", "rb") as stream:
         for source in (tmp_path / "mixed.dis", io.BytesIO(stream.read()), stream):
             with Image.open(source) as pic:
