@@ -10,6 +10,8 @@ interpreter (/usr/bin/python3), which has numpy and Pillow.
 
 Benchmarks (4096 x 4096 planes of line art, as the C++ benchmarks use):
   PY_ImagePlane            Image.plane(1) of a raw image, opened once
+  PY_ImagePlaneMmap        Image.plane(1, mmap=True) of that image: a map of
+                           the file's bytes, whatever the plane's size
   PY_NumpyCopy             numpy copying an array of that size
   PY_Write                 btreeimg.write of four raw planes
   PY_CxxCreateWriteClose   the same image created, written line by line with
@@ -19,10 +21,12 @@ Benchmarks (4096 x 4096 planes of line art, as the C++ benchmarks use):
   PY_ReadFile/mib:N        reading that file whole from the page cache into
                            a buffer allocated once
   PY_PillowTobytesDis/pack:K   Pillow open + load + tobytes() of plane 1 of a
-                           four-plane image, every plane in encoding K
+                           four-plane image, every plane in encoding K (a
+                           raw plane is a tile Pillow maps)
   PY_PillowTobytesTiff     the same of plane 1 as an uncompressed 8-bit
-                           palette TIFF (Pillow maps the file at load and
-                           reads its pages when tobytes() copies them)
+                           palette TIFF as Pillow writes it, in one strip
+                           (Pillow maps the file at load and reads its
+                           pages when tobytes() copies them)
 Each repetition runs every benchmark, in a random order, for at least
 --min-time seconds; the times are the process's CPU time (user + system)
 and the wall-clock time per iteration. The benchmarks use the package's
@@ -118,6 +122,7 @@ class Suite:
         """The figures and anchors do the same work: same pixels out."""
         np = self.np
         assert np.array_equal(self.image.plane(1), self.plane)
+        assert np.array_equal(self.image.plane(1, mmap=True), self.plane)
         self.bench_write()
         if self.cxx_write is not None:
             self.bench_cxx_write()
@@ -129,6 +134,8 @@ class Suite:
             with self.Image.open(path) as im:
                 im.load()
                 assert im.mode == "P" and np.array_equal(np.asarray(im), self.plane)
+                # The anchor and the raw planes are mapped, the others read.
+                assert bool(getattr(im, "map", None)) == (path in (self.raw, self.tiff, self.four[0]))
         for path in self.four.values():
             assert self.pillow_tobytes(path) == self.planes4[0].tobytes()
         for mib, path in self.large.items():
@@ -138,6 +145,10 @@ class Suite:
     def bench_plane(self):
         """Image.plane(1) of the open raw image."""
         self.image.plane(1)
+
+    def bench_plane_mmap(self):
+        """Image.plane(1, mmap=True) of the open raw image."""
+        self.image.plane(1, mmap=True)
 
     def bench_copy(self):
         """numpy copying the same pixels."""
@@ -172,6 +183,7 @@ class Suite:
         """The benchmarks by name."""
         named = {
             "PY_ImagePlane": self.bench_plane,
+            "PY_ImagePlaneMmap": self.bench_plane_mmap,
             "PY_NumpyCopy": self.bench_copy,
             "PY_Write": self.bench_write,
             "PY_PillowTobytesTiff": lambda: self.pillow_tobytes(self.tiff),
@@ -204,6 +216,7 @@ def measure(function, min_time):
 
 #: (figure, anchor) pairs whose ratios summarise() prints.
 PAIRS = [("PY_ImagePlane", "PY_NumpyCopy"),
+         ("PY_ImagePlaneMmap", "PY_NumpyCopy"),
          ("PY_Write", "PY_CxxCreateWriteClose"),
          *[(f"PY_OpenLine/mib:{mib}", f"PY_ReadFile/mib:{mib}") for mib in OPEN_MIB],
          (f"PY_OpenLine/mib:{OPEN_MIB[-1]}", f"PY_OpenLine/mib:{OPEN_MIB[0]}"),

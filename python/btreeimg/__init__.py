@@ -32,10 +32,16 @@ FormatError (a ValueError) for a file that is not a usable image,
 PixelLimitError (a FormatError) for a plane over MAX_IMAGE_PIXELS, and
 MemoryError. Reading a plane, writing, colour coverage and checking release
 the GIL, so several threads can work on different images at once.
+
+A raw plane can also be mapped rather than copied: ``im.plane(1,
+mmap=True)`` gives a read-only numpy.memmap of the file's bytes at no cost
+per pixel (see Image.plane for what mapping risks). In a notebook an Image
+shows plane 1 through its colour map, reduced to a thumbnail.
 """
 
 # Helper modules go under private names: the namespace shows the API only.
 import io as _io
+import math as _math
 import operator as _operator
 import os as _os
 import stat as _stat
@@ -68,6 +74,16 @@ MAX_IMAGE_PIXELS: _typing.Optional[int] = _btreeimg.DEFAULT_PIXEL_LIMIT
 
 class PixelLimitError(FormatError):
     """A plane costs more pixels to read than MAX_IMAGE_PIXELS allows."""
+
+
+#: The longest side of the picture a notebook shows of an image (_repr_png_).
+_PREVIEW_SIDE = 256
+
+
+def __dir__() -> list[str]:
+    """The package's interface (and its submodules once imported): dir()
+    leaves the helpers' private names out."""
+    return sorted(set(__all__) | {name for name in ("pillow",) if name in globals()})
 
 
 #: What the functions take as a file name.
@@ -176,11 +192,40 @@ class Image:
         self.close()
 
     def __repr__(self) -> str:
-        """The path, version, planes and shape of plane 1, or "closed"."""
+        """The file, version, planes and size (width x height), or
+        "closed"."""
         if self._core is None:
             return f"<btreeimg.Image {self._name!r} closed>"
+        height, width = self.shape(1)
+        planes = "1 plane" if self.plane_count == 1 else f"{self.plane_count} planes"
         return (f"<btreeimg.Image {self._name!r} version {self.version}, "
-                f"{self.plane_count} planes of {self.shape(1)}>")
+                f"{planes} of {width} x {height}>")
+
+    def _repr_png_(self) -> _typing.Optional[bytes]:
+        """Plane 1 through the colour map as PNG bytes, for notebooks:
+        every n-th line and column, so that the longer side is at most 256
+        pixels. None (the notebook shows repr() instead) when the image is
+        closed, holds no pixel, or its lines cannot be read, and when
+        Pillow is missing."""
+        try:
+            from PIL import Image as pillow
+        except ImportError:  # pragma: no cover - Pillow is a Debian dependency
+            return None
+        if self._core is None:
+            return None
+        height, width = self.shape(1)
+        if height == 0 or width == 0:
+            return None
+        step = _math.ceil(max(height, width) / _PREVIEW_SIDE)
+        try:
+            pixels = _np.stack([self.line(y, 1)[::step] for y in range(0, height, step)])
+        except (FormatError, OSError):
+            return None
+        picture = pillow.fromarray(pixels, "P")
+        picture.putpalette(self.colour_map.tobytes())
+        out = _io.BytesIO()
+        picture.save(out, format="PNG")
+        return out.getvalue()
 
     def _open_core(self) -> _btreeimg.Image:
         """The extension's image; ValueError once closed."""
@@ -258,7 +303,7 @@ class Image:
 
     # ---- Pixels ---------------------------------------------------------
 
-    def plane(self, plane: int) -> _Pixels:
+    def plane(self, plane: int, *, mmap: bool = False) -> _Pixels:
         """A new uint8 array of shape (height, width) holding plane `plane`.
 
         Raises ValueError for a plane the image does not hold,
@@ -266,8 +311,56 @@ class Image:
         (checked before anything is read), and FormatError for a plane
         whose encoding the format does not define or, unless the image is
         lenient, for a damaged line (naming it).
+
+        With mmap=True the plane is not read but mapped: the result is a
+        read-only numpy.memmap of the plane's bytes in the file, made at
+        the same small cost whatever the plane's size, and read by the
+        system as it is used (MAX_IMAGE_PIXELS does not apply: nothing is
+        allocated). Only a raw plane (encoding 0) of an image read from a
+        file, whose layout is sound and which holds the whole plane, can be
+        mapped; others raise ValueError saying why (plane() copies them).
+        The map stays valid after the image is closed and reads the file
+        the image opened. Mapping is an opt-in because the file is then
+        memory: when another process cuts the file short while the map is
+        in use, touching the lost pages raises SIGBUS and ends the program
+        (a copy fails with OSError instead), and when another process
+        rewrites the file's bytes, the array changes with them.
         """
+        if mmap:
+            return self._map_plane(plane)
         return self._read_plane(plane, _pixel_limit())
+
+    def _map_plane(self, plane: int) -> _Pixels:
+        """plane(mmap=True)."""
+        core = self._open_core()
+        number = _operator.index(plane)
+        height, width = core.shape(number)
+        offset = core.mappable_offset(number)
+        if offset < 0:
+            prefix = f"{self._name}: " if self._name else ""
+            encoding = core.encoding(number)
+            if encoding != 0:
+                kind = {1: "packed line by line", 2: "packed as a whole plane"}.get(
+                    encoding, f"of encoding {encoding}")
+                why = f"plane {number} is {kind}: only a raw plane can be mapped"
+            else:
+                why = (f"plane {number} cannot be mapped: the image was read from "
+                       "bytes, or its file is damaged or does not hold the whole plane")
+            raise ValueError(f"{prefix}{why}; plane({number}) without mmap reads it")
+        if height == 0 or width == 0:
+            return _np.zeros((height, width), _np.uint8)
+        # numpy maps through a duplicate of the descriptor it is given; the
+        # image's own stays as it was.
+        with _os.fdopen(core.duplicate_descriptor(), "rb") as stream:
+            mapped: _Pixels = _np.memmap(stream, dtype=_np.uint8, mode="r",
+                                         offset=offset, shape=(height, width))
+        return mapped
+
+    def _mappable_offset(self, plane: int) -> int:
+        """Where raw plane `plane`'s lines start in the file, when the image
+        reads a file whose layout is sound and which holds the whole plane;
+        -1 otherwise."""
+        return self._open_core().mappable_offset(_operator.index(plane))
 
     def _read_plane(self, plane: int, limit: _typing.Optional[int]) -> _Pixels:
         """plane(), held to `limit` pixels (None: no limit)."""

@@ -34,3 +34,7 @@ with Image.open("samples/design.dis") as pic:
     pic.save("build/copy.dis", save_all=True, pack=0)  # every plane, raw
 
 Image.open("build/weft.png").convert("L").save("build/weft.dis")  # grey ramp
+
+with btreeimg.open("build/copy.dis") as im:     # every plane raw
+    mapped = im.plane(1, mmap=True)               # read-only numpy.memmap: no copy, no read
+    print(mapped.shape, im)                       # (192, 256) <btreeimg.Image 'build/copy.dis' version 3, 3 planes of 256 x 192>

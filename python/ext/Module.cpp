@@ -48,6 +48,10 @@ PYBIND11_MODULE(_btreeimg, m) {
            "The plane's encoding: 0 raw, 1 packed, 2 whole-plane packed.")
       .def("limit_problem", &OpenImage::limitProblem, py::arg("limit"),
            "Why a plane costs more than `limit` pixels; '' when it does not.")
+      .def("mappable_offset", &OpenImage::mappableOffset, py::arg("plane"),
+           "Where a raw plane's lines start, when it can be mapped; else -1.")
+      .def("duplicate_descriptor", &OpenImage::duplicateDescriptor,
+           "A new duplicate of the image's descriptor, for the caller to close.")
       .def("plane", &OpenImage::plane, py::arg("plane"),
            "A new (height, width) uint8 array holding the plane.")
       .def("line", &OpenImage::line, py::arg("line"), py::arg("plane"),

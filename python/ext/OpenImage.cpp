@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -115,6 +116,17 @@ void OpenImage::open() {
   width_ = image.width();
   height_ = image.height();
   for (int p = 1; p <= planeCount_; ++p) encoding_[p - 1] = image.encoding(p);
+  const ImageCheck& layout = image.inspection();
+  if (descriptor_ >= 0 && layout.GetVerdict() == ImageCheck::sound) {
+    const ULONGLONG bytes = ULONGLONG{width_} * height_;
+    for (int p = 1; p <= planeCount_; ++p) {
+      const ImageCheck::PlaneLayout& plane = layout.Plane(p);
+      if (plane.pack == 0 && plane.located && plane.regionRoom >= bytes &&
+          plane.regionStart <= static_cast<ULONGLONG>(LLONG_MAX)) {
+        mappable_[p - 1] = static_cast<long long>(plane.regionStart);
+      }
+    }
+  }
   image.colourMap(map_);
 }
 
@@ -135,6 +147,23 @@ int OpenImage::encoding(int plane) const {
 std::string OpenImage::limitProblem(unsigned long long limit) const {
   if (closed_) throw std::invalid_argument("I/O operation on a closed image");
   return reader_->limitProblem(limit).GetString();
+}
+
+long long OpenImage::mappableOffset(int plane) const {
+  shape(plane);
+  return mappable_[plane - 1];
+}
+
+int OpenImage::duplicateDescriptor() {
+  py::gil_scoped_release released;
+  std::lock_guard<std::mutex> lock(mutex_);
+  reader();  // refused once closed
+  if (descriptor_ < 0) {
+    throw std::invalid_argument("the image was read from bytes, not a file");
+  }
+  const int copy = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) throw OsProblem(errno, name_);
+  return copy;
 }
 
 void OpenImage::readablePlane(int plane) const {

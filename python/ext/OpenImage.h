@@ -66,6 +66,16 @@ class OpenImage {
   // Why reading a plane costs more than `limit` pixels (ImageReader's
   // words), or "" when it does not.
   std::string limitProblem(unsigned long long limit) const;
+  // Where a raw plane's lines start in the file, when the plane can be
+  // mapped as it stands: a raw plane whose whole region (height x width
+  // bytes, line after line) the file holds, in a file read through a
+  // descriptor whose layout the inspection at open found sound. -1 for
+  // every other plane (packed, damaged, read from bytes).
+  long long mappableOffset(int plane) const;
+  // A new close-on-exec duplicate of the image's descriptor, which the
+  // caller closes. Throws std::invalid_argument for an image read from
+  // bytes or closed.
+  int duplicateDescriptor();
 
   // What the full structural check finds in the file: the problems (empty
   // when it is sound) and their summary. The check reads the whole file,
@@ -128,6 +138,7 @@ class OpenImage {
   unsigned width_ = 0;
   unsigned height_ = 0;
   int encoding_[5] = {};
+  long long mappable_[5] = {-1, -1, -1, -1, -1};
   unsigned char map_[768] = {};
 };
 

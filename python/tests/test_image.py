@@ -5,8 +5,10 @@ memory layout), bad arguments to write refused leaving an existing file
 alone; opening from any path, planes and lines out of range refused, colour
 coverage into a file (saved as the library saves every file: its tests say
 how), and reading, which lets the GIL go, with calls on one image from
-several threads run one at a time."""
+several threads run one at a time; raw planes mapped on request; what a
+notebook shows."""
 
+import io
 import os
 import re
 import sys
@@ -15,6 +17,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
+from PIL import Image
 
 import btreeimg
 from conftest import HERE, design, noise
@@ -155,3 +158,42 @@ def test_threads_reading_one_image_get_its_planes_and_lines(tmp_path):
 
     with btreeimg.open(tmp_path / "shared.dis") as im, ThreadPoolExecutor(4) as pool:
         assert all(pool.map(read, [1, 2, 3] * 20))
+
+
+def test_a_raw_plane_maps_read_only_and_other_planes_refuse_in_words(tmp_path):
+    planes = [design(40, 30, 1), noise(40, 30), design(40, 30, 3)]
+    btreeimg.write(tmp_path / "x.dis", planes, pack=None)  # raw only where packing grows
+    with btreeimg.open(tmp_path / "x.dis") as im:
+        assert [im.encoding(k) for k in (1, 2, 3)] == [1, 0, 1]
+        mapped = im.plane(2, mmap=True)
+        for k in (1, 3):
+            with pytest.raises(ValueError, match=f"plane {k} is packed line by line: only a "
+                                                 "raw plane can be mapped"):
+                im.plane(k, mmap=True)
+    assert isinstance(mapped, np.memmap) and not mapped.flags.writeable
+    assert np.array_equal(mapped, planes[1])  # valid after the image is closed
+    btreeimg.write(tmp_path / "cut.dis", planes[1:], pack=0)
+    os.truncate(tmp_path / "cut.dis", 2 * 1312 + 2 * 40 * 30 - 1)  # plane 2 a byte short
+    with btreeimg.open(tmp_path / "cut.dis", lenient=True) as im:  # damaged: read, never mapped
+        assert np.array_equal(im.plane(1), planes[1])
+        with pytest.raises(ValueError, match=f"^{tmp_path / 'cut.dis'}: plane 1 cannot be "
+                                             "mapped: .* damaged"):
+            im.plane(1, mmap=True)
+
+
+def test_notebooks_show_plane_1_through_its_colours_as_a_thumbnail(tmp_path):
+    colours = np.random.default_rng(2).integers(0, 256, (256, 3), dtype=np.uint8)
+    plane = design(100, 600, 4)
+    btreeimg.write(tmp_path / "wide.dis", [plane, plane], pack=2, colour_map=colours)
+    with btreeimg.open(tmp_path / "wide.dis") as im:
+        assert repr(im) == (f"<btreeimg.Image {str(tmp_path / 'wide.dis')!r} version 2, "
+                            "2 planes of 600 x 100>")
+        png = im._repr_png_()
+    assert im._repr_png_() is None
+    shown = np.asarray(Image.open(io.BytesIO(png)).convert("RGB"))
+    assert np.array_equal(shown, colours[plane[::3, ::3]])  # 200 x 34: every third pixel
+
+
+def test_dir_shows_the_interface_only():
+    assert set(btreeimg.__all__) <= set(dir(btreeimg))
+    assert [name for name in dir(btreeimg) if name.startswith("_")] == ["__version__"]

@@ -1,7 +1,12 @@
-"""Pillow opens, seeks, loads and saves image files through the plugin."""
+"""Pillow opens, seeks, loads, verifies and saves image files through the
+plugin: raw planes of files opened by name as tiles Pillow maps, the
+library's descriptors let go when Pillow is done, refused saves leaving the
+file and its links alone."""
 
+import gc
 import gzip
 import io
+import os
 import re
 
 import numpy as np
@@ -103,9 +108,113 @@ def test_save_all_writes_every_frame_as_a_plane_with_the_first_colour_map(sample
         assert np.array_equal(a.colour_map, b.colour_map)
 
 
-def test_other_modes_and_too_many_frames_are_refused(tmp_path):
-    with pytest.raises(ValueError, match=r'mode RGB .*im\.quantize\(256\) or im\.convert\("P"\)'):
-        Image.new("RGB", (4, 4)).save(tmp_path / "x.dis")
-    with pytest.raises(ValueError, match="at most 5"):
-        Image.new("L", (4, 4)).save(tmp_path / "x.dis", save_all=True,
-                                   append_images=[Image.new("L", (4, 4))] * 5)
+def transparent():
+    """A P image whose colour 3 is transparent."""
+    pic = Image.new("P", (4, 4))
+    pic.info["transparency"] = 3
+    return pic
+
+
+@pytest.mark.parametrize("save, message", [
+    (lambda t: Image.new("RGB", (4, 4)).save(t),
+     r'mode RGB .*im\.quantize\(256\) or im\.convert\("P"\)'),
+    (lambda t: Image.new("L", (4, 4)).save(t, save_all=True,
+                                         append_images=[Image.new("L", (4, 4))] * 5),
+     "at most 5"),
+    (lambda t: Image.new("L", (4, 4)).save(t, save_all=True,
+                                         append_images=[Image.new("L", (4, 5))]),
+     "shape"),
+    (lambda t: Image.new("L", (4, 4)).save(t, pack=7), "pack"),
+    (lambda t: Image.new("L", (4, 4)).save(str(t), format="dis", transparency=0),
+     "keeps no transparency"),
+    (lambda t: transparent().save(t), "keeps no transparency"),
+])
+def test_refused_saves_leave_the_file_and_its_links_as_they_were(tmp_path, save, message):
+    (tmp_path / "x.dis").write_bytes(b"somebody's design")
+    os.link(tmp_path / "x.dis", tmp_path / "link.dis")
+    with pytest.raises(ValueError, match=message):
+        save(tmp_path / "x.dis")
+    for name in ("x.dis", "link.dis"):
+        assert (tmp_path / name).read_bytes() == b"somebody's design"
+    assert sorted(os.listdir(tmp_path)) == ["link.dis", "x.dis"]
+
+
+def test_the_format_answers_to_dis_in_any_case(tmp_path):
+    Image.fromarray(design(6, 7), "L").save(tmp_path / "x.bin", format="dis")
+    buffer = io.BytesIO()
+    Image.fromarray(design(6, 7), "L").save(buffer, format="Dis")
+    with btreeimg.open(tmp_path / "x.bin") as im:
+        assert np.array_equal(im.plane(1), design(6, 7))
+    assert buffer.getvalue() == (tmp_path / "x.bin").read_bytes()
+    Image.new("L", (2, 2)).save(tmp_path / "x.png")  # other formats as Pillow saves them
+    assert Image.open(tmp_path / "x.png").format == "PNG"
+
+
+def test_verify_runs_the_structural_check(samples, tmp_path):
+    with Image.open(samples / "design.dis") as pic:
+        pic.verify()
+    for how in ("cut", "table"):
+        path = damage(samples, tmp_path, how)
+        with Image.open(path) as pic:
+            with pytest.raises(OSError, match="^" + re.escape(btreeimg.check(path)[0])):
+                pic.verify()
+
+
+def open_descriptors(*paths):
+    """How many of the process's descriptors are open on the files `paths`."""
+    files = {os.path.realpath(p) for p in paths}
+    folder = "/proc/self/fd"
+    count = 0
+    for fd in os.listdir(folder):
+        try:
+            count += os.readlink(os.path.join(folder, fd)) in files
+        except OSError:
+            pass  # closed meanwhile (the listing's own)
+    return count
+
+
+def test_descriptors_are_let_go_when_pillow_is_done_with_the_file(samples, tmp_path):
+    btreeimg.write(tmp_path / "one.dis", design(64, 64), pack=1)
+    paths = [samples / "design.dis", tmp_path / "one.dis"]
+    gc.disable()  # only what the plugin lets go counts
+    try:
+        kept = []
+        for path in paths * 150:
+            with Image.open(path) as pic:
+                pic.load()
+            kept.append(pic)
+        assert open_descriptors(*paths) == 0
+        kept.append(Image.open(tmp_path / "one.dis"))
+        kept[-1].load()  # a one-plane image lets its files go once loaded
+        assert open_descriptors(*paths) == 0
+        assert np.array_equal(np.asarray(kept[-1]), design(64, 64))
+    finally:
+        gc.enable()
+
+
+def test_raw_planes_of_a_file_opened_by_name_are_tiles_pillow_maps(tmp_path):
+    planes = [design(50, 70, s) for s in range(3)]
+    btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
+    btreeimg.write(tmp_path / "mixed.dis", planes[:2], pack=None)  # packed where it fits
+    with Image.open(tmp_path / "raw.dis") as pic:  # plane 1's lines follow its block
+        assert pic.tile == [("raw", (0, 0, 70, 50), 1312, ("P", 70, 1))]
+        for k in (0, 2, 1):
+            pic.seek(k)
+            assert pic.map is not None and pic.tobytes() == planes[k].tobytes()
+    with Image.open(tmp_path / "raw.dis") as pic:  # cut after plane 1 was mapped
+        pic.load()
+        os.truncate(tmp_path / "raw.dis", 2 * 1312 + 50 * 70 + 100)
+        with pytest.raises(OSError, match="truncated"):
+            pic.seek(1)  # read, and never into plane 1's map
+        assert pic.map is None
+    btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
+    with Image.open(tmp_path / "raw.dis") as pic:  # another file comes to have the name
+        btreeimg.write(tmp_path / "raw.dis", planes[::-1], pack=0)
+        assert not getattr(pic, "map", None) and pic.tobytes() == planes[0].tobytes()
+    btreeimg.write(tmp_path / "raw.dis", planes, pack=0)
+    with open(tmp_path / "raw.dis", "rb") as stream:
+        for source in (tmp_path / "mixed.dis", io.BytesIO(stream.read()), stream):
+            with Image.open(source) as pic:
+                assert pic.tile == []
+                pic.seek(1)
+                assert not pic.map and pic.tobytes() == planes[1].tobytes()
