@@ -16,6 +16,7 @@
 class AFX_EXT_CLASS Sorted {
  public:
   Sorted();
+  // Copies nothing: Sorted has no state of its own.
   Sorted(const Sorted& other);
   Sorted& operator=(const Sorted& other);
 

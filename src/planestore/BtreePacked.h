@@ -72,6 +72,7 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   int complete();
 
  protected:
+  // Where the plane's region (its line offset table) starts.
   long regionOffset;
 
  private:

@@ -26,6 +26,7 @@ class AFX_EXT_CLASS Mem {
   // Sets every byte of the block to `value`.
   void fill(unsigned char value);
 
+  // The block's size in bytes.
   unsigned int size() { return size_; }
   // The block's address, under several types; none checks the size. Valid
   // until the next setCapacity or the Mem's destruction.

@@ -57,6 +57,7 @@ class AFX_EXT_CLASS MyAssoc : public Sorted {
   // `other` sorts before every element (the result is positive).
   int Compare(Sorted* other) override;
 
+  // The key and the value, as loaded or set.
   CString key;
   CString value;
 };
