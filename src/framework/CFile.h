@@ -46,6 +46,7 @@ class AFX_EXT_CLASS CFile : public CObject {
   CFile(const char* fileName, UINT openFlags);
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
+  // Closes the file, ignoring errors.
   ~CFile() override;
 
   // Opens `fileName` with `openFlags` (modeCreate creates or truncates, unless

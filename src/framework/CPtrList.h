@@ -17,6 +17,7 @@ class AFX_EXT_CLASS CPtrList : public CObject {
   explicit CPtrList(int nBlockSize = 10);
   CPtrList(const CPtrList&) = delete;
   CPtrList& operator=(const CPtrList&) = delete;
+  // Removes every node (RemoveAll()).
   ~CPtrList() override;
 
   // The number of elements (GetSize() is the same).

@@ -23,6 +23,7 @@ class AFX_EXT_CLASS CString {
   // Replace the text by a copy of `text` (null: empty) or by `ch`.
   CString& operator=(const char* text);
   CString& operator=(char ch);
+  // Frees the text.
   ~CString();
 
   // The number of characters.

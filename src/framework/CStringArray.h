@@ -32,6 +32,8 @@ class AFX_EXT_CLASS CStringArray : public CObject {
   const CString& GetAt(int index) const;
   // Replaces the element at `index`.
   void SetAt(int index, const CString& text);
+  // The element at `index`, for changing; operator[] is ElementAt(), and
+  // GetAt() on a const array.
   CString& ElementAt(int index);
   CString& operator[](int index) { return ElementAt(index); }
   const CString& operator[](int index) const { return GetAt(index); }

@@ -38,8 +38,9 @@ class AFX_EXT_CLASS CMemoryException : public CException {
 class AFX_EXT_CLASS CInvalidArgException : public CException {
  public:
   CInvalidArgException() = default;
-  // An exception whose GetErrorMessage() reports `what`.
+  // An exception that names `what` in its message.
   explicit CInvalidArgException(const char* what);
+  // "invalid argument", followed by ": " and the text given, if any.
   BOOL GetErrorMessage(char* text, UINT maxLength,
                        UINT* helpContext = nullptr) const override;
 

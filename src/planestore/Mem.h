@@ -14,6 +14,7 @@ class AFX_EXT_CLASS Mem {
   // Copies are deep: each Mem owns its own block.
   Mem(const Mem& other);
   Mem& operator=(const Mem& other);
+  // Frees the block.
   ~Mem();
 
   // Resizes to `size` bytes; the first min(old, new) bytes keep their values.

@@ -47,6 +47,7 @@ class AFX_EXT_CLASS MyAssoc : public Sorted {
   MyAssoc(const char* key, const char* value);
   MyAssoc(const MyAssoc& other);
   MyAssoc& operator=(const MyAssoc& other);
+  // Frees the key and the value.
   ~MyAssoc() override;
 
   using Sorted::Compare;
