@@ -25,6 +25,7 @@ LINT = re.compile(r"^NOLINT\S*(:\s*)?")
 SCOPE = re.compile(r"^\s*(class|struct|union|namespace)\b[^;]*?(\w+)\s*(:[^{]*)?\{?\s*$")
 SPECIAL = re.compile(r"^\s*(\w+\s*\(\s*(const\s+)?\w+\s*&&?\s*\w*\s*\)|\w+\s*&\s*operator=\s*\(\s*(const\s+)?\w+\s*&&?\s*\w*\s*\))\s*(noexcept\s*)?=\s*(default|delete)\s*;")
 DEFINE = re.compile(r"^#\s*define\s+\w+")
+HEADER_NAME = re.compile(r"[^/]+/[^/]+\.h$|[^/]+\.h$")
 LABEL = re.compile(r"^\s*(public|protected|private)\s*:")
 NAME = re.compile(r"(~?\w+|operator\s*\S+?)\s*(\(|=|;|\[|\{|:|,)")
 
@@ -90,12 +91,15 @@ def main():
         lines = source.read().split("\n")
     out = list(lines)
     i = 0
+    header = HEADER_NAME.search(sys.argv[1]).group(0)
     if lines and COMMENT.match(lines[0]):
-        out[0] = "/** \\file */ ///" + COMMENT.match(lines[0]).group(2)
-        i = 1
+        # One block, so that Doxygen gives all of it to the file; the \file
+        # command (at the end, to keep the lines where they are) names it.
         while i < len(lines) and COMMENT.match(lines[i]):
-            out[i] = COMMENT.sub(r"\1///\2", lines[i])
+            out[i] = COMMENT.match(lines[i]).group(2)
             i += 1
+        out[0] = "/**" + out[0]
+        out[i - 1] = out[i - 1] + " \\file " + header + " */"
     while i < len(lines):
         line = lines[i]
         if line.strip().startswith("#"):
@@ -172,8 +176,7 @@ def main():
     own_class = re.compile(r"^(class|struct)\s+(\w+\s+)?" + stem + r"\b[^;]*$")
     for k in range(1, len(lines)):
         if own_class.match(lines[k]) and not COMMENT.match(lines[k - 1]):
-            name = sys.argv[1].rsplit("/", 1)[-1]
-            out[k] = "/** \\copydoc " + name + " */ " + out[k]
+            out[k] = "/** \\copydoc " + header + " */ " + out[k]
             break
     sys.stdout.write("\n".join(out))
 

@@ -10,6 +10,8 @@
 #include "framework/Export.h"
 #include "framework/Types.h"
 
+// The base of the framework's exceptions: a description of the failure,
+// and Delete() for the catcher.
 class AFX_EXT_CLASS CException : public CObject {
  public:
   CException() = default;
