@@ -5,7 +5,10 @@
 # in include_patterns are part of the site. The C++ reference is Doxygen's
 # (docs/api/Doxyfile), placed beside the pages in cpp/.
 import os
-import sys
+
+from sphinx.util import logging
+
+_logger = logging.getLogger(__name__)
 
 project = "btreeimg"
 author = "the btreeimg developers"
@@ -48,7 +51,8 @@ suppress_warnings = ["myst.header"]
 nitpick_ignore_regex = [("py:class", r"(os|io|typing|numpy|PIL)\..*")]
 autodoc_member_order = "bysource"
 autodoc_typehints = "signature"
-autodoc_default_options = {"members": True, "show-inheritance": True}
+autodoc_default_options = {"members": True, "undoc-members": True,
+                           "show-inheritance": True}
 
 html_theme = "alabaster"
 html_title = "btreeimg"
@@ -70,5 +74,14 @@ def _leave_out_missing_pages(app, docname, source):
                                   if line.strip() != page)
 
 
+def _require_docstrings(app, what, name, obj, options, lines):
+    """Every public function, class, method and attribute of the package
+    has its docstring: one without fails the build, as an undocumented C++
+    member does."""
+    if not any(line.strip() for line in lines) and what != "module":
+        _logger.warning("%s %s has no docstring", what, name)
+
+
 def setup(app):
     app.connect("source-read", _leave_out_missing_pages)
+    app.connect("autodoc-process-docstring", _require_docstrings)
