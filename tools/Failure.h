@@ -10,7 +10,7 @@
 
 namespace tool {
 
-// The tool's exit statuses. They are listed in --help and in the README.
+// The tool's exit statuses. They are listed in --help and in docs/tool.md.
 enum ExitStatus {
   kOk = 0,           // done; for check: no problem found
   kProblems = 1,     // check: structural problems found

@@ -1,6 +1,6 @@
-"""The examples of the README's Python section, type-checked by the tests
+"""The examples of the Python page (docs/python.md), type-checked by the tests
 (mypy --strict). Run from the repository's root after a build, they work as
-the README says."""
+the page says."""
 
 import btreeimg
 

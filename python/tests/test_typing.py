@@ -1,5 +1,5 @@
-"""The package's types: mypy --strict accepts the README's examples and the
-package itself, and the stubs of the extension say what it holds."""
+"""The package's types: mypy --strict accepts the Python page's examples and
+the package itself, and the stubs of the extension say what it holds."""
 
 import os
 import subprocess

@@ -93,6 +93,7 @@ class AFX_EXT_CLASS BalNode {
   void dump();
 
  protected:
+  // The balance states a node's balance member holds.
   static constexpr std::int32_t kLeftHeavy = 0;
   static constexpr std::int32_t kRightHeavy = 1;
   static constexpr std::int32_t kEvenHeavy = 2;
@@ -134,11 +135,15 @@ class AFX_EXT_CLASS BalCltn : public BalNode {
   // The element at `pos` (null for a null position).
   // REQUIRES: pos is null or a position of this collection not yet freed.
   Sorted* GetAt(void* pos);
+  // The number of elements.
   int GetCount() { return count; }
+  // 1 when the collection holds no element, else 0.
   int IsEmpty() { return count == 0 ? 1 : 0; }
   // First (least) or last (greatest) element; null when empty.
   Sorted* GetHead();
   Sorted* GetTail();
+  // Position of the first (least) or last (greatest) element; null when
+  // empty.
   void* GetHeadPosition();
   void* GetTailPosition();
   // Return the element at `pos` and move `pos` to the following (preceding)

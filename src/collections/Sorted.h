@@ -16,6 +16,7 @@
 class AFX_EXT_CLASS Sorted {
  public:
   Sorted();
+  // Copies nothing: Sorted has no state of its own.
   Sorted(const Sorted& other);
   Sorted& operator=(const Sorted& other);
 
@@ -30,6 +31,7 @@ class AFX_EXT_CLASS Sorted {
   virtual int Compare(Sorted* other);
   // Diagnostic output of the element. The base does nothing.
   virtual void dump();
+  // Collections delete elements through it.
   virtual ~Sorted();
 };
 

@@ -17,6 +17,8 @@ class FileReplacement;
 
 class AFX_EXT_CLASS CFile : public CObject {
  public:
+  // Flags of Open() and the opening constructor, combined with |: the access
+  // mode, sharing, inheritance, creation and text or binary mode.
   enum OpenFlags {
     modeRead = 0x0000,
     modeWrite = 0x0001,
@@ -32,8 +34,11 @@ class AFX_EXT_CLASS CFile : public CObject {
     typeText = 0x4000,
     typeBinary = 0x8000
   };
+  // Where Seek() counts its offset from.
   enum SeekPosition { begin = 0, current = 1, end = 2 };
+  // The commands of GetBufferPtr().
   enum BufferCommand { bufferRead, bufferWrite, bufferCommit, bufferCheck };
+  // What GetBufferPtr(bufferCheck) reports a file to support.
   enum BufferFlags { bufferDirect = 0x01, bufferBlocking = 0x02 };
 
   CFile();
@@ -41,6 +46,7 @@ class AFX_EXT_CLASS CFile : public CObject {
   CFile(const char* fileName, UINT openFlags);
   CFile(const CFile&) = delete;
   CFile& operator=(const CFile&) = delete;
+  // Closes the file, ignoring errors.
   ~CFile() override;
 
   // Opens `fileName` with `openFlags` (modeCreate creates or truncates, unless
@@ -55,11 +61,17 @@ class AFX_EXT_CLASS CFile : public CObject {
   // Moves the position; returns the new position. A negative result is a
   // badSeek error.
   virtual ULONGLONG Seek(LONGLONG offset, UINT from);
+  // Moves to the end; returns the file's length.
   ULONGLONG SeekToEnd() { return Seek(0, end); }
+  // Moves to the start.
   void SeekToBegin() { Seek(0, begin); }
+  // The file's length in bytes.
   virtual ULONGLONG GetLength() const;
+  // Truncates or extends the file to `newLength` bytes.
   virtual void SetLength(ULONGLONG newLength);
+  // The current position.
   virtual ULONGLONG GetPosition() const;
+  // Writes what is buffered; a file on disk buffers nothing.
   virtual void Flush();
   // Closes; throws when pending data cannot be written.
   virtual void Close();
@@ -71,7 +83,9 @@ class AFX_EXT_CLASS CFile : public CObject {
                             void** bufferStart = nullptr,
                             void** bufferMax = nullptr);
 
+  // TRUE while a file is open.
   BOOL IsOpen() const { return fd_ >= 0; }
+  // The path the file was opened with.
   CString GetFilePath() const { return path_; }
 
   // Renames (replacing an existing target) or removes a file; throw
@@ -86,7 +100,9 @@ class AFX_EXT_CLASS CFile : public CObject {
   // Throws the exception for errno `osError` on this file.
   [[noreturn]] void throwError(int osError) const;
 
+  // The open descriptor, -1 when closed.
   int fd_ = -1;
+  // The path given to Open(), named in exceptions.
   CString path_;
 };
 

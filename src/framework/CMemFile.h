@@ -23,9 +23,11 @@
 
 class AFX_EXT_CLASS CMemFile : public CFile {
  public:
+  // An empty memory file that grows in steps of `nGrowBytes` bytes.
   explicit CMemFile(UINT nGrowBytes = 1024);
   // Wraps `buffer` as with Attach().
   CMemFile(BYTE* buffer, UINT size, UINT nGrowBytes = 0);
+  // Empties the file, as Close() does.
   ~CMemFile() override;
 
   // Wraps the caller's `buffer` of `size` bytes, position 0. With a growth

@@ -13,13 +13,17 @@
 
 class AFX_EXT_CLASS CPtrList : public CObject {
  public:
+  // An empty list whose nodes are allocated `nBlockSize` at a time.
   explicit CPtrList(int nBlockSize = 10);
   CPtrList(const CPtrList&) = delete;
   CPtrList& operator=(const CPtrList&) = delete;
+  // Removes every node (RemoveAll()).
   ~CPtrList() override;
 
+  // The number of elements (GetSize() is the same).
   int GetCount() const { return count_; }
   int GetSize() const { return count_; }
+  // TRUE when the list holds no element.
   BOOL IsEmpty() const { return count_ == 0; }
 
   // Head and tail elements. REQUIRES a non-empty list; on an empty list they
@@ -28,9 +32,12 @@ class AFX_EXT_CLASS CPtrList : public CObject {
   void* GetHead() const;
   void*& GetTail();
   void* GetTail() const;
+  // Remove the head (tail) element and return it. REQUIRES a non-empty list;
+  // on an empty one they throw CInvalidArgException*.
   void* RemoveHead();
   void* RemoveTail();
 
+  // Add `element` at the start (end); return its position.
   POSITION AddHead(void* element);
   POSITION AddTail(void* element);
   // Append every element of `other` at the end (or start) of this list.
@@ -45,6 +52,7 @@ class AFX_EXT_CLASS CPtrList : public CObject {
   // Removes every node; the pointed-to objects are left alone.
   void RemoveAll();
 
+  // Position of the head (tail) element; null for an empty list.
   POSITION GetHeadPosition() const { return head_; }
   POSITION GetTailPosition() const { return tail_; }
   // Return the element at `position` and move it to the next (previous)
@@ -53,8 +61,11 @@ class AFX_EXT_CLASS CPtrList : public CObject {
   void* GetNext(POSITION& position) const;
   void*& GetPrev(POSITION& position);
   void* GetPrev(POSITION& position) const;
+  // The element at `position`, for reading or changing. REQUIRES a
+  // non-null position.
   void*& GetAt(POSITION position);
   void* GetAt(POSITION position) const;
+  // Replaces the element at `position`. REQUIRES a non-null position.
   void SetAt(POSITION position, void* element);
 
   // Position of the element with 0-based `index`; null outside the list.

@@ -17,6 +17,7 @@ class AFX_EXT_CLASS CStdioFile : public CFile {
   CStdioFile();
   // Opens `fileName`; throws CFileException* when it cannot.
   CStdioFile(const char* fileName, UINT openFlags);
+  // Closes the file, writing what it buffered; a failure is dropped.
   ~CStdioFile() override;
 
   BOOL Open(const char* fileName, UINT openFlags,

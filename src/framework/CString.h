@@ -12,26 +12,37 @@ class AFX_EXT_CLASS CString {
  public:
   CString() = default;
   CString(const char* text);  // NOLINT: implicit, as the framework's
+  // The first `length` characters of `text`.
   CString(const char* text, int length);
+  // `repeat` times the character `ch`.
   CString(char ch, int repeat = 1);
   CString(const CString&) = default;
   CString(CString&&) noexcept = default;
   CString& operator=(const CString&) = default;
   CString& operator=(CString&&) noexcept = default;
+  // Replace the text by a copy of `text` (null: empty) or by `ch`.
   CString& operator=(const char* text);
   CString& operator=(char ch);
+  // Frees the text.
   ~CString();
 
+  // The number of characters.
   int GetLength() const { return static_cast<int>(text_.size()); }
+  // True for an empty string.
   bool IsEmpty() const { return text_.empty(); }
+  // Makes the string empty.
   void Empty() { text_.clear(); }
 
+  // The text as a C string, valid until the next change of the string.
   operator const char*() const { return text_.c_str(); }  // NOLINT
   const char* GetString() const { return text_.c_str(); }
 
   // Character at `index`. Throws CInvalidArgException* outside 0..length-1.
   char GetAt(int index) const;
+  // Replaces the character at `index`. Throws CInvalidArgException* outside
+  // 0..length-1.
   void SetAt(int index, char ch);
+  // GetAt(index).
   char operator[](int index) const { return GetAt(index); }
 
   // Byte-wise comparison: negative, 0 or positive, as strcmp.
@@ -39,6 +50,7 @@ class AFX_EXT_CLASS CString {
   // The same after folding ASCII letters to upper case.
   int CompareNoCase(const char* other) const;
 
+  // Fold ASCII letters to upper (lower) case in place; return the string.
   CString& MakeUpper();
   CString& MakeLower();
   // Replaces every occurrence of `from` (non-empty) by `to`; returns the count.
@@ -47,10 +59,14 @@ class AFX_EXT_CLASS CString {
   // Index of the first `sub` at or after `start`, or -1.
   int Find(const char* sub, int start = 0) const;
   int Find(char ch, int start = 0) const;
+  // The first `count` characters (all of them when there are fewer).
   CString Left(int count) const;
+  // The characters from `first` on, at most `count` of them.
   CString Mid(int first) const;
   CString Mid(int first, int count) const;
+  // The last `count` characters (all of them when there are fewer).
   CString Right(int count) const;
+  // Remove leading, trailing or both white space characters in place.
   CString& TrimLeft();
   CString& TrimRight();
   CString& Trim();
@@ -65,6 +81,7 @@ class AFX_EXT_CLASS CString {
   void Format(const char* format, ...)
       __attribute__((format(printf, 2, 3)));
 
+  // Appends `other`, `text` or `ch`.
   CString& operator+=(const CString& other);
   CString& operator+=(const char* text);
   CString& operator+=(char ch);
@@ -76,17 +93,21 @@ class AFX_EXT_CLASS CString {
   std::string text_;
 };
 
+// The concatenation of `a` and `b`.
 AFX_EXT_CLASS CString operator+(const CString& a, const CString& b);
 AFX_EXT_CLASS CString operator+(const CString& a, const char* b);
 AFX_EXT_CLASS CString operator+(const char* a, const CString& b);
 AFX_EXT_CLASS CString operator+(const CString& a, char b);
 
+// Byte-wise equality, as Compare() == 0.
 AFX_EXT_CLASS bool operator==(const CString& a, const CString& b);
 AFX_EXT_CLASS bool operator==(const CString& a, const char* b);
 AFX_EXT_CLASS bool operator==(const char* a, const CString& b);
+// Byte-wise inequality, as Compare() != 0.
 AFX_EXT_CLASS bool operator!=(const CString& a, const CString& b);
 AFX_EXT_CLASS bool operator!=(const CString& a, const char* b);
 AFX_EXT_CLASS bool operator!=(const char* a, const CString& b);
+// Byte-wise order, as Compare() < 0.
 AFX_EXT_CLASS bool operator<(const CString& a, const CString& b);
 AFX_EXT_CLASS bool operator<(const CString& a, const char* b);
 AFX_EXT_CLASS bool operator<(const char* a, const CString& b);

@@ -17,16 +17,23 @@ class AFX_EXT_CLASS CStringArray : public CObject {
   CStringArray& operator=(const CStringArray&) = default;
   ~CStringArray() override;
 
+  // The number of elements (GetCount() is the same).
   int GetSize() const { return static_cast<int>(items_.size()); }
   int GetCount() const { return GetSize(); }
+  // The last index, GetSize() - 1.
   int GetUpperBound() const { return GetSize() - 1; }
+  // TRUE when the array holds no element.
   BOOL IsEmpty() const { return items_.empty(); }
   // Resizes to `newSize` elements (new ones empty). `growBy` is accepted for
   // compatibility; growth is managed by the standard library.
   void SetSize(int newSize, int growBy = -1);
 
+  // The element at `index`, for reading or changing (bounds-tested).
   const CString& GetAt(int index) const;
+  // Replaces the element at `index`.
   void SetAt(int index, const CString& text);
+  // The element at `index`, for changing; operator[] is ElementAt(), and
+  // GetAt() on a const array.
   CString& ElementAt(int index);
   CString& operator[](int index) { return ElementAt(index); }
   const CString& operator[](int index) const { return GetAt(index); }
@@ -37,6 +44,7 @@ class AFX_EXT_CLASS CStringArray : public CObject {
   void InsertAt(int index, const CString& text, int count = 1);
   // Removes `count` elements starting at `index`.
   void RemoveAt(int index, int count = 1);
+  // Removes every element.
   void RemoveAll() { items_.clear(); }
 
  private:

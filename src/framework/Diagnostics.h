@@ -9,6 +9,8 @@
 
 namespace btreeimg {
 
+// A sink: called with each diagnostic text and the context it was
+// installed with.
 using DiagnosticSink = void (*)(const char* text, void* context);
 
 // Installs `sink` (null to discard) with the `context` passed back to it on

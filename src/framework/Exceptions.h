@@ -10,6 +10,8 @@
 #include "framework/Export.h"
 #include "framework/Types.h"
 
+// The base of the framework's exceptions: a description of the failure,
+// and Delete() for the catcher.
 class AFX_EXT_CLASS CException : public CObject {
  public:
   CException() = default;
@@ -22,19 +24,25 @@ class AFX_EXT_CLASS CException : public CObject {
   void Delete();
 
  protected:
+  // Copies `message` into `text` as GetErrorMessage() does.
   static BOOL copyMessage(const char* message, char* text, UINT maxLength);
 };
 
+// Thrown when memory runs out; its message is "out of memory".
 class AFX_EXT_CLASS CMemoryException : public CException {
  public:
   BOOL GetErrorMessage(char* text, UINT maxLength,
                        UINT* helpContext = nullptr) const override;
 };
 
+// Thrown for an argument outside what an operation accepts (a plane or an
+// index out of range, an impossible dimension); the text says which.
 class AFX_EXT_CLASS CInvalidArgException : public CException {
  public:
   CInvalidArgException() = default;
+  // An exception that names `what` in its message.
   explicit CInvalidArgException(const char* what);
+  // "invalid argument", followed by ": " and the text given, if any.
   BOOL GetErrorMessage(char* text, UINT maxLength,
                        UINT* helpContext = nullptr) const override;
 
@@ -42,8 +50,12 @@ class AFX_EXT_CLASS CInvalidArgException : public CException {
   CString what_;
 };
 
+// Thrown when a file operation fails. m_cause says why (one of the causes
+// below), m_lOsError holds the operating system's error number (-1 when
+// there is none) and m_strFileName the file's name.
 class AFX_EXT_CLASS CFileException : public CException {
  public:
+  // The causes.
   enum {
     none,
     genericException,
@@ -62,6 +74,7 @@ class AFX_EXT_CLASS CFileException : public CException {
     endOfFile
   };
 
+  // An exception of `cause` for errno `osError` on `fileName` (null: none).
   explicit CFileException(int cause = none, LONG osError = -1,
                           const char* fileName = nullptr);
   // `message`, when given, is the text GetErrorMessage reports in place of
@@ -76,11 +89,15 @@ class AFX_EXT_CLASS CFileException : public CException {
   // Throws a new CFileException for errno `osError` on `fileName`.
   [[noreturn]] static void ThrowOsError(LONG osError,
                                         const char* fileName = nullptr);
+  // The cause's description (or the message given) with the file's name.
   BOOL GetErrorMessage(char* text, UINT maxLength,
                        UINT* helpContext = nullptr) const override;
 
+  // Why the operation failed: one of the causes above.
   int m_cause;
+  // The operating system's error number, -1 when there is none.
   LONG m_lOsError;
+  // The name of the file concerned; may be empty.
   CString m_strFileName;
 
  private:

@@ -12,6 +12,8 @@
 #define AFX_EXT_CLASS __declspec(dllimport)
 #endif
 #else
+// Marks a class as part of the library's interface: exported from the
+// shared library.
 #define AFX_EXT_CLASS __attribute__((visibility("default")))
 #endif
 

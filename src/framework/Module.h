@@ -10,9 +10,13 @@
 #include "framework/Export.h"
 #include "framework/Types.h"
 
+// What a registered library's registration keeps.
 struct AFX_EXTENSION_MODULE {
+  // TRUE once AfxInitExtensionModule() has run for it.
   BOOL bInitialized;
+  // The handle AfxInitExtensionModule() was given.
   void* hModule;
+  // The same handle, for the library's resources.
   void* hResource;
 };
 
@@ -26,6 +30,7 @@ class AFX_EXT_CLASS CDynLinkLibrary : public CObject {
   // Unlinks itself from the chain.
   ~CDynLinkLibrary() override;
 
+  // The registration this library entry was made for.
   AFX_EXTENSION_MODULE* module() const { return module_; }
   // The most recently registered library, or null; walk with next().
   // Registering and ending registrations is safe from any thread; a walk

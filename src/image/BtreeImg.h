@@ -143,6 +143,7 @@ class AFX_EXT_CLASS BtreeImg {
   int wLinea(char* data, int line, short plane);
   // Writes the whole plane, string i as line i. Returns the storage's status.
   int wPiano(CStringArray& lines, short plane);
+  // Plane `plane`'s line length (dimx) and line count (dimy).
   unsigned int dimx(short plane);
   unsigned int dimy(short plane);
   // The plane count in the first block, as stored.

@@ -34,10 +34,10 @@ class AFX_EXT_CLASS CoverageRuleFile {
   // One rule. `acts` is false for a rule whose cover value is empty, which
   // changes nothing (the other values are then not read).
   struct Rule {
-    bool acts;
-    int cover;
-    int test;
-    int subst;
+    bool acts;  // the rule changes pixels (its COLCOPER value is not empty)
+    int cover;  // COLCOPER: the colour that is covered
+    int test;  // COLTEST: the colour tested beside it
+    int subst;  // COLSOST: the colour put in its place
   };
 
   // Reads and checks the rule file `path` (null reads as ""). Never throws

@@ -47,6 +47,7 @@ namespace btreeimg {
 
 class AFX_EXT_CLASS ImageReader {
  public:
+  // How a reader treats a damaged file (the constructors' `policy`).
   enum Policy {
     strict = 0,   // refuse damaged files and damaged lines
     lenient = 1,  // read what the file holds, zeros where it holds nothing
@@ -71,6 +72,7 @@ class AFX_EXT_CLASS ImageReader {
 
   // The inspection made at open (its verdict, problems and plane layouts).
   const ImageCheck& inspection() const { return check_; }
+  // The format version (2, 3 or 4) and the plane count, as inspected.
   int version() const { return check_.Version(); }
   int planes() const { return check_.PlaneCount(); }
   // The line length and line count every plane is read with (plane 1's).

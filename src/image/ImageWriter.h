@@ -51,6 +51,7 @@ class AFX_EXT_CLASS ImageWriter {
   // dimension exceeds 65535, else 3 for more than 2 planes, else 2.
   static int versionFor(unsigned int width, unsigned int height, int planes);
 
+  // The image's version, plane count, line length and line count.
   int version() const;
   int planes() const;
   unsigned int width() const;

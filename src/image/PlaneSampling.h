@@ -20,9 +20,10 @@
 
 namespace btreeimg::sampling {
 
+// A picture's width and height in pixels.
 struct Size {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
+  std::uint32_t width = 0;   // pixels across
+  std::uint32_t height = 0;  // pixels down
 };
 
 // The size of a width x height picture fitted into a box x box square with

@@ -65,17 +65,25 @@ class AFX_EXT_CLASS BtreeMod {
   // Sets the absolute memory-file offset that this plane's bytes must not
   // reach (the next plane's header block); kNoRegionEnd for none.
   void SetRegionEnd(ULONGLONG regionEnd) { this->regionEnd = regionEnd; }
+  // The offset set by SetRegionEnd(), kNoRegionEnd for none.
   ULONGLONG RegionEnd() const { return regionEnd; }
 
+  // The line length, line count and start of the line data the storage
+  // works with.
   int LineSize() const { return lineSize; }
   int LineCount() const { return nLines; }
   long DataOffset() const { return dataOffset; }
 
  protected:
+  // The line length the encoding codes with.
   int lineSize;
+  // The number of lines.
   int nLines;
+  // Where the line data start in the memory file.
   long dataOffset;
+  // The image's memory file (not owned).
   CMemFile* memFile;
+  // The offset the plane's bytes must not reach (SetRegionEnd()).
   ULONGLONG regionEnd = kNoRegionEnd;
 };
 

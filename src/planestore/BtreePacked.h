@@ -38,6 +38,7 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   BtreePacked(CMemFile* memFile, long regionOffset, int lineSize, int nLines);
   BtreePacked(const BtreePacked&) = default;
   BtreePacked& operator=(const BtreePacked&) = default;
+  // Releases nothing: the memory file is the image's.
   ~BtreePacked() override;
 
   // Decodes line `line` straight from the memory file into at most lineSize
@@ -72,6 +73,7 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   int complete();
 
  protected:
+  // Where the plane's region (its line offset table) starts.
   long regionOffset;
 
  private:

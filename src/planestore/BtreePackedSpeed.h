@@ -67,10 +67,14 @@ class AFX_EXT_CLASS BtreePackedSpeed : public BtreeMod {
   int commit() override;
 
  protected:
+  // Where the plane's region starts in the memory file.
   long regionOffset;
+  // The region's unpacked and packed sizes, as last read or committed.
   unsigned int unpackedSize;
   unsigned int packedSize;
+  // The decoded plane, lineLength * lineCount bytes (owned).
   unsigned char* planeBuffer;
+  // The decoded plane's line length and line count.
   int lineLength;
   int lineCount;
 

@@ -15,15 +15,18 @@ class AFX_EXT_CLASS BtreeUnPacked : public BtreeMod {
                 int nLines);
   BtreeUnPacked(const BtreeUnPacked&) = default;
   BtreeUnPacked& operator=(const BtreeUnPacked&) = default;
+  // Releases nothing: the memory file is the image's.
   ~BtreeUnPacked() override;
 
   // One seek and one copy. Bytes of the line that lie beyond the end of the
   // memory file are not delivered: that part of `buffer` keeps its contents.
   int lineAt(int line, unsigned char* buffer) override;
+  // One seek and one write of the line length's bytes.
   int writeAt(int line, unsigned char* buffer) override;
   // Line width is the line length: a shorter string is padded with zero
   // bytes, a longer one is cut.
   int writeAllDati(CStringArray& lines) override;
+
   void SetSize(int lineSize) override;
   void SetData(long dataOffset) override;
 

@@ -14,6 +14,7 @@ class AFX_EXT_CLASS Mem {
   // Copies are deep: each Mem owns its own block.
   Mem(const Mem& other);
   Mem& operator=(const Mem& other);
+  // Frees the block.
   ~Mem();
 
   // Resizes to `size` bytes; the first min(old, new) bytes keep their values.
@@ -26,6 +27,7 @@ class AFX_EXT_CLASS Mem {
   // Sets every byte of the block to `value`.
   void fill(unsigned char value);
 
+  // The block's size in bytes.
   unsigned int size() { return size_; }
   // The block's address, under several types; none checks the size. Valid
   // until the next setCapacity or the Mem's destruction.

@@ -59,6 +59,7 @@ class AFX_EXT_CLASS MyAsKey {
   // Detaches the value list and returns it (null when there is none); the
   // caller owns it and its strings, and the entry has no values.
   CPtrList* removeList();
+  // The entry's key.
   CString& Key();
   // Writes "key value\n" for each value, in list order, to `file` (open for
   // writing). A line whose write throws CFileException* is dropped and
@@ -118,6 +119,7 @@ class AFX_EXT_CLASS AsKeyDat {
   // Removes the entry at `index` and hands it to the caller; null, with
   // nothing changed, outside 0 .. getCount()-1.
   MyAsKey* getAtRemove(int index);
+  // The number of entries.
   int getCount();
   // Destroys every entry; the collection stays usable.
   void FreeCltnDat();

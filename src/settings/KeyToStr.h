@@ -47,6 +47,7 @@ class AFX_EXT_CLASS MyAssoc : public Sorted {
   MyAssoc(const char* key, const char* value);
   MyAssoc(const MyAssoc& other);
   MyAssoc& operator=(const MyAssoc& other);
+  // Frees the key and the value.
   ~MyAssoc() override;
 
   using Sorted::Compare;
@@ -57,6 +58,7 @@ class AFX_EXT_CLASS MyAssoc : public Sorted {
   // `other` sorts before every element (the result is positive).
   int Compare(Sorted* other) override;
 
+  // The key and the value, as loaded or set.
   CString key;
   CString value;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The desktop pieces as installed: into a temporary prefix, the MIME
-# database and a loader cache refreshed there as the README says, then the
+# database and a loader cache refreshed there as docs/desktop.md says, then the
 # file type asked of xdg-mime, the loader module loaded from the prefix by
 # GdkPixbuf's query program, and the thumbnailer entry's command run as a
 # file manager runs it.
