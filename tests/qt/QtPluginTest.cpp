@@ -146,6 +146,15 @@ TEST(QtPlugin, DamagedFilesFailWithTheInspectionsVerdict) {
   QImageReader fromMemory(&buffer, "dis");
   EXPECT_TRUE(fromMemory.read().isNull());
   EXPECT_EQ(fromMemory.text("Problem").toStdString(), "The image file is damaged: " + summaryOf(cut));
+  // A damaged line that a small picture would not read still refuses the
+  // file: 20 packed lines of 10 pixels, each one run pair after the line
+  // offset table; the last one's count cut to 9.
+  makeImage(dir.file("lines.dis"), 1, 10, 20, 1, [](int, int, int y) { return static_cast<std::uint8_t>(y); });
+  testfiles::Bytes lines = testfiles::readFile(dir.file("lines.dis"));
+  lines.at(1312 + 4 * 21 + 2 * 19) = 9;
+  testfiles::writeFile(dir.file("lines.dis"), lines);
+  EXPECT_EQ(readImage(dir.file("lines.dis"), QSize(1, 1)).error,
+            "Unable to read image data: The image file is damaged: plane 1: line 19 decodes to 9 bytes, not 10");
   // Shorter than a header block: not taken for an image at all.
   EXPECT_FALSE(QImageReader(q(cutSample(dir, 1311))).canRead());
 
@@ -220,8 +229,10 @@ int main(int argc, char** argv) {
   // Qt's platform for a test without a display, unless one is chosen.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);
-  // The plugin as built, before the system's plugin folders.
-  QCoreApplication::addLibraryPath(QStringLiteral(BTREEIMG_QT_PLUGINS));
+  // The plugin as built (or, named by BTREEIMG_QT_PLUGINS, as installed),
+  // before the system's plugin folders.
+  const QString plugins = qEnvironmentVariable("BTREEIMG_QT_PLUGINS");
+  QCoreApplication::addLibraryPath(plugins.isEmpty() ? QStringLiteral(BTREEIMG_QT_PLUGINS) : plugins);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
