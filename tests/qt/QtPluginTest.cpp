@@ -116,10 +116,11 @@ TEST(QtPlugin, ScaledAndClippedPicturesAreSampledAndHeldToThePixelLimit) {
   }
   EXPECT_THAT(readImage(path, {}, QRect(300, 0, 5, 5)).error, testing::HasSubstr("lies outside"));
 
-  // The sample (256 x 192) at 64 x 48 reads 48 lines of 256 pixels, 12288.
-  const auto limited = [](const char* limit, QSize scaled) {
+  // The sample (256 x 192) at 64 x 48 reads 48 lines of 256 pixels, 12288;
+  // so does a clip of 64 x 48 of it: whole lines are read.
+  const auto limited = [](const char* limit, QSize scaled, QRect clip = {}) {
     ::setenv("BTREEIMG_MAX_PIXELS", limit, 1);
-    const Read read = readImage(sample("design.dis"), scaled);
+    const Read read = readImage(sample("design.dis"), scaled, clip);
     ::unsetenv("BTREEIMG_MAX_PIXELS");
     return read.image.isNull() ? read.error : "read";
   };
@@ -128,6 +129,8 @@ TEST(QtPlugin, ScaledAndClippedPicturesAreSampledAndHeldToThePixelLimit) {
   EXPECT_EQ(limited("49151", {}), refused + "the image states 256 x 192 pixels, more than the limit of 49151" + raise);
   EXPECT_EQ(limited("12288", QSize(64, 48)), "read");
   EXPECT_EQ(limited("12287", QSize(64, 48)),
+            refused + "a 64 x 48 picture reads 48 lines of 256 pixels, 12288 in all, more than the limit of 12287" + raise);
+  EXPECT_EQ(limited("12287", {}, QRect(100, 100, 64, 48)),
             refused + "a 64 x 48 picture reads 48 lines of 256 pixels, 12288 in all, more than the limit of 12287" + raise);
   EXPECT_EQ(limited("0", {}), "read");
 }
