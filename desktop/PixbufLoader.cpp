@@ -62,8 +62,6 @@ using btreeimg::ImageReader;
 constexpr std::size_t kHeaderBlock = 1312;
 // The library refuses larger files; gathering stops there.
 constexpr std::uint64_t kLargestFile = std::uint64_t{1} << 32;
-// What the refusal of a picture over the limit adds.
-constexpr const char* kRaiseLimit = " (the environment variable BTREEIMG_MAX_PIXELS raises it)";
 
 void setError(GError** error, int code, const std::string& text) {
   g_set_error_literal(error, GDK_PIXBUF_ERROR, code, text.c_str());
@@ -79,18 +77,6 @@ std::string takeMessage(CException* e) {
   const std::string text = btreeimg::describe(e, false).GetString();
   e->Delete();
   return text;
-}
-
-// The most pixels a load may make or read: BTREEIMG_MAX_PIXELS when it is
-// a number (0: no limit), else the library's default.
-std::uint64_t pixelLimit() {
-  const char* text = std::getenv("BTREEIMG_MAX_PIXELS");
-  if (text == nullptr || *text < '0' || *text > '9') return ImageReader::kDefaultPixelLimit;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0') return ImageReader::kDefaultPixelLimit;
-  return value == 0 ? UINT64_MAX : value;
 }
 
 // The bytes of an incremental load, gathered in one block that grows by
@@ -163,25 +149,12 @@ bool announceSize(Load& load, const unsigned char* head, std::size_t size, GErro
   load.width = width;
   load.height = height;
   if (load.abandoned) return true;
-  const std::uint64_t limit = pixelLimit();
   const btreeimg::sampling::Size picture{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
-  const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-  const std::uint64_t cost = btreeimg::sampling::samplingCost(dimx, dimy, picture);
-  std::string problem;
-  if (pixels > limit && picture.width == dimx && picture.height == dimy) {
-    problem = static_cast<const char*>(first->limitProblem(limit));
-  } else if (pixels > limit) {
-    problem = "the picture asked for has " + std::to_string(width) + " x " +
-              std::to_string(height) + " pixels, more than the limit of " + std::to_string(limit);
-  } else if (cost > limit) {
-    problem = "a " + std::to_string(width) + " x " + std::to_string(height) +
-              " picture reads " + std::to_string(std::min(dimy, picture.height)) +
-              " lines of " + std::to_string(dimx) + " pixels, " + std::to_string(cost) +
-              " in all, more than the limit of " + std::to_string(limit);
-  }
+  const std::string problem = btreeimg::sampling::samplingProblem(
+      *first, {0, 0, dimx, dimy}, picture, btreeimg::sampling::pixelLimitFromEnvironment());
   if (!problem.empty()) {
     setError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-             "The image is too large: " + problem + kRaiseLimit);
+             "The image is too large: " + problem + btreeimg::sampling::kRaiseLimit);
     return false;
   }
   return true;

@@ -74,4 +74,22 @@ TEST(Sampling, RowsReadEachSampledLineOnce) {
   }
 }
 
+TEST(Sampling, ARegionIsSampledInsideItsRectangle) {
+  // Columns 1..3 of lines 1..2 of 5 x 4 pixels (16 * y + x), at 6 x 4 and
+  // at 1 x 1.
+  testfiles::TempDir dir;
+  frontend::makeImage(dir.file("a.dis"), 0, 5, 4, 1, [](int, int x, int y) { return static_cast<std::uint8_t>(16 * y + x); });
+  btreeimg::ImageReader image(dir.file("a.dis").c_str());
+  std::vector<unsigned char> pixels;
+  const auto keep = [&](std::uint32_t, const unsigned char* row) { pixels.insert(pixels.end(), row, row + 6); };
+  sampling::sampleRows(image, 1, sampling::Region{1, 1, 3, 2}, Size{6, 4}, keep);
+  const std::vector<unsigned char> line1 = {17, 17, 18, 18, 19, 19}, line2 = {33, 33, 34, 34, 35, 35};
+  std::vector<unsigned char> expected;
+  for (const auto* line : {&line1, &line1, &line2, &line2}) expected.insert(expected.end(), line->begin(), line->end());
+  EXPECT_EQ(pixels, expected);
+  sampling::sampleRows(image, 1, sampling::Region{1, 1, 3, 2}, Size{1, 1}, [](std::uint32_t, const unsigned char* row) {
+    EXPECT_EQ(row[0], 16 * 2 + 2);
+  });
+}
+
 }  // namespace
