@@ -34,10 +34,10 @@ struct Size {
 // A rectangle of a plane: columns x .. x + width - 1 of lines
 // y .. y + height - 1.
 struct Region {
-  std::uint32_t x = 0;
-  std::uint32_t y = 0;
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
+  std::uint32_t x = 0;       // first column
+  std::uint32_t y = 0;       // first line
+  std::uint32_t width = 0;   // columns across
+  std::uint32_t height = 0;  // lines down
 };
 
 // The size of a width x height picture fitted into a box x box square with
