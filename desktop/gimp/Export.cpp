@@ -32,7 +32,7 @@ using btreeimg::ImageWriter;
 constexpr int kMostPlanes = 5;
 // A strip of lines is taken from GIMP at a time; about this many bytes, and
 // at least one line.
-constexpr std::size_t kStripBytes = std::size_t{1} << 22;
+constexpr std::size_t kStripBytes = std::size_t{1} << 15;
 
 // The layers of `image`, top first, and their common size and offset.
 struct Planes {

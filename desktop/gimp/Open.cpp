@@ -35,7 +35,7 @@ using btreeimg::ImageReader;
 
 // A strip of lines is read and handed to GIMP at a time; about this many
 // bytes, and at least one line.
-constexpr std::size_t kStripBytes = std::size_t{1} << 22;
+constexpr std::size_t kStripBytes = std::size_t{1} << 15;
 
 // The file open for reading, closed when it goes out of scope.
 class OpenFile {

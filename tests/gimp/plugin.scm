@@ -50,9 +50,13 @@
 (check "the file found by its bytes, without its extension"
        (= (length (layers-of (open "design-copy"))) 3))
 
-; Export: the same image, then the image with one pixel of plane 2 changed.
+; Export: the same image (also from layers with transparency), then the
+; image with one pixel of plane 2 changed.
 (export design "same.dis" "")
 (export design "raw.dis" "raw")
+(let ((alpha (car (gimp-image-duplicate design))))
+  (for-each (lambda (layer) (gimp-layer-add-alpha layer)) (layers-of alpha))
+  (export alpha "alpha.dis" ""))
 (gimp-drawable-set-pixel (cadr (layers-of design)) 10 20 1 #(7))
 (export design "edited.dis" "auto")
 
@@ -62,7 +66,8 @@
   (check "the thumbnail's picture is 64 x 48"
          (and (= (car (gimp-image-width picture)) 64) (= (car (gimp-image-height picture)) 48)))
   (check "the thumbnail tells the image's size and planes"
-         (equal? (cdr thumb) (list 256 192 INDEXED-IMAGE 3))))
+         (equal? (cdr thumb) (list 256 192 INDEXED-IMAGE 3)))
+  (export picture "thumb.dis" ""))
 
 ; A grey image exports with a grey ramp; its grey levels become indices.
 (let* ((grey (car (gimp-image-new 8 4 GRAY)))
@@ -81,6 +86,9 @@
 ; Refusals, in words; the file they would have replaced stays as it was.
 (refused "a damaged file" "The image file is damaged: plane 2: header block at 50464"
          (lambda () (open "cut.dis")))
+(refused "a plane over the pixel limit"
+         "The image is too large: the image states 65535 x 65535 pixels, more than the limit"
+         (lambda () (open "huge.dis")))
 (refused "an unknown encoding" "Unknown encoding" (lambda () (export design "kept.dis" "zip")))
 (let ((six (car (gimp-image-duplicate design))))
   (let loop ((n 3))

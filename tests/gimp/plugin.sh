@@ -36,6 +36,9 @@ cp "$samples/design.dis" "$files/design.dis"
 cp "$samples/design.dis" "$files/design-copy"
 cp "$samples/design.dis" "$files/kept.dis"
 head -c 3000 "$samples/design.dis" > "$files/cut.dis"
+# The first header block alone, stating 65535 x 65535 pixels.
+head -c 1312 "$samples/design.dis" > "$files/huge.dis"
+printf '\377\377\377\377' | dd of="$files/huge.dis" bs=1 seek=10 conv=notrunc status=none
 
 GIMP2_DIRECTORY=$home timeout 100 gimp-console-2.10 -i -d -f -n \
   -b "(begin (define dir \"$files\") (load \"$here/plugin.scm\"))" \
@@ -47,6 +50,7 @@ grep -q '^script-fu-Warning: done' "$scratch/log" || { cat "$scratch/log"; fail 
 echo "--- the files written, compared with the tool"
 "$tool" diff "$samples/design.dis" "$files/same.dis" || fail "the exported image differs"
 "$tool" diff "$samples/design.dis" "$files/raw.dis" || fail "the raw export differs"
+"$tool" diff "$samples/design.dis" "$files/alpha.dis" || fail "the layers with alpha differ"
 "$tool" info "$files/raw.dis" | grep -c 'raw (0)' | grep -qx 3 || fail "raw.dis is not raw"
 set +e
 changes=$("$tool" diff "$samples/design.dis" "$files/edited.dis")
@@ -59,7 +63,10 @@ plane 2: 256 x 192, 1 pixel differs, the first at line 20, column 10
 plane 3: 256 x 192, equal
 colour map: equal"
 [ "$(echo "$changes" | head -4)" = "$expected" ] || fail "the edit is not the one pixel"
+"$tool" thumbnail -s 64 "$samples/design.dis" "$scratch/thumb.png"
+"$tool" frompng "$scratch/thumb.png" "$scratch/thumb.dis" >/dev/null
+"$tool" diff "$scratch/thumb.dis" "$files/thumb.dis" || fail "the thumbnails differ"
 cmp -s "$samples/design.dis" "$files/kept.dis" || fail "a refused export changed kept.dis"
-ls "$files" | grep -v -E '^(design.dis|design-copy|kept.dis|cut.dis|same.dis|raw.dis|edited.dis|grey.dis)$' &&
+ls "$files" | grep -v -E '^(design.dis|design-copy|kept.dis|cut.dis|huge.dis|same.dis|raw.dis|alpha.dis|edited.dis|grey.dis|thumb.dis)$' &&
   fail "files left behind"
 echo "the plug-in opens and exports in GIMP"
