@@ -51,13 +51,16 @@
        (= (length (layers-of (open "design-copy"))) 3))
 
 ; Export: the same image (also from layers with transparency), then the
-; image with one pixel of plane 2 changed.
+; image with one pixel of plane 2 and the last colour changed.
 (export design "same.dis" "")
 (export design "raw.dis" "raw")
 (let ((alpha (car (gimp-image-duplicate design))))
   (for-each (lambda (layer) (gimp-layer-add-alpha layer)) (layers-of alpha))
   (export alpha "alpha.dis" ""))
 (gimp-drawable-set-pixel (cadr (layers-of design)) 10 20 1 #(7))
+(let ((map (cadr (gimp-image-get-colormap design))))
+  (vector-set! map 765 9)
+  (gimp-image-set-colormap design 768 map))
 (export design "edited.dis" "auto")
 
 ; A small picture for the open dialog: plane 1 fitted into the square.

@@ -61,8 +61,9 @@ echo "$changes"
 expected="plane 1: 256 x 192, equal
 plane 2: 256 x 192, 1 pixel differs, the first at line 20, column 10
 plane 3: 256 x 192, equal
-colour map: equal"
-[ "$(echo "$changes" | head -4)" = "$expected" ] || fail "the edit is not the one pixel"
+colour map: 1 entry differs
+  255: #000000 in the first image, #090000 in the second"
+[ "$(echo "$changes" | head -5)" = "$expected" ] || fail "the edit is not the pixel and colour changed"
 "$tool" thumbnail -s 64 "$samples/design.dis" "$scratch/thumb.png"
 "$tool" frompng "$scratch/thumb.png" "$scratch/thumb.dis" >/dev/null
 "$tool" diff "$scratch/thumb.dis" "$files/thumb.dis" || fail "the thumbnails differ"
