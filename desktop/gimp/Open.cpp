@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -232,8 +233,9 @@ gint32 openThumbnail(const char* path, int size, int* width, int* height, int* p
     throw;
   }
   g_object_unref(buffer);
-  *width = static_cast<int>(sound.width());
-  *height = static_cast<int>(sound.height());
+  // A version-4 image may state sides beyond what GIMP's integers hold.
+  *width = static_cast<int>(std::min<unsigned int>(sound.width(), INT_MAX));
+  *height = static_cast<int>(std::min<unsigned int>(sound.height(), INT_MAX));
   *planes = sound.planes();
   return image.keep();
 }
