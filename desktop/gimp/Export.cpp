@@ -145,6 +145,23 @@ void writePlane(ImageWriter& writer, int plane, gint32 layer, double done, doubl
   g_object_unref(buffer);
 }
 
+// The refusal for what the writer threw: `start`, then its words. A plane
+// whose code does not fit in the encoding chosen (a packed plane line by
+// line, a whole-plane packed one when the image is completed) is an invalid
+// file to the writer; the refusal then says how to export it. Releases `e`.
+Refusal refusalOf(CException* e, const std::string& start, const ExportOptions& options) {
+  const auto* file = dynamic_cast<const CFileException*>(e);
+  const bool tooLarge = file != nullptr && file->m_cause == CFileException::invalidFile &&
+                        options.encoding != ImageWriter::kChooseEncoding;
+  Refusal refusal{start + btreeimg::describe(e, false).GetString()};
+  e->Delete();
+  if (tooLarge) {
+    refusal.text += ". Export it raw, or with the automatic encoding, which stores such a "
+                    "plane raw.";
+  }
+  return refusal;
+}
+
 }  // namespace
 
 void exportImage(gint32 image, const char* path, const ExportOptions& options) {
@@ -161,15 +178,14 @@ void exportImage(gint32 image, const char* path, const ExportOptions& options) {
       writePlane(writer, p, planes.layers[std::size_t(p) - 1], double(p - 1) / count,
                  1.0 / count);
     } catch (CException* e) {
-      const std::string text = btreeimg::describe(e, false).GetString();
-      e->Delete();
-      throw Refusal{"Plane " + std::to_string(p) + " cannot be written: " + text +
-                    (options.encoding == 1 ? ". Export it raw, or with the automatic "
-                                             "encoding, which stores such a plane raw."
-                                           : "")};
+      throw refusalOf(e, "Plane " + std::to_string(p) + " cannot be written: ", options);
     }
   }
-  writer.commit();
+  try {
+    writer.commit();
+  } catch (CException* e) {
+    throw refusalOf(e, "The image cannot be written: ", options);
+  }
   gimp_progress_update(1.0);
 }
 
