@@ -151,7 +151,7 @@ struct Results {
   std::string error;
   int count = 1;
 
-  explicit Results() {
+  Results() {
     values[0].type = GIMP_PDB_STATUS;
     values[0].data.d_status = GIMP_PDB_SUCCESS;
   }
