@@ -103,6 +103,20 @@
   (gimp-layer-set-offsets (caddr (layers-of moved)) 1 0)
   (refused "a layer moved" "the planes of an image have one size"
            (lambda () (export moved "kept.dis" ""))))
+(let* ((noisy (car (gimp-image-new 64 8 INDEXED)))
+       (top (car (gimp-layer-new noisy 64 8 INDEXED-IMAGE "top" 100 LAYER-MODE-NORMAL)))
+       (bottom (car (gimp-layer-new noisy 64 8 INDEXED-IMAGE "bottom" 100 LAYER-MODE-NORMAL))))
+  (gimp-image-set-colormap noisy 6 #(0 0 0 255 255 255))
+  (gimp-image-insert-layer noisy bottom 0 0)
+  (gimp-image-insert-layer noisy top 0 0)
+  ; Pixels alternating along every line: packed, plane 1 needs more room
+  ; than a raw plane, where plane 2's header block begins.
+  (let loop ((i 0))
+    (when (< i 512)
+      (gimp-drawable-set-pixel top (modulo i 64) (quotient i 64) 1 (vector (modulo i 2)))
+      (loop (+ i 1))))
+  (refused "a plane too large packed" "Export it raw"
+           (lambda () (export noisy "kept.dis" "packed"))))
 (let ((rgb (car (gimp-image-duplicate design))))
   (gimp-image-convert-rgb rgb)
   (refused "an RGB image" "Image > Mode > Indexed" (lambda () (export rgb "kept.dis" ""))))
