@@ -8,8 +8,8 @@
 // whole (ImageCheck): a damaged file is refused with the inspection's
 // verdict in the words every reader of these files uses; interactively, the
 // user may then open it as the library reads it (the reader's lenient
-// policy). A plane costing more pixels than the limit (pixelLimit()) is
-// refused before any is read.
+// policy). A plane costing more pixels than the limit (BTREEIMG_MAX_PIXELS,
+// read as every viewer reads it) is refused before any is read.
 #include <fcntl.h>
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
@@ -76,10 +76,12 @@ void requireSize(ImageReader& image, bool whole, btreeimg::sampling::Size pictur
     throw Refusal{"The image states a size of " + size + "; GIMP holds images of at most " +
                   std::to_string(GIMP_MAX_IMAGE_SIZE) + " pixels a side"};
   }
-  const std::uint64_t limit = pixelLimit();
+  const std::uint64_t limit = btreeimg::sampling::pixelLimitFromEnvironment();
   if (whole) {
     const std::string problem = static_cast<const char*>(image.limitProblem(limit));
-    if (!problem.empty()) throw Refusal{"The image is too large: " + problem + kRaiseLimit};
+    if (!problem.empty()) {
+      throw Refusal{"The image is too large: " + problem + btreeimg::sampling::kRaiseLimit};
+    }
     return;
   }
   const std::uint64_t cost = btreeimg::sampling::samplingCost(width, height, picture);
@@ -87,7 +89,7 @@ void requireSize(ImageReader& image, bool whole, btreeimg::sampling::Size pictur
     throw Refusal{"The image is too large: a " + std::to_string(picture.width) + " x " +
                   std::to_string(picture.height) + " picture of it reads " +
                   std::to_string(cost) + " pixels, more than the limit of " +
-                  std::to_string(limit) + kRaiseLimit};
+                  std::to_string(limit) + btreeimg::sampling::kRaiseLimit};
   }
 }
 

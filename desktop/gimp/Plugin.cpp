@@ -18,18 +18,6 @@
 
 namespace gimpplugin {
 
-std::uint64_t pixelLimit() {
-  const char* text = std::getenv("BTREEIMG_MAX_PIXELS");
-  if (text == nullptr || *text < '0' || *text > '9') {
-    return btreeimg::ImageReader::kDefaultPixelLimit;
-  }
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0') return btreeimg::ImageReader::kDefaultPixelLimit;
-  return value == 0 ? UINT64_MAX : value;
-}
-
 int encodingNamed(const char* name) {
   const std::string text = name == nullptr ? "" : name;
   if (text.empty() || text == "auto") return -1;

@@ -57,13 +57,6 @@ bool askExportOptions(ExportOptions& options);
 // replacing it only once the new file is complete.
 void exportImage(gint32 image, const char* path, const ExportOptions& options);
 
-// The most pixels a procedure may read from one plane: BTREEIMG_MAX_PIXELS
-// when it is a number (0: no limit), else the library's default limit.
-std::uint64_t pixelLimit();
-// What a refusal over the pixel limit adds.
-constexpr const char* kRaiseLimit =
-    " (the environment variable BTREEIMG_MAX_PIXELS raises it)";
-
 }  // namespace gimpplugin
 
 #endif  // BTREEIMG_DESKTOP_GIMP_PLUGIN_H_
