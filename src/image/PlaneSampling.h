@@ -72,11 +72,14 @@ void sampleRows(btreeimg::ImageReader& image, int plane, Size target, Sink&& sin
   const std::uint32_t width = image.width();
   const std::uint32_t height = image.height();
   std::vector<unsigned char> line(width);
-  std::vector<std::uint32_t> columns(target.width);
-  for (std::uint32_t x = 0; x < target.width; ++x) {
+  // At full width a row is the line itself: no column table (four bytes a
+  // pixel) and no copy, which at 2^28 pixels a line would cost over a GiB.
+  const bool fullWidth = target.width == width;
+  std::vector<std::uint32_t> columns(fullWidth ? 0 : target.width);
+  for (std::uint32_t x = 0; x < columns.size(); ++x) {
     columns[x] = sourceIndex(x, target.width, width);
   }
-  std::vector<unsigned char> row(target.width);
+  std::vector<unsigned char> row(fullWidth ? 0 : target.width);
   bool haveLine = false;
   std::uint32_t lineRead = 0;
   for (std::uint32_t y = 0; y < target.height; ++y) {
@@ -85,6 +88,10 @@ void sampleRows(btreeimg::ImageReader& image, int plane, Size target, Sink&& sin
       image.readLine(plane, source, line.data());
       lineRead = source;
       haveLine = true;
+    }
+    if (fullWidth) {
+      sink(y, static_cast<const unsigned char*>(line.data()));
+      continue;
     }
     for (std::uint32_t x = 0; x < target.width; ++x) row[x] = line[columns[x]];
     sink(y, static_cast<const unsigned char*>(row.data()));
