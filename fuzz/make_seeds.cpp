@@ -152,6 +152,7 @@ void craftedSeeds() {
   put(overlap, 1002, 1412, 4);
   put(overlap, 1006, 1312, 4);
   put(overlap, 1312, 32 | 32u << 16, 4);
+  overlap.resize(2 * 1312, 0);  // plane 2's block: raw
   overlap.resize(2 * 1312 + 100 + 1024 + 100, 9);
   writeSeed("image_open", "crafted-overlap", overlap);
   // A whole-plane stream of no lines that decodes to 4 bytes.
