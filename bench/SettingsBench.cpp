@@ -2,6 +2,13 @@
 // form) against its anchor: fgets, glibc's sscanf with the same format
 // "%s %[^\n]s", and inserting into a std::multimap<std::string, std::string>.
 // Destroying the tables is not timed.
+//
+// Keyed value lists in linear time: BM_AsKeyDatLoad/N loads a file of N
+// lines of N distinct keys, BM_CoverageRuleFileLoad/N a colour rule file
+// of N rules (3N lines, three keys of N values each; 30,000 rules are
+// 930 KB). A load whose lookups walked the entries, or whose rules were
+// taken by index from the head of each list, grows with N squared: the
+// time per line (items_per_second) then falls as N grows.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,6 +16,8 @@
 #include <string>
 
 #include "BenchData.h"
+#include "image/CoverageRuleFile.h"
+#include "settings/AsKeyDat.h"
 #include "settings/KeyToStr.h"
 #include "support/TestFiles.h"
 
@@ -95,6 +104,54 @@ void BM_SscanfMultimapLoad(benchmark::State& state) {
   finish(state);
 }
 BENCHMARK(BM_SscanfMultimapLoad)->Unit(benchmark::kMillisecond);
+
+// A keyed value list file of `lines` lines; `rules`: the rule file of that
+// many rules, else as many distinct keys with one value each.
+std::string keyedFile(int lines, bool rules) {
+  static testfiles::TempDir dir;
+  const std::string path =
+      dir.file((rules ? "rules" : "keys") + std::to_string(lines) + ".txt");
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  for (int i = 0; i < lines; ++i) {
+    if (rules) {
+      std::fprintf(f, "COLCOPER %d\r\nCOLTEST %d\r\nCOLSOST %d\r\n", i % 256,
+                   (i * 7) % 256, (i * 13) % 256);
+    } else {
+      std::fprintf(f, "KEY%08d value number %d\r\n", i, i);
+    }
+  }
+  std::fclose(f);
+  return path;
+}
+
+void BM_AsKeyDatLoad(benchmark::State& state) {
+  const int lines = static_cast<int>(state.range(0));
+  const std::string path = keyedFile(lines, false);
+  for (auto _ : state) {
+    auto* list = new AsKeyDat;
+    if (list->createFromFile(path.c_str()) != 1 || list->getCount() != lines) {
+      state.SkipWithError("lines lost");
+    }
+    state.PauseTiming();
+    delete list;
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * lines);
+}
+BENCHMARK(BM_AsKeyDatLoad)->Arg(3000)->Arg(30000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_CoverageRuleFileLoad(benchmark::State& state) {
+  const int rules = static_cast<int>(state.range(0));
+  const std::string path = keyedFile(rules, true);
+  for (auto _ : state) {
+    const btreeimg::CoverageRuleFile file(path.c_str());
+    if (!file.usable() || file.rules().size() != static_cast<std::size_t>(rules)) {
+      state.SkipWithError("rules lost");
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * rules);
+}
+BENCHMARK(BM_CoverageRuleFileLoad)->Arg(3000)->Arg(30000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

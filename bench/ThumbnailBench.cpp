@@ -22,6 +22,14 @@
 //    cost 8 to 64 MiB more; a whole-plane packed plane of 8192 x 8192
 //    (64 MiB decoded) in 0.5 MiB; one line of 2^28 + 1 pixels, over the
 //    pixel limit (info counts nothing and makes no such line).
+//  - BM_CraftedInput/N runs command N of kCrafted on a crafted input as a
+//    child process: each must end at once with its expected exit status
+//    (most are refused), in bounded memory. The counters are the child's
+//    wall time (wall_ms) and peak resident memory (peak_rss_mib). The
+//    inputs: a version-4 header stating 2^31 x 0 pixels; a 41-byte PNG
+//    whose text chunk states 2^31 - 1 bytes; a header stating 1 x 2^28
+//    pixels in 1336 bytes, read leniently; a rule file of 30,000 rules
+//    (930 KB) on a small image; two planes whose regions overlap.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -29,6 +37,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iterator>
 #include <string>
@@ -89,6 +98,7 @@ BENCHMARK(BM_ReadLargeImageFile)->Unit(benchmark::kMillisecond);
 
 struct ChildRun {
   bool ok = false;
+  int status = -1;        // the exit status; -1 when it did not exit
   double cpuNs = 0;       // user + system
   double maxResident = 0; // bytes
 };
@@ -106,6 +116,7 @@ ChildRun runChild(std::vector<std::string> args) {
   if (pid == 0) {
     const int quiet = ::open("/dev/null", O_WRONLY);  // the child's output
     if (quiet >= 0) ::dup2(quiet, STDOUT_FILENO);
+    if (quiet >= 0 && std::getenv("BENCH_CHILD_STDERR") == nullptr) ::dup2(quiet, STDERR_FILENO);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -113,6 +124,7 @@ ChildRun runChild(std::vector<std::string> args) {
   struct rusage usage {};
   if (::wait4(pid, &status, 0, &usage) != pid) return run;
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.cpuNs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e9 +
               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e3;
   run.maxResident = static_cast<double>(usage.ru_maxrss) * 1024.0;  // KiB on Linux
@@ -210,6 +222,78 @@ void BM_ToolCommandMemory(benchmark::State& state) {
   state.counters["over_files_mib"] = over / kMiB;
 }
 BENCHMARK(BM_ToolCommandMemory)->DenseRange(0, std::size(kCommands) - 1)->Iterations(1)->UseRealTime();
+
+// The crafted inputs of BM_CraftedInput.
+void makeCraftedInputs() {
+  auto f = [](const std::string& n) { return scratch().file(n); };
+  testfiles::writeFile(f("nolines.dis"), frontend::firstBlock(4, 0, 0x80000000u, 0));
+  testfiles::Bytes tall = frontend::firstBlock(4, 0, 1, 1u << 28);
+  tall.resize(1336, 5);
+  testfiles::writeFile(f("tall.dis"), tall);
+  // A PNG signature, a 1 x 1 header, and a text chunk's length and type.
+  testfiles::Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                       0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0, 0x3a, 0x7e, 0x9b, 0x55,
+                       0x7f, 0xff, 0xff, 0xff, 't', 'E', 'X', 't'};
+  testfiles::writeFile(f("text.png"), png);
+  std::string rules;
+  for (int i = 0; i < 30000; ++i) {
+    rules += "COLCOPER " + std::to_string(i % 200 + 1) + "\r\nCOLTEST " +
+             std::to_string(i * 7 % 256) + "\r\nCOLSOST " + std::to_string(i * 13 % 256) + "\r\n";
+  }
+  testfiles::writeText(f("rules30000.txt"), rules);
+  frontend::makeImage(f("small.dis"), 0, 64, 64, 1, frontend::runs(5));
+  // Version 2, two raw planes of 32 x 32: plane 1's region moved by the
+  // table's entry 0 onto plane 2's, behind plane 2's block.
+  testfiles::Bytes overlap = frontend::firstBlock(2, 0, 32, 32);
+  testfiles::put16(overlap, 1000, 2);
+  testfiles::put32(overlap, 1002, 1412);
+  testfiles::put32(overlap, 1006, 1312);
+  overlap.resize(2 * 1312 + 100 + 1024 + 100);
+  testfiles::put32(overlap, 1312, 32 | 32 << 16);
+  testfiles::writeFile(f("overlap.dis"), overlap);
+}
+
+// Each crafted run's arguments (files by name) and expected exit status.
+const struct {
+  std::vector<std::string> args;
+  int status;
+} kCrafted[] = {
+    {{"diff", "nolines.dis", "nolines.dis"}, 2},
+    {{"cover", "nolines.dis", "rules30000.txt", "n.dis"}, 2},
+    {{"frompng", "text.png", "t.dis"}, 2},
+    {{"repack", "--lenient", "tall.dis", "r.dis", "--pack", "1"}, 2},
+    {{"topng", "--lenient", "tall.dis", "r.png"}, 2},
+    {{"cover", "small.dis", "rules30000.txt", "c.dis"}, 0},
+    {{"check", "overlap.dis"}, 1},
+};
+
+void BM_CraftedInput(benchmark::State& state) {
+  static const bool made = (makeCraftedInputs(), true);
+  (void)made;
+  const auto& crafted = kCrafted[state.range(0)];
+  std::vector<std::string> args = {BTREEIMG_TOOL};
+  for (const std::string& arg : crafted.args) {
+    args.push_back(arg.find('.') != std::string::npos ? scratch().file(arg) : arg);
+  }
+  double wall = 0, peak = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const ChildRun run = runChild(args);
+    wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (run.status != crafted.status) {
+      state.SkipWithError(("btreeimg " + crafted.args[0] + " exited with " +
+                           std::to_string(run.status)).c_str());
+      break;
+    }
+    peak = std::max(peak, run.maxResident);
+  }
+  std::string label;
+  for (const std::string& arg : crafted.args) label += (label.empty() ? "" : " ") + arg;
+  state.SetLabel(label);
+  state.counters["wall_ms"] = wall;
+  state.counters["peak_rss_mib"] = peak / kMiB;
+}
+BENCHMARK(BM_CraftedInput)->DenseRange(0, std::size(kCrafted) - 1)->Iterations(1)->UseRealTime();
 
 }  // namespace
 

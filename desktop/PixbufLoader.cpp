@@ -11,10 +11,11 @@
 // a line, and (incremental load) the file's bytes, never a decoded plane.
 // Nothing goes through a file name, so /proc need not be mounted.
 //
-// Only sound files are shown. A file the inspection finds unusable or
-// damaged (cut short, a broken line table, ...) is refused with a GError
-// giving the inspection's verdict in the words every front end uses
-// (ImageCheck::Summary); so is anything the library throws. No error ends
+// Only a sound plane 1 is shown. A file the inspection finds unusable, or
+// damaged in plane 1 or as a whole (cut short, a broken line table, ...), is
+// refused with a GError giving the inspection's verdict in the words every
+// front end uses (ImageCheck::PlaneSummary); so is anything the library
+// throws. Damage in planes 2 to 5 alone does not keep plane 1 from showing. No error ends
 // the host process. A host that sets the size to 0 x 0 wants no picture
 // (GdkPixbuf's file information asks so): the load then ends without one
 // and without an error.
@@ -176,13 +177,15 @@ gboolean gather(Load& load, const guchar* data, guint size, GError** error) {
   return TRUE;
 }
 
-// Sets `error` from the whole inspection unless the file is sound.
+// Sets `error` from the whole inspection unless plane 1, the one shown, is
+// sound (the file may be damaged in another plane): in the words of the
+// problems that concern plane 1.
 bool requireSound(const ImageCheck& check, GError** error) {
-  if (check.GetVerdict() == ImageCheck::sound) return true;
+  if (check.PlaneSound(1)) return true;
   const bool unusable = check.GetVerdict() == ImageCheck::unusable;
   setError(error, unusable ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
            std::string(unusable ? "Not a usable image file: " : "The image file is damaged: ") +
-               summaryOf(check));
+               static_cast<const char*>(check.PlaneSummary(1)));
   return false;
 }
 

@@ -112,6 +112,81 @@ void planeSeeds() {
   }
 }
 
+void put(std::vector<unsigned char>& bytes, std::size_t at, unsigned value, int width) {
+  if (bytes.size() < at + width) bytes.resize(at + width, 0);
+  for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+// A first header block of one plane: version, encoding, dimensions.
+std::vector<unsigned char> firstBlock(int version, int pack, unsigned dimx, unsigned dimy) {
+  std::vector<unsigned char> block(1312, 0);
+  put(block, 0, static_cast<unsigned>(version), 2);
+  put(block, 4, static_cast<unsigned>(pack), 2);
+  if (version == 4) {
+    put(block, 10, dimx, 4);
+    put(block, 14, dimy, 4);
+  } else {
+    put(block, 10, dimx, 2);
+    put(block, 12, dimy, 2);
+  }
+  put(block, 1000, 1, 2);
+  return block;
+}
+
+// Headers that state far more than the file holds, or planes that share
+// their bytes: each once made a reader spend gigabytes, minutes, or read
+// outside its buffers.
+void craftedSeeds() {
+  // A plane of no lines, 2^31 pixels wide.
+  writeSeed("image_open", "crafted-no-lines", firstBlock(4, 0, 0x80000000u, 0));
+  // 1 x 2^28 raw in 1336 bytes.
+  std::vector<unsigned char> tall = firstBlock(4, 0, 1, 1u << 28);
+  tall.resize(1336, 5);
+  writeSeed("image_open", "crafted-tall", tall);
+  // A packed plane whose line table lies outside the file.
+  writeSeed("image_open", "crafted-no-table", firstBlock(4, 1, 4, 1u << 26));
+  // Version 2, two raw planes of 32 x 32: plane 1's region moved by the
+  // table's entry 0 onto plane 2's.
+  std::vector<unsigned char> overlap = firstBlock(2, 0, 32, 32);
+  put(overlap, 1000, 2, 2);
+  put(overlap, 1002, 1412, 4);
+  put(overlap, 1006, 1312, 4);
+  put(overlap, 1312, 32 | 32u << 16, 4);
+  overlap.resize(2 * 1312, 0);  // plane 2's block: raw
+  overlap.resize(2 * 1312 + 100 + 1024 + 100, 9);
+  writeSeed("image_open", "crafted-overlap", overlap);
+  // A whole-plane stream of no lines that decodes to 4 bytes.
+  std::vector<unsigned char> empty = firstBlock(4, 2, 4, 0);
+  put(empty, 1312, 0, 4);
+  put(empty, 1316, 2, 4);
+  empty.push_back(4);
+  empty.push_back(7);
+  writeSeed("image_open", "crafted-empty-stream", empty);
+  // Three raw planes of 4 x 2, plane 3 of an encoding no reader knows.
+  std::vector<unsigned char> unknown = firstBlock(3, 0, 4, 2);
+  put(unknown, 1000, 3, 2);
+  for (unsigned p = 0; p < 3; ++p) {
+    const std::size_t at = p * (1312 + 8);
+    if (p > 0) {
+      put(unknown, at + 10, 4, 2);
+      put(unknown, at + 12, 2, 2);
+      put(unknown, at + 4, p == 2 ? 7 : 0, 2);
+    }
+    put(unknown, at + 1002, static_cast<unsigned>(at + 1312 + 8), 4);
+    unknown.resize(at + 1312 + 8, static_cast<unsigned char>(p));
+  }
+  writeSeed("image_open", "crafted-unknown-encoding", unknown);
+  // Rule and list files with many lines of few keys, and of many keys.
+  std::string rules, keys;
+  for (int i = 0; i < 400; ++i) {
+    rules += "COLCOPER " + std::to_string(i % 200) + "\r\nCOLTEST " + std::to_string(i % 7) +
+             "\r\nCOLSOST " + std::to_string(i % 13) + "\r\n";
+    keys += "KEY" + std::to_string(i % 150) + " value " + std::to_string(i) + "\n";
+  }
+  writeText("coverage", "crafted-many-rules", rules);
+  writeText("askeydat", "crafted-many-keys", keys);
+}
+
 void textSeeds() {
   writeText("keytostr", "blank-form", " @ colours\nRED   bright red\nBLUE dark blue\nGREEN\n");
   writeText("keytostr", "separator-form",
@@ -140,6 +215,7 @@ int main(int argc, char** argv) {
     imageSeeds();
     planeSeeds();
     textSeeds();
+    craftedSeeds();
   } catch (CException* e) {
     char text[256];
     e->GetErrorMessage(text, sizeof text);

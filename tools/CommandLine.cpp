@@ -16,8 +16,8 @@ void addLenient(CLI::App* command, bool& lenient) {
 
 void addMaxPixels(CLI::App* command, std::uint64_t& maxPixels) {
   command->add_option("--max-pixels", maxPixels,
-                      "read no plane that costs more pixels than N, its width x height (at "
-                      "least its line count), so that a small file stating a huge plane is "
+                      "read or make no plane that costs more pixels than N, its width x height "
+                      "(at least its line count and its width), so that a small file stating a huge plane is "
                       "refused at once (status 2); 0: no limit")
       ->type_name("N")
       ->capture_default_str();

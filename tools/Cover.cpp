@@ -20,7 +20,7 @@ namespace tool {
 static int runCover(const std::string& file, const std::string& rules,
              const std::string& output, std::uint64_t maxPixels) {
   requireNamedOutput(output);
-  InputImage input(file, Damaged::kRefuse);
+  InputImage input(file, Damaged::kRefuse, 1);
   input.requireWithinLimit(maxPixels);
   requireRegularFile(rules);
   const btreeimg::CoverageRuleFile ruleFile(rules.c_str());
@@ -36,6 +36,8 @@ static int runCover(const std::string& file, const std::string& rules,
     const bool reading =
         e->m_cause == CFileException::endOfFile || e->m_cause == CFileException::invalidFile;
     fail(reading ? kBadInput : kCannotWrite, takeMessage(e));
+  } catch (CMemoryException*) {
+    throw;  // the input needs more memory than there is, not the output's fault
   } catch (CException* e) {
     fail(kCannotWrite, output + ": " + takeMessage(e));
   }

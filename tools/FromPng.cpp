@@ -96,7 +96,7 @@ std::string encodingsOf(const btreeimg::ImageWriter& writer) {
 }  // namespace
 
 static int runFromPng(const std::vector<std::string>& inputs, const std::string& output,
-               int pack) {
+               int pack, std::uint64_t maxPixels) {
   if (inputs.empty() || inputs.size() > 5) {
     fail(kUsage, "frompng takes 1 to 5 PNG files (one per plane) and the output");
   }
@@ -105,6 +105,17 @@ static int runFromPng(const std::vector<std::string>& inputs, const std::string&
   const std::uint32_t width = readers.front()->width();
   const std::uint32_t height = readers.front()->height();
   const int planes = static_cast<int>(readers.size());
+  // The image made is held to the limit every reader of it applies: a small
+  // PNG may state a picture that no reader would then open.
+  const std::uint64_t cost =
+      std::max({std::uint64_t{width} * height, std::uint64_t{width}, std::uint64_t{height}});
+  if (maxPixels != 0 && cost > maxPixels) {
+    throw Failure{kBadInput,
+                  inputs.front() + ": states " + std::to_string(width) + " x " +
+                      std::to_string(height) + " pixels, more than the limit of " +
+                      std::to_string(maxPixels),
+                  kMaxPixelsHint};
+  }
   const PngReader* colourSource = chooseColourSource(readers);
 
   auto writer = guarded(kBadInput, output, [&] {
@@ -148,6 +159,7 @@ void addFromPng(CLI::App& app, Runner& run) {
   struct Options {
     std::vector<std::string> pngs;
     int pack = btreeimg::ImageWriter::kChooseEncoding;
+    std::uint64_t maxPixels = kPixelLimit;
   };
   auto o = std::make_shared<Options>();
   CLI::App* sub = addCommand(app, "frompng",
@@ -169,6 +181,7 @@ void addFromPng(CLI::App& app, Runner& run) {
                   "packed (default: each plane packed while its code fits "
                   "in the room of a raw plane, else raw)")
       ->check(CLI::IsMember({0, 1, 2}));
+  addMaxPixels(sub, o->maxPixels);
   sub->callback([o, &run] {
     run = [o] {
       if (o->pngs.size() < 2 || o->pngs.size() > 6) {
@@ -181,7 +194,7 @@ void addFromPng(CLI::App& app, Runner& run) {
       std::vector<std::string> inputs = o->pngs;
       const std::string output = inputs.back();
       inputs.pop_back();
-      return runFromPng(inputs, output, o->pack);
+      return runFromPng(inputs, output, o->pack, o->maxPixels);
     };
   });
 }

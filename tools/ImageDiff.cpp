@@ -31,7 +31,7 @@ void comparePixels(InputImage& first, InputImage& second, int p, PlaneDiff& diff
                    Progress* progress, std::uint64_t& done) {
   diff.compared = true;
   const std::uint32_t width = diff.width[0], height = diff.height[0];
-  if (width == 0) return;  // no pixels, and no line to read them into
+  if (width == 0 || height == 0) return;  // no pixels: no line buffer either
   const std::uint32_t block = static_cast<std::uint32_t>(
       std::clamp<std::size_t>(kBlockBytes / width, 1, std::max<std::uint32_t>(height, 1)));
   std::vector<std::uint8_t> a(std::size_t{block} * width), b(a.size());

@@ -18,10 +18,13 @@ int inspectImage(const std::string& path, ImageCheck& check) {
   return verdict;
 }
 
-void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged) {
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged,
+                        int plane) {
   const int verdict = check.GetVerdict();
   if (verdict == ImageCheck::sound) return;
-  const std::string summary = static_cast<const char*>(check.Summary());
+  if (plane != 0 && check.PlaneSound(plane)) return;
+  const std::string summary =
+      static_cast<const char*>(plane != 0 ? check.PlaneSummary(plane) : check.Summary());
   if (verdict == ImageCheck::unusable) fail(kBadInput, path + ": " + summary);
   if (damaged == Damaged::kDescribe) return;
   if (damaged == Damaged::kRead) {
@@ -35,7 +38,7 @@ void requireUsableImage(const std::string& path, const ImageCheck& check, Damage
 }
 
 
-InputImage::InputImage(const std::string& path, Damaged damaged) : path_(path) {
+InputImage::InputImage(const std::string& path, Damaged damaged, int plane) : path_(path) {
   const int fd = openInput(path);
   if (fd < 0) {
     check_.InspectFile(path.c_str());  // which says why it cannot be opened
@@ -43,10 +46,13 @@ InputImage::InputImage(const std::string& path, Damaged damaged) : path_(path) {
   }
   check_.InspectDescriptor(fd);
   try {
-    requireUsableImage(path, check_, damaged);
-    // A file found sound is read strictly all the same: should it change
-    // meanwhile, what no longer holds is refused, not read.
-    const bool lenient = check_.GetVerdict() != ImageCheck::sound;
+    requireUsableImage(path, check_, damaged, plane);
+    // A file found sound, or a sound plane of a damaged one, is read
+    // strictly all the same: should it change meanwhile, what no longer
+    // holds is refused, not read.
+    const bool lenient = check_.GetVerdict() != ImageCheck::sound &&
+                         !(plane != 0 && check_.PlaneSound(plane));
+    readLeniently_ = lenient;
     reader_ = std::make_unique<btreeimg::ImageReader>(
         fd, lenient ? btreeimg::ImageReader::lenient : btreeimg::ImageReader::strict);
   } catch (CException* e) {
@@ -87,6 +93,15 @@ void InputImage::readLines(int plane, std::uint32_t first, std::uint32_t count,
 }
 
 void InputImage::requireWithinLimit(std::uint64_t limit) const {
+  // A damaged plane read leniently whole is bounded by what the file holds:
+  // what it lacks would read as zeros, as many as the header states.
+  if (readLeniently_) {
+    const CString held = reader_->capacityProblem();
+    if (!held.IsEmpty()) {
+      throw Failure{kBadInput, path_ + ": " + static_cast<const char*>(held) +
+                                   "; it is damaged: 'btreeimg check' lists its problems"};
+    }
+  }
   if (limit == 0) return;
   const CString problem = reader_->limitProblem(limit);
   if (!problem.IsEmpty()) {

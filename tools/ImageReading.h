@@ -41,8 +41,12 @@ inline Damaged lenientIf(bool lenient) {
 // and so does a damaged one unless `damaged` is kRead or kDescribe, each
 // with the inspection's verdict in one sentence (ImageCheck::Summary), the
 // words every front end uses. A damaged file read under kRead gives that
-// sentence as a warning.
-void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged);
+// sentence as a warning. A command that reads one plane only names it in
+// `plane` (0: every plane): a damaged file whose plane `plane` is sound is
+// then used as it is, and one whose plane is damaged is refused in the
+// words of ImageCheck::PlaneSummary.
+void requireUsableImage(const std::string& path, const ImageCheck& check, Damaged damaged,
+                        int plane = 0);
 
 // What the commands tell a user whose image is over the limit.
 constexpr const char* kMaxPixelsHint = "--max-pixels N raises the limit (0: no limit)";
@@ -58,8 +62,10 @@ class InputImage {
   // Opens and inspects `path`. Ends the command with kBadInput, naming the
   // file, when it is no regular file, cannot be opened or is no usable
   // image, and when it is damaged unless `damaged` is kRead (a warning
-  // then) or kDescribe. The refusals give ImageCheck::Summary's words.
-  InputImage(const std::string& path, Damaged damaged);
+  // then) or kDescribe. The refusals give ImageCheck::Summary's words. A
+  // command that reads plane `plane` alone names it (0: every plane): a
+  // damaged file whose plane `plane` is sound is read then, strictly.
+  InputImage(const std::string& path, Damaged damaged, int plane = 0);
   InputImage(const InputImage&) = delete;
   InputImage& operator=(const InputImage&) = delete;
   ~InputImage();
@@ -86,7 +92,9 @@ class InputImage {
 
   // Ends the command with kBadInput, naming the file and the limit, when
   // reading one whole plane costs more than `limit` pixels
-  // (ImageReader::planeCost; 0: no limit).
+  // (ImageReader::planeCost; 0: no limit), and, for a damaged file read
+  // leniently, when the plane states more pixels than the file can hold
+  // (ImageReader::capacityProblem), whatever the limit.
   void requireWithinLimit(std::uint64_t limit) const;
   // The same for a cost the caller worked out, in its own words.
   void requireWithinLimit(std::uint64_t cost, std::uint64_t limit,
@@ -96,6 +104,7 @@ class InputImage {
   std::string path_;
   ImageCheck check_;
   std::unique_ptr<btreeimg::ImageReader> reader_;
+  bool readLeniently_ = false;  // a damaged file, read as the library reads it
 };
 
 // `map` (at most 256 entries; black past its end) as the 768 bytes of a

@@ -55,6 +55,22 @@ struct Head {
   const char* refusal = nullptr;  // a PNG read fine but not importable
 };
 
+// What libpng may make of a PNG's chunks. The rows are decoded a row at a
+// time, and the only chunks besides the image data that a conversion needs
+// are the header, the palette (768 bytes at most) and its transparency
+// (256): every other chunk (text, colour profiles, suggested palettes, ...)
+// is passed over unread, so that a chunk that states gigabytes costs
+// nothing, and no chunk may make libpng allocate more than a MiB. Widths
+// and heights up to PNG's own limit are accepted; the commands hold them to
+// their pixel limit.
+void limitChunks(png_structp png) {
+  constexpr png_uint_32 kPngMost = 0x7fffffff;
+  png_set_user_limits(png, kPngMost, kPngMost);
+  png_set_chunk_malloc_max(png, png_alloc_size_t{1} << 20);
+  png_set_chunk_cache_max(png, 16);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+}
+
 // Reads the header and sets the transforms that give the decoded rows:
 // bytes of indices or grey levels, grey and alpha (8 or 16 bits a sample,
 // for grey with transparency), or RGBA (8 or 16 bits a sample). Every form
@@ -63,6 +79,7 @@ struct Head {
 bool readHead(png_structp png, png_infop info, std::FILE* file, Head& head) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
+  limitChunks(png);
   png_read_info(png, info);
   const int type = png_get_color_type(png, info);
   const int depth = png_get_bit_depth(png, info);
@@ -134,6 +151,8 @@ bool writeHead(png_structp png, png_infop info, std::FILE* file, png_uint_32 wid
                png_uint_32 height, const png_color* colours, int count) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
+  // PNG allows 2^31 - 1 pixels a side; libpng's default is lower.
+  png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
   png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_PLTE(png, info, colours, count);
@@ -172,6 +191,7 @@ struct PngReader::Decoder {
 
 PngReader::PngReader(const std::string& path, std::size_t bandBytes)
     : path_(path), bandBytes_(bandBytes) {
+  openFile();
   open();
   const Head& head = decoder_->head;
   width_ = head.width;
@@ -212,15 +232,34 @@ void PngReader::requireData() const {
                       " cannot hold (PNG data expands at most 1032-fold); it is damaged or cut short");
 }
 
-PngReader::~PngReader() = default;
+PngReader::~PngReader() {
+  decoder_.reset();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void PngReader::openFile() {
+  fd_ = openInput(path_);  // a FIFO's reader would wait for a writer
+  if (fd_ < 0) {
+    const CFileException error(CFileException::OsErrorToException(errno), errno);
+    fail(kBadInput, path_ + ": cannot be opened: " + btreeimg::describe(&error, false).GetString());
+  }
+}
 
 void PngReader::open() {
+  const bool again = decoder_ != nullptr;
+  Head before;
+  if (again) before = decoder_->head;
   decoder_.reset();
   auto decoder = std::make_unique<Decoder>();
-  requireRegularFile(path_);  // a FIFO's reader would wait for a writer
-  decoder->file = std::fopen(path_.c_str(), "rb");
+  // Every decoding reads the file opened at first, from its start: a file
+  // put in its place meanwhile is never read.
+  const int descriptor = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  if (descriptor >= 0 && ::lseek(descriptor, 0, SEEK_SET) == 0) {
+    decoder->file = ::fdopen(descriptor, "rb");
+  }
   if (decoder->file == nullptr) {
-    fail(kBadInput, path_ + ": cannot be opened: " + std::strerror(errno));
+    if (descriptor >= 0) ::close(descriptor);
+    fail(kBadInput, path_ + ": cannot be read: " + std::strerror(errno));
   }
   unsigned char signature[8] = {};
   if (std::fread(signature, 1, 8, decoder->file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
@@ -235,6 +274,12 @@ void PngReader::open() {
   if (!readHead(decoder_->png, decoder_->info, decoder_->file, decoder_->head)) {
     if (decoder_->head.refusal) fail(kBadInput, path_ + ": " + decoder_->head.refusal);
     failRead();
+  }
+  const Head& now = decoder_->head;
+  if (again && (now.width != before.width || now.height != before.height ||
+                now.colourType != before.colourType || now.bitDepth != before.bitDepth ||
+                now.passes != before.passes || now.decodedBytes != before.decodedBytes)) {
+    fail(kBadInput, path_ + ": changed while it was read");
   }
 }
 

@@ -29,7 +29,10 @@ class Progress;
 // fails the read, the message naming the pixel and its alpha.
 // An interlaced PNG is decoded in bands of rows of at most `bandBytes` (at
 // least one row); one larger than a band is decoded again from the start
-// for each band, so the reader never holds more than a band of rows.
+// for each band, so the reader never holds more than a band of rows. The
+// file is opened once and every decoding reads that open file: replacing
+// it meanwhile changes nothing, and rewriting it in place so that its
+// header changes fails the read.
 class PngReader {
  public:
   enum Kind { kPalette, kGrey, kRgb };
@@ -63,6 +66,10 @@ class PngReader {
 
  private:
   struct Decoder;
+  // Opens the file, once: every decoding reads it through fd_.
+  void openFile();
+  // Starts decoding from the first row; refuses a header that differs
+  // from the one read first (the file was rewritten in place).
   void open();
   void requireData() const;
   // Turns a decoded row into the row delivered, refusing what cannot be
@@ -80,6 +87,7 @@ class PngReader {
   std::size_t rowBytes_ = 0;
   std::uint32_t nextRow_ = 0;
   std::size_t bandBytes_;
+  int fd_ = -1;
   std::unique_ptr<Decoder> decoder_;
   // Interlaced PNGs: the rows [bandFirst_, bandFirst_ + bandRows_) decoded.
   bool interlaced_ = false;

@@ -16,7 +16,7 @@ namespace tool {
 
 static int runThumbnail(const std::string& file, const std::string& output, int size, bool lenient,
                  std::uint64_t maxPixels) {
-  InputImage image(file, lenientIf(lenient));
+  InputImage image(file, lenientIf(lenient), 1);
   const std::uint32_t width = image.width(), height = image.height();
   if (width == 0 || height == 0) {
     fail(kBadInput, file + ": has no pixels to render (" + std::to_string(width) +

@@ -63,7 +63,7 @@ std::vector<Rgb> trimmedPalette(InputImage& image, const Layout& layout,
 
 static int runToPng(const std::string& file, const std::string& output, int plane, bool lenient,
              std::uint64_t maxPixels) {
-  InputImage image(file, lenientIf(lenient));
+  InputImage image(file, lenientIf(lenient), plane);
   const int planes = image.planes();
   if (plane > planes) {
     fail(kBadInput, file + ": has no plane " + std::to_string(plane) + " (it has " +
@@ -76,10 +76,18 @@ static int runToPng(const std::string& file, const std::string& output, int plan
   layout.width = std::uint64_t{image.width()} * rendered;
   layout.height = image.height();
   layout.lines = std::uint64_t{image.height()} * rendered;
-  if (layout.width == 0 || layout.height == 0 || layout.width > 0x7fffffff) {
+  if (layout.width == 0 || layout.height == 0) {
     fail(kBadInput, file + ": has no pixels that a PNG can show (" +
                         std::to_string(layout.width) + " x " +
                         std::to_string(layout.height) + ")");
+  }
+  constexpr std::uint64_t kPngSide = 0x7fffffff;  // the most pixels a side PNG allows
+  if (layout.width > kPngSide || layout.height > kPngSide) {
+    fail(kBadInput, file + ": is " + std::to_string(layout.width) + " x " +
+                        std::to_string(layout.height) +
+                        " pixels as a PNG, more than a PNG can hold (" +
+                        std::to_string(kPngSide) + " a side)" +
+                        (plane == 0 && planes > 1 ? "; --plane renders one plane" : ""));
   }
   image.requireWithinLimit(maxPixels);
   // The work: at most every line read once for the palette, then every

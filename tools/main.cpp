@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@
 #endif
 
 namespace {
+
+// What the tool says when the inputs need more memory than it can have.
+constexpr const char* kOutOfMemory =
+    "out of memory: the inputs need more memory than this process may have "
+    "(--max-pixels lowers what a command reads)";
 
 constexpr const char* kExitStatuses =
     "Exit status:\n"
@@ -79,8 +85,14 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int status = app.exit(e);
-    return status == 0 ? tool::kOk : tool::kUsage;
+    // Help and the version go out as CLI11 prints them; a command line not
+    // understood is said the way the tool says everything else.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      return app.exit(e) == 0 ? tool::kOk : tool::kUsage;
+    }
+    std::cerr << "btreeimg: " << e.what()
+              << "\nRun with --help or --help-all for more information.\n";
+    return tool::kUsage;
   }
   if (!run) return tool::kUsage;
   try {
@@ -89,8 +101,15 @@ int main(int argc, char** argv) {
     std::cerr << "btreeimg: " << f.message << '\n';
     if (!f.hint.empty()) std::cerr << "btreeimg: " << f.hint << '\n';
     return f.status;
+  } catch (CMemoryException* e) {
+    e->Delete();
+    std::cerr << "btreeimg: " << kOutOfMemory << '\n';
+    return tool::kBadInput;
   } catch (CException* e) {
     std::cerr << "btreeimg: " << tool::takeMessage(e) << '\n';
+    return tool::kBadInput;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "btreeimg: " << kOutOfMemory << '\n';
     return tool::kBadInput;
   } catch (const std::exception& e) {
     std::cerr << "btreeimg: " << e.what() << '\n';

@@ -40,6 +40,8 @@ PYBIND11_MODULE(_btreeimg, m) {
                              "The full check's problems (run when first asked).")
       .def_property_readonly("summary", &OpenImage::summary,
                              "The problems in one sentence; '' when none.")
+      .def("plane_summary", &OpenImage::planeSummary, py::arg("plane"),
+           "Why the plane may not be read strictly; '' when it is sound.")
       .def_property_readonly("plane_count", &OpenImage::planeCount,
                              "The number of planes the image holds.")
       .def("shape", &OpenImage::shape, py::arg("plane"),

@@ -167,12 +167,10 @@ int OpenImage::duplicateDescriptor() {
 }
 
 void OpenImage::readablePlane(int plane) const {
-  const int pack = encoding(plane);
-  if (pack < 0 || pack > 2) {
-    throw FormatProblem(named("plane " + std::to_string(plane) +
-                              " has encoding " + std::to_string(pack) +
-                              ", which the format does not define"));
-  }
+  // A plane of an encoding the format does not define is the reader's to
+  // judge, as every front end's: refused strictly in the inspection's
+  // words, read as zeros leniently.
+  shape(plane);
 }
 
 ImageReader& OpenImage::reader() {
@@ -195,9 +193,18 @@ const std::vector<std::string>& OpenImage::problems() {
     }
     problems_ = problemsOf(check);
     summary_ = check.Summary().GetString();
+    for (int p = 1; p <= 5; ++p) {
+      planeSummaries_[p - 1] = p <= check.PlaneCount() ? check.PlaneSummary(p).GetString() : "";
+    }
     checked_ = true;
   }
   return problems_;
+}
+
+std::string OpenImage::planeSummary(int plane) {
+  shape(plane);
+  problems();
+  return planeSummaries_[plane - 1];
 }
 
 const std::string& OpenImage::summary() {
@@ -207,6 +214,17 @@ const std::string& OpenImage::summary() {
 
 py::array_t<unsigned char> OpenImage::plane(int plane) {
   readablePlane(plane);
+  if (lenient_) {
+    // A damaged plane read leniently whole: no more than the file can
+    // hold, as every front end bounds it, before anything of its size.
+    py::gil_scoped_release released;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ImageReader& image = reader();
+    if (!image.inspection().PlaneSound(plane)) {
+      const CString held = image.capacityProblem();
+      if (!held.IsEmpty()) throw FormatProblem(named(held.GetString()));
+    }
+  }
   // Uninitialised memory: every line read fills its row whole (zeros where
   // a lenient read finds nothing).
   py::array_t<unsigned char> out(

@@ -82,10 +82,15 @@ class OpenImage {
   // the first time it is asked for (the GIL released).
   const std::vector<std::string>& problems();
   const std::string& summary();
+  // Why plane `plane` may not be read strictly, in the full check's words
+  // for the problems that concern it (ImageCheck::PlaneSummary); empty
+  // when the plane is sound, though another plane may be damaged.
+  std::string planeSummary(int plane);
 
   // A new (height, width) uint8 array holding the plane. Throws
-  // FormatProblem for a plane of an undefined encoding or (strict) for the
-  // first damaged line.
+  // FormatProblem (strict) for a damaged plane or its first damaged line,
+  // and (lenient) for a damaged plane that states more pixels than the
+  // file can hold; a lenient read of an undefined encoding gives zeros.
   pybind11::array_t<unsigned char> plane(int plane);
   // A new (width,) uint8 array holding line `line` (0 .. height-1).
   pybind11::array_t<unsigned char> line(long long line, int plane);
@@ -114,8 +119,7 @@ class OpenImage {
   [[noreturn]] void rethrow(CFileException* e) const;
   // "<name>: " + text, or text alone when the image has no name.
   std::string named(const std::string& text) const;
-  // Plane number checked against 1..planeCount (std::invalid_argument) and
-  // its encoding against those the format defines (FormatProblem).
+  // Plane number checked against 1..planeCount (std::invalid_argument).
   void readablePlane(int plane) const;
   // The reader; the caller holds mutex_. std::invalid_argument when closed.
   ImageReader& reader();
@@ -133,6 +137,7 @@ class OpenImage {
   bool checked_ = false;
   std::vector<std::string> problems_;
   std::string summary_;
+  std::string planeSummaries_[5];
   int version_ = 0;
   int planeCount_ = 0;
   unsigned width_ = 0;

@@ -102,3 +102,35 @@ def test_nul_bytes_in_paths_are_refused_as_python_refuses_them(tmp_path, samples
             with pytest.raises(ValueError, match="embedded null byte"):
                 call()
     assert os.listdir(tmp_path) == []
+
+
+def test_a_sound_plane_of_a_file_damaged_elsewhere_is_read(samples, tmp_path):
+    # One byte short: only plane 3 runs past the end of the file.
+    data = (samples / "design.dis").read_bytes()
+    path = tmp_path / "short.dis"
+    path.write_bytes(data[:-1])
+    problems = btreeimg.check(path)
+    assert len(problems) == 1 and problems[0].startswith("plane 3: ")
+    with btreeimg.open(path) as im, btreeimg.open(samples / "design.dis") as sound:
+        assert np.array_equal(im.plane(1), sound.plane(1))
+        with pytest.raises(btreeimg.FormatError, match=f"^{re.escape(f'{path}: {problems[0]}')}$"):
+            im.plane(3)
+    # A plane of an encoding no reader knows: refused in the check's words,
+    # zeros when read leniently.
+    unknown = bytearray(data)
+    unknown[50464 + 4] = 7  # plane 2's block
+    path.write_bytes(bytes(unknown))
+    with btreeimg.open(path) as im:
+        with pytest.raises(btreeimg.FormatError, match="plane 2: encoding 7 is not 0"):
+            im.plane(2)
+    with btreeimg.open(path, lenient=True) as im:
+        assert not im.plane(2).any()
+
+
+def test_a_lenient_read_is_bounded_by_what_the_file_can_hold(tmp_path):
+    # 1 x 2**28 raw pixels stated in 1336 bytes.
+    (tmp_path / "tall.dis").write_bytes(header(4, 1, 2**28) + bytes(24))
+    with btreeimg.open(tmp_path / "tall.dis", lenient=True) as im:
+        with pytest.raises(btreeimg.FormatError, match="more than its 1336 bytes can hold"):
+            im.plane(1)
+        assert im.line(2**28 - 1, 1).tolist() == [0]

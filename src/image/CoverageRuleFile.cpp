@@ -23,14 +23,24 @@ int valueCount(AsKeyDat& list, const char* key) {
   return values ? values->GetCount() : 0;
 }
 
-// Value `index` of `key`'s list, or null.
-const char* valueAt(AsKeyDat& list, const char* key, int index) {
-  CPtrList* values = list.getListOf(key);
-  const POSITION at = values ? values->FindIndex(index) : nullptr;
-  const auto* text =
-      at ? static_cast<const CString*>(values->GetAt(at)) : nullptr;
-  return text ? text->GetString() : nullptr;
-}
+// The values of one key's list, one after another, from the first: each
+// step moves on from the last value, so reading n values costs n steps.
+class Values {
+ public:
+  Values(AsKeyDat& list, const char* key)
+      : values_(list.getListOf(key)),
+        at_(values_ ? values_->GetHeadPosition() : nullptr) {}
+  // The next value; null past the last one or for an empty slot.
+  const char* next() {
+    if (at_ == nullptr) return nullptr;
+    const auto* text = static_cast<const CString*>(values_->GetNext(at_));
+    return text ? text->GetString() : nullptr;
+  }
+
+ private:
+  CPtrList* values_;
+  POSITION at_;
+};
 
 // "1 COLCOPER value", "2 COLTEST values".
 std::string counted(int n, const char* key) {
@@ -74,15 +84,18 @@ CString pairRules(AsKeyDat& list, std::vector<CoverageRuleFile::Rule>* rules) {
       return (counted(count, "COLCOPER") + " but " + counted(n, key)).c_str();
     }
   }
+  Values columns[3] = {{list, kKeys[0]}, {list, kKeys[1]}, {list, kKeys[2]}};
   for (int i = 0; i < count; ++i) {
     CoverageRuleFile::Rule rule{false, 0, 0, 0};
-    const char* cover = valueAt(list, "COLCOPER", i);
+    // Rule i is value i of each key, whether the rule acts or not.
+    const char* texts[3] = {columns[0].next(), columns[1].next(), columns[2].next()};
+    const char* cover = texts[0];
     // A rule whose cover value is empty does nothing.
     if (cover != nullptr && *cover != '\0') {
       rule.acts = true;
       int* fields[3] = {&rule.cover, &rule.test, &rule.subst};
       for (int k = 0; k < 3; ++k) {
-        const char* value = valueAt(list, kKeys[k], i);
+        const char* value = texts[k];
         if (value == nullptr || !detail::parseColour(value, fields[k])) {
           return ("rule " + std::to_string(i + 1) + ": the " + kKeys[k] +
                   " value \"" + (value ? value : "") + "\" is not a number")

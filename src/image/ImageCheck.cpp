@@ -145,6 +145,7 @@ void ImageCheck::reset() {
   dimy1_ = 0;
   for (PlaneLayout& plane : planes_) plane = PlaneLayout{};
   problems_.RemoveAll();
+  problemPlanes_.clear();
 }
 
 const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
@@ -177,7 +178,42 @@ void ImageCheck::report(int plane, const char* format, ...) {
                  format, args);
   va_end(args);
   problems_.Add(text);
+  problemPlanes_.push_back(plane > 0 ? 1u << (plane - 1) : 0u);
   if (verdict_ == sound) verdict_ = damaged;
+}
+
+void ImageCheck::alsoConcerns(int plane) {
+  if (!problemPlanes_.empty() && problemPlanes_.back() != 0) {
+    problemPlanes_.back() |= 1u << (plane - 1);
+  }
+}
+
+bool ImageCheck::PlaneSound(int plane) const {
+  return verdict_ != unusable && plane >= 1 && plane <= planeCount_ &&
+         PlaneSummary(plane).IsEmpty();
+}
+
+CString ImageCheck::PlaneSummary(int plane) const {
+  if (verdict_ == unusable || plane < 1 || plane > planeCount_) return Summary();
+  const unsigned bit = 1u << (plane - 1);
+  CString text;
+  int more = 0;
+  for (int i = 0; i < problems_.GetSize(); ++i) {
+    const unsigned planes = problemPlanes_[static_cast<std::size_t>(i)];
+    if (planes != 0 && (planes & bit) == 0) continue;
+    if (text.IsEmpty()) {
+      text = problems_.GetAt(i);
+    } else {
+      ++more;
+    }
+  }
+  if (more > 0) {
+    char count[64];
+    std::snprintf(count, sizeof count, " (and %d more problem%s)", more,
+                  more == 1 ? "" : "s");
+    text += count;
+  }
+  return text;
 }
 
 // ---- Reading a file ---------------------------------------------------------
@@ -240,6 +276,7 @@ int ImageCheck::inspect(Source& source, bool layoutOnly) {
     for (int p = 1; p <= planeCount_; ++p) {
       if (planes_[p - 1].located) checkRegion(p);
     }
+    checkRegionOverlaps();
   }
   source_ = nullptr;
   return verdict_;
@@ -355,6 +392,7 @@ void ImageCheck::checkBlocks() {
       if (other.located && (a > b ? a - b : b - a) < block::kSize) {
         report(p, "header block at %llu overlaps plane %d's header block at %llu",
                ull{a}, q, ull{b});
+        alsoConcerns(q);
       }
     }
     if (p > 1 && (plane.dimx != dimx1_ || plane.dimy != dimy1_)) {
@@ -415,6 +453,29 @@ void ImageCheck::checkRegion(int p) {
       break;
     default:
       break;  // reported with the block; nothing reads such a plane
+  }
+}
+
+void ImageCheck::checkRegionOverlaps() {
+  // Only the part of each region that lies before its limit: what runs
+  // past it was reported with the region.
+  auto end = [](const PlaneLayout& plane) {
+    return plane.regionStart + std::min(plane.regionSize, plane.regionRoom);
+  };
+  for (int p = 2; p <= planeCount_; ++p) {
+    const PlaneLayout& plane = planes_[p - 1];
+    if (!plane.located || end(plane) == plane.regionStart) continue;
+    for (int q = 1; q < p; ++q) {
+      const PlaneLayout& other = planes_[q - 1];
+      if (!other.located || end(other) == other.regionStart) continue;
+      if (plane.regionStart < end(other) && other.regionStart < end(plane)) {
+        report(p, "region of %llu bytes at %llu overlaps plane %d's region of "
+               "%llu bytes at %llu",
+               ull{end(plane) - plane.regionStart}, ull{plane.regionStart}, q,
+               ull{end(other) - other.regionStart}, ull{other.regionStart});
+        alsoConcerns(q);
+      }
+    }
   }
 }
 

@@ -6,8 +6,8 @@
 // the version-3/4 chain), then verifies that
 //   - every plane's header block lies inside the file and overlaps no other
 //     block, and its encoding is one the format defines;
-//   - every plane's region lies inside the file and ends before the next
-//     header block behind it;
+//   - every plane's region lies inside the file, ends before the next
+//     header block behind it, and overlaps no other plane's region;
 //   - a packed plane's line offset table starts at 0, never decreases, and
 //     every line's run pairs decode to exactly one line;
 //   - a whole-plane packed stream states the plane's size and its run pairs
@@ -17,6 +17,9 @@
 //
 // Each problem is reported as one line of text in English, starting with the
 // plane it concerns ("plane 2: ..."), or with no prefix for the whole file.
+// A problem of one plane leaves the others sound: a reader may read a sound
+// plane of a damaged file (PlaneSound), and refuses a damaged one in the
+// words of PlaneSummary. Overlapping blocks or regions damage both planes.
 // Only the first few damaged lines of a plane are named one by one; a last
 // text then counts the rest.
 //
@@ -24,6 +27,8 @@
 // than the file's own size, and never ends the process.
 #ifndef BTREEIMG_IMAGE_IMAGECHECK_H_
 #define BTREEIMG_IMAGE_IMAGECHECK_H_
+
+#include <vector>
 
 #include "framework/CStringArray.h"
 #include "framework/Export.h"
@@ -99,6 +104,15 @@ class AFX_EXT_CLASS ImageCheck {
   // problems"). "not an image file" for an unusable file that named no
   // problem; empty when the verdict is sound.
   CString Summary() const;
+  // Whether plane `plane` (counted from 1) may be read as sound: the file is
+  // usable, and no problem concerns the whole file or that plane. False
+  // outside 1 .. PlaneCount().
+  bool PlaneSound(int plane) const;
+  // Why plane `plane` may not be read, worded as Summary() words the file:
+  // the first problem that concerns the whole file or that plane, then how
+  // many more of those there are. Summary() itself for an unusable file or
+  // a plane outside 1 .. PlaneCount(); empty when PlaneSound(plane).
+  CString PlaneSummary(int plane) const;
 
  private:
   static constexpr int kMaxPlanes = 5;
@@ -118,6 +132,9 @@ class AFX_EXT_CLASS ImageCheck {
   void checkRegion(int plane);
   void checkPacked(int plane, const char* limit);
   void checkWholePlane(int plane, const char* limit);
+  void checkRegionOverlaps();
+  // Marks the last problem reported as concerning plane `plane` as well.
+  void alsoConcerns(int plane);
   // Where plane `plane`'s region must end: the nearest other header block
   // that reaches behind the region's start, or the end of the file. Sets
   // *blocker to that block's plane, or 0 for the end of the file.
@@ -130,6 +147,9 @@ class AFX_EXT_CLASS ImageCheck {
   unsigned int dimy1_;
   PlaneLayout planes_[kMaxPlanes];
   CStringArray problems_;
+  // For each problem, the planes it concerns, plane p as bit p - 1; 0 for
+  // the whole file.
+  std::vector<unsigned> problemPlanes_;
   // During an inspection: where the bytes come from, and what was read.
   Source* source_ = nullptr;
   bool layoutOnly_ = false;

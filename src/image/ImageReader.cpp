@@ -95,9 +95,13 @@ void ImageReader::open(int policy) {
     } else {
       check_.Inspect(data_, size_, true);
     }
+    // Strict: a damaged file is refused when no plane of it is sound; a
+    // damaged plane of one that has a sound plane is refused when read.
     const int verdict = check_.GetVerdict();
+    bool anySound = false;
+    for (int p = 1; p <= check_.PlaneCount(); ++p) anySound = anySound || check_.PlaneSound(p);
     if (verdict == ImageCheck::unusable ||
-        (verdict == ImageCheck::damaged && policy_ == strict)) {
+        (verdict == ImageCheck::damaged && policy_ == strict && !anySound)) {
       refuse(check_.Summary(), CFileException::invalidFile);
     }
     const ImageCheck::PlaneLayout& first = check_.Plane(1);
@@ -141,7 +145,8 @@ void ImageReader::firstBlock(unsigned char* out) {
 }
 
 ULONGLONG ImageReader::planeCost() const {
-  return std::max(ULONGLONG{width_} * height_, ULONGLONG{height_});
+  return std::max({ULONGLONG{width_} * height_, ULONGLONG{height_},
+                   ULONGLONG{width_}});
 }
 
 CString ImageReader::limitProblem(ULONGLONG limit) const {
@@ -150,6 +155,19 @@ CString ImageReader::limitProblem(ULONGLONG limit) const {
   std::snprintf(text, sizeof text,
                 "the image states %u x %u pixels, more than the limit of %llu",
                 width_, height_, static_cast<unsigned long long>(limit));
+  return CString(text);
+}
+
+CString ImageReader::capacityProblem() const {
+  const ULONGLONG most =
+      size_ > ~ULONGLONG{0} / kMostPixelsPerByte ? ~ULONGLONG{0} : size_ * kMostPixelsPerByte;
+  if (planeCost() <= most) return CString();
+  char text[240];
+  std::snprintf(text, sizeof text,
+                "the image states %u x %u pixels, more than its %llu bytes can "
+                "hold (at most %llu pixels a byte)",
+                width_, height_, static_cast<unsigned long long>(size_),
+                static_cast<unsigned long long>(kMostPixelsPerByte));
   return CString(text);
 }
 
@@ -163,7 +181,7 @@ ImageReader::PlaneState& ImageReader::plane(int number) {
 ULONGLONG ImageReader::read(ULONGLONG at, unsigned char* out, ULONGLONG n) {
   ULONGLONG got = 0;
   const unsigned char* bytes = view(at, n, &got);
-  if (bytes != out) std::memcpy(out, bytes, static_cast<std::size_t>(got));
+  if (got != 0 && bytes != out) std::memcpy(out, bytes, static_cast<std::size_t>(got));
   return got;
 }
 
@@ -172,6 +190,13 @@ const unsigned char* ImageReader::view(ULONGLONG at, ULONGLONG n,
   if (descriptor_ < 0) {
     *got = at >= size_ ? 0 : std::min(n, size_ - at);
     return data_ + std::min(at, size_);
+  }
+  if (at >= size_ && policy_ == lenient) {
+    // Past the end the file had at open: nothing to read there, and a
+    // lenient read of a plane the file lacks asks for it line after line.
+    static const unsigned char kNothing[1] = {};
+    *got = 0;
+    return kNothing;
   }
   // Reads from a file go through a window of kWindow bytes, so that lines
   // read in order cost one pread a window, not one each. Larger reads go
@@ -197,10 +222,17 @@ const unsigned char* ImageReader::view(ULONGLONG at, ULONGLONG n,
   return window_.data() + offset;
 }
 
+void ImageReader::requireSoundPlane(int number) {
+  if (policy_ == strict && !check_.PlaneSound(number)) {
+    refuse(check_.PlaneSummary(number), CFileException::invalidFile);
+  }
+}
+
 std::size_t ImageReader::readLine(int number, unsigned int line,
                                   unsigned char* out) {
   PlaneState& state = plane(number);
   if (line >= height_) throwInvalidArgument("line outside the plane");
+  requireSoundPlane(number);
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
   // Every way below fills a prefix of the line; the rest is cleared once,
   // behind it, so that a line read whole is never written twice.
@@ -241,7 +273,13 @@ ULONGLONG ImageReader::readLines(int number, unsigned int first,
   if (first > height_ || count > height_ - first) {
     throwInvalidArgument("lines outside the plane");
   }
+  requireSoundPlane(number);
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
+  // A whole-plane stream is judged whole, even when no line of it is read
+  // (a plane of no lines).
+  if (layout.located && layout.pack == 2 && policy_ == strict) {
+    requireSoundStream(plane(number), number);
+  }
   const ULONGLONG bytes = ULONGLONG{count} * width_;
   if (layout.located && layout.pack == 0 && count > 1) {
     // Raw lines lie one after another: one read straight into `out`.
@@ -371,8 +409,7 @@ void ImageReader::indexStream(PlaneState& state, int number) {
   state.indexed = true;
 }
 
-std::size_t ImageReader::readWhole(PlaneState& state, int number,
-                                   unsigned int line, unsigned char* out) {
+void ImageReader::requireSoundStream(PlaneState& state, int number) {
   if (!state.indexed) indexStream(state, number);
   if (!state.sound && policy_ == strict) {
     // The inspection's own words for what is wrong with the stream.
@@ -382,11 +419,15 @@ std::size_t ImageReader::readWhole(PlaneState& state, int number,
     } else {
       full.Inspect(data_, size_);
     }
-    refuse(full.GetVerdict() == ImageCheck::sound
-               ? CString("the file changed while it was read")
-               : full.Summary(),
+    refuse(full.PlaneSound(number) ? CString("the file changed while it was read")
+                                   : full.PlaneSummary(number),
            CFileException::invalidFile);
   }
+}
+
+std::size_t ImageReader::readWhole(PlaneState& state, int number,
+                                   unsigned int line, unsigned char* out) {
+  requireSoundStream(state, number);
   if (width_ == 0) return 0;
   const ImageCheck::PlaneLayout& layout = check_.Plane(number);
   const ULONGLONG row = ULONGLONG{height_} - 1 - line;

@@ -20,8 +20,10 @@
 // on.
 //
 // Damaged files. By default (strict) a file whose layout ImageCheck finds
-// damaged is refused at open, and a line whose code is damaged is refused
-// when it is read, with ImageCheck's words for the problem. A lenient
+// damaged is refused at open when none of its planes is sound; a damaged
+// plane of a file that has a sound one is refused when it is read
+// (ImageCheck::PlaneSummary's words), and a line whose code is damaged is
+// refused when it is read, with ImageCheck's words for the problem. A lenient
 // reader reads what the file holds: the bytes a damaged line's code gives
 // inside its plane's region (code running past it is cut there, where
 // BtreeImg would read on), zeros for the rest. A file that is no usable image is refused either way.
@@ -57,7 +59,7 @@ class AFX_EXT_CLASS ImageReader {
   // the cause and errno of the failure when it cannot be opened, with cause
   // accessDenied when it is not a regular file (a FIFO, a device, a folder),
   // and with cause invalidFile and ImageCheck::Summary()'s text when it is no
-  // usable image or (strict) a damaged one.
+  // usable image or (strict) a damaged one without a sound plane.
   explicit ImageReader(const char* path, int policy = strict);
   // The same for the file open at `descriptor` (read through a duplicate of
   // it; the caller's descriptor and its position stay as they are).
@@ -91,7 +93,8 @@ class AFX_EXT_CLASS ImageReader {
 
   // What reading one whole plane costs, counted in pixels: width() x
   // height(), and at least height() (a plane of empty lines still takes a
-  // step per line). Readers of files from anywhere refuse planes that cost
+  // step per line) and at least width() (a plane of no lines still needs a
+  // line buffer of its width to be read or written). Readers of files from anywhere refuse planes that cost
   // more than a limit they state (kDefaultPixelLimit unless their user
   // raised it) before reading them, so that a small file cannot make them
   // spend gigabytes or minutes.
@@ -104,6 +107,19 @@ class AFX_EXT_CLASS ImageReader {
   // or an empty text when it does not. The caller adds how its user raises
   // the limit.
   CString limitProblem(ULONGLONG limit) const;
+  // The most pixels a file's bytes can make: a run pair of 2 bytes makes at
+  // most 255 pixels, so no plane a file codes once holds more than 128
+  // pixels a byte of the file.
+  static constexpr ULONGLONG kMostPixelsPerByte = 128;
+  // Whether a plane costs more than kMostPixelsPerByte times the file's
+  // size: the refusal in words ("the image states 1 x 268435456 pixels,
+  // more than its 1336 bytes can hold ..."), or an empty text. A damaged
+  // file read leniently whole gives zeros for what it lacks, so without
+  // this bound a small file could make a reader produce gigabytes of
+  // nothing; readers refuse such a whole-plane read (reading a few lines,
+  // for a thumbnail, stays cheap). A sound file whose lines share their
+  // code may state more, and is read as it is.
+  CString capacityProblem() const;
 
   // Reads line `line` of `plane` into `out` (width() bytes). Returns how many
   // bytes the file gave; the rest of the line is set to zero. That is
@@ -112,7 +128,8 @@ class AFX_EXT_CLASS ImageReader {
   // Throws CInvalidArgException* for an unknown plane or a line outside
   // 0 .. height() - 1, and CFileException* when the file cannot be read
   // (cut short or changed since it was opened: cause endOfFile) or (strict)
-  // the line is damaged (cause invalidFile, in ImageCheck's words).
+  // the plane or the line is damaged (cause invalidFile, in ImageCheck's
+  // words).
   std::size_t readLine(int plane, unsigned int line, unsigned char* out);
   // Reads `count` lines from `first` on into `out` (count x width() bytes,
   // line after line), as readLine would one by one; a raw plane's lines in
@@ -133,11 +150,16 @@ class AFX_EXT_CLASS ImageReader {
   const unsigned char* view(ULONGLONG at, ULONGLONG n, ULONGLONG* got);
   [[noreturn]] void refuse(const CString& problem, int cause);
   [[noreturn]] void refuseLine(int plane, const std::string& fault);
+  // Strict: refuses a plane the inspection at open found damaged.
+  void requireSoundPlane(int plane);
   std::size_t readPacked(PlaneState& state, int plane, unsigned int line,
                          unsigned char* out);
   std::size_t readWhole(PlaneState& state, int plane, unsigned int line,
                         unsigned char* out);
   void indexStream(PlaneState& state, int plane);
+  // Strict: indexes a whole-plane stream and refuses one that does not
+  // decode to the plane, in ImageCheck's words.
+  void requireSoundStream(PlaneState& state, int plane);
 
   CString name_;
   int descriptor_ = -1;

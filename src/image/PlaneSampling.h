@@ -134,11 +134,16 @@ template <typename Sink>
 void sampleRows(btreeimg::ImageReader& image, int plane, Region region, Size target,
                 Sink&& sink) {
   std::vector<unsigned char> line(image.width());
-  std::vector<std::uint32_t> columns(target.width);
-  for (std::uint32_t x = 0; x < target.width; ++x) {
+  // A row of whole lines at their own width is the line itself: no column
+  // table (four bytes a pixel) and no copy, which at 2^28 pixels a line
+  // would cost over a GiB.
+  const bool fullWidth =
+      region.x == 0 && region.width == image.width() && target.width == region.width;
+  std::vector<std::uint32_t> columns(fullWidth ? 0 : target.width);
+  for (std::uint32_t x = 0; x < columns.size(); ++x) {
     columns[x] = region.x + sourceIndex(x, target.width, region.width);
   }
-  std::vector<unsigned char> row(target.width);
+  std::vector<unsigned char> row(fullWidth ? 0 : target.width);
   bool haveLine = false;
   std::uint32_t lineRead = 0;
   for (std::uint32_t y = 0; y < target.height; ++y) {
@@ -147,6 +152,10 @@ void sampleRows(btreeimg::ImageReader& image, int plane, Region region, Size tar
       image.readLine(plane, source, line.data());
       lineRead = source;
       haveLine = true;
+    }
+    if (fullWidth) {
+      sink(y, static_cast<const unsigned char*>(line.data()));
+      continue;
     }
     for (std::uint32_t x = 0; x < target.width; ++x) row[x] = line[columns[x]];
     sink(y, static_cast<const unsigned char*>(row.data()));

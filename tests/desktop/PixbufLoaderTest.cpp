@@ -153,13 +153,20 @@ TEST(PixbufLoader, DamagedFilesAndFilesWithoutPixelsGiveAnErrorAndNoPicture) {
   const std::string cut = cutSample(dir, 3000);
   testfiles::writeFile(dir.file("thin.dis"), firstBlock(2, 0, 0, 5));  // a header block alone
   testfiles::writeFile(dir.file("flat.dis"), firstBlock(2, 0, 5, 0));
+  // One byte short: only plane 3 is damaged, and plane 1 is shown.
+  const std::string short3 = cutSample(dir, testfiles::readFile(sample("design.dis")).size() - 1);
+  const Outcome whole = loadWhole(sample("design.dis"));
+  for (const Outcome& load : {loadWhole(short3), loadInPieces(short3, 700)}) {
+    EXPECT_TRUE(load.loaded) << load.error;
+    EXPECT_EQ(load.pixels, whole.pixels);
+  }
   const std::pair<std::string, std::string> cases[] = {
-      {cut, "The image file is damaged: " + summaryOf(cut)},
+      // The words of the problems of plane 1, the plane shown.
+      {cut, "The image file is damaged: " + summaryOf(cut, 1)},
       {cutSample(dir, 1311), "Not a usable image file: file is 1311 bytes, shorter than one 1312-byte header block"},
       {dir.file("thin.dis"), "The image states a size of 0 x 5 pixels, which cannot be shown"},
       {dir.file("flat.dis"), "The image states a size of 5 x 0 pixels, which cannot be shown"},
   };
-  ASSERT_THAT(cases[0].second, HasSubstr(" (and 2 more problems)"));
   for (const auto& [path, error] : cases) {
     SCOPED_TRACE(path);
     for (const Outcome& load : {loadWhole(path), loadInPieces(path, 700)}) {

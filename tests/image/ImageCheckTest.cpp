@@ -76,6 +76,10 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
        "read with plane 1's dimensions\n"
        "plane 1: raw region of 5000 bytes at 1312 runs into plane 2's header "
        "block at 100"},
+      // Plane 1's region moved onto plane 2's, behind plane 2's block.
+      {raw2, 1002, 6312, u32, damaged,
+       "plane 2: region of 5000 bytes at 7624 overlaps plane 1's region of "
+       "5000 bytes at 7624"},
       {raw2, 12623, 0, cut, damaged,
        "plane 2: raw region of 5000 bytes at 7624 runs past the end of the "
        "file (12623 bytes)"},
@@ -127,6 +131,42 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
     EXPECT_EQ(result.verdict, c.verdict) << c.problems;
     EXPECT_EQ(result.problems, c.problems);
   }
+}
+
+// A problem of one plane leaves the others sound; one of the whole file, or
+// blocks or regions that overlap, damage every plane concerned.
+TEST(ImageCheck, ADamagedPlaneLeavesTheOtherPlanesSound) {
+  const Bytes raw3 = createdBytes(0, patternPlanes(3, 4, 10));  // version 3
+  const std::size_t second = kBlock + 40, third = second + kBlock + 40;
+  const struct {
+    std::size_t at;
+    unsigned value;      // a little-endian u16
+    const char* sound;   // the sound planes, "13" for planes 1 and 3
+    const char* second;  // PlaneSummary(2)
+  } cases[] = {
+      {second + 4, 7, "13",
+       "plane 2: encoding 7 is not 0 (raw), 1 (packed) or 2 (whole-plane packed)"},
+      {third + 4, 7, "12", ""},
+      // Plane 3's block named at 0: it overlaps plane 1's block and region.
+      {second + 1002, 0, "2", ""},
+      {1000, 0, "", "plane count 0 is below 1; read as one plane"},
+  };
+  for (const auto& c : cases) {
+    Bytes bytes = raw3;
+    put16(bytes, c.at, c.value);
+    ImageCheck check;
+    ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::damaged);
+    std::string sound;
+    for (int p = 1; p <= 3; ++p) {
+      if (check.PlaneSound(p)) sound += std::to_string(p);
+      EXPECT_EQ(check.PlaneSound(p), check.PlaneSummary(p).IsEmpty()) << p;
+    }
+    EXPECT_EQ(sound, c.sound) << c.at;
+    EXPECT_EQ(std::string(check.PlaneSummary(2)), c.second) << c.at;
+  }
+  ImageCheck none;
+  EXPECT_FALSE(none.PlaneSound(1));
+  EXPECT_EQ(none.PlaneSummary(1), none.Summary());
 }
 
 TEST(ImageCheck, NamesTheFirstDamagedLinesAndCountsTheRest) {

@@ -158,12 +158,28 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   EXPECT_EQ(lenient.readLine(1, 4, line.data()), 15u);  // its first run one shorter
   EXPECT_EQ(line, concat(slice(patternPlane(1, 6, 16)[4], 1, 15), {0}));
 
-  // Cut short, if only into the last line's code: a layout problem, refused
-  // at open unless lenient.
+  // Plane 3 of an encoding no reader knows: the file opens, its sound
+  // planes are read, plane 3 is refused in the inspection's words for it;
+  // read leniently it is zeros.
+  Bytes unknown = built.bytes;
+  put16(unknown, built.blocks[2] + 4, 7);
+  ImageReader sound(unknown.data(), unknown.size());
+  EXPECT_EQ(sound.readLine(2, 5, line.data()), 16u);
+  EXPECT_PRED2(holds, refusal([&] { sound.readLine(3, 0, line.data()); }),
+               "plane 3: encoding 7 is not 0 (raw), 1 (packed) or 2 (whole-plane packed)");
+  ImageReader zeros(unknown.data(), unknown.size(), ImageReader::lenient);
+  EXPECT_EQ(zeros.readLine(3, 5, line.data()), 0u);
+  EXPECT_EQ(line, Bytes(16, 0));
+
+  // Cut short, if only into the last line's code: a layout problem of plane
+  // 3, refused when plane 3 is read unless lenient.
   bytes.resize(bytes.size() - 2);
   const std::string cut = file.save("cut.img");
   check.Inspect(bytes.data(), bytes.size(), true);
-  EXPECT_PRED2(holds, refusal([&] { ImageReader r(cut.c_str()); }), check.Summary());
+  ImageReader cutStrict(cut.c_str());
+  EXPECT_PRED2(holds, refusal([&] { cutStrict.readLine(3, 0, line.data()); }),
+               check.PlaneSummary(3));
+  EXPECT_EQ(check.PlaneSummary(3), check.Summary());
   ImageReader cutLenient(cut.c_str(), ImageReader::lenient);
   cutLenient.readLine(3, 5, line.data());  // what the file holds, zeros after
 
@@ -200,9 +216,17 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   Bytes line(10);
   for (int plane : {1, 2}) {
     EXPECT_PRED2(holds, refusal([&] { strict.readLine(plane, 0, line.data()); }),
-                 check.Summary());
+                 check.PlaneSummary(plane));
   }
   EXPECT_EQ(strict.readLine(3, 0, line.data()), 10u);
+
+  // A plane of no lines is judged whole all the same: its stream of one
+  // pair decodes to 4 bytes, not 0.
+  Bytes empty = buildPatternImage(4, 2, 1, 4, 0).bytes;
+  put32(empty, kBlock + 4, 2);
+  empty.insert(empty.end(), {4, 7});
+  ImageReader noLines(empty.data(), empty.size());
+  EXPECT_NE(refusal([&] { noLines.readLines(1, 0, 0, line.data()); }), "");
 
   ImageReader lenient(path.c_str(), ImageReader::lenient);
   EXPECT_EQ(lenient.readLine(1, 3, line.data()), 10u);
@@ -224,6 +248,37 @@ TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
     EXPECT_NE(refusal([&] { reader.readLine(2, 1023, line.data()); }, CFileException::endOfFile),
               "");
   }
+}
+
+// What a header states beyond the file costs no more than the file: a plane
+// of no lines costs its width (the line buffer a reader of it needs); a
+// damaged plane read leniently whole is bounded by what the file can hold,
+// and its lines past the end cost no read each.
+TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
+  Bytes wide = buildPatternImage(4, 0, 1, 0, 0).bytes;
+  put32(wide, 10, 0x80000000u);
+  ImageReader noLines(wide.data(), wide.size());
+  EXPECT_EQ(noLines.planeCost(), 0x80000000u);
+  EXPECT_EQ(noLines.limitProblem(ImageReader::kDefaultPixelLimit),
+            CString("the image states 2147483648 x 0 pixels, more than the limit of 268435456"));
+
+  // 1 x 2^28 in 1336 bytes: within the pixel limit, far beyond the file.
+  DiskImage tall{buildPatternImage(4, 0, 1, 1, 24).bytes};
+  put32(tall.bytes, 14, 1u << 28);
+  const std::string path = tall.save();
+  ImageReader lenient(path.c_str(), ImageReader::lenient);
+  EXPECT_EQ(lenient.limitProblem(ImageReader::kDefaultPixelLimit), CString());
+  EXPECT_EQ(lenient.capacityProblem(),
+            CString("the image states 1 x 268435456 pixels, more than its 1336 bytes "
+                    "can hold (at most 128 pixels a byte)"));
+  unsigned char pixel = 0xEE;
+  EXPECT_EQ(lenient.readLine(1, 23, &pixel), 1u);
+  for (unsigned y = 24; y < 100000; ++y) lenient.readLine(1, y, &pixel);
+  EXPECT_EQ(lenient.readLine(1, (1u << 28) - 1, &pixel), 0u);
+  EXPECT_EQ(pixel, 0);
+  // A sound file holds what it states.
+  const Bytes sound = buildPatternImage(4, 2, 1, 4000, 3).bytes;
+  EXPECT_EQ(ImageReader(sound.data(), sound.size()).capacityProblem(), CString());
 }
 
 // A plane of empty lines reads as nothing, whatever its encoding.

@@ -93,6 +93,14 @@ TEST_F(KeyedLists, LoadingAddsToWhatIsThereLookupsSkipOnlyLeadingBlanksAndMisses
   CPtrList stranger;
   lists.destroyAsKey(&stranger);
   EXPECT_EQ(contentsOf(lists), twice);
+
+  // A file's values go to the first entry of their key, the one a lookup
+  // finds; an entry whose own key starts with a blank is never found.
+  AsKeyDat seeded;
+  for (const char* key : {" VEG", "VEG", "VEG"}) seeded.createAsKey(key, nullptr);
+  ASSERT_EQ(seeded.createFromFile(path.c_str()), 1);
+  EXPECT_EQ(contentsOf(seeded),
+            (Contents{{" VEG", {}}, {"VEG", {"carrot"}}, {"VEG", {}}, {"FRUIT", {"apple", "pear"}}}));
 }
 
 // Saving replaces the file through a temporary one (the robustness tests

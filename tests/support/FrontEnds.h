@@ -45,10 +45,10 @@ inline std::string cutSample(const testfiles::TempDir& dir, std::size_t size) {
 #endif
 
 // The inspection's verdict on `file` in one sentence.
-inline std::string summaryOf(const std::string& file) {
+inline std::string summaryOf(const std::string& file, int plane = 0) {
   ImageCheck check;
   check.InspectFile(file.c_str());
-  return static_cast<const char*>(check.Summary());
+  return static_cast<const char*>(plane == 0 ? check.Summary() : check.PlaneSummary(plane));
 }
 
 // Runs `program` with `args`, no standard input; its output goes through

@@ -71,7 +71,9 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
       {{"frompng", f("small.png")}, 4, "", "frompng takes 1 to 5 PNG files (one per plane), then the "
                                            "image file to write; 1 file was given\n" + usage},
       {{"frompng", f("small.png"), "-"}, 4, "", "an image file cannot be written to the standard output ('-')"},
-      {{"topng", f("d0.dis"), f("out/x.png"), "--plane", "0"}, 4, "", usage},
+      {{"topng", f("d0.dis"), f("out/x.png"), "--plane", "0"}, 4, "",
+       "btreeimg: --plane: Value 0 not in range 1 to 5\n" + usage},
+      {{"frompng", f("missing.png"), x}, 2, "", f("missing.png") + ": cannot be opened: file not found ("},
   };
   for (const char* command : {"info", "check", "topng", "frompng", "repack", "cover", "diff", "thumbnail"}) {
     cases.push_back({{command, "--help"}, 0, "\nExit statuses: see btreeimg --help.\n", ""});

@@ -7,8 +7,10 @@
 // than they hold are a header block and a few bytes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
+#include <iterator>
 #include <regex>
 #include <utility>
 #include <string>
@@ -53,7 +55,9 @@ TEST(DamagedInput, EveryCommandRefusesItOrAPlaneOverThePixelLimitAtOnceUnlessLen
       SCOPED_TRACE(::testing::PrintToString(args));
       const Result run = tool(args, dir);
       EXPECT_EQ(run.status, 2);
-      EXPECT_THAT(run.err, StartsWith(refusal));
+      // Cover and thumbnail read plane 1 alone: refused in its words.
+      const bool plane1 = input == file && (args[0] == "cover" || args[0] == "thumbnail");
+      EXPECT_THAT(run.err, StartsWith(plane1 ? "btreeimg: " + file + ": " + summaryOf(file, 1) + "\n" : refusal));
       EXPECT_EQ(run.out, "");
     }
   }
@@ -100,6 +104,86 @@ TEST(PixelLimit, MaxPixelsIsTheMostAPlaneOrAThumbnailMayCostAndEmptyLinesCostToo
   testfiles::writeFile(lines, firstBlock(4, 0, 0, 0xffffffffu));
   EXPECT_EQ(tool({"diff", lines, lines}, dir).err,
             limitRefusal(lines, "the image states 0 x 4294967295 pixels, more than the limit of 268435456"));
+  // A plane of no lines costs its width: a line buffer that wide is never
+  // made for it.
+  const std::string wide = dir.file("wide.dis");
+  testfiles::writeFile(wide, firstBlock(4, 0, 0x80000000u, 0));
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"diff", wide, wide},
+                                                {"cover", wide, sample("rules.txt"), dir.file("w.dis")}}) {
+    EXPECT_EQ(tool(args, dir).err,
+              limitRefusal(wide, "the image states 2147483648 x 0 pixels, more than the limit of 268435456"));
+  }
+  EXPECT_EQ(tool({"diff", "--max-pixels", "0", wide, wide}, dir).status, 0);  // nothing to compare
+  // frompng makes no image its readers would refuse.
+  ASSERT_TRUE(writePng(dir.file("small.png"), palettePng(3, 3, 4, runs(4))));
+  EXPECT_EQ(tool({"frompng", "--max-pixels", "8", dir.file("small.png"), dir.file("s.dis")}, dir).err,
+            limitRefusal(dir.file("small.png"), "states 3 x 3 pixels, more than the limit of 8"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("s.dis")));
+}
+
+// Crafted inputs that state far more than they hold are refused at once,
+// in words, or read within what they hold.
+TEST(DamagedInput, CraftedFilesCostNoMoreThanTheyHold) {
+  testfiles::TempDir dir;
+  // 1 x 2^28 raw in 1336 bytes: within the pixel limit, but what a lenient
+  // read would make of it is zeros the file does not hold.
+  const std::string tall = dir.file("tall.dis");
+  testfiles::Bytes bytes = firstBlock(4, 0, 1, 1u << 28);
+  bytes.resize(1336, 5);
+  testfiles::writeFile(tall, bytes);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"topng", "--lenient", tall, dir.file("t.png")},
+        {"repack", "--lenient", tall, dir.file("t.dis"), "--pack", "1"}}) {
+    const Result run = tool(args, dir);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr(": the image states 1 x 268435456 pixels, more than its 1336 bytes can hold"));
+  }
+  EXPECT_EQ(tool({"thumbnail", "--lenient", tall, dir.file("t.png")}, dir).status, 0);  // 256 lines read
+
+  // A 41-byte PNG whose text chunk states 2^31 - 1 bytes.
+  testfiles::Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  const unsigned char ihdr[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0};
+  png.insert(png.end(), std::begin(ihdr), std::end(ihdr));
+  const uLong crc = crc32(0, png.data() + 12, 17);
+  for (int i = 0; i < 4; ++i) png.push_back(static_cast<unsigned char>(crc >> (24 - 8 * i)));
+  png.insert(png.end(), {0x7f, 0xff, 0xff, 0xff, 't', 'E', 'X', 't'});
+  testfiles::writeFile(dir.file("text.png"), png);
+  const Result run = tool({"frompng", dir.file("text.png"), dir.file("x.dis")}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, StartsWith("btreeimg: " + dir.file("text.png") + ": "));
+
+  // Wider than libpng writes by default, as wide as a PNG may be: written.
+  testfiles::writeFile(dir.file("long.dis"), flatPlane(1000001, 1));
+  EXPECT_EQ(tool({"topng", dir.file("long.dis"), dir.file("long.png")}, dir).err, "");
+}
+
+// A file damaged in planes it is not asked for: a command that reads only
+// a sound plane reads it; one that reads the damaged plane refuses it in
+// the words of its problems; check still reports the file.
+TEST(DamagedInput, ASoundPlaneOfAFileDamagedElsewhereIsRead) {
+  testfiles::TempDir dir;
+  auto f = [&dir](const std::string& name) { return dir.file(name); };
+  // One byte short: plane 3's lines run past the end.
+  const std::string cut = cutSample(dir, testfiles::readFile(sample("design.dis")).size() - 1);
+  ImageCheck check;
+  ASSERT_EQ(check.InspectFile(cut.c_str()), ImageCheck::damaged);
+  ASSERT_TRUE(check.PlaneSound(1));
+  ASSERT_EQ(tool({"topng", "--plane", "1", sample("design.dis"), f("sound.png")}, dir).status, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"topng", "--plane", "1", cut, f("1.png")},
+        {"thumbnail", cut, f("t.png")},
+        {"cover", cut, sample("rules.txt"), f("c.dis")}}) {
+    const Result run = tool(args, dir);
+    EXPECT_EQ(run.status, 0) << args[0] << run.err;
+    EXPECT_EQ(run.err, "");
+  }
+  EXPECT_EQ(readPng(f("1.png")).pixels, readPng(f("sound.png")).pixels);
+  Result run = tool({"topng", "--plane", "3", cut, f("3.png")}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, StartsWith("btreeimg: " + cut + ": " + std::string(check.PlaneSummary(3)) + "\n"));
+  run = tool({"topng", cut, f("all.png")}, dir);
+  EXPECT_THAT(run.err, StartsWith("btreeimg: " + cut + ": " + summaryOf(cut) + "\n"));
+  EXPECT_EQ(tool({"check", cut}, dir).status, 1);
 }
 
 TEST(DamagedInput, InfoCountsThePixelsOfThePlanesFoundIntactOnly) {

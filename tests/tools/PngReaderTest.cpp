@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,43 @@ TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
       testfiles::writeFile(dir.file("cut.png"), bytes);
       EXPECT_THAT(refusalOf(dir.file("cut.png"), 3 * rowBytes), ::testing::StartsWith(dir.file("cut.png") + ": "));
     }
+  }
+}
+
+// An interlaced PNG larger than a band is decoded again for each band:
+// always from the file opened first, never from another put in its place;
+// one rewritten in place with another header fails the read.
+TEST(PngReader, InterlacedBandsAreReadFromTheFileOpenedFirst) {
+  testfiles::TempDir dir;
+  auto grey = [](std::uint32_t height, int step) {
+    Png png = picture(13, height, PNG_COLOR_TYPE_GRAY, 8,
+                      [step](std::uint32_t i, int) { return i * step % 256; });
+    png.interlaced = true;
+    return png;
+  };
+  const std::string path = dir.file("in.png"), other = dir.file("other.png");
+  ASSERT_TRUE(writePng(path, grey(11, 7)));
+  const auto rows = readRows(path, 13);
+  ASSERT_TRUE(writePng(other, grey(12, 5)));
+  {
+    tool::PngReader reader(path, 13);  // bands of one row
+    std::vector<std::uint8_t> row(13);
+    reader.readRow(row.data());
+    std::filesystem::rename(other, path);
+    for (std::size_t y = 1; y < rows.size(); ++y) {
+      reader.readRow(row.data());
+      EXPECT_EQ(row, rows[y]) << y;
+    }
+  }
+  tool::PngReader reader(path, 13);
+  std::vector<std::uint8_t> row(13);
+  reader.readRow(row.data());
+  ASSERT_TRUE(writePng(path, grey(11, 7)));  // the same file, rewritten
+  try {
+    reader.readRow(row.data());
+    ADD_FAILURE() << "read a file changed under it";
+  } catch (const tool::Failure& failure) {
+    EXPECT_EQ(failure.message, path + ": changed while it was read");
   }
 }
 

@@ -99,6 +99,12 @@ bool validRows(WebImage* w, int plane, unsigned y0, unsigned count) {
                 std::to_string(w->check.PlaneCount());
     return false;
   }
+  // A damaged plane is refused, in the words of the problems that concern
+  // it; a sound plane of a damaged file is read.
+  if (!w->check.PlaneSound(plane)) {
+    lastError = static_cast<const char*>(w->check.PlaneSummary(plane));
+    return false;
+  }
   const unsigned height = w->image->dimy(static_cast<short>(plane));
   if (y0 > height || count > height - y0) {
     lastError = "lines outside the plane";
@@ -135,7 +141,9 @@ EMSCRIPTEN_KEEPALIVE double bi_default_pixel_limit() {
 EMSCRIPTEN_KEEPALIVE const char* bi_image_path() { return kImagePath; }
 
 // Opens the file at bi_image_path() and removes it. A file that ImageCheck
-// finds damaged or unusable is refused in the words of its summary, and one
+// finds unusable, or damaged with no sound plane, is refused in the words of
+// its summary (a damaged plane of one that has a sound plane is refused
+// when its lines are asked for), and one
 // whose planes cost more than `pixelLimit` pixels (not a finite number: no
 // limit) in ImageReader's words. Returns a handle, or 0 with the reason in
 // bi_error().
@@ -146,7 +154,10 @@ EMSCRIPTEN_KEEPALIVE WebImage* bi_open(double pixelLimit) {
   return guarded(
       [&]() -> WebImage* {
         auto w = std::make_unique<WebImage>();
-        if (w->check.InspectFile(kImagePath) != ImageCheck::sound) {
+        bool anySound = false;
+        w->check.InspectFile(kImagePath);
+        for (int p = 1; p <= w->check.PlaneCount(); ++p) anySound = anySound || w->check.PlaneSound(p);
+        if (!anySound) {
           lastError = static_cast<const char*>(w->check.Summary());
           return nullptr;
         }
@@ -269,6 +280,10 @@ EMSCRIPTEN_KEEPALIVE int bi_cover(WebImage* w, const char* rules, size_t length)
   } scratch{{&rulePath, &outPath}};
   if (!writeScratch(rulePath, rules, length)) {
     lastError = "not enough memory";
+    return -1;
+  }
+  if (!w->check.PlaneSound(1)) {  // coverage reads plane 1
+    lastError = static_cast<const char*>(w->check.PlaneSummary(1));
     return -1;
   }
   bool changed = false;
