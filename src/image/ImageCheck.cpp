@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/ByteOrder.h"
@@ -145,6 +147,8 @@ void ImageCheck::reset() {
   dimy1_ = 0;
   for (PlaneLayout& plane : planes_) plane = PlaneLayout{};
   problems_.RemoveAll();
+  notes_.RemoveAll();
+  problemCount_ = 0;
 }
 
 const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
@@ -155,12 +159,14 @@ const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
 }
 
 CString ImageCheck::Summary() const {
-  const int count = problems_.GetSize();
-  if (count == 0) return verdict_ == sound ? CString() : CString("not an image file");
+  if (problems_.GetSize() == 0) {
+    return verdict_ == sound ? CString() : CString("not an image file");
+  }
+  const ull count = problemCount_;
   CString text = problems_.GetAt(0);
   if (count > 1) {
     char more[64];
-    std::snprintf(more, sizeof more, " (and %d more problem%s)", count - 1,
+    std::snprintf(more, sizeof more, " (and %llu more problem%s)", count - 1,
                   count == 2 ? "" : "s");
     text += more;
   }
@@ -177,8 +183,51 @@ void ImageCheck::report(int plane, const char* format, ...) {
                  format, args);
   va_end(args);
   problems_.Add(text);
+  ++problemCount_;
   if (verdict_ == sound) verdict_ = damaged;
 }
+
+void ImageCheck::note(int plane, const char* text) {
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "plane %d: ", plane);
+  notes_.Add(CString(prefix) + text);
+}
+
+namespace {
+
+// The lines [first, last] in words: "line 4" or "lines 2-4".
+std::string lineRange(ull first, ull last) {
+  char text[64];
+  if (first == last) {
+    std::snprintf(text, sizeof text, "line %llu", first);
+  } else {
+    std::snprintf(text, sizeof text, "lines %llu-%llu", first, last);
+  }
+  return text;
+}
+
+// The note on lines never written, from their ranges: "lines 2-4 were
+// never written; they read as zeros" (the first few ranges named).
+std::string neverWritten(const std::vector<std::pair<ull, ull>>& ranges) {
+  constexpr std::size_t kNamed = 8;
+  std::string text;
+  ull lines = 0;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    lines += ranges[i].second - ranges[i].first + 1;
+    if (i < kNamed) {
+      if (i != 0) text += ", ";
+      text += lineRange(ranges[i].first, ranges[i].second);
+    }
+  }
+  if (ranges.size() > kNamed) {
+    text += " and " + std::to_string(ranges.size() - kNamed) + " more ranges";
+  }
+  text += lines == 1 ? " was never written; it reads as zeros"
+                     : " were never written; they read as zeros";
+  return text;
+}
+
+}  // namespace
 
 // ---- Reading a file ---------------------------------------------------------
 
@@ -224,6 +273,13 @@ int ImageCheck::InspectDescriptor(int descriptor, bool layoutOnly) {
   }
   if (!S_ISREG(info.st_mode)) {
     report(0, "cannot be read: not a regular file");
+    return verdict_;
+  }
+  // A descriptor open for writing only, or only as a path, reads nothing:
+  // that is no file cut short.
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY || (flags & O_PATH) != 0) {
+    report(0, "cannot be read: %s", std::strerror(flags < 0 ? errno : EBADF));
     return verdict_;
   }
   Source source(nullptr, descriptor, static_cast<ULONGLONG>(info.st_size));
@@ -402,7 +458,13 @@ void ImageCheck::checkRegion(int p) {
   switch (plane.pack) {
     case 0:
       plane.regionSize = ULONGLONG{dimx1_} * dimy1_;
-      if (plane.regionSize > plane.regionRoom) {
+      if (plane.regionSize > plane.regionRoom && blocker == 0 &&
+          plane.regionRoom % dimx1_ == 0) {
+        // Saved before its last lines were written: the file ends at a
+        // line's start, and the lines behind read as zeros.
+        const ull written = plane.regionRoom / dimx1_;
+        note(p, neverWritten({{written, ull{dimy1_} - 1}}).c_str());
+      } else if (plane.regionSize > plane.regionRoom) {
         report(p, "raw region of %llu bytes at %llu %s", ull{plane.regionSize},
                ull{plane.regionStart}, limitText);
       }
@@ -463,9 +525,19 @@ void ImageCheck::checkPacked(int p, const char* limitText) {
   // each byte at most once however the entries are damaged.
   LineReports reports;
   ull decodedUpTo = 0;
+  std::vector<std::pair<ull, ull>> unwritten;
   for (ULONGLONG i = 0; i < lines; ++i) {
     const std::uint32_t begin = loadU32(table + 4 * i);
     const std::uint32_t end = loadU32(table + 4 * (i + 1));
+    if (end == 0 && dimx1_ != 0) {
+      // Never written: a written line's code ends above 0.
+      if (!unwritten.empty() && unwritten.back().second + 1 == i) {
+        unwritten.back().second = i;
+      } else {
+        unwritten.emplace_back(i, i);
+      }
+      continue;
+    }
     const std::string entries =
         btreeimg::detail::packedEntriesFault(i, begin, end, codeRoom);
     if (!entries.empty()) {
@@ -485,7 +557,9 @@ void ImageCheck::checkPacked(int p, const char* limitText) {
   }
   if (reports.unnamed() != 0) {
     report(p, "%llu more damaged lines", reports.unnamed());
+    problemCount_ += reports.unnamed() - 1;  // that text counts them all
   }
+  if (!unwritten.empty()) note(p, neverWritten(unwritten).c_str());
 }
 
 void ImageCheck::checkWholePlane(int p, const char* limitText) {
