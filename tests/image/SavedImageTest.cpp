@@ -9,6 +9,7 @@
 
 #include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
+#include "image/ImageSave.h"
 #include "image/ImageWriter.h"
 
 namespace imgtest {
@@ -189,6 +190,45 @@ TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
     EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
   }  // the destructor tries again and swallows the failure
   for (const std::string& name : {whole, whole + ".~tmp"}) EXPECT_FALSE(fs::exists(name));
+}
+
+// Written lines are never lost: a packed line written again (code of the
+// same length) keeps the lines behind it, a save whose zero lines do not fit
+// still writes the file (6 x 4, two planes: no room for plane 1's three zero
+// lines), and no save replaces a file with one the check calls damaged (a
+// plane 2 placed over plane 1's block): the old file stays.
+TEST(SavedImage, NothingWrittenIsLostAndNothingDamagedIsSaved) {
+  TempDir dir;
+  const std::string again = dir.file("again.img"), tight = dir.file("tight.img"),
+                    kept = dir.file("kept.img");
+  Lines lines = patternPlane(1, 6, 6);
+  {
+    BtreeImg img(again.c_str(), 1, 6, 6, 1);
+    for (int y = 0; y < 4; ++y) ASSERT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+    for (unsigned char& b : lines[1]) b = static_cast<unsigned char>(b + 100);
+    ASSERT_EQ(img.wLinea(chars(lines[1]), 1, 1), 1);
+  }
+  BtreeImg back(again.c_str());
+  expectLines(back, {{lines[0], lines[1], lines[2], lines[3], Bytes(6), Bytes(6)}});
+  { BtreeImg img(tight.c_str(), 1, 6, 4, 2); }
+  BtreeImg small(tight.c_str());
+  expectLines(small, {{Bytes(6, 1), Bytes(6), Bytes(6), Bytes(6)}, Lines(4, Bytes(6))});
+
+  testfiles::writeFile(kept, Bytes{1, 2, 3});
+  BtreeImg img(kept.c_str(), 0, 6, 4, 2);
+  img.writeFileOffsetPiano(2, 5);
+  const auto refused = catchPtr<CFileException>([&] { img.closeImg(); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+  EXPECT_EQ(readFile(kept), (Bytes{1, 2, 3}));
+  img.discard();
+  const Bytes garbage(kBlock, 0x55);
+  EXPECT_TRUE(throwsPtr<CFileException>(
+      [&] { btreeimg::replaceImageFile(kept.c_str(), garbage.data(), garbage.size()); }));
+  EXPECT_EQ(readFile(kept), (Bytes{1, 2, 3}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator()), 3);
+  // Plane counts are checked in full before they are narrowed.
+  EXPECT_TRUE(invalidArg([&] { ImageWriter w(dir.file("w.img").c_str(), 0, 4, 4, 65537); }));
 }
 
 // ---- The writer's own promises ------------------------------------------------
