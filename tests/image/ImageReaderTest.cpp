@@ -9,6 +9,8 @@
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "image/ImageCheck.h"
@@ -362,6 +364,19 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   ::close(fd);
   for (const ImageCheck* c : {&inspection, &check})
     EXPECT_EQ(c->Summary(), CString("cannot be read: not a regular file"));
+  // A descriptor that reads nothing (open for writing only, or only as a
+  // path) is the system's EBADF, not a file cut short.
+  DiskImage disk{buildPatternImage(2, 0, 1, 4, 2).bytes};
+  const std::string image = disk.save();
+  for (const int flags : {O_WRONLY, O_PATH}) {
+    const int unreadable = ::open(image.c_str(), flags);
+    const auto refused = catchPtr<CFileException>([&] { ImageReader r(unreadable); });
+    ASSERT_NE(refused, nullptr) << flags;
+    EXPECT_EQ(refused->m_lOsError, EBADF);
+    EXPECT_EQ(check.InspectDescriptor(unreadable), ImageCheck::unusable);
+    EXPECT_EQ(check.Summary(), CString("cannot be read: ") + std::strerror(EBADF));
+    ::close(unreadable);
+  }
 
   const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());
