@@ -118,8 +118,9 @@ class AFX_EXT_CLASS ImageReader {
 
   // Reads line `line` of `plane` into `out` (width() bytes). Returns how many
   // bytes the file gave; the rest of the line is set to zero. That is
-  // width() for every line of a sound plane; fewer only for a damaged line
-  // read leniently, or a plane read leniently that the file does not hold.
+  // width() for every line written of a sound plane; 0 for a line never
+  // written (see above); fewer also for a damaged line read leniently, or a
+  // plane read leniently that the file does not hold.
   // Throws CInvalidArgException* for an unknown plane or a line outside
   // 0 .. height() - 1, and CFileException* when (strict) the file no
   // longer holds bytes it held at open (cut short since: cause endOfFile)
