@@ -2,6 +2,7 @@
 // the plane's dimensions, pack flags and line order.
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "framework/ByteOrder.h"
 #include "framework/ThrowHelpers.h"
@@ -31,14 +32,15 @@ int BtreeImg::readStored(BtreeMod* storage, unsigned int stored,
   // Lines never written read as zero bytes: the code of a packed line never
   // written decodes to nothing, and a raw line may lie beyond the end of a
   // file saved only up to its last line written. A whole-plane packed
-  // storage fills every line itself.
+  // storage fills every line itself. (The image makes its storage objects
+  // itself, of these very classes: their type is compared, not cast.)
   const int bytes = storage->LineBytes();
-  if (bytes > 0 && dynamic_cast<BtreePackedSpeed*>(storage) == nullptr) {
-    const bool raw = dynamic_cast<BtreeUnPacked*>(storage) != nullptr;
+  const std::type_info& kind = typeid(*storage);
+  if (bytes > 0 && kind != typeid(BtreePackedSpeed)) {
     const ULONGLONG end =
         static_cast<ULONGLONG>(storage->DataOffset()) +
         (ULONGLONG{stored} + 1) * static_cast<ULONGLONG>(bytes);
-    if (!raw || end > memFile.GetLength()) {
+    if (kind != typeid(BtreeUnPacked) || end > memFile.GetLength()) {
       std::memset(out, 0, static_cast<std::size_t>(bytes));
     }
   }
