@@ -10,8 +10,8 @@ set(BTREEIMG_EXPORTED_CLASSES
   btreeimg::CoverageRuleFile)
 set(BTREEIMG_EXPORTED_FUNCTIONS
   AfxInitExtensionModule AfxTermExtensionModule BtreeImgIsRegistered
-  btreeimg::setDiagnosticSink btreeimg::describe btreeimg::coverImage
-  btreeimg::coverageRulesProblem)
+  btreeimg::setDiagnosticSink btreeimg::describe btreeimg::coverImage btreeimg::coverImageKeepingPlanes
+  btreeimg::coverageRulesProblem btreeimg::replaceImageFile)
 
 # btreeimg_write_version_script(<file>): every class's members, type
 # information and virtual table, the free operators on CString, and the

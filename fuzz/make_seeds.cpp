@@ -67,10 +67,12 @@ void imageSeeds() {
         }
         image.closeImg();
       }
-      writeSeed("image_open",
-                std::to_string(shape.dimx) + "x" + std::to_string(shape.dimy) + "x" +
-                    std::to_string(shape.planes) + "-pack" + std::to_string(pack),
-                readAll(path));
+      for (const char* target : {"image_open", "reader_differential"}) {
+        writeSeed(target,
+                  std::to_string(shape.dimx) + "x" + std::to_string(shape.dimy) + "x" +
+                      std::to_string(shape.planes) + "-pack" + std::to_string(pack),
+                  readAll(path));
+      }
       std::remove(path.c_str());
     }
   }

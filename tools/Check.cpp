@@ -33,6 +33,10 @@ static int runCheck(const std::vector<std::string>& files) {
     }
     if (verdict == ImageCheck::sound) {
       std::cout << file << ": ok\n";
+      const CStringArray& notes = check.Notes();
+      for (int i = 0; i < notes.GetSize(); ++i) {
+        std::cout << file << ": note: " << static_cast<const char*>(notes.GetAt(i)) << '\n';
+      }
       continue;
     }
     for (int i = 0; i < problems.GetSize(); ++i) {

@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -69,6 +70,10 @@ bool refuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) fails with EFBIG instead of
+  // killing the process: the save then reports it (status 3) and removes its
+  // temporary file, leaving the output as it was.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app("Inspect, verify and convert multi-plane image files.", "btreeimg");
   app.formatter(std::make_shared<tool::HelpFormatter>());
   app.set_version_flag("--version", "btreeimg " BTREEIMG_TOOL_VERSION);

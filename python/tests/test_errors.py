@@ -61,6 +61,23 @@ def test_a_file_cut_short_while_open_fails_the_read_with_os_error(tmp_path):
         assert (caught.value.errno, caught.value.filename) == (errno.EIO, str(path))
 
 
+def test_a_raw_plane_cut_short_reads_zeros_behind_the_cut_and_a_write_only_file_is_os_error(
+        tmp_path):
+    path = tmp_path / "raw.dis"
+    plane = design(40, 30)
+    btreeimg.write(path, plane, pack=0)
+    os.truncate(path, 1312 + 30 * 10 + 7)  # inside line 10
+    with btreeimg.open(path, lenient=True) as im:
+        read = im.plane(1)
+    assert np.array_equal(read[:10], plane[:10])
+    assert np.array_equal(read[10, :7], plane[10, :7])
+    assert not read[10, 7:].any() and not read[11:].any()
+    with open(path, "ab") as write_only:
+        with pytest.raises(OSError) as caught:
+            btreeimg._btreeimg.Image.from_descriptor(write_only.fileno(), str(path), False)
+    assert caught.value.errno == errno.EBADF
+
+
 def test_the_pixel_limit_counts_each_plane_read(samples, tmp_path, monkeypatch):
     assert btreeimg.MAX_IMAGE_PIXELS == 2**28
     assert issubclass(btreeimg.PixelLimitError, btreeimg.FormatError)

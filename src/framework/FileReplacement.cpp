@@ -154,6 +154,11 @@ FileReplacement::FileReplacement(const char* target, TemporaryStem stem) {
       prepareMode();
       return;
     }
+    // A folder that refuses a new file is named, not the file: it is the
+    // folder that needs the permission.
+    if (errno == EACCES || errno == EPERM || errno == EROFS) {
+      throwOsError(errno, folderOf(target_));
+    }
     if (errno != EEXIST) throwOsError(errno, target);
   }
   throwOsError(EEXIST, target);

@@ -68,7 +68,9 @@ class AFX_EXT_CLASS FileReplacement {
   // temporary file's stem instead of "<target>.~tmp" (shortened as above
   // where needed). Throws CFileException* naming `target` when a link cannot
   // be resolved or may not be followed, when the target is refused, or when
-  // the temporary file cannot be created; nothing is created then.
+  // the temporary file cannot be created, naming the folder instead when the
+  // folder refuses a new file (not writable, or on a read-only file system);
+  // nothing is created then.
   explicit FileReplacement(const char* target, TemporaryStem stem = nullptr);
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;

@@ -14,6 +14,7 @@
 #include "framework/Exceptions.h"
 #include "framework/ThrowHelpers.h"
 #include "image/HeaderLayout.h"
+#include "image/ImageSave.h"
 #include "planestore/BtreePacked.h"
 #include "planestore/BtreePackedSpeed.h"
 #include "planestore/BtreeUnPacked.h"
@@ -254,6 +255,12 @@ void BtreeImg::createFromHeader(const void* header, int nPiani, int pack) {
   }
   unsigned char* first = v == 4 ? header4[0] : v == 3 ? header3[0] : header2[0];
   std::memcpy(first, source, block::kSize);
+  // The block describes the image made from it: its plane count, and (in
+  // version 2) plane 1 right behind it, where this image holds it. A block
+  // taken from a file of more planes, or of a plane 1 further on, would
+  // otherwise save a file whose block leads readers astray.
+  storeU16(first + block::kPlaneCountAt, static_cast<std::uint16_t>(nPiani));
+  if (v == 2) storeU32(first + block::kOffsetAt, 0);
   const unsigned int dimx1 = v == 4 ? loadU32(first + block::kDimXAt)
                                     : loadU16(first + block::kDimXAt);
   const unsigned int dimy1 = v == 4 ? loadU32(first + block::kDimY4At)
@@ -385,13 +392,17 @@ void BtreeImg::closeImg() {
 void BtreeImg::completePlanes() {
   // Lines never written read as zero pixels: a raw plane's region is filled
   // to its end with zeros, a packed plane's table is completed with zero
-  // lines, and a whole-plane packed plane codes its whole plane anyway.
+  // lines where they fit, and a whole-plane packed plane codes its whole
+  // plane anyway.
   for (int p = 1; p <= planeCount_; ++p) {
     BtreeMod* storage = piani[p - 1];
     if (storage == nullptr) continue;
     int done = 1;
     if (auto* packed = dynamic_cast<BtreePacked*>(storage)) {
-      done = packed->complete();
+      // Zero lines that do not fit (or cannot go behind lines written out
+      // of order) are left out: those lines read as zeros anyway, and the
+      // plane is saved as written.
+      packed->complete();
     } else if (dynamic_cast<BtreeUnPacked*>(storage) != nullptr) {
       const ULONGLONG end =
           static_cast<ULONGLONG>(storage->DataOffset()) +
@@ -421,9 +432,8 @@ void BtreeImg::save(btreeimg::FileReplacement::TemporaryStem stem) {
   memFile.Seek(0, CFile::begin);
   void* start = nullptr;
   memFile.GetBufferPtr(CFile::bufferRead, static_cast<UINT>(length), &start);
-  btreeimg::FileReplacement replacement(fileName, stem);
-  replacement.write(start, static_cast<std::size_t>(length));
-  replacement.commit();
+  btreeimg::replaceImageFile(fileName, start, static_cast<std::size_t>(length),
+                             stem);
   saveOnClose = 0;
   // The memory file's buffer becomes the file buffer, so that the planes stay
   // readable until the memory file is closed.

@@ -61,6 +61,8 @@ class AFX_EXT_CLASS BtreeImg {
   // dimensions, colour map and encoding), with `nPiani` planes (1..5) and
   // encoding `pack`, or the header's own when `pack` is -1. Dimensions of 0
   // are accepted. Further planes are laid out back to back behind plane 1.
+  // The block's plane count becomes `nPiani`, and in version 2 its table's
+  // entry 0 becomes 0 (plane 1 lies right behind the block).
   // Throws CInvalidArgException* for a header of a version other than 2, 3
   // or 4, or (with `pack` -1) of an encoding other than 0, 1 or 2: the image
   // saved would be one no reader could use.
@@ -72,17 +74,20 @@ class AFX_EXT_CLASS BtreeImg {
 
   // For a created image not yet saved: completes every plane (lines never
   // written are saved as lines of zero bytes: a raw plane is filled to its
-  // end, a packed plane's table gets zero lines from the first line not
-  // written in order), encodes any whole-plane packed planes, and replaces
-  // the file `name` with the image through a
-  // btreeimg::FileReplacement (a private temporary file beside it, flushed,
-  // given the old file's mode, renamed over it; a symbolic link `name` keeps
-  // pointing at the file that gets the image). Then, for every image,
-  // releases the memory file. A second call does nothing. Throws
-  // CFileException* when the file cannot be created, fully written or
-  // flushed, or a plane's completed code does not fit before the next
-  // plane's header block: nothing is replaced, the image keeps its content and
-  // stays marked for saving, so the call may be retried.
+  // end; a packed plane's table gets zero lines for the lines never written
+  // behind the last one written, where they fit behind the code; lines left
+  // without code read as zeros in every reader), encodes any whole-plane
+  // packed planes, and replaces the file `name` with the image through
+  // btreeimg::replaceImageFile (inspected in memory, then a private
+  // temporary file beside it, flushed, given the old file's mode, renamed
+  // over it; a symbolic link `name` keeps pointing at the file that gets
+  // the image). Then, for every image, releases the memory file. A second
+  // call does nothing. Throws CFileException* when the file cannot be
+  // created, fully written or flushed, a whole-plane packed plane's code
+  // does not fit before the next plane's header block, or the image would
+  // be one the library's check calls damaged: nothing is replaced, the
+  // image keeps its content and stays marked for saving, so the call may be
+  // retried.
   void closeImg();
   // For a created image not yet saved: drops the unsaved content, so that
   // neither closeImg() nor the destructor writes the file `name`; a file of
@@ -129,8 +134,10 @@ class AFX_EXT_CLASS BtreeImg {
 
   // Reads line `line` of `plane` into the plane's line buffer and returns it.
   // The line number wraps modulo the first plane's line count and is counted
-  // from the other end after SetBassoAltoSinistraDestra(). When the storage
-  // refuses (or the image has no lines) the buffer keeps its contents.
+  // from the other end after SetBassoAltoSinistraDestra(). A line never
+  // written (a packed line without code, a raw line the file does not
+  // reach) reads as zero bytes. When the storage refuses (or the image has
+  // no lines) the buffer keeps its contents.
   Mem* at(unsigned int line, short plane);
   // at(0, plane).
   Mem* line(short plane);
@@ -212,8 +219,9 @@ class AFX_EXT_CLASS BtreeImg {
   // (null: the default name).
   void save(btreeimg::FileReplacement::TemporaryStem stem);
   // Completes every plane before a save (lines never written become zero
-  // lines, whole-plane packed planes are coded). Throws CFileException* when
-  // a plane does not fit before the next plane's header block.
+  // lines where they fit, whole-plane packed planes are coded). Throws
+  // CFileException* when a whole-plane packed plane does not fit before the
+  // next plane's header block.
   void completePlanes();
   void writeBlockAt(ULONGLONG position, const unsigned char* block);
   void writeFirstLine(int plane, unsigned char value);
@@ -231,6 +239,9 @@ class AFX_EXT_CLASS BtreeImg {
 
   // Plane checks: throw CInvalidArgException* outside 1..planeCount_.
   int checkPlane(short plane);
+  // The storage's line `stored` into `out`, lines never written (a packed
+  // line without code, a raw line beyond the end of the file) as zeros.
+  int readStored(BtreeMod* storage, unsigned int stored, unsigned char* out);
   // Storage line number for a read of `line`.
   unsigned int storageLine(unsigned int line, bool reversible);
 

@@ -22,6 +22,7 @@
 #include "image/CoverageRuleFile.h"
 #include "image/CoverageRules.h"
 #include "image/HeaderLayout.h"
+#include "image/ImageWriter.h"
 
 namespace {
 
@@ -62,8 +63,10 @@ CString temporaryCoverageName(const CString& path) {
 }
 
 // Makes the first block `header` describe a one-plane image: the plane
-// count 1 and no further planes' block positions (those of a multi-plane
-// source would point past the end of the result).
+// count 1, no further planes' block positions (those of a multi-plane
+// source would point past the end of the result), and its plane right
+// behind the block, where the result holds it (a version-2 source may hold
+// its plane 1 further on, its table's entry 0 saying where).
 void oneOnlyPlane(unsigned char* header) {
   namespace block = btreeimg::detail::block;
   using btreeimg::detail::storeU32;
@@ -73,7 +76,7 @@ void oneOnlyPlane(unsigned char* header) {
   if (version == 3 || version == 4) {
     storeU32(header + block::kOffsetAt, 0);
   } else {
-    for (int k = 1; k < block::kMaxPlanes; ++k) {
+    for (int k = 0; k < block::kMaxPlanes; ++k) {
       storeU32(header + block::kOffsetAt + 4 * k, 0);
     }
   }
@@ -114,6 +117,12 @@ class CoverageRun {
   static ULONGLONG run(ImageReader& image, const CoverageRuleFile& rules,
                        const char* outputName);
 
+  // The same, the result holding every plane of `image`: plane 1 covered,
+  // the others as read.
+  static ULONGLONG runKeepingPlanes(ImageReader& image,
+                                    const CoverageRuleFile& rules,
+                                    const char* outputName);
+
  private:
   // The rules that act, compiled once, so that each line is rewritten in
   // one pass whatever their number (a rule with an empty cover value is
@@ -134,10 +143,12 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
   // Step 1: the rules.
   const CoverageRules compiled = compile(rules);
 
-  // Step 2: where the result goes. A run on the image's own file replaces
-  // that file, through a temporary file named by the coverage rule.
+  // Step 2: where the result goes: always `outputName`, so that an output
+  // that is another hard link of the image's file gets the result and the
+  // image's own name keeps the image. A run on the image's own file goes
+  // through a temporary file named by the coverage rule.
   const bool sameFile = sameExistingFile(outputName, image.fileName);
-  const CString target = sameFile ? image.fileName : CString(outputName);
+  const CString target(outputName);
 
   // Step 3: the rewritten lines into a one-plane image with this image's
   // first block.
@@ -156,11 +167,23 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
     // same bytes, even where a short file leaves part of a line unread, and
     // the same line buffer at the end.
     std::vector<unsigned char> working(width ? width : 1);
+    // A run of coverImage counts a pixel as changed only when its value
+    // changed (as a run through a reader does); CoperturaU8 counts every
+    // pixel a rule replaced, even by its own value.
+    const bool byValue = unchanged == Unchanged::kKeepOutput;
+    std::vector<unsigned char> original(byValue ? working.size() : 0);
     if (height != 0) image.at(0, 1)->copyTo(working.data(), width);
     for (unsigned int y = 0; y < height; ++y) {
       Mem* below = image.at(y + 1 == height ? 0 : y + 1, 1);
       const auto* following = static_cast<unsigned char*>(below->pointer());
-      compiled.apply(working.data(), following, width, &changed);
+      if (byValue) {
+        int replaced = 0;
+        std::copy(working.begin(), working.end(), original.begin());
+        compiled.apply(working.data(), following, width, &replaced);
+        if (replaced != 0 && working != original) changed = 1;
+      } else {
+        compiled.apply(working.data(), following, width, &changed);
+      }
       output.wLinea(reinterpret_cast<char*>(working.data()),
                     static_cast<int>(y), 1);
       below->copyTo(working.data(), width);
@@ -229,6 +252,57 @@ ULONGLONG CoverageRun::run(ImageReader& image, const CoverageRuleFile& rules,
   return changedPixels;
 }
 
+ULONGLONG CoverageRun::runKeepingPlanes(ImageReader& image,
+                                        const CoverageRuleFile& rules,
+                                        const char* outputName) {
+  const CoverageRules compiled = compile(rules);
+  const unsigned int width = image.width();
+  const unsigned int height = image.height();
+  const int planes = image.planes();
+  // Every plane keeps its encoding when they all share one; a packed plane
+  // whose covered code would not fit the room of its raw plane is turned
+  // raw rather than refused. Mixed encodings are chosen plane by plane.
+  int pack = image.encoding(1);
+  for (int p = 2; p <= planes; ++p) {
+    if (image.encoding(p) != pack) pack = ImageWriter::kChooseEncoding;
+  }
+  if (pack == 1 || pack < 0 || pack > 2) pack = ImageWriter::kChooseEncoding;
+  ImageWriter writer(outputName, pack, width, height, planes);
+  unsigned char map[768];
+  image.colourMap(map);
+  writer.setColourMap(map);
+  ULONGLONG changedPixels = 0;
+  const std::size_t n = width ? width : 1;
+  std::vector<unsigned char> first(n), working(n), following(n), original(n);
+  if (height != 0) image.readLine(1, 0, first.data());
+  working = first;
+  for (unsigned int y = 0; y < height; ++y) {
+    const bool last = y + 1 == height;
+    if (!last) image.readLine(1, y + 1, following.data());
+    const unsigned char* below = last ? first.data() : following.data();
+    int changed = 0;
+    std::copy(working.begin(), working.end(), original.begin());
+    compiled.apply(working.data(), below, width, &changed);
+    if (changed != 0) {
+      for (std::size_t x = 0; x < width; ++x) changedPixels += working[x] != original[x];
+    }
+    writer.writeLine(1, y, working.data());
+    std::swap(working, following);
+  }
+  if (changedPixels == 0) {
+    writer.discard();
+    return 0;
+  }
+  for (int p = 2; p <= planes; ++p) {
+    for (unsigned int y = 0; y < height; ++y) {
+      image.readLine(p, y, working.data());
+      writer.writeLine(p, y, working.data());
+    }
+  }
+  writer.commit();
+  return changedPixels;
+}
+
 }  // namespace btreeimg::detail
 
 using btreeimg::detail::CoverageRun;
@@ -287,6 +361,19 @@ ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
   }
   try {
     return CoverageRun::run(image, rules, output ? output : "");
+  } catch (const std::bad_alloc&) {
+    btreeimg::detail::throwMemoryError();
+  }
+}
+
+ULONGLONG coverImageKeepingPlanes(ImageReader& image,
+                                  const CoverageRuleFile& rules,
+                                  const char* output) {
+  if (!rules.usable()) {
+    btreeimg::detail::throwInvalidArgument((rules.path() + ": " + rules.problem()).GetString());
+  }
+  try {
+    return CoverageRun::runKeepingPlanes(image, rules, output ? output : "");
   } catch (const std::bad_alloc&) {
     btreeimg::detail::throwMemoryError();
   }

@@ -24,16 +24,20 @@ namespace btreeimg {
 //  - the result has the image's first block, made to describe one plane,
 //    and plane 1's encoding; it holds plane 1 only;
 //  - `output` may name the image's own file (through any name or link): the
-//    image's file is then replaced (its temporary file named as
-//    CoperturaU8 names it).
-// When a pixel changed, the result replaces `output` through
+//    result replaces the file `output` names (its temporary file named as
+//    CoperturaU8 names it); an `output` that is another hard link of the
+//    image's file gets the result, the image's own name keeps the image
+//    (as with the reader's coverImage below).
+// When a pixel's value changed (a rule whose substitute colour is its cover
+// colour changes none, as with the reader's coverImage), the result
+// replaces `output` through
 // btreeimg::FileReplacement (written beside it, flushed, renamed over it in
 // one step; its mode and a symbolic link kept), so a failure leaves `output`
 // as it was. When no pixel changed (no rule matched any pixel), nothing is
 // written: an existing `output` stays as it was and none is created.
 //
 // Returns 1 when the run was carried out; *changed (when not null) then
-// tells whether a pixel changed. Returns 0 when the rules are not usable or
+// tells whether a pixel's value changed. Returns 0 when the rules are not usable or
 // the result could not be written; *problem (when not null) then says why,
 // naming the file: "<rule file>: <rules' problem>" or the failure's text
 // (describe() of its exception, which names the output). A run that
@@ -68,6 +72,21 @@ AFX_EXT_API int coverImage(BtreeImg& image, const char* rules,
 // REQUIRES: `image` is not used by another thread during the call.
 AFX_EXT_API ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
                                  const char* output);
+
+// The same coverage through a reader, with a result that keeps every plane:
+// plane 1 covered and every other plane's lines as `image` reads them,
+// under the image's colour map. The result is a new image of the image's
+// dimensions and planes written through btreeimg::ImageWriter (its version
+// the one the format needs for them): the planes keep their encoding when
+// they all share one, a packed plane turned raw only where its code would
+// not fit a raw plane's room; mixed encodings are chosen plane by plane.
+// Nothing is written when no pixel's value changed. Returns the number of
+// pixels of plane 1 that the rules changed; throws as the one-plane
+// coverImage above does.
+// REQUIRES: `image` is not used by another thread during the call.
+AFX_EXT_API ULONGLONG coverImageKeepingPlanes(ImageReader& image,
+                                              const CoverageRuleFile& rules,
+                                              const char* output);
 
 }  // namespace btreeimg
 

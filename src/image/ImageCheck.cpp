@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/ByteOrder.h"
@@ -146,6 +148,8 @@ void ImageCheck::reset() {
   for (PlaneLayout& plane : planes_) plane = PlaneLayout{};
   problems_.RemoveAll();
   problemPlanes_.clear();
+  problemWeights_.clear();
+  notes_.RemoveAll();
 }
 
 const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
@@ -156,16 +160,10 @@ const ImageCheck::PlaneLayout& ImageCheck::Plane(int plane) const {
 }
 
 CString ImageCheck::Summary() const {
-  const int count = problems_.GetSize();
-  if (count == 0) return verdict_ == sound ? CString() : CString("not an image file");
-  CString text = problems_.GetAt(0);
-  if (count > 1) {
-    char more[64];
-    std::snprintf(more, sizeof more, " (and %d more problem%s)", count - 1,
-                  count == 2 ? "" : "s");
-    text += more;
+  if (problems_.GetSize() == 0) {
+    return verdict_ == sound ? CString() : CString("not an image file");
   }
-  return text;
+  return summaryOf(~0u);
 }
 
 void ImageCheck::report(int plane, const char* format, ...) {
@@ -179,6 +177,7 @@ void ImageCheck::report(int plane, const char* format, ...) {
   va_end(args);
   problems_.Add(text);
   problemPlanes_.push_back(plane > 0 ? 1u << (plane - 1) : 0u);
+  problemWeights_.push_back(1);
   if (verdict_ == sound) verdict_ = damaged;
 }
 
@@ -195,26 +194,68 @@ bool ImageCheck::PlaneSound(int plane) const {
 
 CString ImageCheck::PlaneSummary(int plane) const {
   if (verdict_ == unusable || plane < 1 || plane > planeCount_) return Summary();
-  const unsigned bit = 1u << (plane - 1);
+  return summaryOf(1u << (plane - 1));
+}
+
+CString ImageCheck::summaryOf(unsigned planes) const {
   CString text;
-  int more = 0;
+  ull count = 0;
   for (int i = 0; i < problems_.GetSize(); ++i) {
-    const unsigned planes = problemPlanes_[static_cast<std::size_t>(i)];
-    if (planes != 0 && (planes & bit) == 0) continue;
-    if (text.IsEmpty()) {
-      text = problems_.GetAt(i);
-    } else {
-      ++more;
-    }
+    const unsigned concerns = problemPlanes_[static_cast<std::size_t>(i)];
+    if (concerns != 0 && (concerns & planes) == 0) continue;
+    if (count == 0) text = problems_.GetAt(i);
+    count += problemWeights_[static_cast<std::size_t>(i)];
   }
-  if (more > 0) {
-    char count[64];
-    std::snprintf(count, sizeof count, " (and %d more problem%s)", more,
-                  more == 1 ? "" : "s");
-    text += count;
+  if (count > 1) {
+    char more[64];
+    std::snprintf(more, sizeof more, " (and %llu more problem%s)", count - 1,
+                  count == 2 ? "" : "s");
+    text += more;
   }
   return text;
 }
+
+void ImageCheck::note(int plane, const char* text) {
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "plane %d: ", plane);
+  notes_.Add(CString(prefix) + text);
+}
+
+namespace {
+
+// The lines [first, last] in words: "line 4" or "lines 2-4".
+std::string lineRange(ull first, ull last) {
+  char text[64];
+  if (first == last) {
+    std::snprintf(text, sizeof text, "line %llu", first);
+  } else {
+    std::snprintf(text, sizeof text, "lines %llu-%llu", first, last);
+  }
+  return text;
+}
+
+// The note on lines never written, from their ranges: "lines 2-4 were
+// never written; they read as zeros" (the first few ranges named).
+std::string neverWritten(const std::vector<std::pair<ull, ull>>& ranges) {
+  constexpr std::size_t kNamed = 8;
+  std::string text;
+  ull lines = 0;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    lines += ranges[i].second - ranges[i].first + 1;
+    if (i < kNamed) {
+      if (i != 0) text += ", ";
+      text += lineRange(ranges[i].first, ranges[i].second);
+    }
+  }
+  if (ranges.size() > kNamed) {
+    text += " and " + std::to_string(ranges.size() - kNamed) + " more ranges";
+  }
+  text += lines == 1 ? " was never written; it reads as zeros"
+                     : " were never written; they read as zeros";
+  return text;
+}
+
+}  // namespace
 
 // ---- Reading a file ---------------------------------------------------------
 
@@ -260,6 +301,13 @@ int ImageCheck::InspectDescriptor(int descriptor, bool layoutOnly) {
   }
   if (!S_ISREG(info.st_mode)) {
     report(0, "cannot be read: not a regular file");
+    return verdict_;
+  }
+  // A descriptor open for writing only, or only as a path, reads nothing:
+  // that is no file cut short.
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY || (flags & O_PATH) != 0) {
+    report(0, "cannot be read: %s", std::strerror(flags < 0 ? errno : EBADF));
     return verdict_;
   }
   Source source(nullptr, descriptor, static_cast<ULONGLONG>(info.st_size));
@@ -440,7 +488,13 @@ void ImageCheck::checkRegion(int p) {
   switch (plane.pack) {
     case 0:
       plane.regionSize = ULONGLONG{dimx1_} * dimy1_;
-      if (plane.regionSize > plane.regionRoom) {
+      if (plane.regionSize > plane.regionRoom && blocker == 0 &&
+          plane.regionRoom % dimx1_ == 0) {
+        // Saved before its last lines were written: the file ends at a
+        // line's start, and the lines behind read as zeros.
+        const ull written = plane.regionRoom / dimx1_;
+        note(p, neverWritten({{written, ull{dimy1_} - 1}}).c_str());
+      } else if (plane.regionSize > plane.regionRoom) {
         report(p, "raw region of %llu bytes at %llu %s", ull{plane.regionSize},
                ull{plane.regionStart}, limitText);
       }
@@ -524,9 +578,19 @@ void ImageCheck::checkPacked(int p, const char* limitText) {
   // each byte at most once however the entries are damaged.
   LineReports reports;
   ull decodedUpTo = 0;
+  std::vector<std::pair<ull, ull>> unwritten;
   for (ULONGLONG i = 0; i < lines; ++i) {
     const std::uint32_t begin = loadU32(table + 4 * i);
     const std::uint32_t end = loadU32(table + 4 * (i + 1));
+    if (end == 0 && dimx1_ != 0) {
+      // Never written: a written line's code ends above 0.
+      if (!unwritten.empty() && unwritten.back().second + 1 == i) {
+        unwritten.back().second = i;
+      } else {
+        unwritten.emplace_back(i, i);
+      }
+      continue;
+    }
     const std::string entries =
         btreeimg::detail::packedEntriesFault(i, begin, end, codeRoom);
     if (!entries.empty()) {
@@ -546,7 +610,9 @@ void ImageCheck::checkPacked(int p, const char* limitText) {
   }
   if (reports.unnamed() != 0) {
     report(p, "%llu more damaged lines", reports.unnamed());
+    problemWeights_.back() += reports.unnamed() - 1;  // that text counts them all
   }
+  if (!unwritten.empty()) note(p, neverWritten(unwritten).c_str());
 }
 
 void ImageCheck::checkWholePlane(int p, const char* limitText) {

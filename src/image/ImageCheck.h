@@ -15,6 +15,12 @@
 // Every plane is read with plane 1's line length and line count, as BtreeImg
 // reads it; a plane whose own block states other dimensions is a problem.
 //
+// Lines never written are no problem: a created image that was saved before
+// all its lines were written ends its last raw plane early, exactly at a
+// line's start, or leaves the end entries of its packed lines at 0. Such
+// lines read as zeros in every reader; the inspection names them in a note
+// (Notes()), and a region cut inside a line stays a problem.
+//
 // Each problem is reported as one line of text in English, starting with the
 // plane it concerns ("plane 2: ..."), or with no prefix for the whole file.
 // A problem of one plane leaves the others sound: a reader may read a sound
@@ -99,9 +105,14 @@ class AFX_EXT_CLASS ImageCheck {
   // One text per problem, in the order found. Empty when the verdict is
   // sound. Valid until the next inspection.
   const CStringArray& Problems() const { return problems_; }
+  // Remarks that are no problem, one text each, starting with the plane
+  // they concern ("plane 1: lines 2-4 were never written; they read as
+  // zeros"). Valid until the next inspection.
+  const CStringArray& Notes() const { return notes_; }
   // The verdict in one sentence, as every reader of these files words it:
   // the first problem, then how many more there are ("...; and 3 more
-  // problems"). "not an image file" for an unusable file that named no
+  // problems"), counting every damaged line, also those only counted by a
+  // last text. "not an image file" for an unusable file that named no
   // problem; empty when the verdict is sound.
   CString Summary() const;
   // Whether plane `plane` (counted from 1) may be read as sound: the file is
@@ -124,6 +135,7 @@ class AFX_EXT_CLASS ImageCheck {
       __attribute__((format(printf, 3, 4)))
 #endif
       ;
+  void note(int plane, const char* text);
   int inspect(Source& source, bool layoutOnly);
   const unsigned char* view(int slot, ULONGLONG at, ULONGLONG n);
   bool readHeaders();
@@ -150,6 +162,10 @@ class AFX_EXT_CLASS ImageCheck {
   // For each problem, the planes it concerns, plane p as bit p - 1; 0 for
   // the whole file.
   std::vector<unsigned> problemPlanes_;
+  // For each problem, how many problems it stands for: 1, or the count of
+  // damaged lines a last text counts.
+  std::vector<ULONGLONG> problemWeights_;
+  CStringArray notes_;
   // During an inspection: where the bytes come from, and what was read.
   Source* source_ = nullptr;
   bool layoutOnly_ = false;

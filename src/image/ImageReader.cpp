@@ -82,6 +82,12 @@ void ImageReader::open(int policy) {
   policy_ = policy;
   try {
     if (descriptor_ >= 0) {
+      // A descriptor open for writing only, or only as a path, reads
+      // nothing (the system's EBADF, not a damaged file).
+      const int flags = ::fcntl(descriptor_, F_GETFL);
+      if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY || (flags & O_PATH) != 0) {
+        btreeimg::detail::throwOsError(flags < 0 ? errno : EBADF, name_);
+      }
       struct stat info {};
       if (::fstat(descriptor_, &info) != 0) {
         btreeimg::detail::throwOsError(errno, name_);
@@ -240,9 +246,13 @@ std::size_t ImageReader::readLine(int number, unsigned int line,
   if (layout.located) {  // lenient: a plane the file does not hold gives 0
     switch (layout.pack) {
       case 0: {
+        // Bytes beyond the end the file had when it was opened were never
+        // written: they read as zeros. Bytes it held then and holds no
+        // longer were cut while it was open.
         const ULONGLONG at = layout.regionStart + ULONGLONG{line} * width_;
-        filled = static_cast<std::size_t>(read(at, out, width_));
-        if (filled < width_ && policy_ == strict) {
+        const ULONGLONG held = at < size_ ? std::min<ULONGLONG>(width_, size_ - at) : 0;
+        filled = static_cast<std::size_t>(read(at, out, held));
+        if (filled < held && policy_ == strict) {
           std::memset(out + filled, 0, width_ - filled);
           char text[160];
           std::snprintf(text, sizeof text,
@@ -283,12 +293,18 @@ ULONGLONG ImageReader::readLines(int number, unsigned int first,
   const ULONGLONG bytes = ULONGLONG{count} * width_;
   if (layout.located && layout.pack == 0 && count > 1) {
     // Raw lines lie one after another: one read straight into `out`.
+    // As readLine: what lies beyond the file's end at open reads as zeros.
     const ULONGLONG at = layout.regionStart + ULONGLONG{first} * width_;
+    const ULONGLONG held = at < size_ ? std::min(bytes, size_ - at) : 0;
     const ULONGLONG got =
         descriptor_ >= 0
-            ? btreeimg::detail::readFully(descriptor_, out, bytes, at)
-            : read(at, out, bytes);
+            ? btreeimg::detail::readFully(descriptor_, out, held, at)
+            : read(at, out, held);
     if (got < bytes) {
+      if (got == held) {
+        std::memset(out + got, 0, static_cast<std::size_t>(bytes - got));
+        return got;
+      }
       if (policy_ == strict) {
         char text[160];
         std::snprintf(text, sizeof text,
@@ -334,6 +350,9 @@ std::size_t ImageReader::readPacked(PlaneState& state, int number,
   if (ULONGLONG{line} + 1 >= state.table.size()) return 0;
   const std::uint32_t begin = state.table[line];
   const std::uint32_t end = state.table[line + 1];
+  // A line never written: its end entry is still 0 (a written line's code
+  // ends above 0). It reads as zeros.
+  if (end == 0) return 0;
   const ULONGLONG codeStart = layout.regionStart + 4 * entries;
   const ULONGLONG codeRoom = layout.regionRoom > 4 * entries
                                  ? layout.regionRoom - 4 * entries
@@ -443,6 +462,12 @@ std::size_t ImageReader::readWhole(PlaneState& state, int number,
     const ULONGLONG n = std::min({need, packed - at, ULONGLONG{1} << 20});
     ULONGLONG got = 0;
     const unsigned char* pairs = view(layout.regionStart + 8 + at, n, &got);
+    // The stream lay inside the file at open (the inspection saw to it): a
+    // short read is a file cut while open.
+    if (got < n && policy_ == strict) {
+      refuse("the file ended early (was it cut short while open?)",
+             CFileException::endOfFile);
+    }
     if (got < 2) break;
     const ULONGLONG whole = got & ~ULONGLONG{1};
     ULONGLONG i = 0;

@@ -12,8 +12,19 @@
 //     from the stream, which is walked once, on the first read of the
 //     plane, to note where each line starts.
 // The file is read with pread on a descriptor of the reader's own, never
-// mapped: a file cut short or changed while it is open makes the affected
-// reads fail with CFileException*, and no signal ever reaches the process.
+// mapped, so that nothing done to the file sends the process a signal. The
+// file's size at open is what the reader goes by:
+//   - bytes beyond the end the file had then read as zeros (lines a created
+//     image never wrote before it was saved; the inspection calls such a
+//     file sound when it ends at a line's start);
+//   - bytes it held then and no longer holds (a file cut short while open)
+//     make a strict reader's read fail with CFileException* (cause
+//     endOfFile), in raw, packed and whole-plane packed planes alike; a
+//     lenient reader reads them as zeros;
+//   - bytes changed in place are read as they are when read: a strict
+//     reader refuses a line whose code then no longer decodes to the line,
+//     as any damaged line, but other changes cannot be told from the
+//     file's own content.
 // Small reads go through a window of half a MiB read ahead at a time, so
 // that lines read in order cost one pread per window: bytes already in the
 // window are served as they were read, and a cut shows from the next window
@@ -62,7 +73,9 @@ class AFX_EXT_CLASS ImageReader {
   // usable image or (strict) a damaged one without a sound plane.
   explicit ImageReader(const char* path, int policy = strict);
   // The same for the file open at `descriptor` (read through a duplicate of
-  // it; the caller's descriptor and its position stay as they are).
+  // it; the caller's descriptor and its position stay as they are). A
+  // descriptor open for writing only, or only as a path, is refused with
+  // the system's error EBADF.
   explicit ImageReader(int descriptor, int policy = strict);
   // The same for the `size` bytes at `data`, which must stay valid and
   // unchanged while the reader lives (they are not copied).
@@ -123,13 +136,14 @@ class AFX_EXT_CLASS ImageReader {
 
   // Reads line `line` of `plane` into `out` (width() bytes). Returns how many
   // bytes the file gave; the rest of the line is set to zero. That is
-  // width() for every line of a sound plane; fewer only for a damaged line
-  // read leniently, or a plane read leniently that the file does not hold.
+  // width() for every line written of a sound plane; 0 for a line never
+  // written (see above); fewer also for a damaged line read leniently, or a
+  // plane read leniently that the file does not hold.
   // Throws CInvalidArgException* for an unknown plane or a line outside
-  // 0 .. height() - 1, and CFileException* when the file cannot be read
-  // (cut short or changed since it was opened: cause endOfFile) or (strict)
-  // the plane or the line is damaged (cause invalidFile, in ImageCheck's
-  // words).
+  // 0 .. height() - 1, and CFileException* when (strict) the file no
+  // longer holds bytes it held at open (cut short since: cause endOfFile)
+  // or the plane or the line is damaged (cause invalidFile, in
+  // ImageCheck's words).
   std::size_t readLine(int plane, unsigned int line, unsigned char* out);
   // Reads `count` lines from `first` on into `out` (count x width() bytes,
   // line after line), as readLine would one by one; a raw plane's lines in

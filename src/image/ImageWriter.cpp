@@ -37,6 +37,11 @@ ImageWriter::ImageWriter(const char* path, int pack, unsigned int width,
   if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX) {
     throwInvalidArgument("image dimensions outside 1..2147483647");
   }
+  // Checked in full before it is narrowed to the creating constructor's
+  // short: 65537 planes must not pass as 1.
+  if (planes < 1 || planes > block::kMaxPlanes) {
+    throwInvalidArgument("plane count outside 1..5");
+  }
   // The library's creating constructor checks the plane count and the
   // positions; a chosen encoding starts packed.
   image_ = std::make_unique<BtreeImg>(path, pack == kChooseEncoding ? 1 : pack,

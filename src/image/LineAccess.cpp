@@ -2,11 +2,14 @@
 // the plane's dimensions, pack flags and line order.
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "framework/ByteOrder.h"
 #include "framework/ThrowHelpers.h"
 #include "image/BtreeImg.h"
 #include "image/HeaderLayout.h"
+#include "planestore/BtreePackedSpeed.h"
+#include "planestore/BtreeUnPacked.h"
 
 namespace block = btreeimg::detail::block;
 using btreeimg::detail::loadI16;
@@ -24,6 +27,26 @@ unsigned int BtreeImg::storageLine(unsigned int line, bool reversible) {
   return index == 0 ? 0 : index % n;
 }
 
+int BtreeImg::readStored(BtreeMod* storage, unsigned int stored,
+                         unsigned char* out) {
+  // Lines never written read as zero bytes: the code of a packed line never
+  // written decodes to nothing, and a raw line may lie beyond the end of a
+  // file saved only up to its last line written. A whole-plane packed
+  // storage fills every line itself. (The image makes its storage objects
+  // itself, of these very classes: their type is compared, not cast.)
+  const int bytes = storage->LineBytes();
+  const std::type_info& kind = typeid(*storage);
+  if (bytes > 0 && kind != typeid(BtreePackedSpeed)) {
+    const ULONGLONG end =
+        static_cast<ULONGLONG>(storage->DataOffset()) +
+        (ULONGLONG{stored} + 1) * static_cast<ULONGLONG>(bytes);
+    if (kind != typeid(BtreeUnPacked) || end > memFile.GetLength()) {
+      std::memset(out, 0, static_cast<std::size_t>(bytes));
+    }
+  }
+  return storage->lineAt(static_cast<int>(stored), out);
+}
+
 Mem* BtreeImg::at(unsigned int line, short plane) {
   const int p = checkPlane(plane);
   Mem* buffer = lineBuffer(p);
@@ -31,8 +54,7 @@ Mem* BtreeImg::at(unsigned int line, short plane) {
   const unsigned int stored = storageLine(line, true);
   lineaCorrente[p - 1] = stored;
   if (BtreeMod* storage = piani[p - 1]) {
-    storage->lineAt(static_cast<int>(stored),
-                    static_cast<unsigned char*>(buffer->pointer()));
+    readStored(storage, stored, static_cast<unsigned char*>(buffer->pointer()));
   }
   return buffer;
 }
@@ -51,11 +73,11 @@ int BtreeImg::at(unsigned int line, short plane, unsigned char* destination) {
   // buffer, and only the plane's own length reaches the caller.
   const unsigned int wanted = dimx(plane);
   if (static_cast<unsigned int>(storage->LineBytes()) <= wanted) {
-    storage->lineAt(static_cast<int>(stored), destination);
+    readStored(storage, stored, destination);
   } else {
     Mem* buffer = lineBuffer(p);
-    if (storage->lineAt(static_cast<int>(stored),
-                        static_cast<unsigned char*>(buffer->pointer())) == 1 &&
+    if (readStored(storage, stored,
+                   static_cast<unsigned char*>(buffer->pointer())) == 1 &&
         wanted != 0) {  // a plane of empty lines may pass no buffer at all
       std::memcpy(destination, buffer->pointer(), wanted);
     }

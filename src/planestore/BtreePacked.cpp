@@ -164,7 +164,6 @@ int BtreePacked::writeAt(int line, unsigned char* buffer) {
     memFile->Seek(entryOffset(line + LONGLONG{1}), CFile::begin);
     memFile->Write(entry, sizeof entry);
   }
-  linesWritten = line + 1;
   return 1;
 }
 
@@ -206,37 +205,34 @@ int BtreePacked::writeAllDati(CStringArray& lines) {
   }
   memFile->Seek(regionOffset, CFile::begin);
   memFile->Write(table.data(), static_cast<UINT>(tableBytes));
-  linesWritten = nLines;
   return 1;
 }
 
 int BtreePacked::complete() {
   if (nLines <= 0) return 1;
-  // Step 1: the first line to make: behind the lines written in order, or
-  // earlier where an entry does not rise above the one before it (a line
-  // written out of order). Every line codes to at least one pair.
-  int from = linesWritten;
-  std::uint32_t previous = 0;
-  if (from > 0 && (!readEntry(0, &previous) || previous != 0)) {
-    from = 0;
-    previous = 0;
-  }
-  for (int i = 1; i <= from; ++i) {
-    std::uint32_t entry = 0;
-    if (!readEntry(i, &entry) || (lineSize > 0 && entry <= previous) ||
-        entry < previous) {
-      from = i - 1;
-      break;
-    }
-    previous = entry;
+  // Step 1: the table as it stands (entries the memory file does not hold
+  // yet read as 0). A line whose end entry is still 0 was never written:
+  // every written line codes to at least one pair, so its end lies above 0.
+  // Only the lines never written behind the last one written are made, and
+  // only when no code that an entry points at lies behind where they go:
+  // every written line keeps its code where it lies, whatever the order it
+  // was written in.
+  std::vector<std::uint32_t> table(static_cast<std::size_t>(nLines) + 1);
+  for (int i = 0; i <= nLines; ++i) readEntry(i, &table[static_cast<std::size_t>(i)]);
+  int from = nLines;
+  while (from > 0 && table[static_cast<std::size_t>(from)] == 0) --from;
+  if (from == nLines) return 1;
+  const std::uint32_t start = table[static_cast<std::size_t>(from)];
+  for (int i = 0; i < from; ++i) {
+    if (table[static_cast<std::size_t>(i)] > start) return 0;
   }
   // Step 2: one zero line's code, repeated for every line from `from` on.
   const std::size_t width =
       lineSize > 0 ? static_cast<std::size_t>(lineSize) : 0;
   const std::size_t pairs = (width + kMaxRun - 1) / kMaxRun;
   const ULONGLONG lineCode = 2 * ULONGLONG{pairs};
-  const ULONGLONG start = from == 0 ? 0 : previous;
-  const ULONGLONG total = start + lineCode * static_cast<ULONGLONG>(nLines - from);
+  const ULONGLONG total =
+      start + lineCode * static_cast<ULONGLONG>(nLines - from);
   const LONGLONG tableBytes = kEntryBytes * (nLines + LONGLONG{1});
   if (total > kMaxEntry || static_cast<ULONGLONG>(tableBytes) > kMaxEntry ||
       !fitsRegion(entryOffset(nLines + LONGLONG{1})) ||
@@ -258,16 +254,16 @@ int BtreePacked::complete() {
       }
     }
   }
-  // Step 3: the entries from `from` on (entry 0 is 0 in any table).
+  // Step 3: the entries from `from` on (entry `from` keeps its value; a
+  // table not yet in the memory file is written whole, entry 0 being 0).
   std::vector<unsigned char> entries(
       kEntryBytes * static_cast<std::size_t>(nLines + 1 - from));
   for (int i = from; i <= nLines; ++i) {
     storeU32(entries.data() + kEntryBytes * (i - from),
-             static_cast<std::uint32_t>(start + lineCode * (i - from)));
+             static_cast<std::uint32_t>(start + lineCode * static_cast<ULONGLONG>(i - from)));
   }
   memFile->Seek(entryOffset(from), CFile::begin);
   memFile->Write(entries.data(), static_cast<UINT>(entries.size()));
-  linesWritten = nLines;
   return 1;
 }
 

@@ -64,12 +64,15 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   // its entries count from the new dataOffset.
   void SetData(long dataOffset) override;
 
-  // Makes every line of the table decode: the lines from the first one not
-  // written through this object in order (or the first whose entries do not
-  // rise, should that come earlier) to the last become lines of zero bytes.
-  // A storage never written through starts at line 0. Returns 1 when done,
-  // 0, changing nothing, when their code or the table would reach the
-  // region's end.
+  // Makes the lines never written decode as lines of zero bytes: those
+  // behind the last line written whose end entries are still 0 (a written
+  // line's code ends above 0). Their code goes behind that line's, so only
+  // when no entry points further: every written line keeps its code where
+  // it lies, whatever order the lines were written in. A storage never
+  // written through gets its whole table. Returns 1 when done or when no
+  // line is missing; 0, changing nothing, when the zero lines cannot go
+  // there or their code or the table would reach the region's end (the
+  // lines never written then read as nothing, as before).
   int complete();
 
  protected:
@@ -88,9 +91,6 @@ class AFX_EXT_CLASS BtreePacked : public BtreeMod {
   // One line's code, reused between writes (lines whose code may exceed
   // 1 MiB are coded straight into the memory file instead).
   std::vector<unsigned char> scratch;
-  // Lines 0 .. linesWritten - 1 were written in order through this object
-  // since the table was last cleared.
-  int linesWritten = 0;
 };
 
 #endif  // BTREEIMG_PLANESTORE_BTREEPACKED_H_

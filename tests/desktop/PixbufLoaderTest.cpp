@@ -138,6 +138,20 @@ TEST(PixbufLoader, ShowsPlaneOneThroughTheColourMapWholeOrInPiecesAtFullSizeOrSa
   }
   // Any size asked for is what the host gets, without its own scaling.
   EXPECT_EQ(loadInPieces(path, 4096, 40, 300).size(), "40 x 300");
+  // Rows of 7 pixels (21 bytes) lie at GdkPixbuf's row stride, which pads
+  // them to a multiple of 4.
+  const std::string narrow = dir.file("narrow");
+  makeImage(narrow, 0, 7, 5, 1, pattern, /*coloured=*/true);
+  for (const Outcome& load : {loadWhole(narrow), loadInPieces(narrow, 100)}) {
+    ASSERT_TRUE(load.loaded) << load.error;
+    ASSERT_EQ(load.size(), "7 x 5");
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < 7; ++x) {
+        ASSERT_EQ(load.pixels.at(static_cast<std::size_t>(7 * y + x)), colourOf(pattern(1, x, y)))
+            << x << ", " << y;
+      }
+    }
+  }
 }
 
 TEST(PixbufLoader, AHostAskingForNoPictureGetsNoneWithoutAnError) {

@@ -182,6 +182,52 @@ TEST_F(Coverage, MultiPlaneSourceGivesASoundOnePlaneResult) {
   }
 }
 
+// A version-2 image may hold plane 1 behind a gap its table's entry 0
+// states; the result holds it right behind its block and says so.
+TEST_F(Coverage, APlaneBehindAGapGivesASoundResult) {
+  Bytes gap = buildImage(2, {{0, {{5, 1}, {7, 7}}}}).bytes;
+  gap.insert(gap.begin() + kBlock, 16, 0xAA);
+  put32(gap, 1002, 16);
+  testfiles::writeFile(file("gap.dis"), gap);
+  BtreeImg source(file("gap.dis").c_str());
+  ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), file("out.dis").c_str()), 1);
+  EXPECT_EQ(ImageCheck().InspectFile(file("out.dis").c_str()), ImageCheck::sound);
+  BtreeImg covered(file("out.dis").c_str());
+  expectLines(covered, {{{9, 1}, {7, 7}}});
+}
+
+// Both ways of covering agree: a rule that replaces a pixel by its own value
+// changes nothing and writes nothing; an output that is another hard link of
+// the image's file gets the result, the image's own name keeps the image.
+TEST_F(Coverage, TheImageAndTheReaderWaysAgree) {
+  const Bytes before = readFile(file("a.dis"));
+  const auto both = [&](const std::string& out) {
+    bool changed = true;
+    CString problem;
+    BtreeImg source(file("a.dis").c_str());
+    EXPECT_EQ(btreeimg::coverImage(source, file("rules.txt").c_str(), out.c_str(), &changed,
+                                   &problem), 1) << problem;
+    btreeimg::ImageReader reader(file("a.dis").c_str());
+    const ULONGLONG pixels =
+        btreeimg::coverImage(reader, btreeimg::CoverageRuleFile(file("rules.txt").c_str()),
+                             (out + ".r").c_str());
+    EXPECT_EQ(changed, pixels != 0);
+    return changed;
+  };
+  rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 5\n");
+  EXPECT_FALSE(both(file("out.dis")));
+  EXPECT_FALSE(fs::exists(file("out.dis")));
+  rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  fs::create_hard_link(file("a.dis"), file("link.dis"));
+  fs::create_hard_link(file("a.dis"), file("link.dis.r"));
+  EXPECT_TRUE(both(file("link.dis")));
+  EXPECT_EQ(readFile(file("a.dis")), before);
+  for (const char* out : {"link.dis", "link.dis.r"}) {
+    BtreeImg covered(file(out).c_str());
+    expectLines(covered, {{{9, 1}, {7, 7}}});
+  }
+}
+
 // The output reaches the image's own file through a relative name or a link
 // (the link stays); on a case-sensitive file system another letter case is
 // another file. (What replacing a file promises is tests/robustness's.)

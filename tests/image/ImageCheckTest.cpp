@@ -178,6 +178,10 @@ TEST(ImageCheck, NamesTheFirstDamagedLinesAndCountsTheRest) {
   EXPECT_THAT(problems,
               ::testing::EndsWith("plane 1: line 7 decodes to 9 bytes, not 10\n"
                                   "plane 1: 12 more damaged lines"));
+  // The summary counts the damaged lines, not the texts naming them.
+  ImageCheck check;
+  check.Inspect(bytes.data(), bytes.size());
+  EXPECT_THAT(check.Summary().GetString(), ::testing::EndsWith("(and 19 more problems)"));
 }
 
 RC_GTEST_PROP(ImageCheckProperty, AnyDamageIsInspectedWithinTheBytesGiven,

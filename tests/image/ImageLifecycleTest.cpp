@@ -155,6 +155,7 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
         EXPECT_EQ(writePlane(img, lines, 1), 1);
       }
       Bytes expected = header;
+      put16(expected, 1000, 1);  // the block states the one plane made
       if (pack >= 0) {  // a new encoding, and no chain
         put16(expected, 4, static_cast<unsigned>(pack));
         put32(expected, 1002, 0);

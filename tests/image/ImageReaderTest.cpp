@@ -6,6 +6,12 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
@@ -27,6 +33,26 @@ void expectSameLines(ImageReader& reader, const std::string& path) {
       Bytes line(reader.width(), 0xEE);
       EXPECT_EQ(reader.readLine(p, y, line.data()), reader.width());
       EXPECT_EQ(line, readLine(image, y, static_cast<short>(p), 0)) << p << ":" << y;
+    }
+  }
+}
+
+// Opens `bytes` with BtreeImg and with a strict ImageReader and requires,
+// for every line the reader serves, the bytes BtreeImg reads.
+void expectSameWhereServed(const Bytes& bytes) {
+  DiskImage file{bytes};
+  const std::string path = file.save();
+  std::unique_ptr<BtreeImg> image;
+  std::unique_ptr<ImageReader> reader;
+  catchPtr<CException>([&] { image = std::make_unique<BtreeImg>(path.c_str()); });
+  catchPtr<CException>([&] { reader = std::make_unique<ImageReader>(path.c_str()); });
+  if (reader == nullptr) return;
+  RC_ASSERT(image != nullptr);
+  for (int p = 1; p <= reader->planes(); ++p) {
+    for (unsigned y = 0; y < reader->height(); ++y) {
+      Bytes line(reader->width());
+      if (catchPtr<CFileException>([&] { reader->readLine(p, y, line.data()); })) continue;
+      RC_ASSERT(line == readLine(*image, y, static_cast<short>(p), 0));
     }
   }
 }
@@ -234,19 +260,54 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   EXPECT_EQ(lenient.readLine(2, 0, line.data()), 5u);  // nothing behind the stream
 }
 
+// A stream whose pairs cover the plane and one byte more is refused when
+// read strictly; a damaged packed line of a plane that is not the last is
+// read leniently only up to its region's end, never from the next plane's
+// header block (whose first pair, 06 00, would give six bytes).
+TEST(ImageReader, ReadsNoCodeBeyondThePlaneOrItsRegion) {
+  BuiltImage whole = buildPatternImage(2, 2, 1, 6, 5);
+  whole.bytes.insert(whole.bytes.end(), {1, 7});
+  put32(whole.bytes, kBlock + 4, get32(whole.bytes, kBlock + 4) + 2);
+  ImageCheck check;
+  ASSERT_EQ(check.Inspect(whole.bytes.data(), whole.bytes.size()), ImageCheck::damaged);
+  ImageReader strict(whole.bytes.data(), whole.bytes.size());
+  Bytes line(6);
+  EXPECT_PRED2(holds, refusal([&] { strict.readLine(1, 4, line.data()); }), check.Summary());
+
+  BuiltImage packed = buildPatternImage(2, 1, 2, 6, 5);
+  const unsigned end = get32(packed.bytes, kBlock + 20);
+  ASSERT_EQ(kBlock + 24 + end, packed.blocks[1]);  // the code ends at plane 2's block
+  put32(packed.bytes, kBlock + 16, end);           // line 4: only what lies behind
+  put32(packed.bytes, kBlock + 20, end + 2);
+  ImageReader lenient(packed.bytes.data(), packed.bytes.size(), ImageReader::lenient);
+  EXPECT_EQ(lenient.readLine(1, 4, line.data()), 0u);
+  EXPECT_EQ(line, Bytes(6));
+}
+
 // Bytes already read ahead (half a MiB at a time) are kept: the cut shows
-// from the next bytes read on, here plane 2's, over a MiB further on.
+// from the next bytes read on, here plane 1's far lines (a whole-plane
+// stream, already walked, holds them first) and plane 2's. A lenient reader
+// reads what is left, and zeros behind the cut.
 TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
-  for (int pack : {0, 1}) {
-    DiskImage file{buildPatternImage(2, pack, 2, 1024, 1024).bytes};
+  for (int pack : {0, 1, 2}) {
+    SCOPED_TRACE(pack);
+    DiskImage file{buildPatternImage(2, pack, 2, 1024, 2048).bytes};
     const std::string path = file.save();
     ImageReader reader(path.c_str());
-    Bytes line(1024);
-    EXPECT_EQ(reader.readLine(1, 0, line.data()), 1024u);
+    ImageReader lenient(path.c_str(), ImageReader::lenient);
+    Bytes all(1024 * 2048, 0xEE);
+    EXPECT_EQ(reader.readLine(1, 0, all.data()), 1024u);
     ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kBlock + 100)), 0);
-    // Packed: plane 2's table is read only now.
-    EXPECT_NE(refusal([&] { reader.readLine(2, 1023, line.data()); }, CFileException::endOfFile),
-              "");
+    for (int plane : {1, 2}) {
+      EXPECT_NE(refusal([&] { reader.readLines(plane, 0, 2048, all.data()); },
+                        CFileException::endOfFile),
+                "") << plane;
+    }
+    if (pack != 0) continue;
+    std::fill(all.begin(), all.end(), 0xEE);
+    EXPECT_EQ(lenient.readLines(1, 0, 2048, all.data()), 100u);
+    EXPECT_EQ(slice(all, 0, 100), slice(patternPlane(1, 1, 1024)[0], 0, 100));
+    EXPECT_EQ(std::count(all.begin() + 100, all.end(), 0), 1024 * 2048 - 100);
   }
 }
 
@@ -281,6 +342,57 @@ TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
   EXPECT_EQ(ImageReader(sound.data(), sound.size()).capacityProblem(), CString());
 }
 
+// A created image saved before all its lines were written, as such files
+// are found: a raw last plane ending at a line's start, packed lines whose
+// end entries are still 0. Every reader reads those lines as zeros, and the
+// check calls the file sound with a note; a cut inside a line stays damaged.
+TEST(ImageReader, LinesNeverWrittenReadAsZerosEverywhere) {
+  const Lines lines = patternPlane(1, 5, 6);
+  Bytes raw = buildImage(2, {{0, lines}}).bytes;
+  raw.resize(kBlock + 2 * 6);
+  Bytes packed = buildImage(2, {{1, lines}}).bytes;
+  const unsigned twoLines = get32(packed, kBlock + 8);
+  for (unsigned entry : {3u, 4u, 5u}) put32(packed, kBlock + 4 * entry, 0);
+  packed.resize(kBlock + 24 + twoLines);
+  const Lines expected = {lines[0], lines[1], Bytes(6), Bytes(6), Bytes(6)};
+  for (const Bytes& bytes : {raw, packed}) {
+    ImageCheck check;
+    ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::sound) << check.Summary();
+    ASSERT_EQ(check.Notes().GetSize(), 1);
+    EXPECT_EQ(check.Notes().GetAt(0),
+              CString("plane 1: lines 2-4 were never written; they read as zeros"));
+    DiskImage file{bytes};
+    const std::string path = file.save();
+    ImageReader reader(path.c_str());
+    Bytes all(5 * 6, 0xEE);
+    EXPECT_EQ(reader.readLines(1, 0, 5, all.data()), 12u);
+    BtreeImg image(path.c_str());
+    for (unsigned y = 0; y < 5; ++y) {
+      EXPECT_EQ(slice(all, 6 * y, 6), expected[y]) << y;
+      EXPECT_EQ(readLine(image, y, 1), expected[y]) << y;
+      EXPECT_EQ(bufferLine(image, 4 - y, 1), expected[4 - y]) << y;
+    }
+  }
+  raw.resize(raw.size() - 1);
+  EXPECT_EQ(ImageCheck().Inspect(raw.data(), raw.size()), ImageCheck::damaged);
+}
+
+// The reader reads the same bytes as BtreeImg for every line it serves,
+// whatever damage or cut the file has.
+RC_GTEST_PROP(ImageReaderProperty, ServesWhatBtreeImgReads, ()) {
+  const int version = *rc::gen::element(2, 3, 4);
+  const int pack = *rc::gen::inRange(0, 3);
+  const int planes = *rc::gen::inRange(1, 4);
+  const unsigned dimx = *rc::gen::inRange(1u, 12u);
+  const unsigned dimy = *rc::gen::inRange(1u, 8u);
+  Bytes bytes = buildPatternImage(version, pack, planes, dimx, dimy).bytes;
+  const auto damage = *rc::gen::container<std::vector<std::pair<unsigned, unsigned char>>>(
+      rc::gen::pair(rc::gen::arbitrary<unsigned>(), rc::gen::arbitrary<unsigned char>()));
+  for (const auto& [at, value] : damage) bytes[kBlock + at % (bytes.size() - kBlock)] = value;
+  bytes.resize(*rc::gen::inRange<std::size_t>(kBlock, bytes.size() + 1));
+  expectSameWhereServed(bytes);
+}
+
 // A plane of empty lines reads as nothing, whatever its encoding.
 TEST(ImageReader, ReadsNothingFromZeroWidthPlanes) {
   for (int pack : {0, 1, 2}) {
@@ -307,6 +419,19 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   ::close(fd);
   for (const ImageCheck* c : {&inspection, &check})
     EXPECT_EQ(c->Summary(), CString("cannot be read: not a regular file"));
+  // A descriptor that reads nothing (open for writing only, or only as a
+  // path) is the system's EBADF, not a file cut short.
+  DiskImage disk{buildPatternImage(2, 0, 1, 4, 2).bytes};
+  const std::string image = disk.save();
+  for (const int flags : {O_WRONLY, O_PATH}) {
+    const int unreadable = ::open(image.c_str(), flags);
+    const auto refused = catchPtr<CFileException>([&] { ImageReader r(unreadable); });
+    ASSERT_NE(refused, nullptr) << flags;
+    EXPECT_EQ(refused->m_lOsError, EBADF);
+    EXPECT_EQ(check.InspectDescriptor(unreadable), ImageCheck::unusable);
+    EXPECT_EQ(check.Summary(), CString("cannot be read: ") + std::strerror(EBADF));
+    ::close(unreadable);
+  }
 
   const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());

@@ -9,6 +9,7 @@
 
 #include "image/ImageCheck.h"
 #include "image/ImageFiles.h"
+#include "image/ImageSave.h"
 #include "image/ImageWriter.h"
 
 namespace imgtest {
@@ -58,11 +59,13 @@ Written linesToWrite(int pack, unsigned dimx, unsigned dimy, int planes) {
 
 // What a reader must find: the lines written last, zeros elsewhere, line 0 of
 // plane 1 all ones until written.
-std::vector<Lines> expected(const Written& w, const std::vector<std::set<unsigned>>& refused) {
+// (A packed plane 1 without room for its table and line 0 starts without.)
+std::vector<Lines> expected(const Written& w, const std::vector<std::set<unsigned>>& refused,
+                            bool firstLine = true) {
   std::vector<Lines> planes;
   for (int p = 0; p < w.planes; ++p) {
     Lines lines(w.dimy, Bytes(w.dimx, 0));
-    if (p == 0) lines[0] = Bytes(w.dimx, 1);
+    if (p == 0 && firstLine) lines[0] = Bytes(w.dimx, 1);
     for (const auto& [y, line] : w.lines[p])
       if (!refused[p].count(y)) lines[y] = line;
     planes.push_back(lines);
@@ -105,6 +108,7 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
   TempDir dir;
   const std::string path = dir.file("saved.img");
   std::vector<std::set<unsigned>> refused(planes);
+  bool firstLine = true;
   if (choosing) {  // never refuses a line
     ImageWriter writer(path.c_str(), pack, dimx, dimy, planes);
     for (int p = 0; p < planes; ++p)
@@ -114,6 +118,7 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
     BtreeImg image(path.c_str(), pack, static_cast<int>(dimx),
                    static_cast<int>(dimy), static_cast<short>(planes));
     RC_ASSERT(image.Version() == version);
+    firstLine = readLine(image, 0, 1) == Bytes(dimx, 1);
     for (int p = 0; p < planes; ++p) {
       for (auto [y, line] : w.lines[p]) {
         // A packed line that outgrows the plane's room is refused, and so
@@ -130,15 +135,16 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
       image.closeImg();
     } catch (CFileException* e) {
       e->Delete();
-      // Only packed code that does not fit may stop a save: then nothing
-      // is written at all.
+      // Only whole-plane code that does not fit, or a packed plane whose
+      // very table has no room (the save would be damaged), may stop a
+      // save: then nothing is written at all.
       RC_ASSERT(pack != 0);
       RC_ASSERT(!fs::exists(path));
       image.discard();
       return;
     }
   }
-  expectSoundWith(path, expected(w, refused));
+  expectSoundWith(path, expected(w, refused, firstLine));
 }
 
 // Line y of 16 different bytes: 32 bytes of packed code (+ 8 in a whole
@@ -151,9 +157,10 @@ Bytes noisy(unsigned y) {
 }
 
 // Only the last plane of a created image may grow. A packed line that
-// outgrows its plane's room is refused; so is a save where the zero lines of
-// the lines never written do not fit, or the whole-plane code does not: then
-// nothing is written.
+// outgrows its plane's room is refused, and so is a save whose whole-plane
+// code does not fit: then nothing is written. Zero lines for the lines never
+// written that do not fit are left out: the plane is saved as written, its
+// missing lines reading as zeros.
 TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   TempDir dir;
   Lines lines = {noisy(0), noisy(1), noisy(2), noisy(3)};
@@ -175,15 +182,58 @@ TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
     for (unsigned x = 0; x < 16; ++x) runs[x] = static_cast<unsigned char>(x / 3);
     ASSERT_EQ(img.wLinea(chars(lines[0]), 0, 1), 1);
     ASSERT_EQ(img.wLinea(chars(runs), 1, 1), 1);
-    EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
-    img.discard();
+    img.closeImg();
+    const Bytes saved = readFile(tight);
+    EXPECT_EQ(ImageCheck().Inspect(saved.data(), saved.size()), ImageCheck::sound);
+    EXPECT_EQ(get32(saved, kBlock + 12), 0u);  // line 2's end: never written
+    BtreeImg back(tight.c_str());
+    expectLines(back, {{lines[0], runs, Bytes(16), Bytes(16)}});
   }
   {
     BtreeImg img(whole.c_str(), 2, 16, 4, 2);
     for (int y = 0; y < 4; ++y) EXPECT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);  // in memory
     EXPECT_TRUE(throwsPtr<CFileException>([&] { img.closeImg(); }));
   }  // the destructor tries again and swallows the failure
-  for (const std::string& name : {tight, whole, whole + ".~tmp"}) EXPECT_FALSE(fs::exists(name));
+  for (const std::string& name : {whole, whole + ".~tmp"}) EXPECT_FALSE(fs::exists(name));
+}
+
+// Written lines are never lost: a packed line written again (code of the
+// same length) keeps the lines behind it, a save whose zero lines do not fit
+// still writes the file (6 x 4, two planes: no room for plane 1's three zero
+// lines), and no save replaces a file with one the check calls damaged (a
+// plane 2 placed over plane 1's block): the old file stays.
+TEST(SavedImage, NothingWrittenIsLostAndNothingDamagedIsSaved) {
+  TempDir dir;
+  const std::string again = dir.file("again.img"), tight = dir.file("tight.img"),
+                    kept = dir.file("kept.img");
+  Lines lines = patternPlane(1, 6, 6);
+  {
+    BtreeImg img(again.c_str(), 1, 6, 6, 1);
+    for (int y = 0; y < 4; ++y) ASSERT_EQ(img.wLinea(chars(lines[y]), y, 1), 1);
+    for (unsigned char& b : lines[1]) b = static_cast<unsigned char>(b + 100);
+    ASSERT_EQ(img.wLinea(chars(lines[1]), 1, 1), 1);
+  }
+  BtreeImg back(again.c_str());
+  expectLines(back, {{lines[0], lines[1], lines[2], lines[3], Bytes(6), Bytes(6)}});
+  { BtreeImg img(tight.c_str(), 1, 6, 4, 2); }
+  BtreeImg small(tight.c_str());
+  expectLines(small, {{Bytes(6, 1), Bytes(6), Bytes(6), Bytes(6)}, Lines(4, Bytes(6))});
+
+  testfiles::writeFile(kept, Bytes{1, 2, 3});
+  BtreeImg img(kept.c_str(), 0, 6, 4, 2);
+  img.writeFileOffsetPiano(2, 5);
+  const auto refused = catchPtr<CFileException>([&] { img.closeImg(); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_cause, CFileException::invalidFile);
+  EXPECT_EQ(readFile(kept), (Bytes{1, 2, 3}));
+  img.discard();
+  const Bytes garbage(kBlock, 0x55);
+  EXPECT_TRUE(throwsPtr<CFileException>(
+      [&] { btreeimg::replaceImageFile(kept.c_str(), garbage.data(), garbage.size()); }));
+  EXPECT_EQ(readFile(kept), (Bytes{1, 2, 3}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator()), 3);
+  // Plane counts are checked in full before they are narrowed.
+  EXPECT_TRUE(invalidArg([&] { ImageWriter w(dir.file("w.img").c_str(), 0, 4, 4, 65537); }));
 }
 
 // ---- The writer's own promises ------------------------------------------------

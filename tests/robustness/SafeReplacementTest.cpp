@@ -375,6 +375,16 @@ TEST(TemporaryFile, IsPrivateUntilCommittedAndTakesTheNewFileModeThen) {
   ::umask(old);
 }
 
+// A folder that takes no new file (here /sys, which refuses even the
+// superuser) is what the refusal names, not the file.
+TEST(TemporaryFile, AFolderThatTakesNoNewFileIsNamed) {
+  if (!fs::is_directory("/sys")) GTEST_SKIP() << "no /sys";
+  const auto refused = testfiles::catchPtr<CFileException>(
+      [] { btreeimg::FileReplacement replacement("/sys/btreeimg-test.dis"); });
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->m_strFileName, CString("/sys"));
+}
+
 TEST(LongName, TheTemporaryNameDropsWholeCharactersBeforeItsMarker) {
   testfiles::TempDir dir;
   std::string e127;  // 127 two-byte characters
