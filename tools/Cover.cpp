@@ -22,7 +22,9 @@ namespace tool {
 static int runCover(const std::string& file, const std::string& rules,
              const std::string& output, std::uint64_t maxPixels, bool planeOneOnly) {
   requireNamedOutput(output);
-  InputImage input(file, Damaged::kRefuse, 1);
+  // The result keeps every plane, so every plane must be sound; plane 1
+  // alone needs only plane 1.
+  InputImage input(file, Damaged::kRefuse, planeOneOnly ? 1 : 0);
   input.requireWithinLimit(maxPixels);
   requireRegularFile(rules);
   const btreeimg::CoverageRuleFile ruleFile(rules.c_str());

@@ -308,9 +308,11 @@ class Image:
 
         Raises ValueError for a plane the image does not hold,
         PixelLimitError for a plane that costs more than MAX_IMAGE_PIXELS
-        (checked before anything is read), and FormatError for a plane
-        whose encoding the format does not define or, unless the image is
-        lenient, for a damaged line (naming it).
+        (checked before anything is read), and, unless the image is
+        lenient, FormatError for a damaged plane (a lenient image reads a
+        plane whose encoding the format does not define as zeros, and
+        refuses a damaged plane that states more pixels than the file can
+        hold).
 
         With mmap=True the plane is not read but mapped: the result is a
         read-only numpy.memmap of the plane's bytes in the file, made at
@@ -367,7 +369,7 @@ class Image:
         core = self._open_core()
         number = _operator.index(plane)
         height, width = core.shape(number)
-        self._within_limit(core, max(height * width, height), limit)
+        self._within_limit(core, max(height * width, height, width), limit)
         return core.plane(number)
 
     def line(self, line: int, plane: int) -> _Pixels:
@@ -404,18 +406,21 @@ class Image:
         Raises OSError when a file cannot be read or written, ValueError
         when the rule file is not usable, PixelLimitError as plane(1) does,
         and, unless the image is lenient, FormatError when the structural
-        check finds the file damaged.
+        check finds plane 1 damaged (damage in other planes, which the
+        one-plane result does not hold, is no obstacle).
         """
         core = self._open_core()
         rules_path = _path(rules)
         output_path = _path(output)
         height, width = core.shape(1)
-        self._within_limit(core, max(height * width, height), _pixel_limit())
+        self._within_limit(core, max(height * width, height, width), _pixel_limit())
         problem = _btreeimg.rules_problem(rules_path)
         if problem:
             raise ValueError(f"{_os.fsdecode(rules_path)}: {problem}")
-        if not core.lenient and core.problems:
-            raise FormatError(f"{self._name}: {core.summary}")
+        if not core.lenient:
+            damage = core.plane_summary(1)
+            if damage:
+                raise FormatError(f"{self._name}: {damage}")
         return core.cover(rules_path, output_path)
 
 

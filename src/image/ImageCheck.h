@@ -136,6 +136,9 @@ class AFX_EXT_CLASS ImageCheck {
 #endif
       ;
   void note(int plane, const char* text);
+  // The verdict of the problems that concern the whole file or any plane
+  // of `planes` (plane p as bit p - 1), worded as Summary() words it.
+  CString summaryOf(unsigned planes) const;
   int inspect(Source& source, bool layoutOnly);
   const unsigned char* view(int slot, ULONGLONG at, ULONGLONG n);
   bool readHeaders();
