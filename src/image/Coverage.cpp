@@ -128,7 +128,41 @@ class CoverageRun {
   // one pass whatever their number (a rule with an empty cover value is
   // left out).
   static CoverageRules compile(const CoverageRuleFile& rules);
+
+  // Covers plane 1 of `image` line by line, top to bottom, handing each
+  // covered line to sink(y, line) (valid during the call only). Line 0 as
+  // the file holds it is the last line's following line. Returns the
+  // number of pixels changed.
+  template <typename Sink>
+  static ULONGLONG coverLines(ImageReader& image, const CoverageRules& rules, Sink&& sink);
 };
+
+template <typename Sink>
+ULONGLONG CoverageRun::coverLines(ImageReader& image, const CoverageRules& rules,
+                                  Sink&& sink) {
+  const unsigned int width = image.width();
+  const unsigned int height = image.height();
+  ULONGLONG changedPixels = 0;
+  // Every following line is read once and then becomes the working line.
+  const std::size_t n = width ? width : 1;
+  std::vector<unsigned char> first(n), working(n), following(n), original(n);
+  if (height != 0) image.readLine(1, 0, first.data());
+  working = first;
+  for (unsigned int y = 0; y < height; ++y) {
+    const bool last = y + 1 == height;
+    if (!last) image.readLine(1, y + 1, following.data());
+    const unsigned char* below = last ? first.data() : following.data();
+    int changed = 0;
+    std::copy(working.begin(), working.end(), original.begin());
+    rules.apply(working.data(), below, width, &changed);
+    if (changed != 0) {
+      for (std::size_t x = 0; x < width; ++x) changedPixels += working[x] != original[x];
+    }
+    sink(y, working.data());
+    std::swap(working, following);
+  }
+  return changedPixels;
+}
 
 CoverageRules CoverageRun::compile(const CoverageRuleFile& rules) {
   std::vector<ColourRule> acting;
@@ -211,33 +245,15 @@ bool CoverageRun::run(BtreeImg& image, const CoverageRuleFile& rules,
 ULONGLONG CoverageRun::run(ImageReader& image, const CoverageRuleFile& rules,
                            const char* outputName) {
   const CoverageRules compiled = compile(rules);
-  const unsigned int width = image.width();
-  const unsigned int height = image.height();
   unsigned char header[block::kSize];
   image.firstBlock(header);
   oneOnlyPlane(header);
   BtreeImg output(outputName, header, 1, -1);
   ULONGLONG changedPixels = 0;
   try {
-    // Line 0 as the file holds it is the last line's following line; every
-    // other following line is read once and then becomes the working line.
-    const std::size_t n = width ? width : 1;
-    std::vector<unsigned char> first(n), working(n), following(n), original(n);
-    if (height != 0) image.readLine(1, 0, first.data());
-    working = first;
-    for (unsigned int y = 0; y < height; ++y) {
-      const bool last = y + 1 == height;
-      if (!last) image.readLine(1, y + 1, following.data());
-      const unsigned char* below = last ? first.data() : following.data();
-      int changed = 0;
-      std::copy(working.begin(), working.end(), original.begin());
-      compiled.apply(working.data(), below, width, &changed);
-      if (changed != 0) {
-        for (std::size_t x = 0; x < width; ++x) changedPixels += working[x] != original[x];
-      }
-      output.wLinea(reinterpret_cast<char*>(working.data()), static_cast<int>(y), 1);
-      std::swap(working, following);
-    }
+    changedPixels = coverLines(image, compiled, [&output](unsigned int y, unsigned char* line) {
+      output.wLinea(reinterpret_cast<char*>(line), static_cast<int>(y), 1);
+    });
     // Only a changed result is written; an existing output stays as it was
     // otherwise.
     if (changedPixels == 0) {
@@ -271,32 +287,19 @@ ULONGLONG CoverageRun::runKeepingPlanes(ImageReader& image,
   unsigned char map[768];
   image.colourMap(map);
   writer.setColourMap(map);
-  ULONGLONG changedPixels = 0;
-  const std::size_t n = width ? width : 1;
-  std::vector<unsigned char> first(n), working(n), following(n), original(n);
-  if (height != 0) image.readLine(1, 0, first.data());
-  working = first;
-  for (unsigned int y = 0; y < height; ++y) {
-    const bool last = y + 1 == height;
-    if (!last) image.readLine(1, y + 1, following.data());
-    const unsigned char* below = last ? first.data() : following.data();
-    int changed = 0;
-    std::copy(working.begin(), working.end(), original.begin());
-    compiled.apply(working.data(), below, width, &changed);
-    if (changed != 0) {
-      for (std::size_t x = 0; x < width; ++x) changedPixels += working[x] != original[x];
-    }
-    writer.writeLine(1, y, working.data());
-    std::swap(working, following);
-  }
+  const ULONGLONG changedPixels =
+      coverLines(image, compiled, [&writer](unsigned int y, const unsigned char* line) {
+        writer.writeLine(1, y, line);
+      });
   if (changedPixels == 0) {
     writer.discard();
     return 0;
   }
+  std::vector<unsigned char> line(width ? width : 1);
   for (int p = 2; p <= planes; ++p) {
     for (unsigned int y = 0; y < height; ++y) {
-      image.readLine(p, y, working.data());
-      writer.writeLine(p, y, working.data());
+      image.readLine(p, y, line.data());
+      writer.writeLine(p, y, line.data());
     }
   }
   writer.commit();
