@@ -48,6 +48,7 @@ inline constexpr SplatTable kSplat{};
 struct Sse2Vector {
   using Type = __m128i;
   static constexpr std::size_t kWidth = 16;
+  static constexpr bool kShuffle = false;  // SSE2 has no byte shuffle
   static Type load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
@@ -79,6 +80,7 @@ namespace sse2 {
 struct Avx2Vector {
   using Type = __m256i;
   static constexpr std::size_t kWidth = 32;
+  static constexpr bool kShuffle = true;
   BTREEIMG_AVX2 static Type load(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
@@ -103,6 +105,12 @@ struct Avx2Vector {
   }
   BTREEIMG_AVX2 static Type select(Type mask, Type a, Type b) {
     return _mm256_blendv_epi8(a, b, mask);
+  }
+  BTREEIMG_AVX2 static Type shuffle(Type table, Type index) {
+    return _mm256_shuffle_epi8(table, index);
+  }
+  BTREEIMG_AVX2 static Type shiftRight4(Type v) {
+    return _mm256_srli_epi16(v, 4);
   }
   BTREEIMG_AVX2 static bool allSet(Type m) {
     return _mm256_movemask_epi8(m) == -1;
