@@ -70,7 +70,8 @@ class CoverageRules {
  public:
   // How apply() rewrites a line. kAuto picks by the rule list and the
   // processor; the others let the tests drive each method and block width
-  // on its own (a width the processor lacks falls back to 16 columns).
+  // on its own (a width the processor lacks falls back to 16 columns;
+  // classes, where they do not apply, fall back to runs).
   enum class Method {
     kAuto,
     kTable,
@@ -83,8 +84,10 @@ class CoverageRules {
 
   // kAuto compares when the rules match at most this many (t, p) pairs.
   static constexpr std::size_t kMaxComparePairs = coverage::kMaxHeldPairs;
-  // Runs compares blocks of many values when the pairs are at most this
-  // many, and looks them up pixel by pixel otherwise.
+  // Runs takes blocks of many values by classes where those apply and cost
+  // fewer vector operations than compare; otherwise it compares them when
+  // the pairs are at most this many, and looks them up pixel by pixel
+  // when they are more.
   static constexpr std::size_t kMaxBusyComparePairs = 32;
   // kAuto takes classes for every block, where they apply, when the rules
   // have at most this many test values: then classes cost about what runs
