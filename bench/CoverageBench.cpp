@@ -18,8 +18,8 @@
 // line by line, with the same rules: the rule engine alone.
 // BM_CoverageRulesMethod/method:M/plane:P/rules:N (no goal) does the same
 // with each method forced (0 table, 1 compare16, 2 runs16, 3 compare32,
-// 4 runs32, 5 classes32): both vector widths, whatever kAuto would pick on
-// this processor.
+// 4 runs32, 5 classes32, 6 classes64): every vector width, whatever kAuto would
+// pick on this processor.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -212,9 +212,10 @@ BENCHMARK(BM_CoverageRulesPlane)
 // plane and rules.
 void BM_CoverageRulesMethod(benchmark::State& state) {
   using Method = btreeimg::detail::CoverageRules::Method;
-  static const Method kMethods[] = {Method::kTable,  Method::kCompare16,
-                                    Method::kRuns16, Method::kCompare32,
-                                    Method::kRuns32, Method::kClasses32};
+  static const Method kMethods[] = {Method::kTable,    Method::kCompare16,
+                                    Method::kRuns16,   Method::kCompare32,
+                                    Method::kRuns32,   Method::kClasses32,
+                                    Method::kClasses64};
   const Method method = kMethods[state.range(0)];
   const std::vector<unsigned char>& source = plane(state.range(1));
   std::vector<btreeimg::detail::ColourRule> list;
@@ -243,7 +244,7 @@ void BM_CoverageRulesMethod(benchmark::State& state) {
 }
 BENCHMARK(BM_CoverageRulesMethod)
     ->ArgNames({"method", "plane", "rules"})
-    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {0, 1, 2}, {32}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {0, 1, 2}, {32}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

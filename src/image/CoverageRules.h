@@ -13,7 +13,8 @@
 // map from p to (new value, whether any rule matched). CoverageRules builds
 // those maps once per rule list, a table row per test colour the rules name,
 // and keeps the (t, p) pairs some rule matches. A line is then rewritten in
-// blocks of 32 columns (AVX2, chosen at run time) or 16 (SSE2), by one of
+// blocks of 32 columns (AVX2, chosen at run time; 64 for classes with
+// AVX-512BW) or 16 (SSE2), by one of
 // four methods:
 //  - compare: each pair is a vector compare of both lines, whatever the
 //    data. Used when there are at most kMaxComparePairs pairs.
@@ -25,6 +26,8 @@
 //    pairs, and does not depend on the data: short runs and noise cost what
 //    long runs cost. Used for more pairs than compare takes when the test
 //    values are at most kMaxClassesTests and the pixel values have a hash.
+//    With AVX-512BW, 64 columns at a time, where each test value costs a
+//    compare into a bit mask and one shuffle under that mask.
 //  - runs: a block whose columns all repeat the column before it takes that
 //    column's result: one compare. Otherwise, a block whose columns all
 //    repeat either the column before it or its own last column takes those
@@ -70,8 +73,9 @@ class CoverageRules {
  public:
   // How apply() rewrites a line. kAuto picks by the rule list and the
   // processor; the others let the tests drive each method and block width
-  // on its own (a width the processor lacks falls back to 16 columns;
-  // classes, where they do not apply, fall back to runs).
+  // on its own (a width the processor lacks falls back to the next
+  // narrower one, 64 columns to 32, 32 to 16; classes, where they do not
+  // apply, fall back to runs).
   enum class Method {
     kAuto,
     kTable,
@@ -79,7 +83,8 @@ class CoverageRules {
     kRuns16,
     kCompare32,
     kRuns32,
-    kClasses32
+    kClasses32,
+    kClasses64
   };
 
   // kAuto compares when the rules match at most this many (t, p) pairs.
@@ -121,6 +126,7 @@ class CoverageRules {
   bool classesLine(unsigned char* line, const unsigned char* next,
                    std::size_t n) const;
   static bool haveAvx2();
+  static bool haveAvx512();  // AVX-512BW
   // Tables `low` and `high` under which the classes low[v & 15] ^
   // high[v >> 4] of `values` (distinct, at most 16) differ; false when none
   // was found.
@@ -254,7 +260,7 @@ inline CoverageRules::CoverageRules(const std::vector<ColourRule>& rules) {
   if (pairs <= kMaxComparePairs) {
     method_ = wide ? Method::kCompare32 : Method::kCompare16;
   } else if (wide && r.busyClasses && c.tests <= kMaxClassesTests) {
-    method_ = Method::kClasses32;
+    method_ = haveAvx512() ? Method::kClasses64 : Method::kClasses32;
   } else {
     method_ = wide ? Method::kRuns32 : Method::kRuns16;
   }
@@ -307,6 +313,15 @@ inline bool CoverageRules::findHash(const std::vector<unsigned char>& values,
   return false;
 }
 
+inline bool CoverageRules::haveAvx512() {
+#if defined(BTREEIMG_COVERAGE_AVX2)
+  static const bool kHave = __builtin_cpu_supports("avx512bw") != 0;
+  return kHave;
+#else
+  return false;
+#endif
+}
+
 inline bool CoverageRules::haveAvx2() {
 #if defined(BTREEIMG_COVERAGE_AVX2)
   static const bool kHave = __builtin_cpu_supports("avx2") != 0;
@@ -336,6 +351,15 @@ inline void CoverageRules::apply(unsigned char* line, const unsigned char* next,
       hit = runsLine(line, next, n, wide);
       break;
     case Method::kClasses32:
+      hit = classesLine(line, next, n);
+      break;
+    case Method::kClasses64:
+#if defined(BTREEIMG_COVERAGE_AVX2)
+      if (haveAvx512() && tables_.classes.usable) {
+        hit = coverage::avx512::classesLine(tables_, line, next, n);
+        break;
+      }
+#endif
       hit = classesLine(line, next, n);
       break;
     default:

@@ -112,7 +112,8 @@ bool everyMethodFollows(const Lines& plane, const Rules& rules, int* flag) {
   const CoverageRules compiled(rules);
   bool same = true;
   for (const Method method : {Method::kAuto, Method::kTable, Method::kCompare16, Method::kRuns16,
-                              Method::kCompare32, Method::kRuns32, Method::kClasses32}) {
+                              Method::kCompare32, Method::kRuns32, Method::kClasses32,
+                              Method::kClasses64}) {
     int got = *flag;
     for (std::size_t y = 0; y < plane.size(); ++y) {
       Bytes line = plane[y];
