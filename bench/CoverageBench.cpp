@@ -1,22 +1,28 @@
-// Colour coverage of a 4096 x 4096 "design" plane (six colours in runs),
-// with rule files of 1, 8, 32 and 64 rules, beside two anchors:
+// Colour coverage of 4096 x 4096 planes with rule files of 1, 8, 32 and 64
+// rules, beside two anchors. The planes (argument "plane"):
+//  0: "design", six colours in runs of 10 to 500 pixels;
+//  1: "short runs", the same six colours in runs of 1 to 32 pixels;
+//  2: "noise", uniform random bytes.
+// The anchors:
 //  - BM_MemcpyPlane copies the plane;
 //  - BM_MemcpyReplaceFile copies the plane into the bytes of a one-plane
 //    image and saves them the way the library saves a file (a temporary
 //    file created exclusively beside the target, written, flushed, renamed
 //    over the target, the folder flushed): the floor of a coverage run,
 //    which reads the plane and saves its result.
-// BM_BtreeImgCoverage/rules:N runs CoperturaU8 with N rules from the image
-// file into another file; every rule list changes pixels, so every run saves
-// its result. The rules' cover and test colours are colours of the plane,
+// BM_BtreeImgCoverage/plane:P/rules:N runs CoperturaU8 with N rules from the
+// image file into another file; every rule list changes pixels, so every run
+// saves its result. The rules' cover and test colours are colours of the plane,
 // and some rules take the substitutes of earlier ones as cover colours.
-// BM_CoverageRulesPlane/rules:N (no goal) rewrites the plane in memory, line
-// by line, with the same rules: the rule engine alone.
-// BM_CoverageRulesMethod/method:M/rules:N (no goal) does the same with each
-// method forced (0 table, 1 compare16, 2 runs16, 3 compare32, 4 runs32): both
-// vector widths, whatever kAuto would pick on this processor.
+// BM_CoverageRulesPlane/plane:P/rules:N (no goal) rewrites the plane in memory,
+// line by line, with the same rules: the rule engine alone.
+// BM_CoverageRulesMethod/method:M/plane:P/rules:N (no goal) does the same
+// with each method forced (0 table, 1 compare16, 2 runs16, 3 compare32,
+// 4 runs32, 5 classes32, 6 classes64): every vector width, whatever kAuto would
+// pick on this processor.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -42,19 +48,43 @@ testfiles::TempDir& scratch() {
   return dir;
 }
 
-const std::vector<unsigned char>& design() {
-  static const std::vector<unsigned char> plane =
-      bench::makePlane(bench::Kind::kDesign);
+// Six colours in runs of `shortest` to `longest` pixels.
+std::vector<unsigned char> runsOf(std::uint32_t shortest,
+                                  std::uint32_t longest) {
+  bench::Rng rng(0x5C0127);
+  static const unsigned char kPalette[] = {0, 255, 17, 96, 160, 214};
+  std::vector<unsigned char> plane(kPlaneBytes);
+  unsigned colour = 0;
+  for (std::size_t x = 0; x < plane.size();) {
+    colour = (colour + 1 + rng.below(5)) % 6;  // never the same twice
+    const std::size_t run = std::min<std::size_t>(
+        shortest + rng.below(longest - shortest + 1), plane.size() - x);
+    std::fill_n(plane.begin() + static_cast<std::ptrdiff_t>(x), run,
+                kPalette[colour]);
+    x += run;
+  }
   return plane;
 }
 
-const std::string& designImage() {
-  static const std::string path = [] {
-    std::string p = scratch().file("design.dis");
-    bench::writeImage(p, 0, kSide, kSide, 1, design());
-    return p;
-  }();
-  return path;
+const std::vector<unsigned char>& plane(std::int64_t which) {
+  static const std::vector<unsigned char> planes[3] = {
+      bench::makePlane(bench::Kind::kDesign), runsOf(1, 32),
+      bench::makePlane(bench::Kind::kNoise)};
+  return planes[which];
+}
+
+const std::vector<unsigned char>& design() { return plane(0); }
+
+const std::string& imageFile(std::int64_t which) {
+  static const std::string paths[3] = {scratch().file("design.dis"),
+                                       scratch().file("short.dis"),
+                                       scratch().file("noise.dis")};
+  static bool written[3] = {};
+  if (!written[which]) {
+    bench::writeImage(paths[which], 0, kSide, kSide, 1, plane(which));
+    written[which] = true;
+  }
+  return paths[which];
 }
 
 // `count` rules (cover, test, substitute). The first eight chain (17 above
@@ -96,10 +126,10 @@ std::string ruleFile(int count) {
 
 // Anchor: the plane copied into another plane buffer.
 void BM_MemcpyPlane(benchmark::State& state) {
-  const std::vector<unsigned char>& plane = design();
+  const std::vector<unsigned char>& source = design();
   std::vector<unsigned char> copy(kPlaneBytes);
   for (auto _ : state) {
-    std::memcpy(copy.data(), plane.data(), kPlaneBytes);
+    std::memcpy(copy.data(), source.data(), kPlaneBytes);
     benchmark::DoNotOptimize(copy.data());
     benchmark::ClobberMemory();
   }
@@ -111,11 +141,11 @@ BENCHMARK(BM_MemcpyPlane)->Unit(benchmark::kMillisecond);
 // Anchor: the floor of a coverage run. The plane copied into the bytes of a
 // one-plane image, which are saved as the library saves a file.
 void BM_MemcpyReplaceFile(benchmark::State& state) {
-  const std::vector<unsigned char>& plane = design();
+  const std::vector<unsigned char>& source = design();
   std::vector<unsigned char> image(kBlock + kPlaneBytes);
   const std::string path = scratch().file("anchor.dis");
   for (auto _ : state) {
-    std::memcpy(image.data() + kBlock, plane.data(), kPlaneBytes);
+    std::memcpy(image.data() + kBlock, source.data(), kPlaneBytes);
     benchmark::ClobberMemory();
     if (!bench::flushedWrite(path, image.data(), image.size())) {
       state.SkipWithError("write failed");
@@ -127,8 +157,8 @@ void BM_MemcpyReplaceFile(benchmark::State& state) {
 BENCHMARK(BM_MemcpyReplaceFile)->Unit(benchmark::kMillisecond);
 
 void BM_BtreeImgCoverage(benchmark::State& state) {
-  BtreeImg image(designImage().c_str());
-  const CString ruleName(ruleFile(static_cast<int>(state.range(0))).c_str());
+  BtreeImg image(imageFile(state.range(0)).c_str());
+  const CString ruleName(ruleFile(static_cast<int>(state.range(1))).c_str());
   const CString output(scratch().file("covered.dis").c_str());
   for (auto _ : state) {
     if (image.CoperturaU8(ruleName, output) != 1) {
@@ -139,21 +169,19 @@ void BM_BtreeImgCoverage(benchmark::State& state) {
                           static_cast<std::int64_t>(kPlaneBytes));
 }
 BENCHMARK(BM_BtreeImgCoverage)
-    ->ArgName("rules")
-    ->Arg(1)
-    ->Arg(8)
-    ->Arg(32)
-    ->Arg(64)
+    ->ArgNames({"plane", "rules"})
+    ->ArgsProduct({{0}, {1, 8, 32, 64}})
+    ->ArgsProduct({{1, 2}, {1, 32}})
     ->Unit(benchmark::kMillisecond);
 
 // Reference (no goal): the rule engine alone. Each line copied into a
 // working line and rewritten against the next line of the plane (the last
 // against the first), as a coverage run does, without the files.
 void BM_CoverageRulesPlane(benchmark::State& state) {
-  const std::vector<unsigned char>& plane = design();
+  const std::vector<unsigned char>& source = plane(state.range(0));
   std::vector<btreeimg::detail::ColourRule> list;
   for (const auto& [cover, test, subst] :
-       rules(static_cast<int>(state.range(0)))) {
+       rules(static_cast<int>(state.range(1)))) {
     list.push_back({cover, test, subst});
   }
   const btreeimg::detail::CoverageRules compiled(list);
@@ -164,9 +192,9 @@ void BM_CoverageRulesPlane(benchmark::State& state) {
     int changed = 0;
     for (std::size_t y = 0; y < static_cast<std::size_t>(kSide); ++y) {
       unsigned char* line = out.data() + y * kSide;
-      std::memcpy(line, plane.data() + y * kSide, lineLength);
+      std::memcpy(line, source.data() + y * kSide, lineLength);
       const std::size_t below = (y + 1) % static_cast<std::size_t>(kSide);
-      compiled.apply(line, plane.data() + below * kSide, lineLength, &changed);
+      compiled.apply(line, source.data() + below * kSide, lineLength, &changed);
     }
     benchmark::DoNotOptimize(changed);
     benchmark::ClobberMemory();
@@ -175,25 +203,24 @@ void BM_CoverageRulesPlane(benchmark::State& state) {
                           static_cast<std::int64_t>(kPlaneBytes));
 }
 BENCHMARK(BM_CoverageRulesPlane)
-    ->ArgName("rules")
-    ->Arg(1)
-    ->Arg(8)
-    ->Arg(32)
-    ->Arg(64)
+    ->ArgNames({"plane", "rules"})
+    ->ArgsProduct({{0}, {1, 8, 32, 64}})
+    ->ArgsProduct({{1, 2}, {1, 32}})
     ->Unit(benchmark::kMillisecond);
 
 // Reference (no goal): the engine with one method forced, over the same
 // plane and rules.
 void BM_CoverageRulesMethod(benchmark::State& state) {
   using Method = btreeimg::detail::CoverageRules::Method;
-  static const Method kMethods[] = {Method::kTable, Method::kCompare16,
-                                    Method::kRuns16, Method::kCompare32,
-                                    Method::kRuns32};
+  static const Method kMethods[] = {Method::kTable,    Method::kCompare16,
+                                    Method::kRuns16,   Method::kCompare32,
+                                    Method::kRuns32,   Method::kClasses32,
+                                    Method::kClasses64};
   const Method method = kMethods[state.range(0)];
-  const std::vector<unsigned char>& plane = design();
+  const std::vector<unsigned char>& source = plane(state.range(1));
   std::vector<btreeimg::detail::ColourRule> list;
   for (const auto& [cover, test, subst] :
-       rules(static_cast<int>(state.range(1)))) {
+       rules(static_cast<int>(state.range(2)))) {
     list.push_back({cover, test, subst});
   }
   const btreeimg::detail::CoverageRules compiled(list);
@@ -204,9 +231,9 @@ void BM_CoverageRulesMethod(benchmark::State& state) {
     int changed = 0;
     for (std::size_t y = 0; y < static_cast<std::size_t>(kSide); ++y) {
       unsigned char* line = out.data() + y * kSide;
-      std::memcpy(line, plane.data() + y * kSide, lineLength);
+      std::memcpy(line, source.data() + y * kSide, lineLength);
       const std::size_t below = (y + 1) % static_cast<std::size_t>(kSide);
-      compiled.apply(line, plane.data() + below * kSide, lineLength, &changed,
+      compiled.apply(line, source.data() + below * kSide, lineLength, &changed,
                      method);
     }
     benchmark::DoNotOptimize(changed);
@@ -216,8 +243,8 @@ void BM_CoverageRulesMethod(benchmark::State& state) {
                           static_cast<std::int64_t>(kPlaneBytes));
 }
 BENCHMARK(BM_CoverageRulesMethod)
-    ->ArgNames({"method", "rules"})
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {1, 8, 64}})
+    ->ArgNames({"method", "plane", "rules"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {0, 1, 2}, {32}})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

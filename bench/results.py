@@ -57,13 +57,19 @@ GOALS += [
     ("5", "create a 4096 x 4096 x 4-plane raw image, write every line, close",
      "BM_BtreeImgCreate", "BM_MemcpyWriteFile", "time", 2.0),
     ("6", "colour coverage, 1 rule, vs memcpy + saving the result file",
-     "BM_BtreeImgCoverage/rules:1", "BM_MemcpyReplaceFile", "time", 1.2),
+     "BM_BtreeImgCoverage/plane:0/rules:1", "BM_MemcpyReplaceFile", "time", 1.2),
     ("6", "colour coverage, 32 rules minus 1 rule",
-     "BM_BtreeImgCoverage/rules:32-BM_BtreeImgCoverage/rules:1",
+     "BM_BtreeImgCoverage/plane:0/rules:32-BM_BtreeImgCoverage/plane:0/rules:1",
      "BM_MemcpyPlane", "time", 2.0),
     ("6", "colour coverage, 64 rules minus 1 rule",
-     "BM_BtreeImgCoverage/rules:64-BM_BtreeImgCoverage/rules:1",
+     "BM_BtreeImgCoverage/plane:0/rules:64-BM_BtreeImgCoverage/plane:0/rules:1",
      "BM_MemcpyPlane", "time", 3.0),
+    ("6", "colour coverage, 32 rules minus 1 rule, short runs (1 to 32 pixels)",
+     "BM_BtreeImgCoverage/plane:1/rules:32-BM_BtreeImgCoverage/plane:1/rules:1",
+     "BM_MemcpyPlane", "time", 2.0),
+    ("6", "colour coverage, 32 rules minus 1 rule, noise",
+     "BM_BtreeImgCoverage/plane:2/rules:32-BM_BtreeImgCoverage/plane:2/rules:1",
+     "BM_MemcpyPlane", "time", 6.0),
 ]
 # References (no goal) that show what limits a figure.
 GOALS += [
@@ -76,14 +82,21 @@ GOALS += [
     ("6", "reference: memcpy + saving a 16 MiB result file",
      "BM_MemcpyReplaceFile", "BM_MemcpyPlane", "time", None),
     ("6", "colour coverage, 8 rules minus 1 rule",
-     "BM_BtreeImgCoverage/rules:8-BM_BtreeImgCoverage/rules:1",
+     "BM_BtreeImgCoverage/plane:0/rules:8-BM_BtreeImgCoverage/plane:0/rules:1",
      "BM_MemcpyPlane", "time", None),
 ]
-for rules in (1, 8, 32, 64):
-    GOALS.append(("6", f"reference: the rule engine alone over the plane, {rules} "
-                  f"rule{'s' if rules > 1 else ''} (with the line copies)",
-                  f"BM_CoverageRulesPlane/rules:{rules}", "BM_MemcpyPlane",
-                  "time", None))
+for plane, name, counts in ((0, "the plane", (1, 8, 32, 64)),
+                            (1, "short runs", (1, 32)), (2, "noise", (1, 32))):
+    for rules in counts:
+        GOALS.append(("6", f"reference: the rule engine alone over {name}, "
+                      f"{rules} rule{'s' if rules > 1 else ''} (with the line "
+                      "copies)", f"BM_CoverageRulesPlane/plane:{plane}/rules:{rules}",
+                      "BM_MemcpyPlane", "time", None))
+for plane, name in ((1, "short runs"), (2, "noise")):
+    GOALS.append(("6", f"reference: the rule engine alone, 32 rules minus 1 rule, "
+                  f"{name}", f"BM_CoverageRulesPlane/plane:{plane}/rules:32"
+                  f"-BM_CoverageRulesPlane/plane:{plane}/rules:1",
+                  "BM_MemcpyPlane", "time", None))
 for heap, arg in (("fresh", 0), ("recycled", 1)):
     for what, fig, anc, target in (
             ("Add", "BM_BalCltnAdd", "BM_MultisetInsert", 1.2),

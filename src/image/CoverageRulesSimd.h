@@ -4,6 +4,7 @@
 //
 //   coverage::sse2::VectorEngine<Sse2Vector>  16 columns at a time
 //   coverage::avx2::VectorEngine<Avx2Vector>  32 columns at a time
+//   coverage::avx512::classesLine               64 columns, classes only
 //
 // The library stays built for baseline x86-64: the AVX2 traits carry their
 // own target attribute, and the AVX2 engine is compiled inside a region that
@@ -48,6 +49,7 @@ inline constexpr SplatTable kSplat{};
 struct Sse2Vector {
   using Type = __m128i;
   static constexpr std::size_t kWidth = 16;
+  static constexpr bool kShuffle = false;  // SSE2 has no byte shuffle
   static Type load(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   }
@@ -79,6 +81,7 @@ namespace sse2 {
 struct Avx2Vector {
   using Type = __m256i;
   static constexpr std::size_t kWidth = 32;
+  static constexpr bool kShuffle = true;
   BTREEIMG_AVX2 static Type load(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
@@ -104,6 +107,12 @@ struct Avx2Vector {
   BTREEIMG_AVX2 static Type select(Type mask, Type a, Type b) {
     return _mm256_blendv_epi8(a, b, mask);
   }
+  BTREEIMG_AVX2 static Type shuffle(Type table, Type index) {
+    return _mm256_shuffle_epi8(table, index);
+  }
+  BTREEIMG_AVX2 static Type shiftRight4(Type v) {
+    return _mm256_srli_epi16(v, 4);
+  }
   BTREEIMG_AVX2 static bool allSet(Type m) {
     return _mm256_movemask_epi8(m) == -1;
   }
@@ -125,6 +134,79 @@ struct Avx2Vector {
 namespace avx2 {
 #include "image/CoverageEngine.inc"  // IWYU pragma: keep
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+// The classes method 64 columns at a time with AVX-512BW, written on its
+// own: its compares give bit masks, which choose the lanes a test value's
+// shuffle writes (each lane gets at most one, the test values being
+// distinct), and which also leave out the lanes whose value is not that of
+// their class.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512bw"))), \
+                             apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512bw")
+#endif
+namespace avx512 {
+
+// A 16-byte table (the first half of a splat) in all four 16-byte lanes.
+// (The zero-masking form: the plain one starts from an undefined vector,
+// which some compilers warn about.)
+inline __m512i table(const Splat& s) {
+  return _mm512_maskz_broadcast_i32x4(
+      0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.v)));
+}
+
+template <bool kHitTables>
+bool classesLine(const RuleTables& r, unsigned char* line,
+                 const unsigned char* next, std::size_t n) {
+  const ClassLanes& c = r.classes;
+  const Splat* h = r.lanes.data() + c.hash;
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
+  const __m512i low = table(h[1]), high = table(h[2]), value = table(h[3]);
+  const Splat* groups = r.lanes.data() + c.test;
+  const Splat* groupsEnd = groups + c.step * c.tests;
+  __m512i hits = _mm512_setzero_si512();
+  std::size_t x = 0;
+  for (; x + 64 <= n; x += 64) {
+    const __m512i l = _mm512_loadu_si512(line + x);
+    const __m512i t = _mm512_loadu_si512(next + x);
+    const __m512i cls = _mm512_xor_si512(
+        _mm512_shuffle_epi8(low, _mm512_and_si512(l, nibble)),
+        _mm512_shuffle_epi8(high,
+                            _mm512_and_si512(_mm512_srli_epi16(l, 4), nibble)));
+    const __mmask64 valid =
+        _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(value, cls), l);
+    __m512i flip = _mm512_setzero_si512(), hit = _mm512_setzero_si512();
+    for (const Splat* g = groups; g != groupsEnd; g += c.step) {
+      const __mmask64 below =
+          _mm512_mask_cmpeq_epi8_mask(valid, t, table(g[0]));
+      flip = _mm512_mask_shuffle_epi8(flip, below, table(g[1]), cls);
+      if constexpr (kHitTables) {
+        hit = _mm512_mask_shuffle_epi8(hit, below, table(g[2]), cls);
+      }
+    }
+    // Without hit tables every pair's XOR is non-zero: the flips are the
+    // matches.
+    hits = _mm512_or_si512(hits, kHitTables ? hit : flip);
+    _mm512_storeu_si512(line + x, _mm512_xor_si512(l, flip));
+  }
+  const unsigned tail = r.tableLine(line + x, next + x, n - x);
+  return _mm512_test_epi8_mask(hits, hits) != 0 || (tail & kHit) != 0;
+}
+
+inline bool classesLine(const RuleTables& r, unsigned char* line,
+                        const unsigned char* next, std::size_t n) {
+  return r.classes.hitTables ? classesLine<true>(r, line, next, n)
+                             : classesLine<false>(r, line, next, n);
+}
+
+}  // namespace avx512
 #if defined(__clang__)
 #pragma clang attribute pop
 #else

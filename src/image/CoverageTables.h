@@ -16,6 +16,9 @@ constexpr std::uint16_t kHit = 0x100;
 // The compare method holds this many pairs in registers at most; above
 // that it walks the groups.
 constexpr std::size_t kMaxHeldPairs = 4;
+// The classes method tells apart at most this many pixel values (a class
+// is a 4-bit table index).
+constexpr std::size_t kMaxClasses = 16;
 
 // One byte value in each of 32 lanes: a vector constant of either width.
 struct alignas(32) Splat {
@@ -35,6 +38,29 @@ struct Group {
 struct PairLanes {
   std::size_t test;
   std::size_t cover;
+};
+
+// The classes method (a byte shuffle per test value). Each pixel value of
+// the pairs has a class, a number from 0 to 15: the class of value p is
+// A[p & 15] ^ B[p >> 4], two shuffles, with tables A and B chosen so that
+// the pairs' values have distinct classes. A pixel whose value is not the
+// one of its class (a third table) is left as it is. Each test value turns
+// classes into XORs through one 16-entry table.
+//  lanes[hash .. hash + 3]: 0x0F splatted, A, B, and the value of each
+//    class;
+//  lanes[test + step * g]: group g's test value, splatted; then its table
+//    from class to XOR; then, when `hitTables`, its table from class to
+//    0xFF for the classes some rule matches above that test value (needed
+//    only where a pair's XOR is 0, so that the XORs alone cannot tell the
+//    matches).
+// Each table fills 16 lanes and is repeated in the upper 16.
+struct ClassLanes {
+  bool usable = false;
+  bool hitTables = false;
+  std::size_t tests = 0;  // groups
+  std::size_t hash = 0;   // first lane of the hash tables
+  std::size_t test = 0;   // first lane of the groups
+  std::size_t step = 0;   // lanes per group: 2, or 3 with hit tables
 };
 
 struct RuleTables {
@@ -64,7 +90,12 @@ struct RuleTables {
   std::vector<Splat> lanes;
   std::vector<Group> groups;     // those with at least one pair
   std::vector<PairLanes> pairs;  // per pair, in group order
-  bool busyCompare = false;      // runs: busy blocks by compare
+  ClassLanes classes;
+  // How runs handles a block of many values: by classes where the vector
+  // width has shuffles and `busyClasses`, else by compare where
+  // `busyCompare`, else by the table.
+  bool busyCompare = false;
+  bool busyClasses = false;
 };
 
 }  // namespace btreeimg::detail::coverage

@@ -22,6 +22,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#include <immintrin.h>
+#define BTREEIMG_RUNPAIRS_AVX512 1
+#endif
 #endif
 
 namespace btreeimg::detail {
@@ -243,6 +247,67 @@ inline void storeShortChunk(unsigned char* out, unsigned char v) {
   std::memcpy(out + 8, &p, 8);
 }
 
+#if defined(BTREEIMG_RUNPAIRS_AVX512)
+// Whether the processor has what expandOnesAndTwos64 needs (asked once).
+inline bool haveAvx512Vbmi2() {
+  static const bool kHave = __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi") &&
+                            __builtin_cpu_supports("avx512vbmi2") &&
+                            __builtin_cpu_supports("bmi2") &&
+                            __builtin_cpu_supports("popcnt");
+  return kHave;
+}
+
+// Noise, thirty-two pairs at a time while all their counts are 1 or 2
+// (noise has a count of 2 every 256 bytes or so; a branch on it would
+// mispredict, and each misprediction also stops the loads of the pairs
+// ahead). The output positions where a pair starts are found with bit
+// deposit and extract, the values are compressed out of the pairs and
+// expanded to those positions, the second byte of a count of 2 takes the
+// byte before it, and a masked store writes exactly the pairs' bytes.
+// Goes on while 64 bytes of pairs and 64 of output remain. Returns the
+// bytes of pairs taken in and adds the bytes stored to *written.
+__attribute__((target("avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
+inline std::size_t expandOnesAndTwos64(const unsigned char* in,
+                                       std::size_t inBytes, unsigned char* out,
+                                       std::size_t outBytes,
+                                       std::size_t* written) {
+  constexpr std::uint64_t kEven = 0x5555555555555555ull;  // count bytes
+  const __m512i one = _mm512_set1_epi8(1);
+  const __m512i two = _mm512_set1_epi8(2);
+  // Lane j takes lane j - 1 (lane 0 itself, which is always a start).
+  alignas(64) static constexpr unsigned char kBefore[64] = {
+      0,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+      15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+      31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46,
+      47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62};
+  const __m512i before = _mm512_load_si512(kBefore);
+  std::size_t i = 0, o = 0;
+  while (inBytes - i >= 64 && outBytes - o >= 64) {
+    const __m512i pairs = _mm512_loadu_si512(in + i);
+    const std::uint64_t ones = _mm512_mask_cmpeq_epi8_mask(kEven, pairs, one);
+    const std::uint64_t twos = _mm512_mask_cmpeq_epi8_mask(kEven, pairs, two);
+    if ((ones | twos) != kEven) break;
+    // Bit 2k: pair k's first byte; bit 2k + 1: its second, if any. Taking
+    // out the absent ones leaves the output positions of the pair starts.
+    const std::uint64_t present = kEven | (twos << 1);
+    const std::uint64_t starts = _pext_u64(kEven, present);
+    const unsigned length = static_cast<unsigned>(_mm_popcnt_u64(present));
+    const __m512i values = _mm512_maskz_compress_epi8(~kEven, pairs);
+    const __m512i placed = _mm512_maskz_expand_epi8(starts, values);
+    const __m512i filled = _mm512_mask_permutexvar_epi8(placed, ~starts,
+                                                        before, placed);
+    const std::uint64_t keep =
+        length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+    _mm512_mask_storeu_epi8(out + o, keep, filled);
+    i += 64;
+    o += length;
+  }
+  *written += o;
+  return i;
+}
+#endif
+
 // Adds the counts of the pairs from `ahead` on to `covered` until it reaches
 // `wanted` or the complete pairs run out, eight pairs at a time where it can.
 inline void lookAhead(const unsigned char*& ahead, const unsigned char* inEnd,
@@ -374,6 +439,14 @@ inline std::size_t expandRuns(const unsigned char* in,
         runpairs::store16(out + written, runpairs::valuesOf(a, b));
         in += 32;
         written += 16;
+#if defined(BTREEIMG_RUNPAIRS_AVX512)
+        // Noise goes on with counts of 1 and 2, 64 bytes of pairs at a time.
+        if (runpairs::haveAvx512Vbmi2()) {
+          in += runpairs::expandOnesAndTwos64(
+              in, static_cast<std::size_t>(inEnd - in), out + written,
+              outSize - written, &written);
+        }
+#endif
         // The rest of a stretch of count 1 in a loop of its own that counts
         // its steps ahead: its one test per step is whether all sixteen
         // counts are 1.

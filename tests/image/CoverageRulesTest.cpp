@@ -112,7 +112,8 @@ bool everyMethodFollows(const Lines& plane, const Rules& rules, int* flag) {
   const CoverageRules compiled(rules);
   bool same = true;
   for (const Method method : {Method::kAuto, Method::kTable, Method::kCompare16, Method::kRuns16,
-                              Method::kCompare32, Method::kRuns32}) {
+                              Method::kCompare32, Method::kRuns32, Method::kClasses32,
+                              Method::kClasses64}) {
     int got = *flag;
     for (std::size_t y = 0; y < plane.size(); ++y) {
       Bytes line = plane[y];
@@ -145,7 +146,7 @@ void expectEveryMethodFollows(const Lines& plane, const Rules& rules) {
 // A match sets the flag even where the pixel keeps its value: a substitute
 // equal to the cover colour, or a chain that leads back to it.
 TEST(CoverageRules, MatchesThatKeepThePixelStillSetTheFlag) {
-  const Lines plane = {Bytes(40, 5), Bytes(40, 7)};
+  const Lines plane = {Bytes(64, 5), Bytes(64, 7)};  // whole blocks: no columns left over
   expectEveryMethodFollows(plane, {{5, 7, 5}});
   expectEveryMethodFollows(plane, {{5, 7, 9}, {9, 7, 5 + 256}});
 }

@@ -96,3 +96,26 @@ RC_GTEST_PROP(RunPairs, AnyCodeExpandsAsTheClippedRunsSay, ()) {
                                   : *rc::gen::inRange<std::size_t>(0, full + 40);
   RC_ASSERT(expand(code, outSize) == referenceExpand(code, outSize));
 }
+
+// Noise: forty-eight pairs of count 1 (or one of them of count 2), then a
+// pair of count 0, of count 1, a lone byte or nothing, expanded whole or cut
+// short, or into more room than the pairs fill. The wide steps over noise
+// store whole blocks; nothing may stay behind the pairs' own bytes.
+TEST(RunPairs, StretchesOfCountOneLeaveNothingPastTheirRuns) {
+  for (const int doubled : {-1, 20, 47}) {
+    for (const Bytes& tail : {Bytes{}, Bytes{0, 9}, Bytes{1, 9}, Bytes{0x2A}}) {
+      Bytes code;
+      for (int i = 0; i < 48; ++i)
+        code.insert(code.end(),
+                    {static_cast<unsigned char>(i == doubled ? 2 : 1),
+                     static_cast<unsigned char>(i)});
+      code.insert(code.end(), tail.begin(), tail.end());
+      const std::size_t full = referenceExpand(code, ~std::size_t{0}).size();
+      for (const std::size_t outSize : {full, std::size_t{48}, std::size_t{49},
+                                        std::size_t{80}, std::size_t{120}}) {
+        EXPECT_EQ(expand(code, outSize), referenceExpand(code, outSize))
+            << doubled << " " << tail.size() << " " << outSize;
+      }
+    }
+  }
+}
