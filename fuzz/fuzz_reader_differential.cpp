@@ -44,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           refused = true;
         }
         if (refused) continue;
-        // A reader that opened the file strictly found it sound: BtreeImg
-        // must hold the same planes and read the same line.
+        // A strict reader serves only planes it found sound: BtreeImg
+        // (when it opens the file at all) must hold the same planes and
+        // read the same line.
         if (image.nPiani() < p || image.dimx(static_cast<short>(p)) != width) {
           __builtin_trap();
         }

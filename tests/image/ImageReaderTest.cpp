@@ -47,7 +47,12 @@ void expectSameWhereServed(const Bytes& bytes) {
   catchPtr<CException>([&] { image = std::make_unique<BtreeImg>(path.c_str()); });
   catchPtr<CException>([&] { reader = std::make_unique<ImageReader>(path.c_str()); });
   if (reader == nullptr) return;
-  RC_ASSERT(image != nullptr);
+  // The reader serves the sound planes of a file damaged elsewhere, which
+  // BtreeImg may refuse whole (a plane longer than the file could hold).
+  if (image == nullptr) {
+    RC_ASSERT(ImageCheck().Inspect(bytes.data(), bytes.size()) != ImageCheck::sound);
+    return;
+  }
   for (int p = 1; p <= reader->planes(); ++p) {
     for (unsigned y = 0; y < reader->height(); ++y) {
       Bytes line(reader->width());
