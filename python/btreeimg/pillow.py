@@ -479,7 +479,8 @@ def _register_with_imageio(imageio: _types.ModuleType) -> None:
 class _ImageioHook(_importlib_abc.MetaPathFinder):
     """Registers the format once imageio's package has been imported (it
     takes a second to import, so this module does not import it): finds
-    imageio's spec and hands it a loader that registers after running it."""
+    where imageio is imported from and hands the import a loader that
+    registers after running the package."""
 
     def __init__(self) -> None:
         """A hook not searching yet."""
@@ -487,17 +488,18 @@ class _ImageioHook(_importlib_abc.MetaPathFinder):
 
     def find_spec(self, fullname: str, path: _typing.Any = None,
                   target: _typing.Any = None) -> _typing.Optional[_importlib_machinery.ModuleSpec]:
-        """imageio's own spec, its loader wrapped; None for other modules."""
+        """How imageio is imported, its loader wrapped; None for other
+        modules."""
         if fullname != "imageio" or self._searching:
             return None
         self._searching = True  # the search below asks this finder too
         try:
-            spec = _importlib_util.find_spec(fullname)
+            found = _importlib_util.find_spec(fullname)
         finally:
             self._searching = False
-        if spec is not None and spec.loader is not None:
-            spec.loader = _RegisteringLoader(spec.loader, self)
-        return spec
+        if found is not None and found.loader is not None:
+            found.loader = _RegisteringLoader(found.loader, self)
+        return found
 
 
 class _RegisteringLoader(_importlib_abc.Loader):
@@ -508,9 +510,9 @@ class _RegisteringLoader(_importlib_abc.Loader):
         self._loader = loader
         self._hook = hook
 
-    def create_module(self, spec: _importlib_machinery.ModuleSpec) -> _typing.Optional[_types.ModuleType]:
+    def create_module(self, entry: _importlib_machinery.ModuleSpec) -> _typing.Optional[_types.ModuleType]:
         """imageio's loader's module."""
-        return self._loader.create_module(spec)
+        return self._loader.create_module(entry)
 
     def exec_module(self, module: _types.ModuleType) -> None:
         """Runs imageio's package, then registers the format; the module
