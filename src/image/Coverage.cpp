@@ -357,29 +357,35 @@ int coverImage(BtreeImg& image, const CoverageRuleFile& rules,
   }
 }
 
-ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
-                     const char* output) {
+namespace {
+
+// A run through a reader, `run`, of `rules` checked first, with running out
+// of memory reported as the framework reports it.
+template <typename Run>
+ULONGLONG throughReader(const CoverageRuleFile& rules, Run&& run) {
   if (!rules.usable()) {
     btreeimg::detail::throwInvalidArgument((rules.path() + ": " + rules.problem()).GetString());
   }
   try {
-    return CoverageRun::run(image, rules, output ? output : "");
+    return run();
   } catch (const std::bad_alloc&) {
     btreeimg::detail::throwMemoryError();
   }
 }
 
+}  // namespace
+
+ULONGLONG coverImage(ImageReader& image, const CoverageRuleFile& rules,
+                     const char* output) {
+  return throughReader(rules, [&] { return CoverageRun::run(image, rules, output ? output : ""); });
+}
+
 ULONGLONG coverImageKeepingPlanes(ImageReader& image,
                                   const CoverageRuleFile& rules,
                                   const char* output) {
-  if (!rules.usable()) {
-    btreeimg::detail::throwInvalidArgument((rules.path() + ": " + rules.problem()).GetString());
-  }
-  try {
+  return throughReader(rules, [&] {
     return CoverageRun::runKeepingPlanes(image, rules, output ? output : "");
-  } catch (const std::bad_alloc&) {
-    btreeimg::detail::throwMemoryError();
-  }
+  });
 }
 
 int coverImage(BtreeImg& image, const char* rules, const char* output,
