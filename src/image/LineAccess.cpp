@@ -2,14 +2,11 @@
 // the plane's dimensions, pack flags and line order.
 #include <algorithm>
 #include <cstring>
-#include <typeinfo>
 
 #include "framework/ByteOrder.h"
 #include "framework/ThrowHelpers.h"
 #include "image/BtreeImg.h"
 #include "image/HeaderLayout.h"
-#include "planestore/BtreePackedSpeed.h"
-#include "planestore/BtreeUnPacked.h"
 
 namespace block = btreeimg::detail::block;
 using btreeimg::detail::loadI16;
@@ -31,18 +28,10 @@ int BtreeImg::readStored(BtreeMod* storage, unsigned int stored,
                          unsigned char* out) {
   // Lines never written read as zero bytes: the code of a packed line never
   // written decodes to nothing, and a raw line may lie beyond the end of a
-  // file saved only up to its last line written. A whole-plane packed
-  // storage fills every line itself. (The image makes its storage objects
-  // itself, of these very classes: their type is compared, not cast.)
+  // file saved only up to its last line written.
   const int bytes = storage->LineBytes();
-  const std::type_info& kind = typeid(*storage);
-  if (bytes > 0 && kind != typeid(BtreePackedSpeed)) {
-    const ULONGLONG end =
-        static_cast<ULONGLONG>(storage->DataOffset()) +
-        (ULONGLONG{stored} + 1) * static_cast<ULONGLONG>(bytes);
-    if (kind != typeid(BtreeUnPacked) || end > memFile.GetLength()) {
-      std::memset(out, 0, static_cast<std::size_t>(bytes));
-    }
+  if (bytes > 0 && storage->mayLeaveBytes(static_cast<int>(stored))) {
+    std::memset(out, 0, static_cast<std::size_t>(bytes));
   }
   return storage->lineAt(static_cast<int>(stored), out);
 }

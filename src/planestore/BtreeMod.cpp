@@ -13,6 +13,7 @@ void BtreeMod::BtreePackedSpeed(CMemFile*, long, int, int) {}
 void BtreeMod::BtreePacked(CMemFile*, long, int, int) {}
 
 int BtreeMod::lineAt(int, unsigned char*) { return 1; }
+bool BtreeMod::mayLeaveBytes(int) { return true; }
 int BtreeMod::writeAt(int, unsigned char*) { return 1; }
 int BtreeMod::writeAllDati(CStringArray&) { return 1; }
 void BtreeMod::SetSize(int) {}

@@ -38,6 +38,10 @@ class AFX_EXT_CLASS BtreeMod {
   // Returns 1 when done, and 0 with nothing transferred when `line` lies
   // outside 0 .. nLines-1. The base version transfers nothing and returns 1.
   virtual int lineAt(int line, unsigned char* buffer);
+  // Whether lineAt(line, ...) may leave bytes of the caller's buffer as they
+  // were: a line never written, or one cut by the end of the memory file.
+  // A caller wanting such bytes as zeros clears the buffer first. Base: true.
+  virtual bool mayLeaveBytes(int line);
   // Stores the line length's bytes at `buffer` as line `line`. Returns 1 when
   // done; 0, changing nothing, when `line` is out of range or the line's code
   // would cross the region's end (SetRegionEnd). Base: nothing, 1.

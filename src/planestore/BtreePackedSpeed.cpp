@@ -164,6 +164,8 @@ void BtreePackedSpeed::decodeRegion() {
 
 int BtreePackedSpeed::LineBytes() { return lineLength > 0 ? lineLength : 0; }
 
+bool BtreePackedSpeed::mayLeaveBytes(int) { return false; }
+
 int BtreePackedSpeed::lineAt(int line, unsigned char* buffer) {
   if (line < 0 || line >= lineCount) return 0;
   if (planeBuffer == nullptr) return 1;

@@ -46,6 +46,8 @@ class AFX_EXT_CLASS BtreePackedSpeed : public BtreeMod {
 
   // Copies line `line` (lineLength bytes) from the decoded plane.
   int lineAt(int line, unsigned char* buffer) override;
+  // Never: every line of the decoded plane is delivered whole.
+  bool mayLeaveBytes(int line) override;
   // Copies lineLength bytes from `buffer` into the decoded plane as line
   // `line`; lineAt sees it at once, the memory file after commit().
   int writeAt(int line, unsigned char* buffer) override;

@@ -21,6 +21,12 @@ LONGLONG BtreeUnPacked::lineOffset(int line) const {
          static_cast<LONGLONG>(line) * std::max(lineSize, 0);
 }
 
+bool BtreeUnPacked::mayLeaveBytes(int line) {
+  const ULONGLONG end = static_cast<ULONGLONG>(dataOffset) +
+                        (static_cast<ULONGLONG>(line) + 1) * static_cast<ULONGLONG>(LineBytes());
+  return end > memFile->GetLength();
+}
+
 int BtreeUnPacked::lineAt(int line, unsigned char* buffer) {
   if (line < 0 || line >= nLines) return 0;
   if (lineSize <= 0) return 1;

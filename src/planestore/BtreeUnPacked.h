@@ -21,6 +21,8 @@ class AFX_EXT_CLASS BtreeUnPacked : public BtreeMod {
   // One seek and one copy. Bytes of the line that lie beyond the end of the
   // memory file are not delivered: that part of `buffer` keeps its contents.
   int lineAt(int line, unsigned char* buffer) override;
+  // Only a line reaching beyond the end of the memory file.
+  bool mayLeaveBytes(int line) override;
   // One seek and one write of the line length's bytes.
   int writeAt(int line, unsigned char* buffer) override;
   // Line width is the line length: a shorter string is padded with zero
