@@ -26,7 +26,7 @@ def test_the_first_two_bytes_are_a_version_2_3_or_4(prefix, accepted):
 
 
 @pytest.mark.parametrize("source", ["path", "file", "bytes", "gzip"])
-def test_plane_1_loads_from_a_path_a_file_or_a_stream_of_bytes(written, source):
+def test_planes_load_and_seek_from_a_path_a_file_or_a_stream_of_bytes(written, source):
     path, planes, colours = written
     if source == "gzip":  # a stream that decodes a file: its bytes, not its file's
         (path.parent / "two.gz").write_bytes(gzip.compress(path.read_bytes()))
@@ -38,11 +38,6 @@ def test_plane_1_loads_from_a_path_a_file_or_a_stream_of_bytes(written, source):
         pic.load()
         assert pic.tobytes() == planes[0].tobytes()
         assert pic.getpalette() == list(colours.reshape(-1))
-
-
-def test_seek_moves_over_the_planes(written):
-    path, planes, colours = written
-    with Image.open(path) as pic:
         pic.seek(1)
         assert pic.tell() == 1 and np.array_equal(np.asarray(pic), planes[1])
         assert pic.convert("RGB").getpixel((5, 7)) == tuple(colours[planes[1][7, 5]])
