@@ -1,12 +1,13 @@
 // The Qt image plugin as Qt's users meet it, through QImageReader and
 // QImageWriter: the sample's planes as the tool's PNGs show them, pictures
 // scaled and clipped by sampling, damaged files and pictures over the limits
-// refused, and images written and read back.
+// refused, and images written and read back. The sampling, the inspection's
+// verdicts and the limit's arithmetic are the library's, tested there; here
+// one case each shows the plugin passes them on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
@@ -81,7 +82,6 @@ TEST(QtPlugin, ReadsEachPlaneAsIndexed8WithTheColourMapAsTheToolsPngShowsIt) {
     EXPECT_EQ(reader.currentImageNumber(), plane - 1);
     const QImage image = reader.read();
     ASSERT_EQ(image.format(), QImage::Format_Indexed8) << reader.errorString().toStdString();
-    EXPECT_EQ(image.colorCount(), 256);
     EXPECT_EQ(coloursOf(image), coloursOf(QImage(q(png))));
   }
 }
@@ -106,7 +106,6 @@ TEST(QtPlugin, ScaledAndClippedPicturesAreSampledAndHeldToThePixelLimit) {
   };
   const Case cases[] = {
       {QSize(100, 33), {}, sampled(0, 0, 3, 100, 33)},
-      {QSize(10, 4), QRect(30, 9, 30, 12), sampled(30, 9, 3, 10, 4)},
       {{}, QRect(290, 90, 50, 50), sampled(290, 90, 1, 10, 9)},  // cut at the image's edge
   };
   for (const Case& c : cases) {
@@ -116,39 +115,22 @@ TEST(QtPlugin, ScaledAndClippedPicturesAreSampledAndHeldToThePixelLimit) {
   }
   EXPECT_THAT(readImage(path, {}, QRect(300, 0, 5, 5)).error, testing::HasSubstr("lies outside"));
 
-  // The sample (256 x 192) at 64 x 48 reads 48 lines of 256 pixels, 12288;
-  // so does a clip of 64 x 48 of it: whole lines are read.
-  const auto limited = [](const char* limit, QSize scaled, QRect clip = {}) {
+  // The pixel limit holds what the picture reads: at 64 x 48 the sample's
+  // 48 lines of 256 pixels.
+  const auto limited = [](const char* limit) {
     ::setenv("BTREEIMG_MAX_PIXELS", limit, 1);
-    const Read read = readImage(sample("design.dis"), scaled, clip);
+    const Read read = readImage(sample("design.dis"), QSize(64, 48));
     ::unsetenv("BTREEIMG_MAX_PIXELS");
     return read.image.isNull() ? read.error : "read";
   };
-  const std::string refused = "Unable to read image data: The image is too large: ";
-  const std::string raise = " (the environment variable BTREEIMG_MAX_PIXELS raises it)";
-  EXPECT_EQ(limited("49151", {}), refused + "the image states 256 x 192 pixels, more than the limit of 49151" + raise);
-  EXPECT_EQ(limited("12288", QSize(64, 48)), "read");
-  EXPECT_EQ(limited("12287", QSize(64, 48)),
-            refused + "a 64 x 48 picture reads 48 lines of 256 pixels, 12288 in all, more than the limit of 12287" + raise);
-  EXPECT_EQ(limited("12287", {}, QRect(100, 100, 64, 48)),
-            refused + "a 64 x 48 picture reads 48 lines of 256 pixels, 12288 in all, more than the limit of 12287" + raise);
-  EXPECT_EQ(limited("0", {}), "read");
+  EXPECT_EQ(limited("12288"), "read");
+  EXPECT_EQ(limited("12287"),
+            "Unable to read image data: The image is too large: a 64 x 48 picture reads 48 lines of 256 pixels, "
+            "12288 in all, more than the limit of 12287 (the environment variable BTREEIMG_MAX_PIXELS raises it)");
 }
 
 TEST(QtPlugin, DamagedFilesFailWithTheInspectionsVerdict) {
   testfiles::TempDir dir;
-  const std::string cut = cutSample(dir, 3000);
-  ASSERT_THAT(summaryOf(cut), testing::HasSubstr("(and 2 more problems)"));
-  EXPECT_EQ(readImage(cut).error, "Unable to read image data: The image file is damaged: " + summaryOf(cut));
-  // Read from memory rather than through a descriptor: the same verdict.
-  QFile file(q(cut));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  QBuffer buffer;
-  buffer.setData(file.readAll());
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader fromMemory(&buffer, "dis");
-  EXPECT_TRUE(fromMemory.read().isNull());
-  EXPECT_EQ(fromMemory.text("Problem").toStdString(), "The image file is damaged: " + summaryOf(cut));
   // A damaged line that a small picture would not read still refuses the
   // file: 20 packed lines of 10 pixels, each one run pair after the line
   // offset table; the last one's count cut to 9.
@@ -158,6 +140,15 @@ TEST(QtPlugin, DamagedFilesFailWithTheInspectionsVerdict) {
   testfiles::writeFile(dir.file("lines.dis"), lines);
   EXPECT_EQ(readImage(dir.file("lines.dis"), QSize(1, 1)).error,
             "Unable to read image data: The image file is damaged: plane 1: line 19 decodes to 9 bytes, not 10");
+  // Read from memory rather than through a descriptor: the same verdict.
+  const std::string cut = cutSample(dir, 3000);
+  const testfiles::Bytes bytes = testfiles::readFile(cut);
+  QBuffer buffer;
+  buffer.setData(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()));
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader fromMemory(&buffer, "dis");
+  EXPECT_TRUE(fromMemory.read().isNull());
+  EXPECT_EQ(fromMemory.text("Problem").toStdString(), "The image file is damaged: " + summaryOf(cut));
   // Shorter than a header block: not taken for an image at all.
   EXPECT_FALSE(QImageReader(q(cutSample(dir, 1311))).canRead());
 
@@ -177,29 +168,26 @@ TEST(QtPlugin, WritesIndexedAndGreyImagesAsOnePlaneFilesThroughTheImageWriter) {
   testfiles::TempDir dir;
   QImage indexed(40, 30, QImage::Format_Indexed8);
   indexed.setColorTable({qRgb(1, 2, 3), qRgb(200, 100, 50), qRgb(9, 8, 7)});
-  for (int y = 0; y < 30; ++y) {
-    for (int x = 0; x < 40; ++x) indexed.setPixel(x, y, static_cast<unsigned>((x / 4 + y) % 3));
-  }
   QImage grey(40, 30, QImage::Format_Grayscale8);
   for (int y = 0; y < 30; ++y) {
-    for (int x = 0; x < 40; ++x) grey.scanLine(y)[x] = static_cast<uchar>(noise(1)(1, x, y));
+    for (int x = 0; x < 40; ++x) {
+      indexed.setPixel(x, y, static_cast<unsigned>((x / 4 + y) % 3));
+      grey.scanLine(y)[x] = static_cast<uchar>(noise(1)(1, x, y));
+    }
   }
-  // An existing file is replaced; noise does not pack, so its plane is raw.
+  // An existing file is replaced.
   testfiles::writeText(dir.file("grey.dis"), "an older file");
   struct Case {
     const QImage& image;
     std::string path;
-    int encoding;
   };
-  for (const Case& c : {Case{indexed, dir.file("indexed.dis"), 1}, Case{grey, dir.file("grey.dis"), 0}}) {
+  for (const Case& c : {Case{indexed, dir.file("indexed.dis")}, Case{grey, dir.file("grey.dis")}}) {
     SCOPED_TRACE(c.path);
     QImageWriter writer(q(c.path));
     ASSERT_TRUE(writer.write(c.image)) << writer.errorString().toStdString();
     btreeimg::ImageReader file(c.path.c_str());
     EXPECT_EQ(file.planes(), 1);
-    EXPECT_EQ(file.encoding(1), c.encoding);
-    const Read back = readImage(c.path);
-    EXPECT_EQ(coloursOf(back.image), coloursOf(c.image));
+    EXPECT_EQ(coloursOf(readImage(c.path).image), coloursOf(c.image));
     unsigned char map[768];
     file.colourMap(map);
     EXPECT_EQ(map[3 * 255], c.image.format() == QImage::Format_Grayscale8 ? 255 : 0);
