@@ -157,10 +157,8 @@ TEST(ImageCheck, ADamagedPlaneLeavesTheOtherPlanesSound) {
     ImageCheck check;
     ASSERT_EQ(check.Inspect(bytes.data(), bytes.size()), ImageCheck::damaged);
     std::string sound;
-    for (int p = 1; p <= 3; ++p) {
+    for (int p = 1; p <= 3; ++p)
       if (check.PlaneSound(p)) sound += std::to_string(p);
-      EXPECT_EQ(check.PlaneSound(p), check.PlaneSummary(p).IsEmpty()) << p;
-    }
     EXPECT_EQ(sound, c.sound) << c.at;
     EXPECT_EQ(std::string(check.PlaneSummary(2)), c.second) << c.at;
   }
