@@ -248,64 +248,98 @@ inline void storeShortChunk(unsigned char* out, unsigned char v) {
 }
 
 #if defined(BTREEIMG_RUNPAIRS_AVX512)
-// Whether the processor has what expandOnesAndTwos64 needs (asked once).
-inline bool haveAvx512Vbmi2() {
+// Whether the processor has what expandNoise128 needs (asked once).
+inline bool haveAvx512Vbmi() {
   static const bool kHave = __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl") &&
                             __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("avx512vbmi2") &&
-                            __builtin_cpu_supports("bmi2") &&
-                            __builtin_cpu_supports("popcnt");
+                            __builtin_cpu_supports("bmi") &&
+                            __builtin_cpu_supports("bmi2");
   return kHave;
 }
 
-// Noise, thirty-two pairs at a time while all their counts are 1 or 2
-// (noise has a count of 2 every 256 bytes or so; a branch on it would
+// Where thirty-two pairs of count 1 and at most one of count 2 go: their
+// values in one store, then, if pair k has count 2, the values from k on
+// once more, one place later, which repeats value k and moves the rest up.
+// Without a 2 the second store's mask is empty. Writes 32 or 33 bytes,
+// exactly, and returns how many.
+__attribute__((target("avx512bw,avx512vl,bmi,bmi2")))
+inline std::size_t storeOnesAndOneTwo(__m256i values, std::uint32_t twos,
+                                      unsigned char* out) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
+  const auto fromTheTwo = static_cast<std::uint32_t>(
+      _bzhi_u64(~std::uint64_t{0} << _tzcnt_u32(twos), 32));
+  _mm256_mask_storeu_epi8(out + 1, fromTheTwo, values);
+  return 32 + (twos != 0 ? 1 : 0);
+}
+
+// GCC 12 warns of the undefined upper lanes inside its own 512-to-256-bit
+// extraction intrinsics; nothing here reads them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// Noise, sixty-four pairs at a time while each half of them has counts of 1
+// and at most one 2. Noise has a count of 2 every 256 bytes or so and two
+// in the same thirty-two pairs about once a line: a branch on every 2 would
 // mispredict, and each misprediction also stops the loads of the pairs
-// ahead). The output positions where a pair starts are found with bit
-// deposit and extract, the values are compressed out of the pairs and
-// expanded to those positions, the second byte of a count of 2 takes the
-// byte before it, and a masked store writes exactly the pairs' bytes.
-// Goes on while 64 bytes of pairs and 64 of output remain. Returns the
-// bytes of pairs taken in and adds the bytes stored to *written.
-__attribute__((target("avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
-inline std::size_t expandOnesAndTwos64(const unsigned char* in,
-                                       std::size_t inBytes, unsigned char* out,
-                                       std::size_t outBytes,
-                                       std::size_t* written) {
-  constexpr std::uint64_t kEven = 0x5555555555555555ull;  // count bytes
-  const __m512i one = _mm512_set1_epi8(1);
-  const __m512i two = _mm512_set1_epi8(2);
-  // Lane j takes lane j - 1 (lane 0 itself, which is always a start).
-  alignas(64) static constexpr unsigned char kBefore[64] = {
-      0,  0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
-      15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
-      31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46,
-      47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62};
-  const __m512i before = _mm512_load_si512(kBefore);
+// ahead, so the 2 is absorbed by a masked store instead. One permute takes
+// the sixty-four values out of 128 bytes of pairs. Goes on while 128 bytes
+// of pairs and 66 of output remain; writes exactly the pairs' bytes.
+// Returns the bytes of pairs taken in and adds the bytes stored to
+// *written.
+__attribute__((target("avx512bw,avx512vl,avx512vbmi,bmi,bmi2")))
+inline std::size_t expandNoise128(const unsigned char* in,
+                                  std::size_t inBytes, unsigned char* out,
+                                  std::size_t outBytes, std::size_t* written) {
+  const __m512i countByte = _mm512_set1_epi16(0x00FF);
+  const __m512i one = _mm512_set1_epi16(1);
+  const __m512i two = _mm512_set1_epi16(2);
+  // The odd bytes of two blocks of 64, in order: the pairs' values.
+  alignas(64) static constexpr unsigned char kValueBytes[64] = {
+      1,   3,   5,   7,   9,   11,  13,  15,  17,  19,  21,  23,  25,
+      27,  29,  31,  33,  35,  37,  39,  41,  43,  45,  47,  49,  51,
+      53,  55,  57,  59,  61,  63,  65,  67,  69,  71,  73,  75,  77,
+      79,  81,  83,  85,  87,  89,  91,  93,  95,  97,  99,  101, 103,
+      105, 107, 109, 111, 113, 115, 117, 119, 121, 123, 125, 127};
+  const __m512i valueBytes = _mm512_load_si512(kValueBytes);
+  constexpr std::uintptr_t kPrefetchAhead = 8192;
   std::size_t i = 0, o = 0;
-  while (inBytes - i >= 64 && outBytes - o >= 64) {
-    const __m512i pairs = _mm512_loadu_si512(in + i);
-    const std::uint64_t ones = _mm512_mask_cmpeq_epi8_mask(kEven, pairs, one);
-    const std::uint64_t twos = _mm512_mask_cmpeq_epi8_mask(kEven, pairs, two);
-    if ((ones | twos) != kEven) break;
-    // Bit 2k: pair k's first byte; bit 2k + 1: its second, if any. Taking
-    // out the absent ones leaves the output positions of the pair starts.
-    const std::uint64_t present = kEven | (twos << 1);
-    const std::uint64_t starts = _pext_u64(kEven, present);
-    const unsigned length = static_cast<unsigned>(_mm_popcnt_u64(present));
-    const __m512i values = _mm512_maskz_compress_epi8(~kEven, pairs);
-    const __m512i placed = _mm512_maskz_expand_epi8(starts, values);
-    const __m512i filled = _mm512_mask_permutexvar_epi8(placed, ~starts,
-                                                        before, placed);
-    const std::uint64_t keep =
-        length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
-    _mm512_mask_storeu_epi8(out + o, keep, filled);
-    i += 64;
-    o += length;
+  while (inBytes - i >= 128 && outBytes - o >= 66) {
+    // The pairs a line's code ahead: the processor's own prefetch brings
+    // them in too late for a loop this fast. A prefetch never faults, so
+    // it may reach past the pairs; the address is only computed, never
+    // read through.
+    const std::uintptr_t ahead =
+        reinterpret_cast<std::uintptr_t>(in + i) + kPrefetchAhead;
+    _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
+    const __m512i first = _mm512_loadu_si512(in + i);
+    const __m512i next = _mm512_loadu_si512(in + i + 64);
+    const __m512i firstCounts = _mm512_and_si512(first, countByte);
+    const __m512i nextCounts = _mm512_and_si512(next, countByte);
+    // Bit k: pair k of its half has that count.
+    const std::uint32_t firstTwos = _mm512_cmpeq_epi16_mask(firstCounts, two);
+    const std::uint32_t nextTwos = _mm512_cmpeq_epi16_mask(nextCounts, two);
+    const std::uint32_t onesOrTwos =
+        (_mm512_cmpeq_epi16_mask(firstCounts, one) | firstTwos) &
+        (_mm512_cmpeq_epi16_mask(nextCounts, one) | nextTwos);
+    const std::uint32_t secondTwos =
+        (firstTwos & (firstTwos - 1)) | (nextTwos & (nextTwos - 1));
+    if (onesOrTwos != 0xFFFFFFFFu || secondTwos != 0) break;
+    const __m512i values = _mm512_permutex2var_epi8(first, valueBytes, next);
+    o += storeOnesAndOneTwo(_mm512_castsi512_si256(values), firstTwos,
+                            out + o);
+    o += storeOnesAndOneTwo(_mm512_extracti64x4_epi64(values, 1), nextTwos,
+                            out + o);
+    i += 128;
   }
   *written += o;
   return i;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 // Adds the counts of the pairs from `ahead` on to `covered` until it reaches
@@ -440,9 +474,9 @@ inline std::size_t expandRuns(const unsigned char* in,
         in += 32;
         written += 16;
 #if defined(BTREEIMG_RUNPAIRS_AVX512)
-        // Noise goes on with counts of 1 and 2, 64 bytes of pairs at a time.
-        if (runpairs::haveAvx512Vbmi2()) {
-          in += runpairs::expandOnesAndTwos64(
+        // Noise goes on with counts of 1 and 2, 128 bytes of pairs at a time.
+        if (runpairs::haveAvx512Vbmi()) {
+          in += runpairs::expandNoise128(
               in, static_cast<std::size_t>(inEnd - in), out + written,
               outSize - written, &written);
         }

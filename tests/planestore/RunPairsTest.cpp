@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -97,24 +98,29 @@ RC_GTEST_PROP(RunPairs, AnyCodeExpandsAsTheClippedRunsSay, ()) {
   RC_ASSERT(expand(code, outSize) == referenceExpand(code, outSize));
 }
 
-// Noise: forty-eight pairs of count 1 (or one of them of count 2), then a
-// pair of count 0, of count 1, a lone byte or nothing, expanded whole or cut
-// short, or into more room than the pairs fill. The wide steps over noise
-// store whole blocks; nothing may stay behind the pairs' own bytes.
+// Noise: ninety-six pairs of count 1, some of other counts (none; one 2;
+// two 2s within thirty-two pairs; one in each of two; a 2 and, thirty-two
+// pairs on, a 3), then a pair of count 0, of count 1, a lone byte or
+// nothing, expanded whole or cut short, or into more room than the pairs
+// fill. The wide steps over noise store whole blocks; nothing may stay
+// behind the pairs' own bytes.
 TEST(RunPairs, StretchesOfCountOneLeaveNothingPastTheirRuns) {
-  for (const int doubled : {-1, 20, 47}) {
+  using Counts = std::vector<std::pair<int, unsigned char>>;  // pair, count
+  for (const Counts& counts :
+       {Counts{}, Counts{{20, 2}}, Counts{{47, 2}}, Counts{{20, 2}, {30, 2}},
+        Counts{{40, 2}, {60, 2}}, Counts{{95, 2}}, Counts{{20, 2}, {52, 3}}}) {
     for (const Bytes& tail : {Bytes{}, Bytes{0, 9}, Bytes{1, 9}, Bytes{0x2A}}) {
       Bytes code;
-      for (int i = 0; i < 48; ++i)
-        code.insert(code.end(),
-                    {static_cast<unsigned char>(i == doubled ? 2 : 1),
-                     static_cast<unsigned char>(i)});
+      for (int i = 0; i < 96; ++i)
+        code.insert(code.end(), {1, static_cast<unsigned char>(i)});
+      for (const auto& [pair, count] : counts) code[2 * pair] = count;
       code.insert(code.end(), tail.begin(), tail.end());
       const std::size_t full = referenceExpand(code, ~std::size_t{0}).size();
-      for (const std::size_t outSize : {full, std::size_t{48}, std::size_t{49},
-                                        std::size_t{80}, std::size_t{120}}) {
+      for (const std::size_t outSize :
+           {full, std::size_t{48}, std::size_t{81}, std::size_t{97},
+            std::size_t{150}}) {
         EXPECT_EQ(expand(code, outSize), referenceExpand(code, outSize))
-            << doubled << " " << tail.size() << " " << outSize;
+            << counts.size() << " counts " << tail.size() << " " << outSize;
       }
     }
   }
