@@ -217,11 +217,9 @@ inline bool allCountOne(__m128i first, __m128i next) {
 // Sum of the counts of the sixteen pairs.
 inline std::size_t countSum(__m128i first, __m128i next) {
   const __m128i counts = _mm_set1_epi16(0x00FF);
-  const __m128i sums =
-      _mm_add_epi64(_mm_sad_epu8(_mm_and_si128(first, counts),
-                                 _mm_setzero_si128()),
-                    _mm_sad_epu8(_mm_and_si128(next, counts),
-                                 _mm_setzero_si128()));
+  const __m128i sums = _mm_add_epi64(
+      _mm_sad_epu8(_mm_and_si128(first, counts), _mm_setzero_si128()),
+      _mm_sad_epu8(_mm_and_si128(next, counts), _mm_setzero_si128()));
   return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
          static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
 }
@@ -250,27 +248,74 @@ inline void storeShortChunk(unsigned char* out, unsigned char v) {
 #if defined(BTREEIMG_RUNPAIRS_AVX512)
 // Whether the processor has what expandNoise128 needs (asked once).
 inline bool haveAvx512Vbmi() {
-  static const bool kHave = __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl") &&
-                            __builtin_cpu_supports("avx512vbmi") &&
-                            __builtin_cpu_supports("bmi") &&
-                            __builtin_cpu_supports("bmi2");
+  static const bool kHave =
+      __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") &&
+      __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("bmi") &&
+      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
   return kHave;
 }
 
 // Where thirty-two pairs of count 1 and at most one of count 2 go: their
 // values in one store, then, if pair k has count 2, the values from k on
 // once more, one place later, which repeats value k and moves the rest up.
-// Without a 2 the second store's mask is empty. Writes 32 or 33 bytes,
+// Without a 2 the second store's mask is empty: one store in every step
+// costs less than a branch that noise mispredicts. Writes 32 or 33 bytes,
 // exactly, and returns how many.
-__attribute__((target("avx512bw,avx512vl,bmi,bmi2")))
-inline std::size_t storeOnesAndOneTwo(__m256i values, std::uint32_t twos,
-                                      unsigned char* out) {
+__attribute__((target("avx512bw,avx512vl,bmi,bmi2"))) inline std::size_t
+storeOnesAndOneTwo(__m256i values, std::uint32_t twos, unsigned char* out) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
   const auto fromTheTwo = static_cast<std::uint32_t>(
       _bzhi_u64(~std::uint64_t{0} << _tzcnt_u32(twos), 32));
   _mm256_mask_storeu_epi8(out + 1, fromTheTwo, values);
   return 32 + (twos != 0 ? 1 : 0);
+}
+
+// Where thirty-two pairs of count 1 or 2 go, the first `pairs` of them
+// (all 32 in `whole` form): their values in one store, then, for the j-th
+// pair of count 2 (pair k), the values from k on once more, j places
+// later. Each such store repeats value k and moves the rest up one place;
+// the first store and the last one each value reaches hold it. Bit k of
+// `twos`: pair k has count 2 (none at or past `pairs`). Writes pairs + (the
+// number of 2s) bytes, exactly, and returns how many.
+template <bool kWhole>
+__attribute__((target("avx512bw,avx512vl,bmi,bmi2,popcnt"))) inline std::size_t
+storeOnesAndTwos(__m256i values, std::uint32_t twos, unsigned pairs,
+                 unsigned char* out) {
+  const std::uint32_t present = kWhole ? ~0u : _bzhi_u32(~0u, pairs);
+  if (kWhole) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), values);
+  } else {
+    _mm256_mask_storeu_epi8(out, present, values);
+  }
+  std::uint32_t rest = twos;
+  unsigned char* at = out;
+  do {
+    ++at;
+    const auto fromTheTwo = static_cast<std::uint32_t>(
+        _bzhi_u64(~std::uint64_t{0} << _tzcnt_u32(rest), 32));
+    _mm256_mask_storeu_epi8(at, fromTheTwo & present, values);
+    rest &= rest - 1;
+  } while (rest != 0);
+  return pairs + static_cast<unsigned>(_mm_popcnt_u32(twos));
+}
+
+// Whether all the counts of sixty-four pairs (`first`, `next`: 64 bytes
+// each) are 1 or 2. Bit k of *firstTwos and *nextTwos: pair k of that half
+// has count 2.
+__attribute__((target("avx512bw"))) inline bool onesAndTwos(
+    __m512i first, __m512i next, std::uint32_t* firstTwos,
+    std::uint32_t* nextTwos) {
+  const __m512i countByte = _mm512_set1_epi16(0x00FF);
+  const __m512i one = _mm512_set1_epi16(1);
+  const __m512i two = _mm512_set1_epi16(2);
+  const __m512i firstCounts = _mm512_and_si512(first, countByte);
+  const __m512i nextCounts = _mm512_and_si512(next, countByte);
+  *firstTwos = _mm512_cmpeq_epi16_mask(firstCounts, two);
+  *nextTwos = _mm512_cmpeq_epi16_mask(nextCounts, two);
+  return ((_mm512_cmpeq_epi16_mask(firstCounts, one) | *firstTwos) &
+          (_mm512_cmpeq_epi16_mask(nextCounts, one) | *nextTwos)) ==
+         0xFFFFFFFFu;
 }
 
 // GCC 12 warns of the undefined upper lanes inside its own 512-to-256-bit
@@ -279,22 +324,21 @@ inline std::size_t storeOnesAndOneTwo(__m256i values, std::uint32_t twos,
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// Noise, sixty-four pairs at a time while each half of them has counts of 1
-// and at most one 2. Noise has a count of 2 every 256 bytes or so and two
-// in the same thirty-two pairs about once a line: a branch on every 2 would
+// Noise, sixty-four pairs at a time while all their counts are 1 or 2.
+// Noise has a count of 2 every 256 bytes or so, and two in the same
+// thirty-two pairs about once a line: a branch on every 2 would
 // mispredict, and each misprediction also stops the loads of the pairs
-// ahead, so the 2 is absorbed by a masked store instead. One permute takes
-// the sixty-four values out of 128 bytes of pairs. Goes on while 128 bytes
-// of pairs and 66 of output remain; writes exactly the pairs' bytes.
+// ahead, so one 2 in each half is absorbed by a masked store instead, and
+// only a second one takes a branch. One permute takes the sixty-four values
+// out of 128 bytes of pairs. The last pairs of the code, fewer than
+// sixty-four, take one more step with masked loads and stores. Goes on
+// while 66 bytes of output remain; writes exactly the pairs' bytes.
 // Returns the bytes of pairs taken in and adds the bytes stored to
 // *written.
-__attribute__((target("avx512bw,avx512vl,avx512vbmi,bmi,bmi2")))
-inline std::size_t expandNoise128(const unsigned char* in,
-                                  std::size_t inBytes, unsigned char* out,
-                                  std::size_t outBytes, std::size_t* written) {
-  const __m512i countByte = _mm512_set1_epi16(0x00FF);
-  const __m512i one = _mm512_set1_epi16(1);
-  const __m512i two = _mm512_set1_epi16(2);
+__attribute__((
+    target("avx512bw,avx512vl,avx512vbmi,bmi,bmi2,popcnt"))) inline std::size_t
+expandNoise128(const unsigned char* in, std::size_t inBytes, unsigned char* out,
+               std::size_t outBytes, std::size_t* written) {
   // The odd bytes of two blocks of 64, in order: the pairs' values.
   alignas(64) static constexpr unsigned char kValueBytes[64] = {
       1,   3,   5,   7,   9,   11,  13,  15,  17,  19,  21,  23,  25,
@@ -303,36 +347,67 @@ inline std::size_t expandNoise128(const unsigned char* in,
       79,  81,  83,  85,  87,  89,  91,  93,  95,  97,  99,  101, 103,
       105, 107, 109, 111, 113, 115, 117, 119, 121, 123, 125, 127};
   const __m512i valueBytes = _mm512_load_si512(kValueBytes);
+  // About one line's code ahead: the processor's own prefetch brings the
+  // pairs in too late for a loop this fast.
   constexpr std::uintptr_t kPrefetchAhead = 8192;
   std::size_t i = 0, o = 0;
   while (inBytes - i >= 128 && outBytes - o >= 66) {
-    // The pairs a line's code ahead: the processor's own prefetch brings
-    // them in too late for a loop this fast. A prefetch never faults, so
-    // it may reach past the pairs; the address is only computed, never
-    // read through.
+    // A prefetch never faults, so it may reach past the pairs; its address
+    // is only computed, never read through.
     const std::uintptr_t ahead =
         reinterpret_cast<std::uintptr_t>(in + i) + kPrefetchAhead;
     _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
     const __m512i first = _mm512_loadu_si512(in + i);
     const __m512i next = _mm512_loadu_si512(in + i + 64);
-    const __m512i firstCounts = _mm512_and_si512(first, countByte);
-    const __m512i nextCounts = _mm512_and_si512(next, countByte);
-    // Bit k: pair k of its half has that count.
-    const std::uint32_t firstTwos = _mm512_cmpeq_epi16_mask(firstCounts, two);
-    const std::uint32_t nextTwos = _mm512_cmpeq_epi16_mask(nextCounts, two);
-    const std::uint32_t onesOrTwos =
-        (_mm512_cmpeq_epi16_mask(firstCounts, one) | firstTwos) &
-        (_mm512_cmpeq_epi16_mask(nextCounts, one) | nextTwos);
+    std::uint32_t firstTwos = 0, nextTwos = 0;
+    if (!onesAndTwos(first, next, &firstTwos, &nextTwos)) break;
+    const __m512i values = _mm512_permutex2var_epi8(first, valueBytes, next);
     const std::uint32_t secondTwos =
         (firstTwos & (firstTwos - 1)) | (nextTwos & (nextTwos - 1));
-    if (onesOrTwos != 0xFFFFFFFFu || secondTwos != 0) break;
-    const __m512i values = _mm512_permutex2var_epi8(first, valueBytes, next);
-    o += storeOnesAndOneTwo(_mm512_castsi512_si256(values), firstTwos,
-                            out + o);
-    o += storeOnesAndOneTwo(_mm512_extracti64x4_epi64(values, 1), nextTwos,
-                            out + o);
+    if (secondTwos == 0) {
+      o += storeOnesAndOneTwo(_mm512_castsi512_si256(values), firstTwos,
+                              out + o);
+      o += storeOnesAndOneTwo(_mm512_extracti64x4_epi64(values, 1), nextTwos,
+                              out + o);
+    } else {
+      // Room for 64 + 2 bytes holds 64 + 64 when the 2s are many.
+      if (outBytes - o < 128) break;
+      o += storeOnesAndTwos<true>(_mm512_castsi512_si256(values), firstTwos, 32,
+                                  out + o);
+      o += storeOnesAndTwos<true>(_mm512_extracti64x4_epi64(values, 1),
+                                  nextTwos, 32, out + o);
+    }
     i += 128;
+  }
+  // The last pairs: the loads take only their bytes (the lanes past them
+  // read as count 1, so that only the pairs present are tested), and the
+  // stores write only their output.
+  const std::size_t pairs = (inBytes - i) / 2;
+  if (pairs != 0 && pairs < 64) {
+    const __m512i one = _mm512_set1_epi16(1);
+    const auto firstPairs =
+        static_cast<unsigned>(std::min<std::size_t>(pairs, 32));
+    const auto nextPairs = static_cast<unsigned>(pairs) - firstPairs;
+    const __m512i first = _mm512_mask_loadu_epi8(
+        one, _bzhi_u64(~std::uint64_t{0}, 2 * firstPairs), in + i);
+    const __m512i next =
+        nextPairs != 0
+            ? _mm512_mask_loadu_epi8(
+                  one, _bzhi_u64(~std::uint64_t{0}, 2 * nextPairs), in + i + 64)
+            : one;
+    std::uint32_t firstTwos = 0, nextTwos = 0;
+    if (onesAndTwos(first, next, &firstTwos, &nextTwos) &&
+        outBytes - o >=
+            pairs + static_cast<std::size_t>(_mm_popcnt_u32(firstTwos) +
+                                             _mm_popcnt_u32(nextTwos))) {
+      const __m512i values = _mm512_permutex2var_epi8(first, valueBytes, next);
+      o += storeOnesAndTwos<false>(_mm512_castsi512_si256(values), firstTwos,
+                                   firstPairs, out + o);
+      o += storeOnesAndTwos<false>(_mm512_extracti64x4_epi64(values, 1),
+                                   nextTwos, nextPairs, out + o);
+      i += 2 * pairs;
+    }
   }
   *written += o;
   return i;
@@ -498,13 +573,12 @@ inline std::size_t expandRuns(const unsigned char* in,
         continue;
       }
       const __m128i two = _mm_set1_epi16(2);
-      const std::uint32_t twos = runpairs::countMask(_mm_cmpeq_epi8(a, two),
-                                                     _mm_cmpeq_epi8(b, two));
+      const std::uint32_t twos =
+          runpairs::countMask(_mm_cmpeq_epi8(a, two), _mm_cmpeq_epi8(b, two));
       if ((ones | twos) == runpairs::kAllSixteen && (twos & (twos - 1)) == 0 &&
           outSize - written >= 17) {
         runpairs::expandOneDouble(runpairs::valuesOf(a, b),
-                                  runpairs::lowestBit(twos) / 2,
-                                  out + written);
+                                  runpairs::lowestBit(twos) / 2, out + written);
         in += 32;
         written += 17;
         continue;
@@ -532,7 +606,8 @@ inline std::size_t expandRuns(const unsigned char* in,
       const __m128i p = _mm_set1_epi8(static_cast<char>(in[1]));
       if (count <= 64) {
         if (!pairsCover(64)) break;
-        for (int k = 0; k < 64; k += 16) runpairs::store16(out + written + k, p);
+        for (int k = 0; k < 64; k += 16)
+          runpairs::store16(out + written + k, p);
       } else {
         if (!pairsCover(256)) break;
         for (int k = 0; k < 256; k += 16) {
