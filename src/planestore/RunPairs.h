@@ -274,8 +274,9 @@ storeOnesAndOneTwo(__m256i values, std::uint32_t twos, unsigned char* out) {
 // Where thirty-two pairs of count 1 or 2 go, the first `pairs` of them
 // (all 32 in `whole` form): their values in one store, then, for the j-th
 // pair of count 2 (pair k), the values from k on once more, j places
-// later. Each such store repeats value k and moves the rest up one place;
-// the first store and the last one each value reaches hold it. Bit k of
+// later. Each such store repeats value k and moves the values behind it up
+// one place: a value ends where the last store that reaches it puts it, and
+// the store before that one leaves the first byte of a count of 2. Bit k of
 // `twos`: pair k has count 2 (none at or past `pairs`). Writes pairs + (the
 // number of 2s) bytes, exactly, and returns how many.
 template <bool kWhole>
@@ -289,14 +290,11 @@ storeOnesAndTwos(__m256i values, std::uint32_t twos, unsigned pairs,
     _mm256_mask_storeu_epi8(out, present, values);
   }
   std::uint32_t rest = twos;
-  unsigned char* at = out;
-  do {
-    ++at;
+  for (unsigned char* at = out + 1; rest != 0; ++at, rest &= rest - 1) {
     const auto fromTheTwo = static_cast<std::uint32_t>(
         _bzhi_u64(~std::uint64_t{0} << _tzcnt_u32(rest), 32));
     _mm256_mask_storeu_epi8(at, fromTheTwo & present, values);
-    rest &= rest - 1;
-  } while (rest != 0);
+  }
   return pairs + static_cast<unsigned>(_mm_popcnt_u32(twos));
 }
 
@@ -318,8 +316,9 @@ __attribute__((target("avx512bw"))) inline bool onesAndTwos(
          0xFFFFFFFFu;
 }
 
-// GCC 12 warns of the undefined upper lanes inside its own 512-to-256-bit
-// extraction intrinsics; nothing here reads them.
+// GCC 12 warns that the pass-through operand inside its own 512-to-256-bit
+// extraction intrinsic may be used uninitialised; with an all-ones mask it
+// never is.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -371,7 +370,8 @@ expandNoise128(const unsigned char* in, std::size_t inBytes, unsigned char* out,
       o += storeOnesAndOneTwo(_mm512_extracti64x4_epi64(values, 1), nextTwos,
                               out + o);
     } else {
-      // Room for 64 + 2 bytes holds 64 + 64 when the 2s are many.
+      // The loop makes sure of room for 64 + 2 bytes; with two or more 2s
+      // in a half, up to 64 + 64 are written.
       if (outBytes - o < 128) break;
       o += storeOnesAndTwos<true>(_mm512_castsi512_si256(values), firstTwos, 32,
                                   out + o);

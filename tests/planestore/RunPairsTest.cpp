@@ -156,3 +156,21 @@ TEST(RunPairs, StretchesOfCountOneLeaveNothingPastTheirRuns) {
     }
   }
 }
+
+// The last pairs of a stretch of noise, from 1 to 63 of them behind
+// sixteen and sixty-four pairs of count 1, with a 2 at the first and last
+// of them: expanded whole, a byte short and into more room.
+TEST(RunPairs, TheLastPairsOfNoiseExpandExactly) {
+  for (int last = 1; last < 64; ++last) {
+    Bytes code;
+    for (int i = 0; i < 80 + last; ++i)
+      code.insert(code.end(), {1, static_cast<unsigned char>(3 * i)});
+    code[2 * 80] = 2;
+    code[2 * (80 + last - 1)] = 2;
+    const std::size_t full = referenceExpand(code, ~std::size_t{0}).size();
+    for (const std::size_t outSize : {full, full - 1, full + 40}) {
+      EXPECT_EQ(expand(code, outSize), referenceExpand(code, outSize))
+          << last << " " << outSize;
+    }
+  }
+}
