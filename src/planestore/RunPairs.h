@@ -11,7 +11,11 @@
 // through them), so they are written as inline functions: the storage
 // classes, the benchmarks and the fuzz targets all compile the same code.
 // The loops use SSE2 where the compiler offers it and plain C++ otherwise;
-// both give the same bytes.
+// both give the same bytes. On x86-64 the decoder also has an AVX-512 step
+// for noise, chosen at run time; defining BTREEIMG_RUNPAIRS_SSE2_ONLY before
+// the include leaves it out (and puts the functions in a namespace of their
+// own, so that such a copy can live beside the library's), which is how the
+// tests reach the SSE2 paths on a processor that has AVX-512.
 #ifndef BTREEIMG_PLANESTORE_RUNPAIRS_H_
 #define BTREEIMG_PLANESTORE_RUNPAIRS_H_
 
@@ -22,13 +26,17 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && \
+    !defined(BTREEIMG_RUNPAIRS_SSE2_ONLY)
 #include <immintrin.h>
 #define BTREEIMG_RUNPAIRS_AVX512 1
 #endif
 #endif
 
 namespace btreeimg::detail {
+#if defined(BTREEIMG_RUNPAIRS_SSE2_ONLY)
+inline namespace sse2_only {
+#endif
 
 // The longest run one pair can hold.
 constexpr std::size_t kMaxRun = 255;
@@ -635,6 +643,9 @@ inline std::size_t expandRuns(const unsigned char* in,
   return written;
 }
 
+#if defined(BTREEIMG_RUNPAIRS_SSE2_ONLY)
+}  // namespace sse2_only
+#endif
 }  // namespace btreeimg::detail
 
 #endif  // BTREEIMG_PLANESTORE_RUNPAIRS_H_
