@@ -1,6 +1,5 @@
-// Colour coverage of image files: what is wrong with a rule file, in words,
-// and what rules do to images of each encoding and where the result goes.
-// (The rules themselves, in every method, are CoverageRulesTest's.)
+// Colour coverage of image files: rule file problems, what rules do to images
+// of each encoding, and where the result goes (rules alone: CoverageRulesTest).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -38,9 +37,8 @@ class Coverage : public ::testing::Test {
   TempDir dir_;
 };
 
-// A rule file that cannot be used has no rules and a problem in words (with
-// errno where the system refused the file); CoperturaU8 returns 0,
-// coverImage 0 with the problem after the file's name, and nothing is written.
+// An unusable rule file: no rules, a problem in words (errno where refused),
+// 0 from both ways of covering, and nothing written.
 TEST_F(Coverage, AnUnusableRuleFileSaysWhyAndNothingIsWritten) {
   ASSERT_EQ(::mkfifo(file("fifo").c_str(), 0600), 0);
   const struct {
@@ -84,8 +82,7 @@ TEST_F(Coverage, AnUnusableRuleFileSaysWhyAndNothingIsWritten) {
   }
 }
 
-// Values read as "%d" reads them, held at the limits of int; COLTEST and
-// COLSOST may have more values than COLCOPER.
+// Values read as "%d", held at int's limits; extra COLTEST/COLSOST values.
 TEST_F(Coverage, AUsableRuleFileHasARuleForEachCoverValue) {
   rules("@ a comment\nCOLCOPER 5 grey\nCOLTEST -1\nCOLSOST 300\nCOLCOPER 99999999999\n"
         "COLTEST 7\nCOLTEST 8\nCOLSOST -99999999999\nCOLSOST 2\nCOLSOST 3\n");
@@ -100,9 +97,8 @@ TEST_F(Coverage, AUsableRuleFileHasARuleForEachCoverValue) {
   EXPECT_EQ(good.osError(), 0);
 }
 
-// One rule set over a one-plane image in each encoding: the output keeps
-// the source's header and encoding, and a run that changes nothing leaves no
-// output file (an older one is removed).
+// Rules over a one-plane image in each encoding: the output keeps the header
+// and encoding; a run that changes nothing removes an older output.
 TEST_F(Coverage, RulesActOnTheWorkingLineAgainstTheSourcesNextLine) {
   const struct {
     Lines lines;
@@ -133,9 +129,8 @@ TEST_F(Coverage, RulesActOnTheWorkingLineAgainstTheSourcesNextLine) {
       writeText(file("out.dis"), "an older output");
       ASSERT_EQ(cover(file("a.dis"), file("rules.txt"), file("out.dis")), 1);
       ASSERT_EQ(fs::exists(file("out.dis")), !c.expected.empty());
-      // coverImage, through the image or a reader: the same bytes, whether
-      // (or how many) pixels changed, and an existing output left alone
-      // when none changed.
+      // coverImage through the image or a reader: the same bytes and count;
+      // an existing output is left alone when nothing changed.
       const char* const outputs[] = {"kept.dis", "read.dis"};
       for (const char* name : outputs) writeText(file(name), "an older output");
       BtreeImg source(file("a.dis").c_str());
@@ -167,9 +162,8 @@ TEST_F(Coverage, ImageWithoutLinesRunsAndLeavesNoOutput) {
   EXPECT_FALSE(fs::exists(file("out.dis")));
 }
 
-// Regression: the result took the source's first block as it was, plane
-// count and plane 2's block position included, and so named planes it does
-// not hold.
+// The result is one sound plane: a multi-plane source's block names no
+// further planes, and plane 1 behind a gap (version 2) moves behind the block.
 TEST_F(Coverage, MultiPlaneSourceGivesASoundOnePlaneResult) {
   for (int pack = 0; pack <= 2; ++pack) {
     createImage(file("three.dis"), pack, patternPlanes(3, 12, 40));
@@ -180,25 +174,19 @@ TEST_F(Coverage, MultiPlaneSourceGivesASoundOnePlaneResult) {
     EXPECT_EQ(check.PlaneCount(), 1);
     EXPECT_EQ(check.Plane(1).pack, pack);
   }
-}
-
-// A version-2 image may hold plane 1 behind a gap its table's entry 0
-// states; the result holds it right behind its block and says so.
-TEST_F(Coverage, APlaneBehindAGapGivesASoundResult) {
   Bytes gap = buildImage(2, {{0, {{5, 1}, {7, 7}}}}).bytes;
   gap.insert(gap.begin() + kBlock, 16, 0xAA);
   put32(gap, 1002, 16);
   testfiles::writeFile(file("gap.dis"), gap);
-  BtreeImg source(file("gap.dis").c_str());
-  ASSERT_EQ(source.CoperturaU8(file("rules.txt").c_str(), file("out.dis").c_str()), 1);
+  rules("COLCOPER 5\nCOLTEST 7\nCOLSOST 9\n");
+  ASSERT_EQ(cover(file("gap.dis"), file("rules.txt"), file("out.dis")), 1);
   EXPECT_EQ(ImageCheck().InspectFile(file("out.dis").c_str()), ImageCheck::sound);
   BtreeImg covered(file("out.dis").c_str());
   expectLines(covered, {{{9, 1}, {7, 7}}});
 }
 
-// Both ways of covering agree: a rule that replaces a pixel by its own value
-// changes nothing and writes nothing; an output that is another hard link of
-// the image's file gets the result, the image's own name keeps the image.
+// Both ways agree: a pixel replaced by its own value writes nothing; an output
+// that is a hard link of the image gets the result, the image stays.
 TEST_F(Coverage, TheImageAndTheReaderWaysAgree) {
   const Bytes before = readFile(file("a.dis"));
   const auto both = [&](const std::string& out) {
@@ -229,8 +217,7 @@ TEST_F(Coverage, TheImageAndTheReaderWaysAgree) {
 }
 
 // The output reaches the image's own file through a relative name or a link
-// (the link stays); on a case-sensitive file system another letter case is
-// another file. (What replacing a file promises is tests/robustness's.)
+// (which stays); another letter case is another file.
 TEST_F(Coverage, SameFileRunsReplaceTheImageThroughItsTemporaryName) {
   const Bytes before = readFile(file("a.dis"));
   testfiles::ScopedChdir inside(dir_.path());
@@ -251,8 +238,7 @@ TEST_F(Coverage, SameFileRunsReplaceTheImageThroughItsTemporaryName) {
   EXPECT_TRUE(fs::is_symlink(file("link.dis")));
 }
 
-// An output that cannot be written: named in coverImage's problem, never
-// half made (a run that works leaves the problem empty).
+// An output that cannot be written is named in the problem, never half made.
 TEST_F(Coverage, CoverImageNamesAnOutputItCannotWrite) {
   BtreeImg source(file("a.dis").c_str());
   CString problem("stale");
@@ -266,7 +252,7 @@ TEST_F(Coverage, CoverImageNamesAnOutputItCannotWrite) {
   EXPECT_NE(std::string(problem).find(unwritable), std::string::npos) << problem;
   EXPECT_FALSE(fs::exists(file("no")));
 
-  // Through a reader, failures are the exceptions a reader throws.
+  // Through a reader, failures are exceptions.
   btreeimg::ImageReader reader(file("a.dis").c_str());
   const btreeimg::CoverageRuleFile rulesNow(file("rules.txt").c_str());
   EXPECT_TRUE(testfiles::throwsPtr<CFileException>(

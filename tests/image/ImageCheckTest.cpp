@@ -36,13 +36,10 @@ Lines uniformLines(unsigned dimy) {
   return lines;
 }
 
-// Every kind of damage, each made in a sound file by one little-endian write
-// of `width` bytes (or, for width 0, a cut to `at` bytes) and reported.
+// Each kind of damage: one little-endian write of `width` bytes (0: a cut).
 TEST(ImageCheck, ReportsEachKindOfDamage) {
-  // One plane of four lines of ten bytes y. Packed: the table (0 2 4 6 8)
-  // at 1312 and the pairs (10, y) at 1332, 1340 bytes in all. Whole-plane:
-  // unpacked size 40 and packed size 8 at 1312, the pairs of lines 3 to 0
-  // at 1320, 1328 bytes in all.
+  // Four lines of ten bytes y. Packed: table at 1312, pairs (10, y) at 1332.
+  // Whole-plane: sizes 40 and 8 at 1312, pairs of lines 3..0 at 1320.
   const Bytes packed = createdBytes(1, {uniformLines(4)});
   const Bytes whole = createdBytes(2, {uniformLines(4)});
   const Lines zeros(50, Bytes(100, 0));
@@ -133,8 +130,7 @@ TEST(ImageCheck, ReportsEachKindOfDamage) {
   }
 }
 
-// A problem of one plane leaves the others sound; one of the whole file, or
-// blocks or regions that overlap, damage every plane concerned.
+// One plane's problem leaves the others sound; overlaps damage all concerned.
 TEST(ImageCheck, ADamagedPlaneLeavesTheOtherPlanesSound) {
   const Bytes raw3 = createdBytes(0, patternPlanes(3, 4, 10));  // version 3
   const std::size_t second = kBlock + 40, third = second + kBlock + 40;
@@ -188,8 +184,7 @@ RC_GTEST_PROP(ImageCheckProperty, AnyDamageIsInspectedWithinTheBytesGiven,
   static const Bytes images[3] = {createdBytes(0, patternPlanes(3, 6, 16)),
                                   createdBytes(1, patternPlanes(3, 6, 16)),
                                   createdBytes(2, patternPlanes(3, 6, 16))};
-  // A copy on the heap of exactly the file's size, so that the sanitizer
-  // build catches any read beyond it.
+  // Exactly the file's size on the heap, for the sanitizer build.
   const Bytes& image = images[pack];
   Bytes bytes(image);
   for (const auto& [at, value] : damage) bytes[at % bytes.size()] = value;

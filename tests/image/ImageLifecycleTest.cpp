@@ -1,5 +1,4 @@
-// Opening image files, creating images (their layout byte for byte), and
-// closing them to disk.
+// Opening, creating (layout byte for byte) and closing image files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,10 +13,7 @@ using namespace imgtest;  // NOLINT: the test-local helpers
 
 namespace {
 
-// ---- Opening ----------------------------------------------------------------
-
-// Reads leave the caller's buffer alone, and the plane's line buffer as it
-// was filled; writes report 0.
+// Reads leave the caller's and the line buffer alone; writes report 0.
 void expectNoTransfer(BtreeImg& img, short p) {
   Bytes guard(8, 0xEE);
   EXPECT_EQ(img.at(1, p, guard.data()), 1);
@@ -27,8 +23,7 @@ void expectNoTransfer(BtreeImg& img, short p) {
   EXPECT_EQ(bufferLine(img, 2, p), Bytes(img.dimx(p), 0x42));
 }
 
-// Damaged fields in general are swept in TruncationSweepTest; these are the
-// readings the library documents for them.
+// The documented readings of odd fields (damage in general: TruncationSweep).
 TEST(OpenFile, OddCountsLinesAndEncodingsReadAsDocumented) {
   const Lines lines = patternPlane(1, 3, 6);
   for (unsigned stored : {0u, 0xFFFDu}) {  // a count of 0 or -3: one plane
@@ -74,8 +69,7 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
   refused(dir.file("absent.img"), CFileException::fileNotFound);
   EXPECT_TRUE(throwsPtr<CFileException>(
       [&] { BtreeImg img(dir.path().string().c_str()); }));
-  // More than five planes; lines of 0xFFFFFFFF bytes; a whole-plane packed
-  // plane of 65535 x 65535 bytes: each in a file of a few kilobytes.
+  // Six planes, 0xFFFFFFFF-byte lines, a 65535 x 65535 whole-plane plane.
   DiskImage six{buildPatternImage(2, 0, 5, 4, 2).bytes},
       wide{buildPatternImage(4, 0, 1, 6, 2).bytes},
       tall{buildPatternImage(2, 2, 2, 6, 2).bytes};
@@ -84,8 +78,7 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
   put32(tall.bytes, 10, 0xFFFFFFFFu);
   for (DiskImage* disk : {&six, &wide, &tall})
     refused(disk->save(), CFileException::invalidFile);
-  // Long runs are what the packed encodings are for: a line of 300000 zero
-  // bytes codes in a few kilobytes and opens.
+  // A packed line of 300000 zero bytes codes in a few kilobytes and opens.
   for (int pack : {1, 2}) {
     DiskImage disk{buildImage(4, {{pack, {Bytes(300000, 0)}}}).bytes};
     BtreeImg img(disk.save().c_str());
@@ -93,10 +86,8 @@ TEST(OpenRefused, FilesThatCannotBeOpenedOrClaimMoreThanTheyHold) {
   }
 }
 
-// ---- Creating and closing ---------------------------------------------------
-
-// The version follows the dimensions and the plane count; arguments outside
-// the format (version 0 below) are refused and create no file.
+// The version follows dimensions and plane count; arguments outside the
+// format (version 0) are refused and create no file.
 TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
   const struct {
     int pack, dimx, dimy, planes, version;
@@ -122,9 +113,7 @@ TEST(CreateImage, VersionFollowsTheArgumentsAndArgumentsOutsideAreRefused) {
   }
 }
 
-// The two documented examples, and a version-3 chain of five planes (every
-// block holds its encoding and the link to the next). (What the library
-// saves in every version and encoding reads back: SavedImageTest.)
+// The two documented examples and a version-3 chain of five planes.
 TEST(CreatedLayout, TheDocumentedExamplesAndAChainByteForByte) {
   const Bytes f2 = createdBytes(0, patternPlanes(2, 50, 100)),
               f4 = createdBytes(0, patternPlanes(2, 2, 70000));
@@ -176,8 +165,7 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
   put16(header, 0, 2);
   put16(header, 4, 3);
   EXPECT_TRUE(invalidArg([&] { BtreeImg img(path.c_str(), header.data(), 1, -1); }));
-  // A header-built packed plane has no line 0 until one is written: saved
-  // with nothing or only a later line written, it is still sound.
+  // A header-built packed plane without line 0 still saves sound.
   for (int written : {0, 1}) {
     {
       BtreeImg img(path.c_str(), header.data(), 1, 1);
@@ -189,9 +177,7 @@ TEST(CreateFromHeader, ClosesToTheHeaderAndTheLinesInItsOrANewEncoding) {
   }
 }
 
-// A failure part-way is pinned with the library's other file replacements
-// (tests/robustness), the destructor's second try with the outgrown plane
-// and lines never written (SavedImageTest); here: closeImg writes once.
+// closeImg writes once (failures: tests/robustness, SavedImageTest).
 TEST(CloseImage, WritesOnce) {
   TempDir dir;
   const std::string path = dir.file("keep.img");

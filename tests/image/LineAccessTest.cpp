@@ -1,6 +1,4 @@
-// Line and plane access: line numbers, line order, dimensions and argument
-// ranges. (What the writes store is pinned per encoding with the plane
-// storage.)
+// Line and plane access: line numbers, line order, dimensions, arguments.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,9 +14,8 @@ namespace {
 class Encoding : public ::testing::TestWithParam<int> {};
 INSTANTIATE_TEST_SUITE_P(Encodings, Encoding, ::testing::Values(0, 1, 2));
 
-// 33000 lines of 1 byte, line i holding i mod 256, written while reading is
-// reversed (odd lines through a number one round higher), then read back
-// after a round trip through the disk.
+// 33000 one-byte lines (odd ones written one round higher), written while
+// reading is reversed, read back from disk.
 TEST_P(Encoding, LineNumbersWrapReachAbove32767AndCountBackWhenReversed) {
   constexpr unsigned kLines = 33000;
   auto lineOf = [](unsigned i) { return Bytes{static_cast<unsigned char>(i)}; };
@@ -88,10 +85,8 @@ TEST(Arguments, PlanesOutsideTheImageAndMapEntriesOutsideTheMapAreRefused) {
   EXPECT_EQ(img.GetRgbHeader(255, 2, 0), mapByte(255, 2));
 }
 
-// Version-2 planes have their own dimensions, later versions those of plane
-// 1. SetDimY lays the planes behind the changed one out again as raw planes
-// of the new size, in the chain of version 3 (plane 1 keeps its data start),
-// and refuses a layout past the format's 32-bit positions.
+// Version-2 planes have their own dimensions, later ones plane 1's. SetDimY
+// lays the planes behind out again, refusing positions past 32 bits.
 TEST(Dimensions, OwnOrPlaneOnesAndSetDimYLaysThePlanesBehindOutAgain) {
   const Lines wide = patternPlane(1, 5, 8), narrow = patternPlane(2, 3, 4);
   for (int version : {2, 3}) {
@@ -99,8 +94,7 @@ TEST(Dimensions, OwnOrPlaneOnesAndSetDimYLaysThePlanesBehindOutAgain) {
     BtreeImg img(disk.save().c_str());
     EXPECT_EQ(img.dimx(2), version == 2 ? 4u : 8u);
     EXPECT_EQ(img.dimy(2), version == 2 ? 3u : 5u);
-    // The storage moves lines of plane 1's length; a caller's buffer of the
-    // plane's own length receives only that much.
+    // A caller's buffer receives only the plane's own length.
     EXPECT_EQ(slice(readLine(img, 0, 2), 0, 4), narrow[0]);
     for (unsigned y = 0; y < 5; ++y) readLine(img, y, 2);
   }
@@ -115,8 +109,7 @@ TEST(Dimensions, OwnOrPlaneOnesAndSetDimYLaysThePlanesBehindOutAgain) {
   EXPECT_EQ(readLine(img, 4, 1), line);  // plane 1's lines did not move
 }
 
-// Line buffers grow in place. Found by fuzzing: in versions 3 and 4 every
-// plane takes plane 1's line length, so widening plane 1 widens them all.
+// Line buffers grow in place; in versions 3 and 4 widening plane 1 widens all.
 TEST_P(Encoding,
        SetDimXResizesTheLineBuffersInPlaceAndNegativeSizesAreRefused) {
   for (short planes : {2, 3}) {  // version 2, version 3

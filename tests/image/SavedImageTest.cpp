@@ -1,6 +1,5 @@
-// Every image the library saves is sound: lines never written are saved as
-// zero lines, whatever the version, the encoding, the planes and the lines
-// written; and the writer that chooses each plane's encoding.
+// Every saved image is sound, lines never written saved as zeros; and the
+// writer that chooses each plane's encoding.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
@@ -35,8 +34,7 @@ struct Written {
   std::vector<std::vector<std::pair<unsigned, Bytes>>> lines;  // per plane
 };
 
-// Lines to write: any subset in any order for raw and whole-plane planes, a
-// prefix in order for packed ones.
+// Any lines in any order; for packed planes a prefix in order.
 Written linesToWrite(int pack, unsigned dimx, unsigned dimy, int planes) {
   Written w{dimx, dimy, planes, {}};
   for (int p = 0; p < planes; ++p) {
@@ -57,9 +55,8 @@ Written linesToWrite(int pack, unsigned dimx, unsigned dimy, int planes) {
   return w;
 }
 
-// What a reader must find: the lines written last, zeros elsewhere, line 0 of
-// plane 1 all ones until written.
-// (A packed plane 1 without room for its table and line 0 starts without.)
+// The lines written last, zeros elsewhere, plane 1's line 0 all ones until
+// written (unless a packed plane 1 had no room for it).
 std::vector<Lines> expected(const Written& w, const std::vector<std::set<unsigned>>& refused,
                             bool firstLine = true) {
   std::vector<Lines> planes;
@@ -84,9 +81,8 @@ void expectSoundWith(const std::string& path, const std::vector<Lines>& planes) 
       RC_ASSERT(readLine(image, y, static_cast<short>(p + 1)) == planes[p][y]);
 }
 
-// Saved by BtreeImg in each encoding, or by the writer choosing them (pack
-// -1; its lines noisy now and then, so that planes turn raw). Version 4 needs
-// a dimension above 65535; 255 fills a zero line's runs.
+// Saved by BtreeImg per encoding or by the writer choosing (pack -1, lines
+// noisy now and then so planes turn raw); 255 fills a zero line's runs.
 RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
   const int version = *rc::gen::element(2, 3, 4);
   const int pack = *rc::gen::inRange(ImageWriter::kChooseEncoding, 3);
@@ -121,8 +117,7 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
     firstLine = readLine(image, 0, 1) == Bytes(dimx, 1);
     for (int p = 0; p < planes; ++p) {
       for (auto [y, line] : w.lines[p]) {
-        // A packed line that outgrows the plane's room is refused, and so
-        // are the ones behind it.
+        // A packed line without room is refused, and so are those behind.
         if (!refused[p].empty() ||
             image.wLinea(chars(line), static_cast<int>(y), static_cast<short>(p + 1)) == 0) {
           refused[p].insert(y);
@@ -135,9 +130,7 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
       image.closeImg();
     } catch (CFileException* e) {
       e->Delete();
-      // Only whole-plane code that does not fit, or a packed plane whose
-      // very table has no room (the save would be damaged), may stop a
-      // save: then nothing is written at all.
+      // Only packed code without room may stop a save: nothing is written.
       RC_ASSERT(pack != 0);
       RC_ASSERT(!fs::exists(path));
       image.discard();
@@ -147,20 +140,17 @@ RC_GTEST_PROP(SavedImage, IsSoundWithLinesNeverWrittenAsZeros, ()) {
   expectSoundWith(path, expected(w, refused, firstLine));
 }
 
-// Line y of 16 different bytes: 32 bytes of packed code (+ 8 in a whole
-// plane), more than a plane of 16 x 4 raw bytes holds besides its 20-byte
-// table of line offsets.
+// 16 different bytes: 32 bytes of code, more than a 16 x 4 plane holds
+// besides its 20-byte offset table.
 Bytes noisy(unsigned y) {
   Bytes line(16);
   for (unsigned x = 0; x < 16; ++x) line[x] = static_cast<unsigned char>(x * 17 + y);
   return line;
 }
 
-// Only the last plane of a created image may grow. A packed line that
-// outgrows its plane's room is refused, and so is a save whose whole-plane
-// code does not fit: then nothing is written. Zero lines for the lines never
-// written that do not fit are left out: the plane is saved as written, its
-// missing lines reading as zeros.
+// Only the last plane may grow: a packed line without room is refused, a
+// whole-plane save that does not fit writes nothing, and zero lines that do
+// not fit are left out (read as zeros).
 TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   TempDir dir;
   Lines lines = {noisy(0), noisy(1), noisy(2), noisy(3)};
@@ -197,11 +187,8 @@ TEST(SavedImage, PackedPlanesThatOutgrowTheirRoomAreRefused) {
   for (const std::string& name : {whole, whole + ".~tmp"}) EXPECT_FALSE(fs::exists(name));
 }
 
-// Written lines are never lost: a packed line written again (code of the
-// same length) keeps the lines behind it, a save whose zero lines do not fit
-// still writes the file (6 x 4, two planes: no room for plane 1's three zero
-// lines), and no save replaces a file with one the check calls damaged (a
-// plane 2 placed over plane 1's block): the old file stays.
+// A packed line written again keeps those behind; zero lines without room
+// (6 x 4, two planes) still save; a damaged save keeps the old file.
 TEST(SavedImage, NothingWrittenIsLostAndNothingDamagedIsSaved) {
   TempDir dir;
   const std::string again = dir.file("again.img"), tight = dir.file("tight.img"),
@@ -236,8 +223,6 @@ TEST(SavedImage, NothingWrittenIsLostAndNothingDamagedIsSaved) {
   EXPECT_TRUE(invalidArg([&] { ImageWriter w(dir.file("w.img").c_str(), 0, 4, 4, 65537); }));
 }
 
-// ---- The writer's own promises ------------------------------------------------
-
 TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   TempDir dir;
   const Lines flat(4, Bytes(16, 9)), lines = {noisy(0), noisy(1), noisy(2), noisy(3)};
@@ -269,8 +254,7 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(1, 0, flat[0].data()); }));  // again: would lose line 1
   EXPECT_TRUE(invalidArg([&] { packed.writeLine(3, 0, flat[0].data()); }));
 
-  // 6 x 4: a table of 20 bytes and 2 bytes a line take 28, the raw plane 24:
-  // raw from the start, its lines in any order, line 0 as a new image has it.
+  // 6 x 4: packed (28 bytes) outgrows raw (24), so raw from the start.
   ImageWriter narrow(dir.file("six.img").c_str(), ImageWriter::kChooseEncoding, 6, 4, 1);
   EXPECT_EQ(narrow.encoding(1), 0);
   narrow.writeLine(1, 3, flat[3].data());
@@ -279,10 +263,8 @@ TEST(ImageWriter, ChoosesEachPlanesEncodingAndKeepsAnExplicitOne) {
   EXPECT_EQ(readLine(six, 0, 1), Bytes(6, 1));
 }
 
-// A plane turned raw keeps the lines written so far, and the lines never
-// written read as zeros, not as the packed code that stood there: turned
-// midway by a line with no room, or at commit where the zero lines of the
-// lines never written would not fit.
+// A plane turned raw (midway, or at commit for its zero lines) keeps its
+// lines; lines never written read as zeros, not as old packed code.
 TEST(ImageWriter, APlaneTurnedRawKeepsItsLinesAndZerosTheRest) {
   TempDir dir;
   const Bytes flat(16, 9), line = noisy(0), zeros(16, 0);

@@ -1,10 +1,6 @@
-// What every save promises, checked on each operation that replaces a file:
-// a save changes nothing but the content of the file it replaces, whose mode,
-// owner and group stay, reached through any link a user would follow, never
-// through a link planted at a temporary name; a save that is refused (not a
-// regular file, a file the user may not write, another user's link in a
-// shared folder) or fails (a write, a flush) changes nothing at all; a kill at
-// any moment, or a second process saving the same file, leaves one whole file.
+// Every operation that replaces a file changes only that file's content
+// (through links a user would follow, never planted ones); a refused or failed
+// save changes nothing; a kill or a concurrent save leaves one whole file.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -43,10 +39,8 @@ struct Operation {
   const char* name;
   const char* target;  // in the current folder, where the settings file lives
   const char* stem;    // the stem of the operation's temporary names
-  // Writes the target's old content (whatever the operation reads first).
-  std::function<void(const std::string& target)> prepare;
-  // Replaces `target` with version 0 or 1 of the new content; false when the
-  // operation reported a failure.
+  std::function<void(const std::string& target)> prepare;  // the old content
+  // Saves version 0 or 1 of the new content; false on a reported failure.
   std::function<bool(const std::string& target, int version)> save;
 };
 void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
@@ -125,14 +119,7 @@ const std::vector<Operation>& operations() {
   return ops;
 }
 
-const Operation& operation(const std::string& name) {
-  for (const Operation& op : operations())
-    if (name == op.name) return op;
-  throw std::invalid_argument(name);
-}
-
-// The bytes `op` writes for `version` on an untouched target, made in a
-// folder of their own.
+// The bytes `op` writes for `version`, made in a folder of their own.
 std::string expectedContent(const Operation& op, int version) {
   testfiles::TempDir folder;
   testfiles::ScopedChdir inside(folder.path());
@@ -141,10 +128,7 @@ std::string expectedContent(const Operation& op, int version) {
   return readText(op.target);
 }
 
-// ---- Helpers ---------------------------------------------------------------
-
-// Everything about a folder's entries that a save could change: type and
-// mode, owner and group, a regular file's content and a link's target.
+// Each entry's mode, owner, group and content (a link's target).
 using Entry = std::tuple<unsigned, uid_t, gid_t, std::string>;
 using Snapshot = std::map<std::string, Entry>;
 Snapshot snapshot(const fs::path& folder = ".") {
@@ -181,10 +165,8 @@ void giveAway(const fs::path& folder) {
   }
 }
 
-// Runs `body` as an ordinary user and returns what it returned (1 or 0):
-// directly when the test is not run by the superuser, else in a child
-// process that gives up the superuser's rights, run where giveAway gave the
-// files to that user. -1 when the child could not become that user.
+// `body`'s result (1 or 0) as an ordinary user: for the superuser in a child
+// that became kOtherUser; -1 when it could not.
 int asOrdinaryUser(const std::function<bool()>& body) {
   if (!isRoot()) return body() ? 1 : 0;
   const pid_t child = ::fork();
@@ -199,12 +181,9 @@ int asOrdinaryUser(const std::function<bool()>& body) {
   return WIFEXITED(status) && WEXITSTATUS(status) < 2 ? WEXITSTATUS(status) : -1;
 }
 
-// ---- A save changes only the file it replaces, or nothing ------------------
-
 enum class Saving { plainly, pastASizeLimit, withFailingFlushes, asAnOrdinaryUser };
 
-// The name a save goes through, and the file it replaces. No name: the
-// layout does not apply to the operation.
+// The name a save goes through and the file it replaces; none: not applicable.
 struct Names {
   std::string through, replaced;
 };
@@ -237,9 +216,7 @@ const struct Layout {
   bool needsRoot, fails;
   Saving saving;
   Names (*setUp)(const Operation& op);  // lays out the current folder
-  // The words a refused name is refused in; "": those of opening it for
-  // writing.
-  const char* refusal = nullptr;
+  const char* refusal = nullptr;  // its words; "": those of opening it to write
 } kLayouts[] = {
     // The superuser may write any file, as `echo > file` shows.
     {"a file of its own mode, owner and group", false, false, Saving::plainly,
@@ -249,12 +226,14 @@ const struct Layout {
        ::chmod(op.target, isRoot() ? 0444 : 0604);
        return names;
      }},
-    {"a link to a file in another folder", false, false, Saving::plainly, linkedFile},
+    {"a link to a file in another folder", false, false, Saving::plainly,
+     linkedFile},
     // A relative link is followed from its own folder.
     {"a chain of links ending in a dangling one", false, false, Saving::plainly,
      [](const Operation& op) {
        const std::string name = op.name;
-       if (name == "CoverageOfItsOwnFile" || name == "EnvSave") return Names{};  // read it first
+       if (name == "CoverageOfItsOwnFile" || name == "EnvSave")
+         return Names{};  // read it first
        op.prepare("scratch");
        fs::remove("scratch");
        fs::create_directory("designs");
@@ -262,8 +241,8 @@ const struct Layout {
        fs::create_symlink(std::string("../") + op.target, "designs/chain");
        return Names{"designs/chain", "designs/new.dis"};
      }},
-    // The fixed name of earlier versions, and the first random name the save
-    // will try (the random source made predictable for this save).
+    // The fixed name of earlier versions and the first (predictable) random
+    // one.
     {"links planted at its temporary names", false, false, Saving::plainly,
      [](const Operation& op) {
        const Names names = oldFile(op);
@@ -281,12 +260,15 @@ const struct Layout {
        return Names{name, name};
      }},
     {"a link of the shared folder's owner", true, false, Saving::plainly,
-     [](const Operation& op) { return inSharedFolder(op, kOtherUser, kOtherUser); }},
+     [](const Operation& op) {
+       return inSharedFolder(op, kOtherUser, kOtherUser);
+     }},
     {"the saver's link in a shared folder", true, false, Saving::plainly,
      [](const Operation& op) { return inSharedFolder(op, 0, kOtherUser); }},
     {"another user's link in a shared folder", true, true, Saving::plainly,
      [](const Operation& op) { return inSharedFolder(op, kOtherUser, 0); },
-     "not followed: a symbolic link in a shared sticky folder, owned by neither this user nor "
+     "not followed: a symbolic link in a shared sticky folder, owned by "
+     "neither this user nor "
      "the folder's owner"},
     {"a link to a FIFO", false, true, Saving::plainly,
      [](const Operation& op) {
@@ -296,7 +278,8 @@ const struct Layout {
        return ::mkfifo("fifo", 0600) == 0 ? names : Names{};
      },
      "not a regular file"},
-    {"a read-only file, saved by an ordinary user", false, true, Saving::asAnOrdinaryUser,
+    {"a read-only file, saved by an ordinary user", false, true,
+     Saving::asAnOrdinaryUser,
      [](const Operation& op) {
        const Names names = oldFile(op);
        ::chmod(op.target, 0444);
@@ -304,12 +287,12 @@ const struct Layout {
        return names;
      },
      ""},
-    {"a write past the file size limit", false, true, Saving::pastASizeLimit, oldFile},
+    {"a write past the file size limit", false, true, Saving::pastASizeLimit,
+     oldFile},
     {"a failed flush", false, true, Saving::withFailingFlushes, oldFile},
 };
 
-// Whether FileReplacement refuses `name` with access denied, in `words`
-// after the name ("": in the words of opening it for writing).
+// Whether FileReplacement refuses `name` as access denied, in `words`.
 bool refusedInWords(const std::string& name, const std::string& words) {
   std::string expected = name + ": " + words;
   CFile file;
@@ -375,8 +358,7 @@ TEST(TemporaryFile, IsPrivateUntilCommittedAndTakesTheNewFileModeThen) {
   ::umask(old);
 }
 
-// A folder that takes no new file (here /sys, which refuses even the
-// superuser) is what the refusal names, not the file.
+// A folder that takes no new file (/sys, even for root) is named, not the file.
 TEST(TemporaryFile, AFolderThatTakesNoNewFileIsNamed) {
   if (!fs::is_directory("/sys")) GTEST_SKIP() << "no /sys";
   const auto refused = testfiles::catchPtr<CFileException>(
@@ -426,8 +408,6 @@ TEST(Durability, AFailedCloseImgLeavesTheImageMarkedForSaving) {
   EXPECT_EQ(BtreeImg(path.c_str()).dimy(1), 8u);
 }
 
-// ---- Whole files only, whatever happens meanwhile -------------------------
-
 // Runs `body` in a child process; returns its pid.
 template <class F>
 pid_t inChild(F body) {
@@ -439,9 +419,9 @@ pid_t inChild(F body) {
   return pid;
 }
 
-class WholeFilesOnly : public ::testing::TestWithParam<const char*> {
+class WholeFilesOnly : public ::testing::TestWithParam<Operation> {
  protected:
-  WholeFilesOnly() : inside_(dir_.path()), op_(operation(GetParam())) {}
+  WholeFilesOnly() : inside_(dir_.path()), op_(GetParam()) {}
 
   void SetUp() override {
     versions_ = {expectedContent(op_, 0), expectedContent(op_, 1)};
@@ -493,7 +473,8 @@ TEST_P(WholeFilesOnly, TwoProcessesSavingAtOnceLeaveOneWholeSave) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(ImagesAndSettings, WholeFilesOnly,
-                         ::testing::Values("CloseImg", "EnvSave"));
+INSTANTIATE_TEST_SUITE_P(
+    ImagesAndSettings, WholeFilesOnly,
+    ::testing::Values(operations()[0], operations()[3]));  // CloseImg, EnvSave
 
 }  // namespace
