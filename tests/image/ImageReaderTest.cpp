@@ -1,6 +1,5 @@
-// Reading images line by line on demand: every version, encoding and source
-// reads what BtreeImg reads; damaged files are refused or read leniently;
-// a file cut short while open fails the read, never the process.
+// ImageReader: every version, encoding and source reads what BtreeImg reads;
+// damage is refused or read leniently, never beyond the file.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,8 +36,7 @@ void expectSameLines(ImageReader& reader, const std::string& path) {
   }
 }
 
-// Opens `bytes` with BtreeImg and with a strict ImageReader and requires,
-// for every line the reader serves, the bytes BtreeImg reads.
+// For every line a strict reader of `bytes` serves, what BtreeImg reads.
 void expectSameWhereServed(const Bytes& bytes) {
   DiskImage file{bytes};
   const std::string path = file.save();
@@ -47,9 +45,8 @@ void expectSameWhereServed(const Bytes& bytes) {
   catchPtr<CException>([&] { image = std::make_unique<BtreeImg>(path.c_str()); });
   catchPtr<CException>([&] { reader = std::make_unique<ImageReader>(path.c_str()); });
   if (reader == nullptr) return;
-  // The reader serves the sound planes of a file damaged elsewhere, which
-  // BtreeImg may refuse whole (a plane longer than the file could hold).
-  if (image == nullptr) {
+  if (image ==
+      nullptr) {  // BtreeImg may refuse a file the reader serves in part
     RC_ASSERT(ImageCheck().Inspect(bytes.data(), bytes.size()) != ImageCheck::sound);
     return;
   }
@@ -62,8 +59,7 @@ void expectSameWhereServed(const Bytes& bytes) {
   }
 }
 
-// The words of the CFileException `f` throws, which must be of `cause`; ""
-// when it throws none.
+// The words of the CFileException (of `cause`) `f` throws; "" if none.
 template <class F>
 std::string refusal(F&& f, int cause = CFileException::invalidFile) {
   const auto refused = catchPtr<CFileException>(std::forward<F>(f));
@@ -74,11 +70,12 @@ std::string refusal(F&& f, int cause = CFileException::invalidFile) {
   return text;
 }
 
-// Whether `text` holds `part`, which is not empty.
 bool holds(const std::string& text, const CString& part) {
   return !part.IsEmpty() && text.find(part.GetString()) != std::string::npos;
 }
 
+// From a path, a descriptor (left where it was) and memory; several lines at
+// once.
 class ReaderMatrix : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(ReaderMatrix, ReadsWhatTheImageReadsFromEverySource) {
@@ -99,11 +96,10 @@ TEST_P(ReaderMatrix, ReadsWhatTheImageReadsFromEverySource) {
     ImageReader reader(fd);
     expectSameLines(reader, path);
   }
-  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);  // the caller's descriptor untouched
+  EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);
   ::close(fd);
   ImageReader reader(file.bytes.data(), file.bytes.size());
   expectSameLines(reader, path);
-  // Several lines at once, back to back.
   const Lines plane2 = patternPlane(2, 9, 23);
   Bytes lines(3 * 23);
   EXPECT_EQ(reader.readLines(2, 5, 3, lines.data()), lines.size());
@@ -115,8 +111,7 @@ INSTANTIATE_TEST_SUITE_P(VersionsAndEncodings, ReaderMatrix,
                          ::testing::Combine(::testing::Values(2, 3, 4),
                                             ::testing::Values(0, 1, 2)));
 
-// Version 2 states where plane 1's lines start in the first entry of its
-// table: the library never writes anything but 0 there.
+// Version 2 states where plane 1's lines start (the library writes only 0).
 TEST(ImageReader, ReadsAVersion2PlaneThatStartsBehindAGap) {
   DiskImage file{buildPatternImage(2, 0, 1, 6, 3).bytes};
   file.bytes.insert(file.bytes.begin() + kBlock, 10, 0xAA);
@@ -126,13 +121,10 @@ TEST(ImageReader, ReadsAVersion2PlaneThatStartsBehindAGap) {
   expectSameLines(reader, path);
 }
 
-// More lines than the reader notes places for in a whole-plane stream: it
-// notes every other line's and decodes from there. The stream's runs of three
-// bytes cross lines of four, so that lines start and end inside runs; its
-// values do not repeat where a piece of the stream read at once ends.
+// Over 2^20 lines of a whole-plane stream: every other line's place noted;
+// runs of three cross lines of four and the pieces read at once.
 TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
   const unsigned dimy = (1u << 20) + 3;
-  // Byte k of the stream, which holds the last line first.
   const auto value = [](unsigned k) { return static_cast<unsigned char>(k / 3 * 7 + k / 3000); };
   Lines lines(dimy);
   for (unsigned y = 0; y < dimy; ++y)
@@ -148,12 +140,14 @@ TEST(ImageReader, ReachesEveryLineOfAVeryTallWholePlane) {
   }
 }
 
+// Damaged lines, an unknown encoding, a cut, a shifted table, no image: refused
+// strictly in the inspection's words, read leniently.
 TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) {
   const BuiltImage built = buildPatternImage(3, 1, 3, 16, 6);
   DiskImage file{built.bytes};
   Bytes& bytes = file.bytes;
-  // Line 4 of plane 1 codes to one byte less than the line; line 0 of plane
-  // 2 starts (5, a)(5, b), made (0, a)(10, b): the right length, an empty pair.
+  // Plane 1 line 4 a byte short; plane 2 line 0's (5, a)(5, b) made (0, a)(10,
+  // b).
   const std::size_t code = kBlock + 4 * 7 + get32(bytes, kBlock + 4 * 4);
   bytes[code] = static_cast<unsigned char>(bytes[code] - 1);
   const std::size_t code2 = built.blocks[1] + kBlock + 4 * 7;
@@ -164,7 +158,7 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   check.Inspect(bytes.data(), bytes.size());
   ASSERT_EQ(check.GetVerdict(), ImageCheck::damaged);
 
-  ImageReader strict(path.c_str());  // the layout is sound: opens
+  ImageReader strict(path.c_str());
   Bytes line(16);
   EXPECT_EQ(strict.readLine(1, 3, line.data()), 16u);
   EXPECT_PRED2(holds, refusal([&] { strict.readLine(1, 4, line.data()); }),
@@ -176,9 +170,7 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   EXPECT_EQ(lenient.readLine(1, 4, line.data()), 15u);  // its first run one shorter
   EXPECT_EQ(line, concat(slice(patternPlane(1, 6, 16)[4], 1, 15), {0}));
 
-  // Plane 3 of an encoding no reader knows: the file opens, its sound
-  // planes are read, plane 3 is refused in the inspection's words for it;
-  // read leniently it is zeros.
+  // Plane 3 of encoding 7: refused in the inspection's words, leniently zeros.
   Bytes unknown = built.bytes;
   put16(unknown, built.blocks[2] + 4, 7);
   ImageReader sound(unknown.data(), unknown.size());
@@ -189,8 +181,7 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   EXPECT_EQ(zeros.readLine(3, 5, line.data()), 0u);
   EXPECT_EQ(line, Bytes(16, 0));
 
-  // Cut short, if only into the last line's code: a layout problem of plane
-  // 3, refused when plane 3 is read unless lenient.
+  // Cut into the last line: plane 3's layout problem.
   bytes.resize(bytes.size() - 2);
   const std::string cut = file.save("cut.img");
   check.Inspect(bytes.data(), bytes.size(), true);
@@ -201,27 +192,23 @@ TEST(ImageReader, RefusesDamagedFilesInTheInspectionsWordsOrReadsThemLeniently) 
   ImageReader cutLenient(cut.c_str(), ImageReader::lenient);
   cutLenient.readLine(3, 5, line.data());  // what the file holds, zeros after
 
-  // A line offset table not starting at 0: a layout problem too.
   Bytes shifted = buildPatternImage(3, 1, 1, 16, 6).bytes;
   put32(shifted, kBlock, 2);
   EXPECT_NE(refusal([&] { ImageReader r(shifted.data(), shifted.size()); }), "");
 
-  // Not an image at all: refused however it is read.
   const Bytes png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   EXPECT_TRUE(throwsPtr<CFileException>(
       [&] { ImageReader r(png.data(), png.size(), ImageReader::lenient); }));
 }
 
-// The layout of a whole-plane stream is checked at open, its pairs on the
-// first read: a strict reader refuses them then, in the inspection's words; a
-// lenient one reads what they give, never bytes behind the stream.
+// A whole-plane stream's pairs are checked on the first read: refused
+// strictly, read leniently up to the stream's end.
 TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   BuiltImage built = buildPatternImage(3, 2, 3, 10, 4);
   DiskImage file{built.bytes};
   Bytes& bytes = file.bytes;
-  // Plane 1's stream starts with line 3's runs (5, a)(5, b), made (0, a)(10, b):
-  // the right length, an empty pair. Plane 2's states two bytes fewer than it
-  // holds, leaving its last pair (line 0's second run) behind the stream.
+  // Plane 1: line 3's (5, a)(5, b) made (0, a)(10, b); plane 2's stream two
+  // bytes short.
   bytes[kBlock + 8] = 0;
   bytes[kBlock + 10] = 10;
   const std::size_t head2 = built.blocks[1] + kBlock;
@@ -238,8 +225,7 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   }
   EXPECT_EQ(strict.readLine(3, 0, line.data()), 10u);
 
-  // A plane of no lines is judged whole all the same: its stream of one
-  // pair decodes to 4 bytes, not 0.
+  // No lines, but a stream of 4 bytes: refused all the same.
   Bytes empty = buildPatternImage(4, 2, 1, 4, 0).bytes;
   put32(empty, kBlock + 4, 2);
   empty.insert(empty.end(), {4, 7});
@@ -252,10 +238,8 @@ TEST(ImageReader, RefusesWholePlaneStreamsThatDoNotDecodeToThePlaneWhenRead) {
   EXPECT_EQ(lenient.readLine(2, 0, line.data()), 5u);  // nothing behind the stream
 }
 
-// A stream whose pairs cover the plane and one byte more is refused when
-// read strictly; a damaged packed line of a plane that is not the last is
-// read leniently only up to its region's end, never from the next plane's
-// header block (whose first pair, 06 00, would give six bytes).
+// A stream one byte too long is refused; a packed line is read only up to its
+// region's end, never from the next plane's block (whose 06 00 gives 6 bytes).
 TEST(ImageReader, ReadsNoCodeBeyondThePlaneOrItsRegion) {
   BuiltImage whole = buildPatternImage(2, 2, 1, 6, 5);
   whole.bytes.insert(whole.bytes.end(), {1, 7});
@@ -276,10 +260,8 @@ TEST(ImageReader, ReadsNoCodeBeyondThePlaneOrItsRegion) {
   EXPECT_EQ(line, Bytes(6));
 }
 
-// Bytes already read ahead (half a MiB at a time) are kept: the cut shows
-// from the next bytes read on, here plane 1's far lines (a whole-plane
-// stream, already walked, holds them first) and plane 2's. A lenient reader
-// reads what is left, and zeros behind the cut.
+// Read-ahead (half a MiB) is kept; the cut shows in the lines read next. A
+// lenient reader reads what is left, then zeros.
 TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
   for (int pack : {0, 1, 2}) {
     SCOPED_TRACE(pack);
@@ -303,11 +285,8 @@ TEST(ImageReader, AFileCutShortWhileOpenFailsTheReadNotTheProcess) {
   }
 }
 
-// What a header states beyond the file costs no more than the file: a plane
-// of no lines costs its width (the line buffer a reader of it needs), one of
-// empty lines reads as nothing; a damaged plane read leniently whole is
-// bounded by what the file can hold, its lines past the end cost no read
-// each, and of a packed plane's table only the entries the file holds are kept.
+// What a header states beyond the file costs no more than the file: no lines
+// cost the width, empty lines read nothing, lenient reads stay in the file.
 TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
   Bytes wide = buildPatternImage(4, 0, 1, 0, 0).bytes;
   put32(wide, 10, 0x80000000u);
@@ -323,7 +302,6 @@ TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
     EXPECT_EQ(untouched, 0xEE);
   }
 
-  // 1 x 2^28 in 1336 bytes: within the pixel limit, far beyond the file.
   DiskImage tall{buildPatternImage(4, 0, 1, 1, 24).bytes};
   put32(tall.bytes, 14, 1u << 28);
   const std::string path = tall.save();
@@ -337,8 +315,7 @@ TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
   for (unsigned y = 24; y < 100000; ++y) lenient.readLine(1, y, &pixel);
   EXPECT_EQ(lenient.readLine(1, (1u << 28) - 1, &pixel), 0u);
   EXPECT_EQ(pixel, 0);
-  // 2^26 lines of a packed plane over a few bytes: refused strictly; read
-  // leniently its entries point past the code.
+  // 2^26 packed lines over a few bytes.
   Bytes packed = buildImage(4, {{1, patternPlane(1, 2, 4)}}).bytes;
   put32(packed, 14, 1u << 26);
   EXPECT_TRUE(throwsPtr<CFileException>([&] { ImageReader r(packed.data(), packed.size()); }));
@@ -347,15 +324,13 @@ TEST(ImageReader, BoundsWhatAHeaderStatesBeyondTheFile) {
   EXPECT_EQ(table.readLine(1, 1, line.data()), 0u);
   EXPECT_EQ(table.readLine(1, (1u << 26) - 1, line.data()), 0u);
   EXPECT_EQ(line, Bytes(4, 0));
-  // A sound file holds what it states.
   const Bytes sound = buildPatternImage(4, 2, 1, 4000, 3).bytes;
   EXPECT_EQ(ImageReader(sound.data(), sound.size()).capacityProblem(), CString());
 }
 
-// A created image saved before all its lines were written, as such files
-// are found: a raw last plane ending at a line's start, packed lines whose
-// end entries are still 0. Every reader reads those lines as zeros, and the
-// check calls the file sound with a note; a cut inside a line stays damaged.
+// Saved before all lines were written (raw cut at a line's start, packed end
+// entries 0): sound with a note, zeros to every reader; a cut mid-line is
+// damage.
 TEST(ImageReader, LinesNeverWrittenReadAsZerosEverywhere) {
   const Lines lines = patternPlane(1, 5, 6);
   Bytes raw = buildImage(2, {{0, lines}}).bytes;
@@ -387,8 +362,7 @@ TEST(ImageReader, LinesNeverWrittenReadAsZerosEverywhere) {
   EXPECT_EQ(ImageCheck().Inspect(raw.data(), raw.size()), ImageCheck::damaged);
 }
 
-// The reader reads the same bytes as BtreeImg for every line it serves,
-// whatever damage or cut the file has.
+// Whatever the damage or cut, every line served is what BtreeImg reads.
 RC_GTEST_PROP(ImageReaderProperty, ServesWhatBtreeImgReads, ()) {
   const int version = *rc::gen::element(2, 3, 4);
   const int pack = *rc::gen::inRange(0, 3);
@@ -403,11 +377,12 @@ RC_GTEST_PROP(ImageReaderProperty, ServesWhatBtreeImgReads, ()) {
   expectSameWhereServed(bytes);
 }
 
+// A fifo or an unreadable descriptor is refused at once; planes and lines
+// outside the image are invalid arguments.
 TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   TempDir dir;
   const std::string fifo = dir.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Refused at once by every way in, never waited on.
   const int denied = CFileException::accessDenied;
   EXPECT_NE(refusal([&] { ImageReader r(fifo.c_str()); }, denied), "");
   EXPECT_NE(refusal([&] { BtreeImg image(fifo.c_str()); }, denied), "");
@@ -416,9 +391,8 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
   EXPECT_EQ(check.InspectDescriptor(fd), ImageCheck::unusable);
   ::close(fd);
   EXPECT_EQ(check.Summary(), CString("cannot be read: not a regular file"));
-  // A descriptor that reads nothing (open for writing only, or only as a
-  // path) is the system's EBADF, not a file cut short.
-  DiskImage disk{buildPatternImage(2, 0, 1, 4, 2).bytes};
+  const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
+  DiskImage disk{bytes};
   const std::string image = disk.save();
   for (const int flags : {O_WRONLY, O_PATH}) {
     const int unreadable = ::open(image.c_str(), flags);
@@ -429,8 +403,6 @@ TEST(ImageReader, RefusesWhatIsNotARegularFileAndUnknownPlanesAndLines) {
     EXPECT_EQ(check.Summary(), CString("cannot be read: ") + std::strerror(EBADF));
     ::close(unreadable);
   }
-
-  const Bytes bytes = buildPatternImage(2, 0, 1, 4, 2).bytes;
   ImageReader reader(bytes.data(), bytes.size());
   Bytes line(4);
   EXPECT_EQ(reader.planeCost(), 8u);

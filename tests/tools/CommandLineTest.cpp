@@ -17,6 +17,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
+// Exit statuses 0-4 with the file named; the status table only in top help.
 TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   testfiles::TempDir dir;
   auto f = [&dir](const std::string& name) { return dir.file(name); };
@@ -30,8 +31,7 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
   testfiles::writeFile(f("thin.dis"), firstBlock(2, 0, 0, 5));
   ASSERT_TRUE(writePng(f("small.png"), palettePng(3, 3, 4, runs(4))));
   ASSERT_TRUE(writePng(f("large.png"), palettePng(4, 3, 4, runs(4))));
-  // Packed noise needs twice its raw size plus the line table; plane 1 of
-  // two has only its raw size before plane 2's block.
+  // Packed noise does not fit before plane 2's block.
   ASSERT_TRUE(writePng(f("noise.png"), palettePng(40, 30, 256, noise(2))));
   ASSERT_TRUE(writePng(f("flat.png"), palettePng(40, 30, 256, runs(4))));
   testfiles::writeText(f("rules.txt"), "COLCOPER 5\nCOLTEST seven\nCOLSOST 9\n");
@@ -82,13 +82,12 @@ TEST(CommandLine, EachOutcomeHasItsExitStatusAndNamesTheFile) {
     const Result run = tool(args, dir);
     SCOPED_TRACE(::testing::PrintToString(args));
     EXPECT_EQ(run.status, status) << run.err;
-    // The table of exit statuses is the top-level help's alone.
     const bool topHelp = !args.empty() && (args[0] == "--help" || args[0] == "--help-all");
     EXPECT_EQ(run.out.find("3  an output") != std::string::npos, topHelp);
     EXPECT_THAT(run.out, HasSubstr(out));
     EXPECT_THAT(run.err, err.empty() ? ::testing::Matcher<std::string>(::testing::IsEmpty()) : HasSubstr(err));
   }
-  // No failed command leaves an output, or a file on the way to one, behind.
+  // No failed command leaves an output behind.
   EXPECT_TRUE(std::filesystem::is_empty(f("out")));
   EXPECT_FALSE(std::filesystem::exists(f("no")));
 }
@@ -102,8 +101,7 @@ TEST(CommandLine, InfoDescribesTheLayoutAndTheColourMapInTextAndJson) {
   EXPECT_THAT(run.out, HasSubstr("  colour map: 10 of 256 entries set"));
   EXPECT_THAT(run.out, HasSubstr("      2  #a3202c  "));
 
-  // The JSON form: texts are escaped, and a file that cannot be opened has
-  // its error in place of the layout.
+  // JSON: texts escaped, an error in place of a missing file's layout.
   const std::string odd = dir.file("odd \"name\"\t.dis");
   makeImage(odd, 2, 70000, 1, 1, [](int, int, int) { return std::uint8_t{4}; });
   run = tool({"info", "--json", odd, dir.file("missing.dis")}, dir);

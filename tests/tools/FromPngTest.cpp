@@ -1,7 +1,5 @@
-// frompng and topng: PNG -> image -> PNG gives back the pictures and their
-// palette; grey PNGs get a grey ramp; RGB and RGBA PNGs become exact palette
-// images of at most 256 colours, the colour map in the order the colours
-// first appear, and what no colour map holds is refused.
+// frompng and topng: PNGs round-trip with their palette, grey gets a ramp,
+// RGB(A) becomes an exact map of at most 256 colours; the rest is refused.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,8 +16,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Reads `path` back and expects a palette PNG with the pixels and palette
-// of `png`.
+// `path` holds the pixels and palette of `png`.
 void expectSamePicture(const std::string& path, const Png& png) {
   const Indexed back = readPng(path);
   EXPECT_EQ(back.width, png.width);
@@ -28,9 +25,8 @@ void expectSamePicture(const std::string& path, const Png& png) {
   EXPECT_EQ(back.palette, png.palette);
 }
 
+// Five planes (noise last, written raw): side by side, or one by --plane.
 TEST(PngRoundTrip, EveryPlaneComesBackSideBySideOrAlone) {
-  // The last plane is noise (written raw by frompng's default); the others
-  // have runs (written packed), of up to 200 colours.
   testfiles::TempDir dir;
   std::vector<Png> planes;
   std::vector<std::string> args = {"frompng"};
@@ -45,7 +41,6 @@ TEST(PngRoundTrip, EveryPlaneComesBackSideBySideOrAlone) {
   const Result run = tool(args, dir);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  // Without --plane, all planes stand side by side.
   ASSERT_EQ(tool({"topng", dir.file("five.dis"), dir.file("all.png")}, dir).status, 0);
   const Indexed all = readPng(dir.file("all.png"));
   ASSERT_EQ(all.width, 5 * 37u);
@@ -59,10 +54,10 @@ TEST(PngRoundTrip, EveryPlaneComesBackSideBySideOrAlone) {
   }
 }
 
+// 8/16-bit grey (with opaque alpha: the high byte kept) gets a grey ramp; a
+// 1-bit palette PNG, also with a tRNS alpha of 255, keeps its indices.
 TEST(PngRoundTrip, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndicesAlsoWhenOpaquelyTransparent) {
   testfiles::TempDir dir;
-  // 8 and 16-bit grey, and 16-bit grey with an alpha channel of 65535 (the
-  // level's high byte kept); a 1-bit palette PNG, with a tRNS alpha of 255.
   const auto level = [](std::uint32_t i) { return i * 13 % 256; };
   const Png grey = picture(19, 7, PNG_COLOR_TYPE_GRAY, 8, [&](std::uint32_t i, int) { return level(i); });
   const Png grey16 = picture(19, 7, PNG_COLOR_TYPE_GRAY, 16, [&](std::uint32_t i, int) { return level(i) * 257; });
@@ -84,8 +79,7 @@ TEST(PngRoundTrip, GreyPngsGetAGreyRampAndAOneBitPalettePngKeepsItsIndicesAlsoWh
   }
 }
 
-// An RGB picture whose pixel i has colour colourOf(kOf(i)), in any of the
-// forms.
+// An RGB(A) picture whose pixel i has colour colourOf(kOf(i)).
 Png rgbPicture(std::uint32_t width, std::uint32_t height, unsigned (*kOf)(std::uint32_t),
                int colourType = PNG_COLOR_TYPE_RGB, int bitDepth = 8) {
   return picture(width, height, colourType, bitDepth, [&](std::uint32_t i, int c) {
@@ -93,13 +87,13 @@ Png rgbPicture(std::uint32_t width, std::uint32_t height, unsigned (*kOf)(std::u
   });
 }
 
-// 512 pixels: the first 256 go through all 256 colours in a scrambled
-// order, the rest repeat them in another.
+// 512 pixels: all 256 colours scrambled, then again in another order.
 unsigned all256(std::uint32_t i) { return i < 256 ? i * 97 % 256 : i * 13 % 256; }
 
+// Every RGB form gives the same file; entry k is the k-th colour to appear,
+// also across planes.
 TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear) {
   testfiles::TempDir dir;
-  // The same picture in every form an RGB PNG may take gives the same file.
   const std::pair<const char*, Png> forms[] = {
       {"rgb8", rgbPicture(32, 16, all256)},
       {"rgba8", rgbPicture(32, 16, all256, PNG_COLOR_TYPE_RGB_ALPHA)},
@@ -116,16 +110,14 @@ TEST(RgbImport, AtMost256ColoursBecomeAnExactColourMapInTheOrderTheyFirstAppear)
     EXPECT_EQ(run.out, out + ": 1 plane of 32 x 16, packed, version 2, 256 colours in the colour map\n");
     EXPECT_TRUE(testfiles::readFile(out) == testfiles::readFile(dir.file("rgb8.dis")));
   }
-  ASSERT_EQ(tool({"topng", dir.file("rgb8.dis"), dir.file("back.png")}, dir).status, 0);
-  // Every pixel shows its colour, and entry k is the k-th colour to appear
-  // (pixel k's, the first 256 pixels each bringing a new one).
+  ASSERT_EQ(
+      tool({"topng", dir.file("rgb8.dis"), dir.file("back.png")}, dir).status,
+      0);
   Indexed back = readPng(dir.file("back.png"));
   ASSERT_EQ(back.palette.size(), 256u);
   for (std::uint32_t i = 0; i < 512; ++i) EXPECT_EQ(back.palette.at(back.pixels.at(i)), colourOf(all256(i))) << i;
   for (std::uint32_t k = 0; k < 256; ++k) EXPECT_EQ(back.pixels[k], k);
 
-  // Two RGB planes share one map: the second plane's new colours follow
-  // the first plane's.
   ASSERT_TRUE(writePng(dir.file("a.png"), rgbPicture(2, 1, [](std::uint32_t i) { return 10 + i; })));
   ASSERT_TRUE(writePng(dir.file("b.png"), rgbPicture(2, 1, [](std::uint32_t i) { return 12 - i; })));
   ASSERT_EQ(tool({"frompng", dir.file("a.png"), dir.file("b.png"), dir.file("ab.dis")}, dir).status, 0);

@@ -1,6 +1,5 @@
-// The tool's PNG reader on its own: interlaced PNGs read in bands of any
-// size give the rows of the same picture not interlaced, a damaged PNG is
-// refused naming the file, and one stating more than it can hold at once.
+// The tool's PNG reader on its own: interlaced PNGs in bands of any size,
+// damaged PNGs and headers stating more than the file holds.
 #include "PngFile.h"
 
 #include <gmock/gmock.h>
@@ -24,8 +23,7 @@ std::vector<std::vector<std::uint8_t>> readRows(const std::string& path, std::si
   return rows;
 }
 
-// The message of the failure (status 2) that reading `path` ends in; empty
-// when it is read.
+// The message of the failure (status 2) reading `path` ends in; "" if read.
 std::string refusalOf(const std::string& path, std::size_t bandBytes = tool::PngReader::kBandBytes) {
   try {
     readRows(path, bandBytes);
@@ -36,16 +34,18 @@ std::string refusalOf(const std::string& path, std::size_t bandBytes = tool::Png
   return "";
 }
 
+// 13 x 11: every interlacing pass has pixels. Bands of 1, 3 and all rows; a
+// cut file fails naming it.
 TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
   testfiles::TempDir dir;
-  // 13 x 11: every pass of the interlacing has pixels, some passes only a
-  // few columns or rows.
   Png pngs[] = {
-      picture(13, 11, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t i, int) { return i * 7 % 256; }),
+      picture(13, 11, PNG_COLOR_TYPE_GRAY, 8,
+              [](std::uint32_t i, int) { return i * 7 % 256; }),
       palettePng(13, 11, 3, runs(3)),
-      // Opaque, and colours an 8-bit map holds: anything else is refused.
       picture(13, 11, PNG_COLOR_TYPE_RGB_ALPHA, 16,
-              [](std::uint32_t i, int c) { return c == 3 ? 65535 : (4 * i + c) * 7 % 256 * 257; }),
+              [](std::uint32_t i, int c) {
+                return c == 3 ? 65535 : (4 * i + c) * 7 % 256 * 257;
+              }),
   };
   for (Png& png : pngs) {
     SCOPED_TRACE("colour type " + std::to_string(png.colourType));
@@ -54,13 +54,10 @@ TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
     ASSERT_TRUE(writePng(dir.file("interlaced.png"), png));
     const auto plain = readRows(dir.file("plain.png"), tool::PngReader::kBandBytes);
     ASSERT_EQ(plain.size(), 11u);
-    // Bands of one row, of three rows, of all rows.
     const std::size_t rowBytes = plain[0].size();
     for (const std::size_t band : {std::size_t{1}, 3 * rowBytes, 11 * rowBytes}) {
       EXPECT_TRUE(readRows(dir.file("interlaced.png"), band) == plain) << "band " << band;
     }
-    // Cut short, either fails naming the file: at the row or the band that
-    // cannot be decoded.
     for (const char* name : {"plain.png", "interlaced.png"}) {
       testfiles::Bytes bytes = testfiles::readFile(dir.file(name));
       bytes.resize(bytes.size() / 2);
@@ -70,9 +67,8 @@ TEST(PngReader, InterlacedRowsInBandsOfAnySizeAreThoseOfThePlainPicture) {
   }
 }
 
-// An interlaced PNG larger than a band is decoded again for each band:
-// always from the file opened first, never from another put in its place;
-// one rewritten in place with another header fails the read.
+// Each band re-decodes the file opened first, not one renamed over it; one
+// rewritten in place fails the read.
 TEST(PngReader, InterlacedBandsAreReadFromTheFileOpenedFirst) {
   testfiles::TempDir dir;
   auto grey = [](std::uint32_t height, int step) {
@@ -107,10 +103,10 @@ TEST(PngReader, InterlacedBandsAreReadFromTheFileOpenedFirst) {
   }
 }
 
+// A 1 x 1 PNG made to state 60000 x 60000 fails at once; a flat 3000 x 3000
+// compressed as far as it goes is read.
 TEST(PngReader, AHeaderStatingMoreThanItsDataCanHoldFailsAtOnce) {
   testfiles::TempDir dir;
-  // A 1 x 1 grey PNG whose header is made to state 60000 x 60000: 3.6 GB of
-  // pixels in a file of a few dozen bytes, which no compression reaches.
   ASSERT_TRUE(writePng(dir.file("tiny.png"), picture(1, 1, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t, int) { return 7; })));
   testfiles::Bytes bytes = testfiles::readFile(dir.file("tiny.png"));
   for (const std::size_t at : {18u, 22u}) {  // IHDR's width and height, big-endian
@@ -120,10 +116,11 @@ TEST(PngReader, AHeaderStatingMoreThanItsDataCanHoldFailsAtOnce) {
   const uLong crc = crc32(0, bytes.data() + 12, 17);  // the chunk's type and data
   for (int i = 0; i < 4; ++i) bytes.at(29 + static_cast<std::size_t>(i)) = static_cast<unsigned char>(crc >> (24 - 8 * i));
   testfiles::writeFile(dir.file("huge.png"), bytes);
-  EXPECT_EQ(refusalOf(dir.file("huge.png")), dir.file("huge.png") + ": states 60000 x 60000 pixels, which its " +
-                                                 std::to_string(bytes.size()) + " bytes cannot hold (PNG data expands "
-                                                 "at most 1032-fold); it is damaged or cut short");
-  // A real picture compressed as far as it goes is read.
+  EXPECT_EQ(refusalOf(dir.file("huge.png")),
+            dir.file("huge.png") + ": states 60000 x 60000 pixels, which its " +
+                std::to_string(bytes.size()) +
+                " bytes cannot hold (PNG data expands "
+                "at most 1032-fold); it is damaged or cut short");
   const Png flat = picture(3000, 3000, PNG_COLOR_TYPE_GRAY, 8, [](std::uint32_t, int) { return 0; });
   ASSERT_TRUE(writePng(dir.file("flat.png"), flat, 9));
   EXPECT_EQ(refusalOf(dir.file("flat.png")), "");
